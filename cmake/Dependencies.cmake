@@ -1,0 +1,64 @@
+# Third-party libraries, all from Debian's packages.
+#
+# Natively: libgtest-dev, liboscpack-dev, liblo-dev, libbenchmark-dev.
+# Cross build: GoogleTest from Debian's sources in /usr/src/googletest, and
+# oscpack from Debian's source package, unpacked into the build tree and
+# compiled with the cross compiler (its sources never enter the repository).
+
+if(CMAKE_CROSSCOMPILING)
+  # --- GoogleTest, compiled by the cross compiler -----------------------
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_deps/googletest EXCLUDE_FROM_ALL)
+  add_library(vantrel_gtest INTERFACE)
+  target_link_libraries(vantrel_gtest INTERFACE gtest gmock)
+  add_library(vantrel_gtest_main INTERFACE)
+  target_link_libraries(vantrel_gtest_main INTERFACE gtest_main gmock)
+
+  # --- oscpack from Debian's source package ------------------------------
+  set(OSCPACK_DIR ${CMAKE_BINARY_DIR}/_deps/oscpack)
+  if(NOT EXISTS ${OSCPACK_DIR}/osc/OscOutboundPacketStream.cpp)
+    set(dl ${CMAKE_BINARY_DIR}/_deps/oscpack-download)
+    file(REMOVE_RECURSE ${dl})
+    file(MAKE_DIRECTORY ${dl})
+    message(STATUS "Fetching Debian's oscpack source package")
+    execute_process(COMMAND apt-get source -qq oscpack
+                    WORKING_DIRECTORY ${dl}
+                    RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+    file(GLOB unpacked LIST_DIRECTORIES true ${dl}/oscpack-*)
+    list(FILTER unpacked EXCLUDE REGEX "\\.(dsc|xz|gz)$")
+    if(NOT rc EQUAL 0 OR NOT unpacked)
+      message(FATAL_ERROR "apt-get source oscpack failed: run scripts/setup.sh (it adds the deb-src entry)")
+    endif()
+    list(GET unpacked 0 src)
+    file(RENAME ${src} ${OSCPACK_DIR})
+    file(REMOVE_RECURSE ${dl})
+  endif()
+  add_library(oscpack STATIC
+    ${OSCPACK_DIR}/ip/IpEndpointName.cpp
+    ${OSCPACK_DIR}/ip/win32/NetworkingUtils.cpp
+    ${OSCPACK_DIR}/ip/win32/UdpSocket.cpp
+    ${OSCPACK_DIR}/osc/OscTypes.cpp
+    ${OSCPACK_DIR}/osc/OscReceivedElements.cpp
+    ${OSCPACK_DIR}/osc/OscOutboundPacketStream.cpp)
+  target_include_directories(oscpack SYSTEM PUBLIC ${OSCPACK_DIR})
+  target_compile_options(oscpack PRIVATE -w)
+  target_link_libraries(oscpack PUBLIC ws2_32 winmm)
+else()
+  find_package(GTest REQUIRED)
+  add_library(vantrel_gtest INTERFACE)
+  target_link_libraries(vantrel_gtest INTERFACE GTest::gtest GTest::gmock)
+  add_library(vantrel_gtest_main INTERFACE)
+  target_link_libraries(vantrel_gtest_main INTERFACE GTest::gtest_main GTest::gmock)
+
+  find_library(OSCPACK_LIBRARY oscpack REQUIRED)
+  find_path(OSCPACK_INCLUDE_DIR osc/OscOutboundPacketStream.h PATH_SUFFIXES oscpack REQUIRED)
+  add_library(oscpack INTERFACE)
+  target_include_directories(oscpack SYSTEM INTERFACE ${OSCPACK_INCLUDE_DIR})
+  target_link_libraries(oscpack INTERFACE ${OSCPACK_LIBRARY})
+
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(LIBLO REQUIRED IMPORTED_TARGET liblo)
+  find_package(benchmark QUIET)
+  find_package(Threads REQUIRED)
+endif()

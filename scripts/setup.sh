@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test both builds.
+# Safe to run twice: it skips packages that are already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git dpkg-dev
+  clang-format
+  libgtest-dev googletest libbenchmark-dev
+  liboscpack-dev liblo-dev liblo-tools python3-liblo python3-lxml libxml2-utils
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  wine wine32:i386 xvfb xauth
+)
+
+sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+changed=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  sudo_ dpkg --add-architecture i386
+  changed=1
+fi
+
+# Source packages are needed for oscpack's cross build. The source entry is
+# derived from the machine's own binary entry so it follows the same mirror.
+src=/etc/apt/sources.list.d/vantrel-deb-src.sources
+if [ ! -f "$src" ]; then
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed -e 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      sudo_ tee "$src" >/dev/null
+  else
+    grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+      sudo_ tee /etc/apt/sources.list.d/vantrel-deb-src.list >/dev/null
+    sudo_ touch "$src"
+  fi
+  changed=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ] || [ "$changed" = 1 ]; then
+  sudo_ apt-get update -q
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  DEBIAN_FRONTEND=noninteractive sudo_ apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+echo "setup: all packages present"
