@@ -1,6 +1,8 @@
 #include "output/TouchOutputs.h"
 
-TouchOutputs::TouchOutputs(OutputEndpoints endpoints) : endpoints_(std::move(endpoints)) {}
+TouchOutputs::TouchOutputs(OutputEndpoints endpoints) : endpoints_(std::move(endpoints)) {
+  tuio_.setClock(endpoints_.clock);
+}
 
 TouchOutputs::~TouchOutputs() {
   stopXmlListener();

@@ -20,6 +20,8 @@ struct OutputEndpoints {
   std::string host = "127.0.0.1";
   int tuioPort = 3333;
   XmlListener::Options xml;  // TCP port 3000
+  // Frame times of the TUIO output; tests and benchmarks may step time.
+  TUIO::SessionTime (*clock)() = &TUIO::SessionTime::current;
 };
 
 class TouchOutputs : public TuioTouchSink, public XmlTouchSink {

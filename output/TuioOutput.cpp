@@ -49,7 +49,7 @@ void TuioOutput::updateFromFrame(const _TouchFrame& frame) {
   if (!publisher_) return;
   const bool series = series01xx_;
   const int slots = series ? 2 : 4;
-  publisher_->openFrame(TUIO::SessionTime::current());
+  publisher_->openFrame(now_());
   for (int k = 0; k < 4; ++k) {
     const _TouchSlot& s = frame.slot[k];
     if (k >= slots) continue;  // slots 3 and 4 of a Series01xx frame count as empty
@@ -64,7 +64,7 @@ void TuioOutput::updateFromFrame(const _TouchFrame& frame) {
 void TuioOutput::updateFromTable(const ContactTable& table, std::uint16_t /*count*/) {
   if (!publisher_) return;
   for (const _TouchContact& c : table.entry) {
-    publisher_->openFrame(TUIO::SessionTime::current());
+    publisher_->openFrame(now_());
     // The decoder files every contact under its own id; an id outside the
     // cursor table cannot have a cursor and is left alone.
     if (c.id >= kContactTableSize) continue;

@@ -46,6 +46,9 @@ class TuioOutput : public TuioTouchSink {
   void stopTuioOutput();
 
   void setSeries01xx(bool series01xx) { series01xx_ = series01xx; }
+  // The time each frame is opened with; the session time unless a test or
+  // benchmark steps time itself.
+  void setClock(TUIO::SessionTime (*now)()) { now_ = now; }
 
   // One publisher frame per 2- or 4-point record.
   void updateFromFrame(const _TouchFrame& frame) override;
@@ -60,6 +63,7 @@ class TuioOutput : public TuioTouchSink {
 
   std::unique_ptr<TUIO::TuioPublisher> publisher_;
   bool series01xx_ = false;
+  TUIO::SessionTime (*now_)() = &TUIO::SessionTime::current;
   std::array<TUIO::TuioCursor*, 4> slotCursors_{};
   std::array<TUIO::TuioCursor*, kContactTableSize> contactCursors_{};
 };

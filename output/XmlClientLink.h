@@ -11,8 +11,10 @@
 class XmlClientLink {
  public:
   // What may wait for a client that is behind: beyond this (on top of the
-  // socket's own buffers) the client is dropped.
-  static constexpr std::size_t kPendingBytes = 64 * 1024;
+  // socket's own buffers) the client is dropped. At the fastest report rate
+  // and the largest documents this rides out a client pause of a few
+  // hundred milliseconds; a client that stops reading is dropped soon after.
+  static constexpr std::size_t kPendingBytes = 1024 * 1024;
 
   XmlClientLink();
 
