@@ -63,8 +63,13 @@ void TuioOutput::updateFromFrame(const _TouchFrame& frame) {
 
 void TuioOutput::updateFromTable(const ContactTable& table, std::uint16_t /*count*/) {
   if (!publisher_) return;
+  // One time for all 32 frames: only the last frame is published, and it
+  // sends set messages only for cursors stamped with its own time, so a
+  // tick between an entry's frame and the last one would lose that entry's
+  // position.
+  const TUIO::SessionTime t = now_();
   for (const _TouchContact& c : table.entry) {
-    publisher_->openFrame(now_());
+    publisher_->openFrame(t);
     // The decoder files every contact under its own id; an id outside the
     // cursor table cannot have a cursor and is left alone.
     if (c.id >= kContactTableSize) continue;

@@ -52,8 +52,9 @@ class TuioOutput : public TuioTouchSink {
 
   // One publisher frame per 2- or 4-point record.
   void updateFromFrame(const _TouchFrame& frame) override;
-  // One frame opened per table entry (32), the last one published. `count`
-  // is not used: all 32 entries are walked.
+  // One frame opened per table entry (32), all with the time read once at
+  // the start, the last one published. `count` is not used: all 32 entries
+  // are walked.
   void updateFromTable(const ContactTable& table, std::uint16_t count) override;
 
   const TUIO::TuioPublisher* publisher() const { return publisher_.get(); }

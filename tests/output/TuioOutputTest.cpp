@@ -111,6 +111,25 @@ TEST_F(Glue, TablesOpenAFrameForEachOfTheir32Entries) {
   EXPECT_EQ(Pub().cursorCount(), 0u);
   EXPECT_EQ(Pub().frameNumber(), 32 * 5 - 1);
 
+  // Whatever the clock does during the walk, every entry's change is in
+  // the published frame: a cursor gets a set message only when its time is
+  // the frame's.
+  out_.setClock([] {
+    static std::int32_t ms = 0;
+    return TUIO::SessionTime::fromMilliseconds(ms += 1);
+  });
+  t.entry[30] = {30, TOUCH_DOWN, 100, 100};
+  out_.updateFromTable(t, 31);
+  ASSERT_EQ(Pub().cursorCount(), 1u);
+  EXPECT_EQ(Pub().cursorAt(0)->time(), Pub().frameTime());
+  t.entry[30].state = TOUCH_MOVE;
+  t.entry[30].x = 200;
+  out_.updateFromTable(t, 31);
+  EXPECT_EQ(Pub().cursorAt(0)->time(), Pub().frameTime());
+  EXPECT_EQ(Pub().cursorAt(0)->x(), ScaleSeries(200));
+  t.entry[30] = {30, TOUCH_UP, 0, 0};
+  out_.updateFromTable(t, 31);
+
   // An entry whose id lies outside the table is left alone.
   t.entry[7] = {900, TOUCH_DOWN, 1, 1};
   out_.updateFromTable(t, 8);
