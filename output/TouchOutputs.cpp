@@ -1,6 +1,7 @@
 #include "output/TouchOutputs.h"
 
-TouchOutputs::TouchOutputs(OutputEndpoints endpoints) : endpoints_(std::move(endpoints)) {
+TouchOutputs::TouchOutputs(OutputEndpoints endpoints)
+    : endpoints_(std::move(endpoints)), xml_(endpoints_.xmlBacklogBytes) {
   tuio_.setClock(endpoints_.clock);
 }
 

@@ -20,6 +20,7 @@ struct OutputEndpoints {
   std::string host = "127.0.0.1";
   int tuioPort = 3333;
   XmlListener::Options xml;  // TCP port 3000
+  std::size_t xmlBacklogBytes = XmlClientLink::kDefaultBacklogBytes;
   // Frame times of the TUIO output; tests and benchmarks may step time.
   TUIO::SessionTime (*clock)() = &TUIO::SessionTime::current;
 };

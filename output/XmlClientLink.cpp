@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-XmlClientLink::XmlClientLink() : pending_(new char[kPendingBytes]) {}
+XmlClientLink::XmlClientLink(std::size_t backlogBytes)
+    : backlogBytes_(backlogBytes), pending_(new char[backlogBytes]) {}
 
 void XmlClientLink::attach(platform::SocketHandle s) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -79,11 +80,11 @@ bool XmlClientLink::send(const char* data, std::size_t size) {
   if (rest == 0) return true;
 
   // Behind: the unsent bytes wait, in order, or the client is dropped.
-  if (pendingLength_ + rest > kPendingBytes) {
+  if (pendingLength_ + rest > backlogBytes_) {
     drop();
     return false;
   }
-  if (pendingStart_ + pendingLength_ + rest > kPendingBytes) {
+  if (pendingStart_ + pendingLength_ + rest > backlogBytes_) {
     std::memmove(pending_.get(), pending_.get() + pendingStart_, pendingLength_);
     pendingStart_ = 0;
   }

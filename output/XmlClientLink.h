@@ -10,13 +10,13 @@
 
 class XmlClientLink {
  public:
-  // What may wait for a client that is behind: beyond this (on top of the
-  // socket's own buffers) the client is dropped. At the fastest report rate
-  // and the largest documents this rides out a client pause of a few
-  // hundred milliseconds; a client that stops reading is dropped soon after.
-  static constexpr std::size_t kPendingBytes = 1024 * 1024;
+  // What may wait for a client that is behind, by default: beyond this (on
+  // top of the socket's own buffers) the client is dropped. At a thousand
+  // ten-contact documents a second this rides out a client pause of about a
+  // quarter second; a client that stops reading is dropped soon after.
+  static constexpr std::size_t kDefaultBacklogBytes = 1024 * 1024;
 
-  XmlClientLink();
+  explicit XmlClientLink(std::size_t backlogBytes = kDefaultBacklogBytes);
 
   // Listener side. The listener owns the socket: it attaches it after the
   // accept, and detach() invalidates the senders' socket and closes it in
@@ -32,7 +32,8 @@ class XmlClientLink {
   // waits here and goes out before the next document. A client whose
   // backlog outgrows kPendingBytes, or whose connection fails, is dropped
   // (its connection shut down; the listener then closes it and accepts the
-  // next client). False if the bytes did not reach a client.
+  // next client). False if the bytes did not reach a client. `size` must
+  // not exceed the backlog.
   bool send(const char* data, std::size_t size);
 
   bool connected() const;
@@ -45,6 +46,7 @@ class XmlClientLink {
 
   mutable std::mutex mutex_;
   platform::SocketHandle socket_ = platform::kInvalidSocket;
+  const std::size_t backlogBytes_;
   std::unique_ptr<char[]> pending_;
   std::size_t pendingStart_ = 0;
   std::size_t pendingLength_ = 0;

@@ -19,8 +19,9 @@ bool IsTouched(std::uint32_t state) {
 
 }  // namespace
 
-XmlTouchServer::XmlTouchServer()
-    : document_(new char[xmldoc::MaxDocumentSize(kMaxXmlEntries) + 1]) {
+XmlTouchServer::XmlTouchServer(std::size_t backlogBytes)
+    : link_(std::max(backlogBytes, xmldoc::MaxDocumentSize(kMaxXmlEntries) + 1)),
+      document_(new char[xmldoc::MaxDocumentSize(kMaxXmlEntries) + 1]) {
   document_[0] = '\0';
 }
 

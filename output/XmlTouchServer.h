@@ -17,7 +17,8 @@
 // guarded by the XmlClientLink.
 class XmlTouchServer : public XmlTouchSink {
  public:
-  XmlTouchServer();
+  // `backlogBytes`: how far the client may fall behind (XmlClientLink).
+  explicit XmlTouchServer(std::size_t backlogBytes = XmlClientLink::kDefaultBacklogBytes);
 
   // The output cycle. start: documentCounter 0, nextTouchId 1, previous
   // entries zeroed. stop: previous entries gone (sends are ignored until the
