@@ -128,12 +128,4 @@ TEST(DriverApiSession, MultiTouchMouseSwitchPausesBetweenAndAfter) {
   EXPECT_EQ(s.api.calls, (Calls{"DisableTouch", "pause(200)", "EnableTouch", "pause(100)"}));
 }
 
-TEST(DriverApiSession, NullDriverApiAnswersAsAMissingComponent) {
-  NullDriverApi api;
-  DriverApiSession session(api, [](std::uint32_t) {});
-  session.Start(nullptr);
-  EXPECT_EQ(session.deviceCount(), 0xFFFF);
-  EXPECT_NE(api.ExitTouch(), 1);
-}
-
 }  // namespace
