@@ -46,16 +46,22 @@ void ComponentBlock::LoadLocked() {
 }
 
 bool ComponentBlock::Release(std::uint32_t generation) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  idle_.wait(lock, [this] { return !releasing_; });
-  if (!module_ || generation != generation_) return false;
-  releasing_ = true;
-  idle_.wait(lock, [this] { return inFlight_ == 0; });
-  loader_.Free(module_);
-  module_ = nullptr;
-  for (void*& address : addresses_) address = nullptr;
-  releasing_ = false;
-  idle_.notify_all();
+  void* module;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return !releasing_; });
+    if (!module_ || generation != generation_) return false;
+    releasing_ = true;
+    idle_.wait(lock, [this] { return inFlight_ == 0; });
+    module = module_;
+    module_ = nullptr;
+    for (void*& address : addresses_) address = nullptr;
+    releasing_ = false;
+    idle_.notify_all();
+  }
+  // Outside the lock: the platform runs the component's unload code, which
+  // must not find this block locked.
+  loader_.Free(module);
   return true;
 }
 
