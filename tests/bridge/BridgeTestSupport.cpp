@@ -22,15 +22,15 @@ const char* const kAbsent = "libSorbaneAbsent.so";
 void* CountingLoader::Load(const char* name) {
   void* module = platform::SystemModuleLoader().Load(name);
   std::lock_guard<std::mutex> lock(mutex_);
-  ++loads_;
-  if (module) ++loaded_;
+  ++counts_.loads;
+  if (module) ++counts_.loaded;
   return module;
 }
 
 void* CountingLoader::Symbol(void* module, const char* name) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++lookups_;
+    ++counts_.lookups;
   }
   return platform::SystemModuleLoader().Symbol(module, name);
 }
@@ -38,26 +38,14 @@ void* CountingLoader::Symbol(void* module, const char* name) {
 void CountingLoader::Free(void* module) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++frees_;
+    ++counts_.frees;
   }
   platform::SystemModuleLoader().Free(module);
 }
 
-int CountingLoader::loads() const {
+CountingLoader::Counts CountingLoader::counts() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return loads_;
-}
-int CountingLoader::loaded() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return loaded_;
-}
-int CountingLoader::frees() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return frees_;
-}
-int CountingLoader::lookups() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return lookups_;
+  return counts_;
 }
 
 bool ComponentMapped() {

@@ -17,14 +17,21 @@ class CountingLoader final : public platform::ModuleLoader {
   void* Symbol(void* module, const char* name) override;
   void Free(void* module) override;
 
-  int loads() const;   // attempts, found or not
-  int loaded() const;  // attempts that found the library
-  int frees() const;
-  int lookups() const;
+  struct Counts {
+    int loads = 0;   // attempts, found or not
+    int loaded = 0;  // attempts that found the library
+    int frees = 0;
+    int lookups = 0;
+  };
+  Counts counts() const;
+  int loads() const { return counts().loads; }
+  int loaded() const { return counts().loaded; }
+  int frees() const { return counts().frees; }
+  int lookups() const { return counts().lookups; }
 
  private:
   mutable std::mutex mutex_;
-  int loads_ = 0, loaded_ = 0, frees_ = 0, lookups_ = 0;
+  Counts counts_;
 };
 
 // The test component's file name, and a name no library has.

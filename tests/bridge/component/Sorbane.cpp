@@ -82,30 +82,19 @@ SORBANE_API std::int32_t SORBANE_CALL GetLastStatusCode() {
   return calls;
 }
 
-SORBANE_API std::uint8_t SORBANE_CALL EnableTouch(void* context) {
-  return Simple(context, "EnableTouch");
-}
-SORBANE_API std::uint8_t SORBANE_CALL DisableTouch(void* context) {
-  return Simple(context, "DisableTouch");
-}
-SORBANE_API std::uint8_t SORBANE_CALL EnableRightButton(void* context) {
-  return Simple(context, "EnableRightButton");
-}
-SORBANE_API std::uint8_t SORBANE_CALL DisableRightButton(void* context) {
-  return Simple(context, "DisableRightButton");
-}
-SORBANE_API std::uint8_t SORBANE_CALL EnableWheel(void* context) {
-  return Simple(context, "EnableWheel");
-}
-SORBANE_API std::uint8_t SORBANE_CALL DisableWheel(void* context) {
-  return Simple(context, "DisableWheel");
-}
-SORBANE_API std::uint8_t SORBANE_CALL DisableDrag(void* context) {
-  return Simple(context, "DisableDrag");
-}
-SORBANE_API std::uint8_t SORBANE_CALL EnableSmooth(void* context) {
-  return Simple(context, "EnableSmooth");
-}
+// Switches that only leave their trace and succeed.
+#define SORBANE_SWITCH(name)                                  \
+  SORBANE_API std::uint8_t SORBANE_CALL name(void* context) { \
+    return Simple(context, #name);                            \
+  }
+SORBANE_SWITCH(EnableTouch)
+SORBANE_SWITCH(DisableTouch)
+SORBANE_SWITCH(EnableRightButton)
+SORBANE_SWITCH(DisableRightButton)
+SORBANE_SWITCH(EnableWheel)
+SORBANE_SWITCH(DisableWheel)
+SORBANE_SWITCH(DisableDrag)
+SORBANE_SWITCH(EnableSmooth)
 
 SORBANE_API std::uint8_t SORBANE_CALL SetWheelSensitivity(void* context, std::int32_t sensitivity) {
   std::lock_guard<std::mutex> lock(mutex);
