@@ -44,14 +44,10 @@ TEST(BridgeLoading, WithoutTheLibraryEveryCallTriesAgain) {
   DriverApiBridge b(loader, kAbsent);
   EXPECT_EQ(b.GetTouchDevCount(), -1);
   EXPECT_EQ(b.GetTouchDevCount(), -1);
-  EXPECT_EQ(b.InitTouch(nullptr, 0, 0, 0, nullptr), 0);
   EXPECT_EQ(b.ExitTouch(), -1);
-  EXPECT_EQ(b.GetInputReportBufferLength(nullptr), 0xFFFF);
   b.HWReset(nullptr);
-  EXPECT_EQ(loader.loads(), 6);
-  EXPECT_EQ(loader.loaded(), 0);
-  EXPECT_EQ(loader.lookups(), 0);
-  EXPECT_EQ(loader.frees(), 0);
+  EXPECT_EQ(loader.loads(), 4);
+  EXPECT_EQ(loader.loaded() + loader.lookups() + loader.frees(), 0);
   for (int block = 1; block <= 3; ++block) EXPECT_FALSE(b.loaded(block));
 }
 
