@@ -55,23 +55,22 @@ void XmlTouchServer::sendDocument() {
   link_.send(document_.get(), documentLength_ + 1);
 }
 
-void XmlTouchServer::sendFrameDocument(const _TouchFrame& record) {
+void XmlTouchServer::sendFrameDocument(const _TouchFrame& frame) {
   if (!started_) return;
-  _TouchFrame frame = record;  // a lifted slot's coordinates are zeroed here
+  // A lifted slot gets identifier 0, which leaves its entry zeroed: its
+  // coordinates are never read, so the record is left as it is.
   std::array<std::int32_t, 4> ids{};
   if (device_.versionNumber < kFirstFourPointVersion) {
     ids[0] = IsTouched(frame.slot[0].state) ? 1 : 0;
     ids[1] = IsTouched(frame.slot[1].state) ? 2 : 0;
   } else {
     for (int k = 0; k < 4; ++k) {
-      _TouchSlot& s = frame.slot[k];
-      if (s.state == TOUCH_DOWN) {
-        slotIds_[k] = takeTouchId();
-        ids[k] = slotIds_[k];
-      } else if (s.state == TOUCH_MOVE) {
-        ids[k] = slotIds_[k];
-      } else if (s.state == TOUCH_UP) {
-        s.x = s.y = 0;
+      const std::uint32_t state = frame.slot[k].state;
+      if (state == TOUCH_DOWN) {
+        slotIds_[std::size_t(k)] = takeTouchId();
+        ids[std::size_t(k)] = slotIds_[std::size_t(k)];
+      } else if (state == TOUCH_MOVE) {
+        ids[std::size_t(k)] = slotIds_[std::size_t(k)];
       }
     }
   }
