@@ -6,11 +6,13 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "platform/Hid.h"
+#include "platform/virtual/LinkSocket.h"
 #include "tests/platform/SimControl.h"
 
 using namespace platform;
@@ -299,5 +301,45 @@ TEST_F(HidSeam, BadControlInputGetsAnErrorNamingTheLine) {
   EXPECT_EQ(other.last("set " + name + " verdict=x"), "err line 7: bad value for verdict: x");
   EXPECT_EQ(other.last("open nowhere r shared"), "err line 8: no such interface");
   EXPECT_EQ(other.last("state " + name).compare(0, 3, "ok "), 0);
+  Sim().last("unplug " + name);
+}
+
+TEST_F(HidSeam, TheSimulatorSurvivesWhateverAClientSends) {
+  const std::string name = Add("split-mt");
+  const std::string path = Sim().path(name, 3);
+  const std::string& addr = Sim().address();
+  auto host = addr.substr(0, addr.rfind(':'));
+  auto port = static_cast<unsigned short>(std::atoi(addr.c_str() + addr.rfind(':') + 1));
+  {
+    // A device handle fed malformed requests answers each with a failure.
+    auto raw = vlink::LinkSocket::Connect(host, port);
+    ASSERT_TRUE(raw);
+    ASSERT_TRUE(raw->sendLine("open " + path + " rw shared"));
+    std::string line;
+    ASSERT_TRUE(raw->readLine(line));
+    EXPECT_EQ(line, "ok 64 64 0");
+    for (const char* bad : {"w zz", "w 123", "gf", "sf 00", "w " /* empty */, "enum", "quit"}) {
+      ASSERT_TRUE(raw->sendLine(bad));
+      ASSERT_TRUE(raw->readLine(line)) << bad;
+      EXPECT_TRUE(line == "wd 0" || line == "sf 0" || line.compare(0, 4, "err ") == 0)
+          << bad << " -> " << line;
+    }
+    std::string huge(100000, 'x');  // one line far beyond any command
+    ASSERT_TRUE(raw->sendLine(huge));
+    ASSERT_TRUE(raw->readLine(line));
+    EXPECT_EQ(line, "err line too long");
+    std::string binary;
+    for (int i = 0; i < 256; ++i) binary.push_back(static_cast<char>(i == '\n' ? 0 : i));
+    ASSERT_TRUE(raw->sendLine(binary));
+    ASSERT_TRUE(raw->readLine(line));
+    EXPECT_EQ(line.compare(0, 4, "err "), 0);
+  }
+  {
+    // A control connection that drops mid-line and one that never reads.
+    auto raw = vlink::LinkSocket::Connect(host, port);
+    ASSERT_TRUE(raw);
+    raw->sendLine("gesture " + name + " 100 0.1,0.1>0.9,0.9 step=1");
+  }
+  EXPECT_EQ(Sim().last("state " + name).compare(0, 3, "ok "), 0);
   Sim().last("unplug " + name);
 }
