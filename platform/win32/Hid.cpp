@@ -13,6 +13,7 @@ extern "C" {  // the HID headers declare no C linkage of their own
 
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "platform/Hid.h"
@@ -314,7 +315,14 @@ class Win32HidBackend : public HidBackend {
       DWORD size = 0;
       SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &size, nullptr);
       if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
-      std::vector<char> storage(size);
+      std::vector<char> storage;
+      try {
+        storage.resize(size);
+      } catch (const std::bad_alloc&) {
+        // Out of memory mid-walk: report nothing rather than half a device.
+        SetupDiDestroyDeviceInfoList(set);
+        return {};
+      }
       auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
       detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
       if (!SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, size, nullptr, nullptr)) continue;

@@ -343,3 +343,44 @@ TEST_F(HidSeam, TheSimulatorSurvivesWhateverAClientSends) {
   EXPECT_EQ(Sim().last("state " + name).compare(0, 3, "ok "), 0);
   Sim().last("unplug " + name);
 }
+
+TEST_F(HidSeam, CalibrationConversationOverTheLink) {
+  const std::string name = Add("single-b", "order=2143 verdict=1 target-delay=5");
+  const std::string path = Sim().path(name, 3);
+  auto reader = backend_->open(path, kHidRead, HidShare::kShared);
+  auto writer = backend_->open(path, kHidWrite, HidShare::kShared);
+  ASSERT_TRUE(reader && writer);
+  std::uint8_t buf[kReportSize];
+  auto send = [&](std::vector<std::uint8_t> head) {
+    auto r = Report(head);
+    ASSERT_TRUE(writer->write(r.data(), r.size()));
+  };
+  send({0xFC, 0x01, 0});
+  std::vector<int> named;
+  for (;;) {
+    ASSERT_TRUE(ReadOne(*reader, buf));
+    ASSERT_EQ(buf[0], 0xFC);
+    ASSERT_EQ(buf[1], 0x01);
+    const int sub = buf[2];
+    if (sub == 255) {
+      EXPECT_EQ(buf[3], 1);  // the configured verdict
+      break;
+    }
+    named.push_back(sub);
+    if (sub == 5) {
+      send({0xFC, 0x01, 5});
+      continue;
+    }
+    ASSERT_TRUE(sub >= 1 && sub <= 4) << sub;
+    const std::uint8_t x = (sub == 2 || sub == 3) ? 14 : 2, y = sub >= 3 ? 14 : 2;
+    send({0xFC, 0x01, static_cast<std::uint8_t>(sub), 0, x, 0, 0, 0, y});
+  }
+  EXPECT_EQ(named, (std::vector<int>{2, 1, 4, 3, 5}));
+  send({0xFC, 0x05});
+  ASSERT_TRUE(ReadOne(*reader, buf));
+  EXPECT_EQ(buf[1], 5);
+  EXPECT_EQ(buf[2], 1);
+  EXPECT_EQ(buf[3] | buf[4] << 8, 512);    // the new block's first reference x
+  EXPECT_EQ(buf[15] | buf[16] << 8, 524);  // and its first measured x
+  Sim().last("unplug " + name);
+}
