@@ -12,14 +12,21 @@ std::int32_t Wrap32(std::int64_t v) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
 }
 
+// 32-bit division truncating toward zero; the one quotient that does not
+// fit (INT32_MIN / -1) wraps as the hardware's would.
+std::int32_t Divide(std::int32_t a, std::int16_t b) {
+  if (b == -1) return Wrap32(-std::int64_t{a});
+  return a / b;
+}
+
 // One axis of the mapping: project, then divide, multiply, divide (in this
 // order, each step truncating toward zero) so results match the frame's.
 std::int32_t Project(std::int16_t dx, std::int16_t dy, std::int16_t ex, std::int16_t ey,
                      std::int16_t measuredLen, std::int16_t referenceLen) {
   std::int32_t t = Wrap32(std::int64_t{dx} * ex + std::int64_t{dy} * ey);
-  t = Wrap32(std::int64_t{t} / measuredLen);
+  t = Divide(t, measuredLen);
   t = Wrap32(std::int64_t{t} * referenceLen);
-  return Wrap32(std::int64_t{t} / measuredLen);
+  return Divide(t, measuredLen);
 }
 
 }  // namespace
