@@ -133,6 +133,10 @@ void TouchPipeline::DiscoverTouchFrame() {
     std::unique_lock<std::shared_mutex> route(routeMutex_);
     profile_ = profile;
   }
+  {
+    std::lock_guard<std::mutex> lock(profileCopyMutex_);
+    profileCopy_ = profile;
+  }
   if (found != 0) OpenTouchFrame(channel_.selectedIndex);
   channel_.selectedIndex = 0;
 }
@@ -471,8 +475,8 @@ bool TouchPipeline::IsOpen() const {
 }
 
 DeviceProfile TouchPipeline::Profile() const {
-  std::shared_lock<std::shared_mutex> route(routeMutex_);
-  return profile_;
+  std::lock_guard<std::mutex> lock(profileCopyMutex_);
+  return profileCopy_;
 }
 
 SeriesMode TouchPipeline::Mode() const {
@@ -480,6 +484,7 @@ SeriesMode TouchPipeline::Mode() const {
   return mode_;
 }
 
-std::string TouchPipeline::SelectedPath() const {
+std::string TouchPipeline::SelectedPath() {
+  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   return channel_.paths.path[0];
 }

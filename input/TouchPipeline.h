@@ -93,10 +93,12 @@ class TouchPipeline {
     return SendDeviceCommand();
   }
 
+  // Safe from any thread, the reader threads' callbacks included.
   bool IsOpen() const;
   DeviceProfile Profile() const;
   SeriesMode Mode() const;
-  std::string SelectedPath() const;
+  // Entry 0 of the path list (control side).
+  std::string SelectedPath();
   const TouchDecoder& Decoder() const { return decoder_; }
 
   // Pauses between commands (100 and 200 ms); tests may shorten them.
@@ -129,6 +131,10 @@ class TouchPipeline {
   DeviceProfile profile_;
   TouchDecoder decoder_{profile_};
   std::array<std::uint8_t, kReportSize> singleBuffer_{};  // not cleared between reads
+  // A copy of the profile for other threads (taking the route lock again
+  // from a reader's callback could deadlock).
+  mutable std::mutex profileCopyMutex_;
+  DeviceProfile profileCopy_;
   VidPidList vidPidList_;
 
   // The channel's handles and open flag, and the readers' wake-up.
