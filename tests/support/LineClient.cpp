@@ -57,7 +57,11 @@ bool LineClient::Connect(const std::string& address) {
   sa.sin_port = htons(static_cast<unsigned short>(std::atoi(address.c_str() + colon + 1)));
   sa.sin_addr.s_addr = htonl(0x7F000001);
   const auto s = socket(AF_INET, SOCK_STREAM, 0);
-  if (static_cast<long long>(s) < 0) return false;
+#ifdef _WIN32
+  if (s == INVALID_SOCKET) return false;
+#else
+  if (s < 0) return false;
+#endif
   fd_ = static_cast<long long>(s);
   return connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
