@@ -162,7 +162,8 @@ void Simulator::run(Client& c, const std::string& line) {
     if (c.scenario) {
       reply = "scenario " + c.scenarioFile + " line " + std::to_string(lineNo) + ": " +
               reply.substr(reply.find(": ") + 2);
-      scenarioFailed_ = true;
+      scenarioFailed_ = true;  // a broken scenario ends the simulator
+      quit_ = true;
       c.queued.clear();
     }
   }
