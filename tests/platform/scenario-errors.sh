@@ -3,6 +3,7 @@
 # runs and the simulator ends with it when it says quit.
 set -u
 framesim=$1
+scenarios=$2/../../tools/framesim/scenarios
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -26,4 +27,8 @@ case "$out" in "listening on 127.0.0.1:"*) ;; *) fail "good: $out" ;; esac
 
 out=$("$framesim" --frame nonesuch 2>&1) && fail "unknown model accepted"
 [ "$out" = "framesim: err line 1: unknown model: nonesuch" ] || fail "model: $out"
+# The scenarios shipped with the simulator are well-formed.
+for f in "$scenarios"/*.txt; do
+  "$framesim" --check --scenario "$f" || fail "$f"
+done
 echo ok
