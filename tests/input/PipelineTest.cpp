@@ -8,7 +8,7 @@
 
 #include "MemoryHid.h"
 #include "RecordingSinks.h"
-#include "input/NullDriverApi.h"
+#include "bridge/DriverApiPort.h"
 #include "input/TouchPipeline.h"
 
 namespace {
