@@ -2,6 +2,8 @@
 // The output side's start and stop, as the pipeline drives them: the outputs
 // start with the first frame and stop when it leaves. The output issue
 // implements this over the TUIO glue and the XML server.
+#include "input/DeviceProfile.h"
+
 class TouchOutputControl {
  public:
   virtual ~TouchOutputControl() = default;
@@ -12,4 +14,6 @@ class TouchOutputControl {
   virtual void ResetXmlEntries() {}
   // Starts the XML listener thread (once).
   virtual void StartXmlListener() {}
+  // A frame was opened: its profile, before the readers see its first report.
+  virtual void DeviceOpened(const DeviceProfile& profile) { (void)profile; }
 };

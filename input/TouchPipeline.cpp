@@ -96,7 +96,7 @@ void TouchPipeline::ShutDown() {
   if (output_) output_->StopTouchOutput();
 }
 
-void TouchPipeline::Stop() {
+void TouchPipeline::StopDeviceChanges() {
   hid_.setChangeCallback({});
   {
     std::lock_guard<std::mutex> lock(changeMutex_);
@@ -104,6 +104,10 @@ void TouchPipeline::Stop() {
   }
   changeQueued_.notify_all();
   if (changeWorker_.joinable()) changeWorker_.join();
+}
+
+void TouchPipeline::Stop() {
+  StopDeviceChanges();
   {
     std::lock_guard<std::mutex> lock(deviceMutex_);
     stopping_ = true;
@@ -170,6 +174,8 @@ void TouchPipeline::OpenTouchFrame(std::size_t index) {
     CloseTouchFrame();
     return;
   }
+  // The outputs learn the frame's traits before its first record.
+  if (output_) output_->DeviceOpened(profile_);
   {
     std::lock_guard<std::mutex> lock(deviceMutex_);
     channel_.open = true;

@@ -63,6 +63,10 @@ class TouchPipeline {
   // The main window's shut-down with the frame: exit commands, close (touch
   // output off), mouse emulation on, outputs stopped.
   void ShutDown();
+  // Device changes are no longer handled (the worker is joined); the
+  // application calls it before its shut-down, which a frame's arrival must
+  // not interleave with.
+  void StopDeviceChanges();
   // Stops and joins every thread this object started (closing the frame's
   // handles without commands). Safe to call twice; the destructor calls it.
   void Stop();

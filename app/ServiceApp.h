@@ -1,0 +1,77 @@
+#pragma once
+// The running service without its windows: the one owner of the pipeline,
+// the touch outputs and the driver-API session, running the main window's
+// start-up (first show) and shut-down (destruction) in their order. The
+// Windows GUI puts its views over the same object.
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "bridge/DriverApiPort.h"
+#include "bridge/DriverApiSession.h"
+#include "input/MainWindowModel.h"
+#include "input/TouchOutputControl.h"
+#include "input/TouchPipeline.h"
+#include "output/TouchOutputs.h"
+#include "platform/Hid.h"
+
+// The pipeline's output start and stop over the touch outputs.
+class TouchOutputsControl final : public TouchOutputControl {
+ public:
+  explicit TouchOutputsControl(TouchOutputs& outputs) : outputs_(outputs) {}
+  void StartTouchOutput() override { outputs_.StartTouchOutput(); }
+  void StopTouchOutput() override { outputs_.StopTouchOutput(); }
+  bool IsTouchOutputStarted() const override { return outputs_.outputStarted(); }
+  void StartXmlListener() override { outputs_.startXmlListener(); }
+  void DeviceOpened(const DeviceProfile& p) override {
+    outputs_.setDevice(OutputDevice{p.VersionNumber, p.Series01xx});
+  }
+
+ private:
+  TouchOutputs& outputs_;
+};
+
+class ServiceApp {
+ public:
+  struct Options {
+    std::string settingsPath;   // the settings file next to the program
+    OutputEndpoints endpoints;  // UDP 127.0.0.1:3333 and TCP 3000
+    bridge::Pause pause = &bridge::SleepPause;
+    double commandPauseScale = 1.0;  // tests shorten the frame's pauses
+  };
+
+  ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Options options);
+  // ShutDown() if it has not run.
+  ~ServiceApp();
+  ServiceApp(const ServiceApp&) = delete;
+  ServiceApp& operator=(const ServiceApp&) = delete;
+
+  // The first show: driver API (InitTouch, device count, right button, wheel
+  // and drag off when frames are reported), StartTouchPipeline with the
+  // outputs, the stored mouse setting applied, a single-channel frame asked
+  // for its calibration, then the initialised flag. Runs once.
+  void Start();
+  // The destruction: right button and wheel back on, exit commands, close,
+  // mouse emulation on, StopTouchOutput (receivers get the empty bundles),
+  // ExitTouch; then every thread of the service is stopped and joined.
+  // Runs once; safe without Start.
+  void ShutDown();
+
+  bool initialised() const { return window_.initialised.load(); }
+  HeadlessMainWindow& window() { return window_; }
+  TouchPipeline& pipeline() { return pipeline_; }
+  TouchOutputs& outputs() { return outputs_; }
+  const bridge::DriverApiSession& driverApi() const { return session_; }
+
+ private:
+  std::mutex lifeMutex_;  // Start against ShutDown
+  bool started_ = false;
+  bool shutDown_ = false;
+  const std::string settingsPath_;
+  HeadlessMainWindow window_;
+  bridge::DriverApiSession session_;
+  TouchOutputs outputs_;
+  TouchOutputsControl outputControl_;
+  // Last: destroyed first, while everything it points at still exists.
+  TouchPipeline pipeline_;
+};
