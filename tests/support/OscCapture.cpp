@@ -86,7 +86,7 @@ OscBundle DecodeBundle(const std::vector<char>& datagram) {
   return st.bundle;
 }
 
-UdpCapture::UdpCapture() {
+UdpCapture::UdpCapture(int port) {
   fd_ = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd_ < 0) throw std::runtime_error("socket");
   int big = 4 << 20;
@@ -94,7 +94,11 @@ UdpCapture::UdpCapture() {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("bind");
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd_);
+    throw std::runtime_error("bind UDP port " + std::to_string(port));
+  }
   socklen_t len = sizeof a;
   getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
   port_ = ntohs(a.sin_port);

@@ -27,10 +27,12 @@ struct OscBundle {
 // std::runtime_error if liblo rejects it or it is not exactly one bundle.
 OscBundle DecodeBundle(const std::vector<char>& datagram);
 
-// A UDP socket on 127.0.0.1 with a port of its own.
+// A UDP socket on 127.0.0.1, on a port of its own or a given one.
 class UdpCapture {
  public:
-  UdpCapture();
+  UdpCapture() : UdpCapture(0) {}
+  // On a given port (0: any free one). Throws if the port cannot be bound.
+  explicit UdpCapture(int port);
   ~UdpCapture();
   UdpCapture(const UdpCapture&) = delete;
   UdpCapture& operator=(const UdpCapture&) = delete;

@@ -1,0 +1,369 @@
+// The service program end to end, as a black box: the frame simulator plays
+// gestures on a frame of each layout, a liblo receiver on UDP 3333 decodes
+// the TUIO bundles, a TCP client on port 3000 reads the XML documents (parsed
+// by libxml2), and the simulator's record shows what the frame received.
+// Natively the service is build/native/app/vantrel; the Windows build runs
+// Vantrel.exe under Wine through the same test (VANTREL_E2E_SERVICE).
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "tests/e2e/ServiceProcess.h"
+#include "tests/platform/SimControl.h"
+#include "tests/support/OscCapture.h"
+#include "tests/support/XmlClient.h"
+
+namespace {
+
+using testsupport::OscBundle;
+using testsupport::ServiceProcess;
+
+// Wine starts slowly on a loaded machine; natively these are never reached.
+constexpr int kReadyMs = 90000;
+constexpr int kExitMs = 30000;
+
+struct Point {
+  double x, y;
+};
+
+// One TUIO frame as a receiver sees it (cursors; object bundles carry
+// only alive and fseq).
+struct CursorFrame {
+  bool cursors = true;
+  std::vector<int> alive;
+  std::map<int, Point> sets;
+  int fseq = -2;
+};
+
+CursorFrame Read(const OscBundle& b) {
+  CursorFrame f;
+  for (const auto& m : b.messages) {
+    if (m.address == "/tuio/2Dobj") f.cursors = false;
+    if (m.args.empty()) continue;
+    const auto* word = std::get_if<std::string>(&m.args[0]);
+    if (!word) continue;
+    if (*word == "alive") {
+      for (std::size_t i = 1; i < m.args.size(); ++i)
+        f.alive.push_back(std::get<std::int32_t>(m.args[i]));
+    } else if (*word == "fseq" && m.args.size() == 2) {
+      f.fseq = std::get<std::int32_t>(m.args[1]);
+    } else if (*word == "set" && m.args.size() >= 4) {
+      f.sets[std::get<std::int32_t>(m.args[1])] = {std::get<float>(m.args[2]),
+                                                   std::get<float>(m.args[3])};
+    }
+  }
+  return f;
+}
+
+// A frame layout and how the service scales its coordinates.
+struct LayoutCase {
+  const char* model;
+  const char* settings;  // for "add"
+  int fingers;
+  double coordinateMax;  // the frame's full scale
+  double unit;           // one device unit as a screen fraction
+  // Heads of what the frame receives when the service ends.
+  std::vector<std::string> exitHeads;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+  *os << c.model;
+}
+
+// Where the frame puts a fraction, as the service reads it back.
+double Expected(double fraction, const LayoutCase& c) {
+  return std::lround(fraction * c.coordinateMax) * c.unit;
+}
+
+struct Finger {
+  Point from, to;
+};
+
+std::string GestureCommand(const std::string& name, int ms, const std::vector<Finger>& fingers) {
+  std::ostringstream s;
+  s << "gesture " << name << " " << ms;
+  for (const Finger& f : fingers)
+    s << " " << f.from.x << "," << f.from.y << ">" << f.to.x << "," << f.to.y;
+  return s.str();
+}
+
+struct Rec {
+  std::string path, kind, hex;
+};
+
+class ServiceEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(sim_.connected()); }
+  void TearDown() override {
+    xml_.reset();
+    service_.reset();
+  }
+
+  void StartService() {
+    // Bound before the service starts, so its first bundles are seen too.
+    tuio_ = std::make_unique<testsupport::UdpCapture>(3333);
+    service_ = std::make_unique<ServiceProcess>(sim_.address());
+    ASSERT_TRUE(service_->started());
+    ASSERT_TRUE(service_->waitReady(kReadyMs)) << "service not ready: " << service_->output();
+    // The listener is up once the start-up is complete; a loaded machine
+    // may take a moment to accept.
+    ASSERT_TRUE(testsupport::WaitFor(
+        [&] {
+          xml_ = std::make_unique<testsupport::XmlClient>(3000);
+          return xml_->connected();
+        },
+        10000));
+  }
+
+  // Everything that arrived so far, decoded.
+  void Collect(int waitMs = 50) {
+    for (const OscBundle& b : tuio_->bundles(waitMs)) {
+      const CursorFrame f = Read(b);
+      (f.cursors ? frames_ : objectFrames_).push_back(f);
+    }
+  }
+  template <class Pred>
+  bool WaitFrames(Pred pred, int timeoutMs = 20000) {
+    return testsupport::WaitFor(
+        [&] {
+          Collect(20);
+          return pred();
+        },
+        timeoutMs);
+  }
+  bool LastFrameEmpty() const { return !frames_.empty() && frames_.back().alive.empty(); }
+  std::size_t SessionCount() const {
+    std::set<int> ids;
+    for (const CursorFrame& f : frames_)
+      for (int id : f.alive) ids.insert(id);
+    return ids.size();
+  }
+
+  std::vector<Rec> Record() {
+    std::vector<Rec> out;
+    for (const std::string& l : sim_.command("record")) {
+      std::istringstream in(l);
+      std::string tag, time;
+      Rec r;
+      in >> tag >> time >> r.path >> r.kind >> r.hex;
+      if (tag == "rec") out.push_back(r);
+    }
+    return out;
+  }
+  static std::string Heads(const std::vector<Rec>& recs, std::size_t from, std::size_t bytes) {
+    std::string s;
+    for (std::size_t i = from; i < recs.size(); ++i) s += recs[i].hex.substr(0, 2 * bytes) + " ";
+    return s;
+  }
+
+  testsupport::SimControl sim_;  // served in this process
+  std::unique_ptr<testsupport::UdpCapture> tuio_;
+  std::unique_ptr<ServiceProcess> service_;
+  std::unique_ptr<testsupport::XmlClient> xml_;
+  std::vector<CursorFrame> frames_;
+  std::vector<CursorFrame> objectFrames_;
+};
+
+// ---- the XML documents -----------------------------------------------------
+
+struct XmlTouch {
+  int id;
+  double x, y;
+};
+struct XmlDoc {
+  std::vector<XmlTouch> touches;
+  std::vector<int> alive;
+  int fseq = -1;
+};
+
+std::string Attr(xmlNodePtr n, const char* name) {
+  xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
+  std::string s = v ? reinterpret_cast<const char*>(v) : "";
+  xmlFree(v);
+  return s;
+}
+
+bool Named(xmlNodePtr n, const char* name) {
+  return n->type == XML_ELEMENT_NODE &&
+         xmlStrcmp(n->name, reinterpret_cast<const xmlChar*>(name)) == 0;
+}
+
+// Parses one document with libxml2 and checks its shape; failures go to `why`.
+bool ParseDocument(const std::string& text, XmlDoc& doc, std::string& why) {
+  static const std::regex kFloat("-?[0-9]+\\.[0-9]{6}");
+  static const std::regex kInt("-?[0-9]+");
+  xmlDocPtr x = xmlReadMemory(text.data(), int(text.size()), "touch.xml", nullptr,
+                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (!x) return why = "not well-formed: " + text, false;
+  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> guard(x, xmlFreeDoc);
+  xmlNodePtr root = xmlDocGetRootElement(x);
+  if (!root || !Named(root, "OSCPACKET") || Attr(root, "ADDRESS") != "127.0.0.1" ||
+      Attr(root, "PORT") != "3000" || Attr(root, "TIME") != "1")
+    return why = "bad packet element: " + text, false;
+  for (xmlNodePtr m = root->children; m; m = m->next) {
+    if (m->type != XML_ELEMENT_NODE) continue;
+    if (!Named(m, "MESSAGE") || Attr(m, "NAME") != "/tuio/2Dcur")
+      return why = "bad message element: " + text, false;
+    std::vector<std::pair<std::string, std::string>> args;
+    for (xmlNodePtr a = m->children; a; a = a->next) {
+      if (a->type != XML_ELEMENT_NODE) continue;
+      if (!Named(a, "ARGUMENT")) return why = "bad argument element: " + text, false;
+      args.emplace_back(Attr(a, "TYPE"), Attr(a, "VALUE"));
+    }
+    if (args.empty() || args[0].first != "s") return why = "message without a word: " + text, false;
+    const std::string& word = args[0].second;
+    if (word == "set") {
+      if (args.size() != 8)
+        return why = "set with " + std::to_string(args.size()) + " arguments", false;
+      if (args[1].first != "i" || !std::regex_match(args[1].second, kInt))
+        return why = "set id", false;
+      for (int i = 2; i < 6; ++i)
+        if (args[i].first != "f" || !std::regex_match(args[i].second, kFloat))
+          return why = "set value " + args[i].second + " is not %f text", false;
+      if (args[6] != std::make_pair(std::string("f"), std::string("0.0")) || args[7] != args[6])
+        return why = "set without its two zero values", false;
+      doc.touches.push_back(
+          {std::stoi(args[1].second), std::stod(args[2].second), std::stod(args[3].second)});
+    } else if (word == "alive") {
+      for (std::size_t i = 1; i < args.size(); ++i) doc.alive.push_back(std::stoi(args[i].second));
+    } else if (word == "fseq") {
+      if (args.size() != 2 || args[1].first != "i") return why = "bad fseq", false;
+      doc.fseq = std::stoi(args[1].second);
+    } else {
+      return why = "unknown word " + word, false;
+    }
+  }
+  return true;
+}
+
+// ---- one gesture on each layout --------------------------------------------
+
+class EachLayout : public ServiceEndToEnd, public ::testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(EachLayout, GestureArrivesAsCursorsAndDocumentsAndTheFrameGetsItsCommands) {
+  const LayoutCase& c = GetParam();
+  ASSERT_EQ(sim_.last(std::string("add ") + c.model + " f " + c.settings), "ok f");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const std::size_t startUpWrites = Record().size();
+  EXPECT_GT(startUpWrites, 0u) << "the frame received no start-up command";
+
+  const std::vector<Finger> all = {
+      {{0.20, 0.30}, {0.40, 0.45}}, {{0.70, 0.25}, {0.55, 0.60}}, {{0.50, 0.80}, {0.35, 0.70}}};
+  const std::vector<Finger> fingers(all.begin(), all.begin() + c.fingers);
+  Collect();
+  const std::size_t before = frames_.size();
+  ASSERT_EQ(sim_.last(GestureCommand("f", 400, fingers)), "ok");
+  // Down, moves, and the lift that empties the alive list.
+  ASSERT_TRUE(WaitFrames([&] { return frames_.size() > before + 10 && LastFrameEmpty(); }))
+      << frames_.size() - before << " frames";
+  const std::vector<CursorFrame> gesture(frames_.begin() + long(before), frames_.end());
+
+  // Cursors' life: one session per finger, added at its start, moved, removed.
+  std::map<int, std::vector<Point>> path;  // session id -> positions set
+  int lastFseq = -1;
+  for (const CursorFrame& f : gesture) {
+    EXPECT_GT(f.fseq, lastFseq) << "fseq must grow";
+    lastFseq = f.fseq;
+    for (const auto& [id, p] : f.sets) {
+      EXPECT_NE(std::find(f.alive.begin(), f.alive.end(), id), f.alive.end()) << "set of a dead id";
+      path[id].push_back(p);
+    }
+  }
+  ASSERT_EQ(path.size(), fingers.size());
+  const double tol = c.unit * 1.0001;
+  for (const Finger& fg : fingers) {
+    // The session whose first position is this finger's start.
+    auto it = std::find_if(path.begin(), path.end(), [&](const auto& kv) {
+      return std::fabs(kv.second.front().x - Expected(fg.from.x, c)) <= tol &&
+             std::fabs(kv.second.front().y - Expected(fg.from.y, c)) <= tol;
+    });
+    ASSERT_NE(it, path.end()) << "no cursor starts at " << fg.from.x << "," << fg.from.y;
+    EXPECT_GE(it->second.size(), 10u) << "too few moves";
+    EXPECT_NEAR(it->second.back().x, Expected(fg.to.x, c), tol);
+    EXPECT_NEAR(it->second.back().y, Expected(fg.to.y, c), tol);
+    // Removed: no frame after the lift names it.
+    EXPECT_TRUE(gesture.back().alive.empty());
+  }
+
+  // The XML documents: each one well-formed, in the TUIO shape, numbered
+  // one after the other, the touches where the fingers were.
+  const std::vector<std::string> docs = xml_->documents(1000, 500);
+  ASSERT_GE(docs.size(), 10u);
+  int lastDoc = -1;
+  std::size_t withTouches = 0;
+  std::set<int> seenIds;
+  for (const std::string& text : docs) {
+    if (text.empty()) continue;  // a document without touches is the zero byte alone
+    XmlDoc d;
+    std::string why;
+    ASSERT_TRUE(ParseDocument(text, d, why)) << why;
+    if (lastDoc >= 0) EXPECT_EQ(d.fseq, lastDoc + 1) << text;
+    lastDoc = d.fseq;
+    std::vector<int> ids;
+    for (const XmlTouch& t : d.touches) {
+      if (t.id == 0) continue;
+      ids.push_back(t.id);
+      seenIds.insert(t.id);
+      // On one of the fingers' straight paths, within a unit.
+      bool onPath = false;
+      for (const Finger& fg : fingers) {
+        const double lox = std::min(fg.from.x, fg.to.x) - 2 * c.unit,
+                     hix = std::max(fg.from.x, fg.to.x) + 2 * c.unit;
+        const double loy = std::min(fg.from.y, fg.to.y) - 2 * c.unit,
+                     hiy = std::max(fg.from.y, fg.to.y) + 2 * c.unit;
+        onPath = onPath || (t.x >= lox && t.x <= hix && t.y >= loy && t.y <= hiy);
+      }
+      EXPECT_TRUE(onPath) << text;
+    }
+    if (!ids.empty()) ++withTouches;
+  }
+  EXPECT_GE(withTouches, 10u);
+  EXPECT_EQ(seenIds.size(), fingers.size());
+
+  // Ctrl+C: the empty bundle goes out, the client is let go, the frame gets
+  // its exit commands.
+  const std::size_t beforeExit = frames_.size(), objectsBeforeExit = objectFrames_.size();
+  const std::size_t writesBeforeExit = Record().size();
+  ASSERT_EQ(service_->interruptAndWait(kExitMs), 0) << service_->output();
+  EXPECT_EQ(service_->output(), "");
+  Collect(200);
+  ASSERT_GT(frames_.size(), beforeExit) << "no bundle at the end";
+  EXPECT_TRUE(frames_.back().alive.empty());
+  EXPECT_EQ(frames_.back().fseq, -1);
+  ASSERT_GT(objectFrames_.size(), objectsBeforeExit);
+  EXPECT_TRUE(objectFrames_.back().alive.empty());
+  EXPECT_TRUE(xml_->closedByServer(5000));
+  EXPECT_EQ(Heads(Record(), writesBeforeExit, 4), [&] {
+    std::string s;
+    for (const std::string& h : c.exitHeads) s += h + " ";
+    return s;
+  }());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, EachLayout,
+    ::testing::Values(
+        // Layouts A and B of single-channel frames are mapped by the frame's
+        // stored calibration; with none stored they come through unmapped.
+        LayoutCase{"single-a", "calvalid=0", 2, 4095, 1.0 / 4096, {"02060102"}},
+        LayoutCase{"single-b", "calvalid=0", 2, 4095, 1.0 / 4096, {"fc060102", "fc300101"}},
+        LayoutCase{"single-c", "", 3, 4095, 1.0 / 4096, {"fc060102"}},
+        LayoutCase{"series", "", 2, 32760, 1.0 / 32760, {"fe080001", "fe080001"}},
+        LayoutCase{"split-mt", "", 3, 32760, 1.0 / 32760, {"fc060102", "fc300101"}}),
+    [](const auto& info) {
+      std::string n = info.param.model;
+      std::replace(n.begin(), n.end(), '-', '_');
+      return n;
+    });
+
+}  // namespace

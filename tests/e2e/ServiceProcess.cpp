@@ -1,0 +1,108 @@
+#include "tests/e2e/ServiceProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace testsupport {
+
+std::vector<std::string> ServiceProcess::Command() {
+  std::vector<std::string> words;
+  const char* env = std::getenv("VANTREL_E2E_SERVICE");
+  std::istringstream in(env && *env ? env : VANTREL_NATIVE_SERVICE);
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+ServiceProcess::ServiceProcess(const std::string& simAddress,
+                               const std::vector<std::string>& extraArgs) {
+  char tmpl[] = "/tmp/vantrel-e2e-XXXXXX";
+  if (!mkdtemp(tmpl)) return;
+  dir_ = tmpl;
+  // Relative to the service's working directory, so the same name works for
+  // the Windows build under Wine.
+  readyFile_ = dir_ + "/ready";
+  logFile_ = dir_ + "/output";
+  std::vector<std::string> words = Command();
+  words.push_back("--ready-file");
+  words.push_back("ready");
+  for (const std::string& a : extraArgs) words.push_back(a);
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  const std::string env = "FRAMESIM_ADDR=" + simAddress;
+
+  pid_ = fork();
+  if (pid_ == 0) {
+    if (chdir(dir_.c_str()) != 0) _exit(126);
+    const int log = open(logFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int null = open("/dev/null", O_RDONLY);
+    if (log >= 0) dup2(log, 1), dup2(log, 2);
+    if (null >= 0) dup2(null, 0);
+    putenv(const_cast<char*>(env.c_str()));
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+}
+
+ServiceProcess::~ServiceProcess() {
+  if (pid_ > 0 && status_ < 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (!dir_.empty()) {
+    std::remove(readyFile_.c_str());
+    std::remove(logFile_.c_str());
+    rmdir(dir_.c_str());
+  }
+}
+
+bool ServiceProcess::waitReady(int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  struct stat st;
+  while (stat(readyFile_.c_str(), &st) != 0) {
+    if (pid_ <= 0 || waitExit(0) != -1) return false;
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+int ServiceProcess::waitExit(int timeoutMs) {
+  if (status_ >= 0) return status_;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int st = 0;
+    const pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      return status_;
+    }
+    if (r < 0 || std::chrono::steady_clock::now() >= end) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+int ServiceProcess::interruptAndWait(int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  if (status_ < 0) kill(pid_, SIGINT);
+  return waitExit(timeoutMs);
+}
+
+std::string ServiceProcess::output() const {
+  std::ifstream in(logFile_);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace testsupport
