@@ -367,3 +367,63 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 }  // namespace
+
+// ---- unplugged while touched, plugged back ---------------------------------
+
+namespace {
+
+TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne) {
+  ASSERT_EQ(sim_.last("add split-mt f"), "ok f");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  auto touched = [&](std::size_t from) {
+    return WaitFrames([&] {
+      for (std::size_t i = from; i < frames_.size(); ++i)
+        if (frames_[i].alive.size() == 1 && !frames_[i].sets.empty()) return true;
+      return false;
+    });
+  };
+  Collect();
+  std::size_t mark = frames_.size();
+  ASSERT_EQ(sim_.last("touch f 0:down:0.3,0.3"), "ok");
+  ASSERT_EQ(sim_.last("touch f 0:move:0.31,0.32"), "ok");
+  ASSERT_TRUE(touched(mark));
+  const int firstSession = frames_.back().alive.at(0);
+
+  // The frame leaves with the finger down: the output stops, so the
+  // receivers hear that the session ended.
+  mark = frames_.size();
+  ASSERT_EQ(sim_.last("unplug f"), "ok");
+  ASSERT_TRUE(WaitFrames([&] {
+    return frames_.size() > mark && frames_.back().alive.empty() && frames_.back().fseq == -1;
+  }));
+
+  // Back again: once the frame has its touch output on, a new touch is a
+  // new cursor of a new session, numbered from the start again.
+  const std::size_t writes = Record().size();
+  mark = frames_.size();
+  ASSERT_EQ(sim_.last("plug f"), "ok");
+  ASSERT_TRUE(testsupport::WaitFor(
+      [&] {
+        const std::vector<Rec> r = Record();
+        for (std::size_t i = writes; i < r.size(); ++i)
+          if (r[i].hex.compare(0, 8, "fc300101") == 0) return true;
+        return false;
+      },
+      20000));
+  ASSERT_EQ(sim_.last("touch f 0:down:0.6,0.6"), "ok");
+  ASSERT_EQ(sim_.last("touch f 0:move:0.61,0.62"), "ok");
+  ASSERT_TRUE(touched(mark));
+  const CursorFrame& again = frames_.back();
+  EXPECT_EQ(again.alive.at(0), firstSession) << "session ids restart with the output";
+  EXPECT_NEAR(again.sets.begin()->second.x, Expected(0.61, {"", "", 1, 32760, 1.0 / 32760, {}}),
+              1.0001 / 32760);
+  // Between the two sessions the receivers saw the new output start empty.
+  bool emptyStart = false;
+  for (std::size_t i = mark; i < frames_.size(); ++i)
+    emptyStart = emptyStart || (frames_[i].alive.empty() && frames_[i].fseq == -1);
+  EXPECT_TRUE(emptyStart);
+  ASSERT_EQ(sim_.last("touch f 0:up:0.61,0.62"), "ok");
+  ASSERT_EQ(service_->interruptAndWait(kExitMs), 0) << service_->output();
+}
+
+}  // namespace
