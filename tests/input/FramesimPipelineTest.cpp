@@ -43,6 +43,8 @@ class Framesim : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(control_.connected());
+    // The Windows build's tests share one simulator: start from an empty record.
+    control_.last("record clear");
     hid_ = platform::CreateVirtualHidBackend(control_.address());
     ASSERT_TRUE(hid_);
     settings_ = ::testing::TempDir() + "vantrel_framesim_" +
