@@ -165,10 +165,10 @@ TEST_F(Framesim, ReadBackStoresTheFramesBlockAndMapsTouches) {
                           "00"
                           "00000000"),
             "ok");
-  ASSERT_TRUE(Eventually([&] { return !sinks_.tuio.empty(); }));
-  EXPECT_EQ(sinks_.tuio.back().frame.slot[0].state, TOUCH_DOWN);
-  EXPECT_EQ(sinks_.tuio.back().frame.slot[0].x, 3584u);
-  EXPECT_EQ(sinks_.tuio.back().frame.slot[0].y, 512u);
+  ASSERT_TRUE(Eventually([&] { return !sinks_.Snapshot().empty(); }));
+  EXPECT_EQ(sinks_.Snapshot().back().frame.slot[0].state, TOUCH_DOWN);
+  EXPECT_EQ(sinks_.Snapshot().back().frame.slot[0].x, 3584u);
+  EXPECT_EQ(sinks_.Snapshot().back().frame.slot[0].y, 512u);
   (void)p;
 }
 
