@@ -8,6 +8,7 @@
 
 #include "MemoryHid.h"
 #include "RecordingSinks.h"
+#include "app/Settings.h"
 #include "input/NullDriverApi.h"
 #include "input/TouchPipeline.h"
 
@@ -389,6 +390,32 @@ TEST_F(Pipeline, NoFrameAtStartThenArrivalOpensIt) {
   EXPECT_TRUE(p.IsOpen());
   EXPECT_TRUE(window_.calibrationButtonEnabled);
   EXPECT_EQ(output_.starts, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// On the machine's own HID stack (SetupAPI and device notifications on
+// Windows, under Wine here; nothing to enumerate natively) the pipeline
+// starts with no frame, waits, and ends cleanly.
+TEST(PipelineOnTheSystem, StartsWithoutAFrameAndStops) {
+  auto hid = platform::CreateOsHidBackend();
+  HeadlessMainWindow window;
+  NullDriverApi driver;
+  const std::string settings = ::testing::TempDir() + "vantrel_pipeline_system.ini";
+  {
+    TouchPipeline p(*hid, window, driver, nullptr, settings);
+    p.SetPauseScale(0.02);
+    p.StartTouchPipeline();
+    p.CompleteStartUp(true);
+    EXPECT_FALSE(p.IsOpen());
+    EXPECT_TRUE(window.initialised);
+    EXPECT_FALSE(window.awaitingReadBack);
+    p.ShutDown();
+  }
+  EXPECT_EQ(ReadSettingsString(settings, kVidPidListKey, "", kVidPidTextBuffer).size(), 1205u);
+  std::remove(settings.c_str());
 }
 
 }  // namespace
