@@ -30,7 +30,7 @@ class NoOutput : public TouchOutputControl {
 };
 
 template <class Pred>
-bool Eventually(Pred pred, int ms = 5000) {
+bool Eventually(Pred pred, int ms = 10000) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!pred()) {
     if (std::chrono::steady_clock::now() > end) return false;
