@@ -292,7 +292,9 @@ int TouchPipeline::SendDeviceCommand() {
     if (!channel_.open || !channel_.write) return 0;
     write = channel_.write;
   }
-  commandBuffer_[0] = CommandReportId(profile_);
+  // The copy: senders on other threads than the control side (the calibration
+  // dialog, a reader after a read-back) never race a discovery.
+  commandBuffer_[0] = CommandReportId(Profile());
   if (!write->write(commandBuffer_.data(), kCommandSize)) return 0;
   // The buffer and the write record stay ours until the write completed.
   write->waitWritesDone(kWriteTimeoutMs);
@@ -305,6 +307,7 @@ void TouchPipeline::Pause(std::uint32_t ms) {
 }
 
 void TouchPipeline::SetTouchOutput(bool on) {
+  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!IsTouchOutputRange(profile_.VersionNumber)) return;
   SendCommand([on](std::uint8_t* b) { FillTouchOutput(b, on); });
   Pause(100);
@@ -312,12 +315,14 @@ void TouchPipeline::SetTouchOutput(bool on) {
 
 void TouchPipeline::SendSeriesMode(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2,
                                    std::uint8_t b3, std::uint8_t b4) {
+  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!profile_.Series01xx || profile_.VersionNumber < 0x0201) return;
   const std::uint8_t b[5] = {b0, b1, b2, b3, b4};
   SendCommand([&b](std::uint8_t* buf) { FillSeriesMode(buf, b); });
 }
 
 void TouchPipeline::InitSeriesDevice() {
+  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!profile_.Series01xx) return;
   SendSeriesMode(Mode().m[0], 1, 3, 0, 0);
   Pause(200);
@@ -348,6 +353,7 @@ void TouchPipeline::ApplyMouseEnable(bool on) {
 }
 
 void TouchPipeline::RequestCalibrationReadBack() {
+  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   window_.awaitingReadBack = true;
   SendCommand(FillReadCalibration);
   Pause(100);

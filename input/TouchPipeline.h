@@ -81,7 +81,9 @@ class TouchPipeline {
   void OnDeviceRemoval(const std::string& interfaceName);
 
   // The command channel. Each returns once the write completed (or failed)
-  // and the command's pause has passed.
+  // and the command's pause has passed. These take the control lock: code
+  // running on a reader thread (button enabling, HandleCalibrationReply)
+  // sends with SendCommand only.
   void SetTouchOutput(bool on);
   void SendSeriesMode(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3,
                       std::uint8_t b4);

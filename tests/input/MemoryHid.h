@@ -73,6 +73,12 @@ class MemoryHid : public platform::HidBackend {
     std::lock_guard<std::mutex> lock(mu_);
     return pendingReads_;
   }
+  // Reads outstanding on one interface.
+  int PendingReads(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = pendingByPath_.find(path);
+    return it == pendingByPath_.end() ? 0 : it->second;
+  }
   // Polls until `pred` holds (it may ask anything, this backend's lock is
   // not held), or `ms` pass.
   template <class Pred>
@@ -124,6 +130,7 @@ class MemoryHid : public platform::HidBackend {
       if (closed_ || !(access_ & platform::kHidRead) || buffer_) return false;
       buffer_ = buffer;
       ++hid_.pendingReads_;
+      ++hid_.pendingByPath_[path_];
       hid_.cv_.notify_all();
       return true;
     }
@@ -138,6 +145,7 @@ class MemoryHid : public platform::HidBackend {
         return platform::HidIoStatus::kTimedOut;
       }
       --hid_.pendingReads_;
+      --hid_.pendingByPath_[path_];
       std::uint8_t* buffer = buffer_;
       buffer_ = nullptr;
       hid_.cv_.notify_all();
@@ -153,7 +161,10 @@ class MemoryHid : public platform::HidBackend {
     }
     void cancelRead() override {
       std::lock_guard<std::mutex> lock(hid_.mu_);
-      if (buffer_) --hid_.pendingReads_;
+      if (buffer_) {
+        --hid_.pendingReads_;
+        --hid_.pendingByPath_[path_];
+      }
       buffer_ = nullptr;
     }
     bool write(const std::uint8_t* report, std::size_t length) override {
@@ -201,4 +212,5 @@ class MemoryHid : public platform::HidBackend {
   platform::HidChangeCallback callback_;
   int openHandles_ = 0;
   int pendingReads_ = 0;
+  std::map<std::string, int> pendingByPath_;
 };

@@ -8,6 +8,7 @@
 
 #include "MemoryHid.h"
 #include "RecordingSinks.h"
+#include "app/Settings.h"
 #include "bridge/DriverApiPort.h"
 #include "input/TouchPipeline.h"
 
@@ -104,8 +105,8 @@ class Pipeline : public ::testing::Test {
   // Waits until the queued reports of `path` have all been taken and the
   // reader is back in a read (so their routing is done).
   void Settle(const std::string& path) {
-    ASSERT_TRUE(
-        hid_.WaitFor([&](MemoryHid& h) { return h.Queued(path) == 0 && h.PendingReads() > 0; }));
+    ASSERT_TRUE(hid_.WaitFor(
+        [&](MemoryHid& h) { return h.Queued(path) == 0 && h.PendingReads(path) > 0; }));
   }
 
   std::string settings_;
@@ -138,7 +139,7 @@ TEST_F(Pipeline, SingleChannelStartUpReadBackAndCalibratedTouches) {
   // While the read-back is awaited, touches are not decoded.
   hid_.Inject(col03, R({0xFC, 0x01, 1, 0xD0, 0x07, 0xD0, 0x07}));
   Settle(col03);
-  EXPECT_TRUE(sinks_.tuio.empty());
+  EXPECT_TRUE(sinks_.Snapshot().empty());
 
   // The reply: valid, with the worked block.
   Report reply = R({0xFC, 0x05, 1});
@@ -159,11 +160,13 @@ TEST_F(Pipeline, SingleChannelStartUpReadBackAndCalibratedTouches) {
   // Layout B, mapped through the block: (2000, 2000) -> (2048, 2047).
   hid_.Inject(col03, R({0xFC, 0x01, 0x00, 1, 0xD0, 0x07, 0xD0, 0x07}));
   Settle(col03);
-  ASSERT_EQ(sinks_.tuio.size(), 1u);
-  EXPECT_EQ(sinks_.tuio[0].frame.slot[0].state, TOUCH_DOWN);
-  EXPECT_EQ(sinks_.tuio[0].frame.slot[0].x, 2048u);
-  EXPECT_EQ(sinks_.tuio[0].frame.slot[0].y, 2047u);
-  EXPECT_EQ(sinks_.order, "tx");
+  ASSERT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].state, TOUCH_DOWN);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].x, 2048u);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].y, 2047u);
+  std::string calls;
+  sinks_.Snapshot(&calls);
+  EXPECT_EQ(calls, "tx");
 }
 
 TEST_F(Pipeline, ReadBackWithoutAValidBlockStillEnablesAndSendsMouseMode) {
@@ -184,8 +187,8 @@ TEST_F(Pipeline, ReadBackWithoutAValidBlockStillEnablesAndSendsMouseMode) {
   // Layout A now flows, unmapped.
   hid_.Inject(col03, R({0x02, 1, 0x10, 0x00, 0x20, 0x00}));
   Settle(col03);
-  ASSERT_EQ(sinks_.tuio.size(), 1u);
-  EXPECT_EQ(sinks_.tuio[0].frame.slot[0].x, 0x10u);
+  ASSERT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].x, 0x10u);
 }
 
 TEST_F(Pipeline, SplitChannelRoutesRepliesAndTouchesOnTheirCollections) {
@@ -213,15 +216,15 @@ TEST_F(Pipeline, SplitChannelRoutesRepliesAndTouchesOnTheirCollections) {
   Settle(col03);
   Settle(col04);
   EXPECT_EQ(window_.calibrationReplies, 1);
-  ASSERT_EQ(sinks_.tuio.size(), 1u);
-  EXPECT_EQ(sinks_.tuio[0].count, 1);
-  EXPECT_EQ(sinks_.tuio[0].table.entry[7].state, TOUCH_DOWN);
+  ASSERT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_EQ(sinks_.Snapshot()[0].count, 1);
+  EXPECT_EQ(sinks_.Snapshot()[0].table.entry[7].state, TOUCH_DOWN);
   // A 0xFC report on the touch collection, or 0xFB on the reply one, goes nowhere.
   hid_.Inject(col04, R({0xFC, 0x05}));
   hid_.Inject(col03, touch);
   Settle(col03);
   Settle(col04);
-  EXPECT_EQ(sinks_.tuio.size(), 1u);
+  EXPECT_EQ(sinks_.Snapshot().size(), 1u);
   EXPECT_EQ(window_.calibrationReplies, 1);
 }
 
@@ -247,9 +250,9 @@ TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
   // Layout F touches arrive as 0xFD reports.
   hid_.Inject(col01, R({0xFD, 0x01, 0, 1, 0x10, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 1}));
   Settle(col01);
-  ASSERT_EQ(sinks_.tuio.size(), 1u);
-  EXPECT_EQ(sinks_.tuio[0].frame.slot[0].state, TOUCH_DOWN);
-  EXPECT_EQ(sinks_.tuio[0].frame.slot[1].state, TOUCH_UP);
+  ASSERT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].state, TOUCH_DOWN);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[1].state, TOUCH_UP);
 
   // Exit with m1 = 3: (m0, 3, m2, m3, m4) then (m0, 3, 0, 1, 0).
   hid_.ClearWrites();
@@ -346,8 +349,8 @@ TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
   hid_.Inject(Path(0x0012, 3, "7&bbbb&2"), R({0xFC, 0x05, 0}));
   hid_.Inject(Path(0x0012, 3, "7&bbbb&2"), R({0xFC, 0, 0, 1, 5, 0, 6, 0}));
   Settle(Path(0x0012, 3, "7&bbbb&2"));
-  ASSERT_FALSE(sinks_.tuio.empty());
-  EXPECT_EQ(sinks_.tuio.back().frame.slot[0].x, 5u);
+  ASSERT_FALSE(sinks_.Snapshot().empty());
+  EXPECT_EQ(sinks_.Snapshot().back().frame.slot[0].x, 5u);
   // Removal of an interface that is not entry 0 is ignored.
   p.OnDeviceRemoval(Path(0x0021, 1, "7&aaaa&1"));
   EXPECT_TRUE(p.IsOpen());
@@ -387,6 +390,32 @@ TEST_F(Pipeline, NoFrameAtStartThenArrivalOpensIt) {
   EXPECT_TRUE(p.IsOpen());
   EXPECT_TRUE(window_.calibrationButtonEnabled);
   EXPECT_EQ(output_.starts, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// On the machine's own HID stack (SetupAPI and device notifications on
+// Windows, under Wine here; nothing to enumerate natively) the pipeline
+// starts with no frame, waits, and ends cleanly.
+TEST(PipelineOnTheSystem, StartsWithoutAFrameAndStops) {
+  auto hid = platform::CreateOsHidBackend();
+  HeadlessMainWindow window;
+  NullDriverApi driver;
+  const std::string settings = ::testing::TempDir() + "vantrel_pipeline_system.ini";
+  {
+    TouchPipeline p(*hid, window, driver, nullptr, settings);
+    p.SetPauseScale(0.02);
+    p.StartTouchPipeline();
+    p.CompleteStartUp(true);
+    EXPECT_FALSE(p.IsOpen());
+    EXPECT_TRUE(window.initialised);
+    EXPECT_FALSE(window.awaitingReadBack);
+    p.ShutDown();
+  }
+  EXPECT_EQ(ReadSettingsString(settings, kVidPidListKey, "", kVidPidTextBuffer).size(), 1205u);
+  std::remove(settings.c_str());
 }
 
 }  // namespace
