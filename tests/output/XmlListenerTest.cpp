@@ -22,8 +22,11 @@ class XmlWire : public ::testing::Test {
     srv_.setDevice({0x4300, false});
     srv_.startCycle();
   }
-  void Listen(XmlListener::Options o = {}) {
-    o.port = o.port ? o.port : 0;
+  // Any free port: the service's own port 3000 belongs to the end-to-end
+  // tests, which may run at the same time.
+  void Listen() {
+    XmlListener::Options o;
+    o.port = 0;
     listener_ = std::make_unique<XmlListener>(srv_.link(), o);
     listener_->start();
     ASSERT_TRUE(WaitFor([&] { return listener_->port() != 0; }));
