@@ -108,7 +108,7 @@ UdpCapture::~UdpCapture() {
   if (fd_ >= 0) close(fd_);
 }
 
-std::vector<std::vector<char>> UdpCapture::drain(int timeoutMs) {
+std::vector<std::vector<char>> UdpCapture::drain(int timeoutMs, int burstMs) {
   std::vector<std::vector<char>> out;
   pollfd p{fd_, POLLIN, 0};
   int wait = timeoutMs;
@@ -118,7 +118,7 @@ std::vector<std::vector<char>> UdpCapture::drain(int timeoutMs) {
     if (n < 0) break;
     buf.resize(static_cast<std::size_t>(n));
     out.push_back(std::move(buf));
-    wait = 20;  // the rest of a burst is already queued
+    wait = burstMs;  // the rest of a burst is already queued
   }
   return out;
 }

@@ -38,8 +38,9 @@ class UdpCapture {
   UdpCapture& operator=(const UdpCapture&) = delete;
 
   int port() const { return port_; }
-  // Every datagram waiting now; waits up to `timeoutMs` for the first one.
-  std::vector<std::vector<char>> drain(int timeoutMs = 200);
+  // Every datagram waiting now; waits up to `timeoutMs` for the first one,
+  // then up to `burstMs` for each further one.
+  std::vector<std::vector<char>> drain(int timeoutMs = 200, int burstMs = 20);
   // Drains and decodes each datagram as one bundle.
   std::vector<OscBundle> bundles(int timeoutMs = 200);
 

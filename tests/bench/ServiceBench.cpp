@@ -1,0 +1,191 @@
+// The service program end to end (native; run by hand, not by ctest):
+//  - latency: from the simulator being asked for one touch report to the
+//    TUIO datagram arriving at a receiver on UDP 3333 (the control
+//    command's own hop is included, so the figure is an upper bound);
+//  - memory: a touch held and moved for ServiceMemory's report count, the
+//    service's resident memory at the start and at the end.
+// It runs build/native/app/vantrel against an in-process simulator and holds
+// the service's ports: nothing else may use them meanwhile.
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/ServiceProcess.h"
+#include "tests/platform/SimControl.h"
+#include "tests/support/OscCapture.h"
+#include "tests/support/XmlClient.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long ResidentKiB(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, 6, "VmRSS:") == 0) return std::stol(line.substr(6));
+  return -1;
+}
+
+// A control connection that writes many commands before reading answers.
+class Pipe {
+ public:
+  explicit Pipe(const std::string& address) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port =
+        htons(static_cast<std::uint16_t>(std::stoi(address.substr(address.rfind(':') + 1))));
+    connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  }
+  ~Pipe() { close(fd_); }
+  void send(const std::string& text) {
+    for (std::size_t off = 0; off < text.size();) {
+      const ssize_t n = write(fd_, text.data() + off, text.size() - off);
+      if (n <= 0) return;
+      off += std::size_t(n);
+    }
+  }
+  // Reads until `lines` answer lines have arrived.
+  void answers(std::size_t lines) {
+    char buf[65536];
+    while (lines > 0) {
+      const ssize_t n = read(fd_, buf, sizeof buf);
+      if (n <= 0) return;
+      lines -= std::min<std::size_t>(lines, std::count(buf, buf + n, '\n'));
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+struct Session {
+  testsupport::SimControl sim;
+  testsupport::UdpCapture tuio{3333};
+  std::unique_ptr<testsupport::ServiceProcess> service;
+  std::unique_ptr<testsupport::XmlClient> xml;
+  std::atomic<bool> draining{true};
+  std::atomic<long> documents{0};
+  std::thread drain;
+
+  bool start(benchmark::State& state) {
+    if (sim.last("add split-mt f") != "ok f") return state.SkipWithError("simulator"), false;
+    service = std::make_unique<testsupport::ServiceProcess>(sim.address());
+    if (!service->waitReady(20000)) return state.SkipWithError("service not ready"), false;
+    // An XML client that reads everything, as a receiver would.
+    testsupport::WaitFor(
+        [&] { return (xml = std::make_unique<testsupport::XmlClient>(3000))->connected(); });
+    drain = std::thread([this] {
+      while (draining) documents += long(xml->documents(1u << 30, 50).size());
+    });
+    tuio.drain(100);
+    return true;
+  }
+  ~Session() {
+    if (service) service->interruptAndWait(20000);
+    draining = false;
+    if (drain.joinable()) drain.join();
+  }
+};
+
+std::string Move(int i) {
+  const double x = 0.3 + 0.0001 * (i % 1000), y = 0.6 - 0.0001 * (i % 1000);
+  char line[64];
+  std::snprintf(line, sizeof line, "touch f 0:move:%.4f,%.4f\n", x, y);
+  return line;
+}
+
+void ServiceLatency(benchmark::State& state) {
+  Session s;
+  if (!s.start(state)) return;
+  s.sim.last("touch f 0:down:0.3,0.6");
+  s.tuio.drain(200);
+  Pipe control(s.sim.address());
+  std::vector<double> us;
+  int i = 0;
+  for (auto _ : state) {
+    // Reports a few milliseconds apart, as a frame sends them: the TUIO
+    // clock counts milliseconds, and a frame within the same one is not
+    // published again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    const auto t0 = Clock::now();
+    control.send(Move(++i));
+    const auto got = s.tuio.drain(1000, 0);  // the first datagram, no wait after it
+    const auto t1 = Clock::now();
+    control.answers(1);
+    if (got.empty()) {
+      state.SkipWithError(("no datagram after " + std::to_string(i) + " reports").c_str());
+      break;
+    }
+    const double d = std::chrono::duration<double, std::micro>(t1 - t0).count();
+    us.push_back(d);
+    state.SetIterationTime(d * 1e-6);
+  }
+  s.sim.last("touch f 0:up:0.3,0.6");
+  if (us.empty()) return;
+  std::sort(us.begin(), us.end());
+  state.counters["median_us"] = us[us.size() / 2];
+  state.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+}
+BENCHMARK(ServiceLatency)->UseManualTime()->Iterations(3000)->Unit(benchmark::kMicrosecond);
+
+// The touch goes down once and then moves, report after report; answers are
+// read in batches so the simulator never waits for this program.
+void ServiceMemory(benchmark::State& state) {
+  const long reports = state.range(0);
+  Session s;
+  if (!s.start(state)) return;
+  Pipe control(s.sim.address());
+  std::atomic<bool> receiving{true};
+  std::atomic<long> datagrams{0};
+  std::thread rx([&] {
+    while (receiving) datagrams += long(s.tuio.drain(50).size());
+  });
+  control.send("touch f 0:down:0.3,0.6\n");
+  control.answers(1);
+  constexpr int kBatch = 16;
+  long startKiB = -1;
+  std::vector<long> atQuarter;
+  for (auto _ : state) {
+    for (long i = 0; i < reports; i += kBatch) {
+      std::string batch;
+      for (int k = 0; k < kBatch; ++k) batch += Move(int(i + k));
+      control.send(batch);
+      control.answers(kBatch);
+      if (startKiB < 0 && i >= 10000) startKiB = ResidentKiB(s.service->pid());
+      if ((i + kBatch) % (reports / 4) < kBatch) atQuarter.push_back(ResidentKiB(s.service->pid()));
+    }
+  }
+  // Let the service finish what it has read before measuring.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const long endKiB = ResidentKiB(s.service->pid());
+  control.send("touch f 0:up:0.3,0.6\n");
+  control.answers(1);
+  receiving = false;
+  rx.join();
+  state.counters["rss_start_KiB"] = double(startKiB);
+  state.counters["rss_end_KiB"] = double(endKiB);
+  state.counters["datagrams"] = double(datagrams.load());
+  state.counters["xml_documents"] = double(s.documents.load());
+  for (std::size_t q = 0; q < atQuarter.size(); ++q)
+    state.counters["rss_q" + std::to_string(q + 1) + "_KiB"] = double(atQuarter[q]);
+}
+BENCHMARK(ServiceMemory)->Arg(1000000)->Iterations(1)->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
