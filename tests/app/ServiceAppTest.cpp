@@ -1,0 +1,170 @@
+// The application's start-up and shut-down order against a simulated
+// multi-touch frame (in-process simulator): the driver-API calls, what the
+// frame receives between them, and the outputs' state at each step.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/ServiceApp.h"
+#include "tests/platform/SimControl.h"
+#include "tests/support/OscCapture.h"
+#include "tests/support/XmlClient.h"
+
+namespace {
+
+// Writes the frame has received so far ("fc300101..." heads).
+std::vector<std::string> Writes(testsupport::SimControl& sim) {
+  std::vector<std::string> out;
+  for (const std::string& l : sim.command("record")) {
+    const auto w = l.find(" w ");
+    if (l.compare(0, 4, "rec ") == 0 && w != std::string::npos) out.push_back(l.substr(w + 3, 8));
+  }
+  return out;
+}
+
+// Each call, with the frame's writes and the outputs' state at that moment.
+class RecordingDriver : public DriverApiPort {
+ public:
+  RecordingDriver(testsupport::SimControl& sim, std::uint16_t frames)
+      : sim_(sim), frames_(frames) {}
+  struct Call {
+    std::string name;
+    void* context;
+    std::size_t writes;
+    bool outputStarted;
+  };
+  std::vector<Call> calls;
+  TouchOutputs* outputs = nullptr;
+
+  void InitTouch(void* c, void*) override { Log("InitTouch", c); }
+  std::uint16_t GetTouchDevCount() override { return Log("GetTouchDevCount", nullptr), frames_; }
+  void DisableRightButton(void* c) override { Log("DisableRightButton", c); }
+  void DisableWheel(void* c) override { Log("DisableWheel", c); }
+  void DisableDrag(void* c) override { Log("DisableDrag", c); }
+  void EnableRightButton(void* c) override { Log("EnableRightButton", c); }
+  void EnableWheel(void* c) override { Log("EnableWheel", c); }
+  void SetWheelSensitivity(void* c, int s) override {
+    Log("SetWheelSensitivity" + std::to_string(s), c);
+  }
+  void DisableTouch(void* c) override { Log("DisableTouch", c); }
+  void EnableTouch(void* c) override { Log("EnableTouch", c); }
+  std::uint8_t ExitTouch() override { return Log("ExitTouch", nullptr), 1; }
+
+  std::string Names(std::size_t from = 0) const {
+    std::string s;
+    for (std::size_t i = from; i < calls.size(); ++i) s += calls[i].name + " ";
+    return s;
+  }
+
+ private:
+  void Log(const std::string& name, void* context) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls.push_back({name, context, Writes(sim_).size(), outputs && outputs->outputStarted()});
+  }
+  std::mutex mutex_;
+  testsupport::SimControl& sim_;
+  std::uint16_t frames_;
+};
+
+class ServiceAppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim_.connected());
+    hid_ = platform::CreateVirtualHidBackend(sim_.address());
+    settings_ = ::testing::TempDir() + "vantrel_service_app.ini";
+    std::remove(settings_.c_str());
+  }
+  void TearDown() override { std::remove(settings_.c_str()); }
+  std::unique_ptr<ServiceApp> Make(DriverApiPort& driver) {
+    ServiceApp::Options o;
+    o.settingsPath = settings_;
+    o.endpoints.tuioPort = rx_.port();
+    o.endpoints.xml.port = 0;
+    o.pause = [](std::uint32_t) {};
+    o.commandPauseScale = 0.05;
+    return std::make_unique<ServiceApp>(*hid_, driver, std::move(o));
+  }
+
+  testsupport::SimControl sim_;
+  std::unique_ptr<platform::HidBackend> hid_;
+  std::string settings_;
+  testsupport::UdpCapture rx_;
+};
+
+TEST_F(ServiceAppTest, StartUpAndShutDownRunInTheMainWindowsOrder) {
+  ASSERT_EQ(sim_.last("add split-mt t"), "ok t");
+  RecordingDriver driver(sim_, 1);
+  auto app = Make(driver);
+  driver.outputs = &app->outputs();
+  app->Start();
+  ASSERT_TRUE(app->initialised());
+  EXPECT_EQ(driver.Names(),
+            "InitTouch GetTouchDevCount DisableRightButton DisableWheel DisableDrag "
+            // the stored mouse setting (on) of a multi-touch frame
+            "DisableTouch EnableTouch ");
+  // The driver API is set up before the frame hears anything; the mouse
+  // setting comes once the pipeline has started the frame and the outputs.
+  EXPECT_EQ(driver.calls[4].writes, 0u);
+  EXPECT_FALSE(driver.calls[4].outputStarted);
+  EXPECT_GE(driver.calls[5].writes, 1u);
+  EXPECT_TRUE(driver.calls[5].outputStarted);
+  void* const context = driver.calls[0].context;
+  ASSERT_NE(context, nullptr);
+  for (std::size_t i = 0; i < driver.calls.size(); ++i)
+    if (i != 1) EXPECT_EQ(driver.calls[i].context, context) << driver.calls[i].name;
+  EXPECT_NE(app->outputs().xmlPort(), 0);
+
+  const std::size_t before = driver.calls.size();
+  const std::size_t writesBefore = Writes(sim_).size();
+  app->ShutDown();
+  EXPECT_EQ(
+      driver.Names(before),
+      "EnableRightButton EnableWheel SetWheelSensitivity3 DisableTouch EnableTouch ExitTouch ");
+  // Right button and wheel back on before the frame's exit commands; mouse
+  // emulation on after the frame closed; ExitTouch after the outputs stopped.
+  EXPECT_EQ(driver.calls[before + 2].writes, writesBefore);
+  const std::vector<std::string> w = Writes(sim_);
+  ASSERT_EQ(w.size(), writesBefore + 2);
+  EXPECT_EQ(w[writesBefore], "fc060102");      // mouse mode at exit
+  EXPECT_EQ(w[writesBefore + 1], "fc300101");  // touch output off
+  EXPECT_EQ(driver.calls[before + 3].writes, writesBefore + 2);
+  EXPECT_TRUE(driver.calls[before + 4].outputStarted);
+  EXPECT_FALSE(driver.calls.back().outputStarted);
+  EXPECT_EQ(app->driverApi().context(), nullptr);
+  EXPECT_EQ(app->outputs().xmlPort(), 0);
+  // The receivers heard the output end: the empty cursor and object
+  // bundles come last.
+  const auto bundles = rx_.bundles(200);
+  ASSERT_GE(bundles.size(), 2u);
+  EXPECT_EQ(testsupport::Describe(bundles[bundles.size() - 2]),
+            "[ /tuio/2Dcur ,s \"alive\"; /tuio/2Dcur ,si \"fseq\" -1; ]");
+  EXPECT_EQ(testsupport::Describe(bundles.back()),
+            "[ /tuio/2Dobj ,s \"alive\"; /tuio/2Dobj ,si \"fseq\" -1; ]");
+
+  app->ShutDown();  // once only
+  EXPECT_EQ(driver.calls.size(), before + 6);
+  sim_.last("unplug t");
+}
+
+TEST_F(ServiceAppTest, WithoutFramesOrStartTheShutDownStaysQuiet) {
+  RecordingDriver driver(sim_, 0);
+  {
+    auto app = Make(driver);
+    app->ShutDown();  // never started: no driver-API call, nothing to stop
+    EXPECT_EQ(driver.Names(), "");
+  }
+  {
+    // No frame reported by the driver API and none plugged: nothing is
+    // disabled, so nothing is enabled again; the destructor shuts down.
+    auto app = Make(driver);
+    app->Start();
+    EXPECT_TRUE(app->initialised());
+    EXPECT_FALSE(app->pipeline().IsOpen());
+  }
+  EXPECT_EQ(driver.Names(), "InitTouch GetTouchDevCount ExitTouch ");
+}
+
+}  // namespace
