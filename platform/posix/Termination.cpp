@@ -25,6 +25,10 @@ sigset_t TerminationSignals() {
 TerminationWatch::TerminationWatch() {
   const sigset_t set = TerminationSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  // A shell starts background jobs with SIGINT ignored; an ignored signal
+  // may be discarded instead of waiting for us.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
 }
 
 TerminationWatch::~TerminationWatch() {
