@@ -72,7 +72,8 @@ struct LayoutCase {
   int fingers;
   double coordinateMax;  // the frame's full scale
   double unit;           // one device unit as a screen fraction
-  // Heads of what the frame receives when the service ends.
+  // Heads of what the frame receives when the service starts and ends.
+  std::vector<std::string> startHeads;
   std::vector<std::string> exitHeads;
 };
 
@@ -100,6 +101,12 @@ std::string GestureCommand(const std::string& name, int ms, const std::vector<Fi
 struct Rec {
   std::string path, kind, hex;
 };
+
+std::string Joined(const std::vector<std::string>& heads) {
+  std::string s;
+  for (const std::string& h : heads) s += h + " ";
+  return s;
+}
 
 class ServiceEndToEnd : public ::testing::Test {
  protected:
@@ -254,8 +261,9 @@ TEST_P(EachLayout, GestureArrivesAsCursorsAndDocumentsAndTheFrameGetsItsCommands
   const LayoutCase& c = GetParam();
   ASSERT_EQ(sim_.last(std::string("add ") + c.model + " f " + c.settings), "ok f");
   ASSERT_NO_FATAL_FAILURE(StartService());
-  const std::size_t startUpWrites = Record().size();
-  EXPECT_GT(startUpWrites, 0u) << "the frame received no start-up command";
+  // Start-up commands, with the answers they cause (a read-back) settled.
+  EXPECT_TRUE(testsupport::WaitFor([&] { return Record().size() >= c.startHeads.size(); }, 10000));
+  EXPECT_EQ(Heads(Record(), 0, 4), Joined(c.startHeads));
 
   const std::vector<Finger> all = {
       {{0.20, 0.30}, {0.40, 0.45}}, {{0.70, 0.25}, {0.55, 0.60}}, {{0.50, 0.80}, {0.35, 0.70}}};
@@ -343,11 +351,7 @@ TEST_P(EachLayout, GestureArrivesAsCursorsAndDocumentsAndTheFrameGetsItsCommands
   ASSERT_GT(objectFrames_.size(), objectsBeforeExit);
   EXPECT_TRUE(objectFrames_.back().alive.empty());
   EXPECT_TRUE(xml_->closedByServer(5000));
-  EXPECT_EQ(Heads(Record(), writesBeforeExit, 4), [&] {
-    std::string s;
-    for (const std::string& h : c.exitHeads) s += h + " ";
-    return s;
-  }());
+  EXPECT_EQ(Heads(Record(), writesBeforeExit, 4), Joined(c.exitHeads));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -355,11 +359,38 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Layouts A and B of single-channel frames are mapped by the frame's
         // stored calibration; with none stored they come through unmapped.
-        LayoutCase{"single-a", "calvalid=0", 2, 4095, 1.0 / 4096, {"02060102"}},
-        LayoutCase{"single-b", "calvalid=0", 2, 4095, 1.0 / 4096, {"fc060102", "fc300101"}},
-        LayoutCase{"single-c", "", 3, 4095, 1.0 / 4096, {"fc060102"}},
-        LayoutCase{"series", "", 2, 32760, 1.0 / 32760, {"fe080001", "fe080001"}},
-        LayoutCase{"split-mt", "", 3, 32760, 1.0 / 32760, {"fc060102", "fc300101"}}),
+        LayoutCase{"single-a",
+                   "calvalid=0",
+                   2,
+                   4095,
+                   1.0 / 4096,
+                   {"02060100", "02050100", "02060101"},
+                   {"02060102"}},
+        LayoutCase{"single-b",
+                   "calvalid=0",
+                   2,
+                   4095,
+                   1.0 / 4096,
+                   {"fc300101", "fc060100", "fc050100", "fc060101"},
+                   {"fc060102", "fc300101"}},
+        // Version 0x7000: no touch-output command.
+        LayoutCase{"single-c",
+                   "",
+                   3,
+                   4095,
+                   1.0 / 4096,
+                   {"fc060100", "fc050100", "fc060101"},
+                   {"fc060102"}},
+        // Modes set, queried, then the mouse on; restored twice at the end.
+        LayoutCase{"series",
+                   "",
+                   2,
+                   32760,
+                   1.0 / 32760,
+                   {"fe080001", "fe0c0000", "fe080001", "fe080001"},
+                   {"fe080001", "fe080001"}},
+        // Mouse emulation of a multi-touch frame goes through the driver API.
+        LayoutCase{"split-mt", "", 3, 32760, 1.0 / 32760, {"fc300101"}, {"fc060102", "fc300101"}}),
     [](const auto& info) {
       std::string n = info.param.model;
       std::replace(n.begin(), n.end(), '-', '_');
@@ -415,7 +446,7 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
   ASSERT_TRUE(touched(mark));
   const CursorFrame& again = frames_.back();
   EXPECT_EQ(again.alive.at(0), firstSession) << "session ids restart with the output";
-  EXPECT_NEAR(again.sets.begin()->second.x, Expected(0.61, {"", "", 1, 32760, 1.0 / 32760, {}}),
+  EXPECT_NEAR(again.sets.begin()->second.x, Expected(0.61, {"", "", 1, 32760, 1.0 / 32760, {}, {}}),
               1.0001 / 32760);
   // Between the two sessions the receivers saw the new output start empty.
   bool emptyStart = false;
