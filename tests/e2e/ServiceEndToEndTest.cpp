@@ -167,9 +167,15 @@ class ServiceEndToEnd : public ::testing::Test {
     }
     return out;
   }
-  static std::string Heads(const std::vector<Rec>& recs, std::size_t from, std::size_t bytes) {
+  // The written reports from `from` on, each cut to the length of the
+  // expected head at its place (4 bytes past the list's end).
+  static std::string Heads(const std::vector<Rec>& recs, std::size_t from,
+                           const std::vector<std::string>& like) {
     std::string s;
-    for (std::size_t i = from; i < recs.size(); ++i) s += recs[i].hex.substr(0, 2 * bytes) + " ";
+    for (std::size_t i = from; i < recs.size(); ++i) {
+      const std::size_t k = i - from;
+      s += recs[i].hex.substr(0, k < like.size() ? like[k].size() : 8) + " ";
+    }
     return s;
   }
 
@@ -263,12 +269,23 @@ TEST_P(EachLayout, GestureArrivesAsCursorsAndDocumentsAndTheFrameGetsItsCommands
   ASSERT_NO_FATAL_FAILURE(StartService());
   // Start-up commands, with the answers they cause (a read-back) settled.
   EXPECT_TRUE(testsupport::WaitFor([&] { return Record().size() >= c.startHeads.size(); }, 10000));
-  EXPECT_EQ(Heads(Record(), 0, 4), Joined(c.startHeads));
+  EXPECT_EQ(Heads(Record(), 0, c.startHeads), Joined(c.startHeads));
+
+  // The listener may accept the client a little after it connected: a tap
+  // until a document arrives, then both receivers drained.
+  ASSERT_TRUE(testsupport::WaitFor(
+      [&] {
+        sim_.last("tap f 0.95,0.95");
+        return !xml_->documents(1, 200).empty();
+      },
+      20000));
+  xml_->documents(1000, 200);
+  ASSERT_TRUE(WaitFrames([&] { return LastFrameEmpty(); }));
+  Collect(100);
 
   const std::vector<Finger> all = {
       {{0.20, 0.30}, {0.40, 0.45}}, {{0.70, 0.25}, {0.55, 0.60}}, {{0.50, 0.80}, {0.35, 0.70}}};
   const std::vector<Finger> fingers(all.begin(), all.begin() + c.fingers);
-  Collect();
   const std::size_t before = frames_.size();
   ASSERT_EQ(sim_.last(GestureCommand("f", 400, fingers)), "ok");
   // Down, moves, and the lift that empties the alive list.
@@ -296,12 +313,27 @@ TEST_P(EachLayout, GestureArrivesAsCursorsAndDocumentsAndTheFrameGetsItsCommands
              std::fabs(kv.second.front().y - Expected(fg.from.y, c)) <= tol;
     });
     ASSERT_NE(it, path.end()) << "no cursor starts at " << fg.from.x << "," << fg.from.y;
-    EXPECT_GE(it->second.size(), 10u) << "too few moves";
-    EXPECT_NEAR(it->second.back().x, Expected(fg.to.x, c), tol);
-    EXPECT_NEAR(it->second.back().y, Expected(fg.to.y, c), tol);
-    // Removed: no frame after the lift names it.
-    EXPECT_TRUE(gesture.back().alive.empty());
+    const std::vector<Point>& p = it->second;
+    ASSERT_GE(p.size(), 2u) << "the cursor never moved";
+    // Every sample on the finger's way, in order. (A move that lands in the
+    // same millisecond as the cursor's previous sample is not published, so
+    // on a busy machine the last one published may fall short of the end;
+    // the documents below carry every report.)
+    const double dx = fg.to.x - fg.from.x, dy = fg.to.y - fg.from.y;
+    const double length = std::hypot(dx, dy);
+    double progress = -1;  // distance along the way
+    for (const Point& q : p) {
+      const double along = ((q.x - fg.from.x) * dx + (q.y - fg.from.y) * dy) / length;
+      const double off = std::fabs((q.y - fg.from.y) * dx - (q.x - fg.from.x) * dy) / length;
+      EXPECT_LE(off, 2 * c.unit) << "off the finger's path: " << q.x << "," << q.y;
+      EXPECT_GE(along, progress - 2 * c.unit) << "moved backwards";
+      EXPECT_LE(along, length + 2 * c.unit) << "beyond the end";
+      progress = std::max(progress, along);
+    }
+    EXPECT_GT(progress, 0.0) << "the cursor never moved";
   }
+  // Removed: the frame after the lift names no cursor.
+  EXPECT_TRUE(gesture.back().alive.empty());
 
   // The XML documents: each one well-formed, in the TUIO shape, numbered
   // one after the other, the touches where the fingers were.
@@ -310,6 +342,7 @@ TEST_P(EachLayout, GestureArrivesAsCursorsAndDocumentsAndTheFrameGetsItsCommands
   int lastDoc = -1;
   std::size_t withTouches = 0;
   std::set<int> seenIds;
+  std::vector<XmlTouch> lastTouches;
   for (const std::string& text : docs) {
     if (text.empty()) continue;  // a document without touches is the zero byte alone
     XmlDoc d;
@@ -333,9 +366,20 @@ TEST_P(EachLayout, GestureArrivesAsCursorsAndDocumentsAndTheFrameGetsItsCommands
       }
       EXPECT_TRUE(onPath) << text;
     }
-    if (!ids.empty()) ++withTouches;
+    if (!ids.empty()) {
+      ++withTouches;
+      lastTouches = d.touches;
+    }
   }
   EXPECT_GE(withTouches, 10u);
+  // The last document before the lift holds every finger where it ended.
+  for (const Finger& fg : fingers) {
+    const bool there = std::any_of(lastTouches.begin(), lastTouches.end(), [&](const XmlTouch& t) {
+      return t.id != 0 && std::fabs(t.x - Expected(fg.to.x, c)) <= tol &&
+             std::fabs(t.y - Expected(fg.to.y, c)) <= tol;
+    });
+    EXPECT_TRUE(there) << "no touch ends at " << fg.to.x << "," << fg.to.y;
+  }
   EXPECT_EQ(seenIds.size(), fingers.size());
 
   // Ctrl+C: the empty bundle goes out, the client is let go, the frame gets
@@ -351,7 +395,7 @@ TEST_P(EachLayout, GestureArrivesAsCursorsAndDocumentsAndTheFrameGetsItsCommands
   ASSERT_GT(objectFrames_.size(), objectsBeforeExit);
   EXPECT_TRUE(objectFrames_.back().alive.empty());
   EXPECT_TRUE(xml_->closedByServer(5000));
-  EXPECT_EQ(Heads(Record(), writesBeforeExit, 4), Joined(c.exitHeads));
+  EXPECT_EQ(Heads(Record(), writesBeforeExit, c.exitHeads), Joined(c.exitHeads));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -381,13 +425,15 @@ INSTANTIATE_TEST_SUITE_P(
                    1.0 / 4096,
                    {"fc060100", "fc050100", "fc060101"},
                    {"fc060102"}},
-        // Modes set, queried, then the mouse on; restored twice at the end.
+        // Modes set, queried, then set twice more (whether the frame's answer
+        // to the query is in by then is a race the frame's protocol leaves
+        // open); restored twice at the end.
         LayoutCase{"series",
                    "",
                    2,
                    32760,
                    1.0 / 32760,
-                   {"fe080001", "fe0c0000", "fe080001", "fe080001"},
+                   {"fe080001", "fe0c0000", "fe08", "fe08"},
                    {"fe080001", "fe080001"}},
         // Mouse emulation of a multi-touch frame goes through the driver API.
         LayoutCase{"split-mt", "", 3, 32760, 1.0 / 32760, {"fc300101"}, {"fc060102", "fc300101"}}),
