@@ -504,3 +504,33 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
 }
 
 }  // namespace
+
+// ---- the program's own end ---------------------------------------------------
+
+namespace {
+
+TEST_F(ServiceEndToEnd, SecondsEndTheServiceThroughItsShutDownAndBadOptionsAreRefused) {
+  {
+    ServiceProcess bad(sim_.address(), {"--seconds", "soon"});
+    EXPECT_EQ(bad.waitExit(kExitMs), 2);
+    EXPECT_NE(bad.output().find("--seconds wants a number of seconds"), std::string::npos)
+        << bad.output();
+  }
+  ASSERT_EQ(sim_.last("add single-b f calvalid=0"), "ok f");
+  tuio_ = std::make_unique<testsupport::UdpCapture>(3333);
+  ServiceProcess timed(sim_.address(), {"--seconds", "1"});
+  ASSERT_TRUE(timed.waitReady(kReadyMs)) << timed.output();
+  EXPECT_EQ(timed.waitExit(kExitMs), 0) << timed.output();
+  EXPECT_EQ(timed.output(), "");
+  // The full shut-down ran: the frame's exit commands, the empty bundles.
+  const std::vector<Rec> r = Record();
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_EQ(r[r.size() - 2].hex.substr(0, 8), "fc060102");
+  EXPECT_EQ(r[r.size() - 1].hex.substr(0, 8), "fc300101");
+  Collect(200);
+  ASSERT_FALSE(frames_.empty());
+  EXPECT_TRUE(frames_.back().alive.empty());
+  EXPECT_EQ(frames_.back().fseq, -1);
+}
+
+}  // namespace

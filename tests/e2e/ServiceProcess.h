@@ -26,6 +26,8 @@ class ServiceProcess {
   // Ctrl+C, then waits for the exit: the exit status, or -1 if it did not
   // end within `timeoutMs`.
   int interruptAndWait(int timeoutMs);
+  // The exit status, or -1 if it did not end within `timeoutMs`.
+  int waitExit(int timeoutMs);
   pid_t pid() const { return pid_; }
   // What the service wrote on stdout and stderr.
   std::string output() const;
@@ -33,7 +35,6 @@ class ServiceProcess {
   static std::vector<std::string> Command();
 
  private:
-  int waitExit(int timeoutMs);
   pid_t pid_ = -1;
   int status_ = -1;
   std::string dir_, readyFile_, logFile_;
