@@ -1,0 +1,77 @@
+#include "input/DeviceProfile.h"
+
+#include <cstdio>
+
+#include "app/Settings.h"
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+void ParseVidPidList(const char* text, std::size_t maxChars, VidPidList& list) {
+  list.count = 0;
+  std::uint32_t group = 0;
+  int digits = 0;
+  for (std::size_t i = 0; i < maxChars && text[i] != '\0'; ++i) {
+    const int v = HexValue(text[i]);
+    if (v < 0) continue;
+    group = (group << 4) | static_cast<std::uint32_t>(v);
+    if (++digits == 8) {
+      if (list.count < kMaxVidPidEntries) list.entry[list.count++] = group;
+      group = 0;
+      digits = 0;
+    }
+  }
+}
+
+void DefaultVidPidList(VidPidList& list) {
+  list.count = 0;
+  const auto add = [&list](std::uint32_t vid, std::uint32_t pid) {
+    list.entry[list.count++] = (vid << 16) | pid;
+  };
+  add(0x5A0C, 0x0002);
+  for (std::uint32_t p = 0x0001; p <= 0x0003; ++p) add(0x3D5E, p);
+  for (std::uint32_t p = 0x0010; p <= 0x003F; ++p) add(0x3D5E, p);
+  for (std::uint32_t p = 0x0100; p <= 0x014F; ++p) add(0x3D5E, p);
+  add(0x3D5E, 0x01FF);
+  add(0x0000, 0x0400);
+}
+
+std::string FormatVidPidList(const VidPidList& list) {
+  std::string text;
+  text.reserve(list.count * 9);
+  char group[9];
+  for (std::size_t i = 0; i < list.count; ++i) {
+    std::snprintf(group, sizeof group, "%08X", static_cast<unsigned>(list.entry[i]));
+    if (i != 0) text += ' ';
+    text += group;
+  }
+  return text;
+}
+
+void LoadVidPidList(const std::string& settingsPath, VidPidList& list) {
+  const std::string text = ReadSettingsString(settingsPath, kVidPidListKey, "", kVidPidTextBuffer);
+  ParseVidPidList(text.c_str(), kVidPidTextBuffer, list);
+  if (list.count != 0) return;
+  DefaultVidPidList(list);
+  WriteSettingsString(settingsPath, kVidPidListKey, FormatVidPidList(list));
+}
+
+bool MatchVidPid(const VidPidList& list, std::uint16_t vendorId, std::uint16_t productId,
+                 DeviceProfile& profile) {
+  const std::uint32_t wanted = (std::uint32_t{vendorId} << 16) | productId;
+  for (std::size_t i = 0; i < list.count; ++i) {
+    if (list.entry[i] == wanted) {
+      profile.Series01xx = IsSeries01xxProduct(productId);
+      return true;
+    }
+  }
+  return false;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Which of the present HID interfaces belong to the touch frame, and which
+// collection of it carries what.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "input/DeviceProfile.h"
+#include "platform/HidInterface.h"
+
+constexpr std::size_t kMaxDevicePaths = 10;
+
+// The paths a discovery found. They persist between discoveries: entries
+// are overwritten from index 0, and the reply and touch paths only when a
+// matching interface shows them again.
+struct DevicePaths {
+  std::string path[kMaxDevicePaths];  // entry 0 is the one opened
+  std::size_t count = 0;              // appended by the last discovery
+  std::string replyPath;              // "col03" of a split-channel frame
+  std::string touchPath;              // "col04" of a split-channel frame
+};
+
+// Walks the interfaces in enumeration order. Every listed interface sets the
+// profile (so it ends as that of the last one seen); the collection test of
+// its class decides whether its path is appended. Stops after ten appends.
+// Returns the number appended (0: nothing to open).
+std::size_t DiscoverTouchFrame(const std::vector<platform::HidInterfaceInfo>& interfaces,
+                               const VidPidList& list, DeviceProfile& profile, DevicePaths& paths);

@@ -1,0 +1,51 @@
+#pragma once
+// What the pipeline reads of and asks of the main window. The flags are
+// written by the user-interface thread and read by the reader threads, so
+// they are atomics; the window itself (or a headless stand-in) renders the
+// button states it is told.
+#include <atomic>
+#include <cstdint>
+
+#include "calibration/CalibrationTransform.h"
+
+class MainWindowModel {
+ public:
+  virtual ~MainWindowModel() = default;
+
+  // Reports are decoded only once start-up is complete.
+  std::atomic<bool> initialised{false};
+  // Reports go to the calibration dialog while it runs.
+  std::atomic<bool> calibrating{false};
+  // CMD_READ_CALIBRATION sent, its reply not yet seen.
+  std::atomic<bool> awaitingReadBack{false};
+  std::atomic<bool> mouseEnable{true};
+  std::atomic<bool> visible{false};
+  // Byte 2 of the last read-back; non-zero switches the mapping on.
+  std::atomic<std::int32_t> calibrationValid{0};
+
+  // Written by the read-back and read by the decoder, both on the one
+  // reader thread of a single-channel frame.
+  CalibrationData calibration;
+  // The driver-API context handed to DisableTouch/EnableTouch.
+  void* driverApiContext = nullptr;
+
+  virtual void EnableCalibrationButton(bool on) = 0;
+  virtual void EnableMouseButton(bool on) = 0;
+  // A reply report while the calibration dialog runs (on a reader thread).
+  virtual void HandleCalibrationReply(const std::uint8_t* report) { (void)report; }
+  // Lay the window out for the opened frame's class.
+  virtual void LayoutForDevice() {}
+};
+
+// A window without a view: it remembers the button states. The headless
+// service and the tests use it.
+class HeadlessMainWindow : public MainWindowModel {
+ public:
+  std::atomic<bool> calibrationButtonEnabled{false};
+  std::atomic<bool> mouseButtonEnabled{false};
+  std::atomic<int> calibrationReplies{0};
+
+  void EnableCalibrationButton(bool on) override { calibrationButtonEnabled = on; }
+  void EnableMouseButton(bool on) override { mouseButtonEnabled = on; }
+  void HandleCalibrationReply(const std::uint8_t*) override { ++calibrationReplies; }
+};

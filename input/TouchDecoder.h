@@ -1,0 +1,59 @@
+#pragma once
+// Turns one 64-byte input report into touch records and dispatches them,
+// first to the TUIO glue, then to the XML sender. The layout follows from the
+// opened frame's profile, never from the report.
+#include <cstdint>
+
+#include "input/DeviceProfile.h"
+#include "input/MainWindowModel.h"
+#include "input/TouchRecords.h"
+
+enum class TouchLayout : std::uint8_t {
+  F,   // Series01xx: two points with event codes
+  MT,  // multi-touch contact table, seven or more contacts in two reports
+  A,   // two points, slot base 1
+  B,   // two points, slot base 3
+  C,   // four points, slot base 3
+};
+
+TouchLayout SelectLayout(const DeviceProfile& profile);
+
+constexpr int kReportSize = 64;
+
+class TouchDecoder {
+ public:
+  explicit TouchDecoder(const DeviceProfile& profile) : profile_(profile) {}
+
+  // Either sink may be null (that output is not wired).
+  void SetSinks(TuioTouchSink* tuio, XmlTouchSink* xml) {
+    tuio_ = tuio;
+    xml_ = xml;
+  }
+
+  // report: 64 bytes. Reads the calibration-valid flag and the calibration
+  // record of the window; nothing else.
+  void DecodeTouchReport(MainWindowModel& window, const std::uint8_t* report);
+
+  const _TouchFrame& seriesFrame() const { return seriesFrame_; }
+  const _TouchFrame& standardFrame() const { return standardFrame_; }
+  const ContactTable& contactTable() const { return table_; }
+
+ private:
+  void DecodeSeries(const std::uint8_t* r);
+  void DecodeMultiTouch(const std::uint8_t* r);
+  void DecodeMultiTouchSlot(const std::uint8_t* slot);
+  void DecodePoints(MainWindowModel& window, const std::uint8_t* r, TouchLayout layout);
+  void DispatchFrame(const _TouchFrame& frame);
+  void DispatchTable(std::uint16_t count);
+
+  const DeviceProfile& profile_;
+  TuioTouchSink* tuio_ = nullptr;
+  XmlTouchSink* xml_ = nullptr;
+
+  // Kept for the whole run; nothing is reset when a frame is replaced.
+  _TouchFrame seriesFrame_{};
+  _TouchFrame standardFrame_{};
+  ContactTable table_{};
+  std::uint8_t lastTip_[4] = {};
+  std::uint16_t lastState_[kContactTableSize] = {};
+};

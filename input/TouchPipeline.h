@@ -1,0 +1,166 @@
+#pragma once
+// The touch pipeline of one running service: the opened frame's profile and
+// channel, the reader threads and their routing, the decoder, and the command
+// channel. One instance per process, created by the application; a test
+// builds a fresh one over any HID backend.
+//
+// Threads: the control side (start-up, device changes, buttons, exit) runs
+// under one control lock, from the caller's thread or from the pipeline's
+// device-change worker. Reader threads route reports under a shared lock
+// that discovery takes exclusively while it replaces the profile. The command
+// buffer is held under its own lock from filling until the write completed.
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+
+#include "bridge/DriverApiPort.h"
+#include "input/DeviceCommands.h"
+#include "input/DeviceProfile.h"
+#include "input/Discovery.h"
+#include "input/MainWindowModel.h"
+#include "input/ReportRouting.h"
+#include "input/TouchDecoder.h"
+#include "input/TouchOutputControl.h"
+#include "platform/Hid.h"
+
+// The paths and handles of the open frame.
+struct DeviceChannel {
+  DevicePaths paths;
+  std::size_t selectedIndex = 0;
+  std::shared_ptr<platform::HidDevice> singleRead;  // single-channel
+  std::shared_ptr<platform::HidDevice> replyRead;   // split-channel "col03"
+  std::shared_ptr<platform::HidDevice> touchRead;   // split-channel "col04"
+  std::shared_ptr<platform::HidDevice> write;
+  bool open = false;
+};
+
+class TouchPipeline {
+ public:
+  enum ReaderRole { kSingleReader, kReplyReader, kTouchReader, kReaderCount };
+
+  TouchPipeline(platform::HidBackend& hid, MainWindowModel& window, DriverApiPort& driver,
+                TouchOutputControl* output, std::string settingsPath);
+  ~TouchPipeline();
+  TouchPipeline(const TouchPipeline&) = delete;
+  TouchPipeline& operator=(const TouchPipeline&) = delete;
+
+  void SetSinks(TuioTouchSink* tuio, XmlTouchSink* xml) { decoder_.SetSinks(tuio, xml); }
+
+  // The one-time start: device-change registration, discovery, outputs,
+  // reader threads, touch output on, Series01xx initialisation.
+  void StartTouchPipeline();
+  // What the main window does with the pipeline after StartTouchPipeline:
+  // apply the mouse setting, ask a single-channel frame for its calibration,
+  // then let the readers decode.
+  void CompleteStartUp(bool mouseEnable);
+  // The main window's shut-down with the frame: exit commands, close (touch
+  // output off), mouse emulation on, outputs stopped.
+  void ShutDown();
+  // Stops and joins every thread this object started (closing the frame's
+  // handles without commands). Safe to call twice; the destructor calls it.
+  void Stop();
+
+  void DiscoverTouchFrame();
+  void OpenTouchFrame(std::size_t index);
+  void CloseTouchFrame();
+  void StartReaderThreads();
+
+  // Device-change handling as the main window forwards it.
+  void OnDeviceArrival();
+  void OnDeviceRemoval(const std::string& interfaceName);
+
+  // The command channel. Each returns once the write completed (or failed)
+  // and the command's pause has passed. These take the control lock: code
+  // running on a reader thread (button enabling, HandleCalibrationReply)
+  // sends with SendCommand only.
+  void SetTouchOutput(bool on);
+  void SendSeriesMode(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3,
+                      std::uint8_t b4);
+  void InitSeriesDevice();
+  void ApplyMouseEnable(bool on);
+  void RequestCalibrationReadBack();
+  void SendExitCommands();
+  // Fills the shared buffer with `fill` and sends it; 1 if accepted, 0 if not.
+  template <class Fill>
+  int SendCommand(Fill fill) {
+    std::lock_guard<std::mutex> lock(commandMutex_);
+    fill(commandBuffer_.data());
+    return SendDeviceCommand();
+  }
+
+  // Safe from any thread, the reader threads' callbacks included.
+  bool IsOpen() const;
+  DeviceProfile Profile() const;
+  SeriesMode Mode() const;
+  // Entry 0 of the path list (control side).
+  std::string SelectedPath();
+  const TouchDecoder& Decoder() const { return decoder_; }
+
+  // Pauses between commands (100 and 200 ms); tests may shorten them.
+  void SetPauseScale(double scale) { pauseScale_ = scale; }
+
+ private:
+  // Called with commandMutex_ held.
+  int SendDeviceCommand();
+  void Pause(std::uint32_t ms);
+  void CloseTouchFrameLocked();
+  void CloseHandles(bool sendCommands);
+  void ReaderLoop(ReaderRole role);
+  std::shared_ptr<platform::HidDevice> HandleFor(ReaderRole role) const;
+  void Route(ReaderRole role, const std::uint8_t* report);
+  void RunReadBack(const std::uint8_t* report);
+  void DeviceChangeLoop();
+
+  platform::HidBackend& hid_;
+  MainWindowModel& window_;
+  DriverApiPort& driver_;
+  TouchOutputControl* output_;
+  const std::string settingsPath_;
+
+  // Control side: start-up, device changes, buttons, exit.
+  std::recursive_mutex controlMutex_;
+
+  // Written by discovery under routeMutex_ exclusively; read by the reader
+  // threads under it shared, and by the control side.
+  mutable std::shared_mutex routeMutex_;
+  DeviceProfile profile_;
+  TouchDecoder decoder_{profile_};
+  std::array<std::uint8_t, kReportSize> singleBuffer_{};  // not cleared between reads
+  // A copy of the profile for other threads (taking the route lock again
+  // from a reader's callback could deadlock).
+  mutable std::mutex profileCopyMutex_;
+  DeviceProfile profileCopy_;
+  VidPidList vidPidList_;
+
+  // The channel's handles and open flag, and the readers' wake-up.
+  mutable std::mutex deviceMutex_;
+  std::condition_variable deviceChanged_;
+  DeviceChannel channel_;
+  std::uint64_t openGeneration_ = 0;
+  bool stopping_ = false;
+  std::thread readers_[kReaderCount];
+
+  mutable std::mutex modeMutex_;
+  SeriesMode mode_;
+
+  std::mutex commandMutex_;
+  std::array<std::uint8_t, kCommandSize> commandBuffer_{};
+
+  // Device-change notifications arrive on a backend thread and are handled
+  // in order on this worker, as a window's message loop would.
+  std::mutex changeMutex_;
+  std::condition_variable changeQueued_;
+  std::deque<std::pair<platform::HidChange, std::string>> changes_;
+  bool changeWorkerStop_ = false;
+  std::thread changeWorker_;
+
+  std::atomic<double> pauseScale_{1.0};
+  bool started_ = false;
+};

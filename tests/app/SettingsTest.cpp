@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/Settings.h"
+#include "platform/IniFile.h"
+
+namespace {
+
+// A settings file in the test's own temporary folder, removed afterwards.
+class SettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = ::testing::TempDir() + "vantrel_" + info->name() + ".ini";
+    std::remove(path_.c_str());
+  }
+  void TearDown() override { std::remove(path_.c_str()); }
+
+  void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
+  std::string Contents() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+  std::string path_;
+};
+
+TEST(SettingsPath, ReplacesAFourCharacterExtension) {
+  EXPECT_EQ(SettingsPathFor("C:\\Program Files\\Vantrel\\Vantrel.exe"),
+            "C:\\Program Files\\Vantrel\\Vantrel.ini");
+  EXPECT_EQ(SettingsPathFor("/opt/vantrel/bin/vantrel"), "/opt/vantrel/bin/vantrel.ini");
+  EXPECT_EQ(SettingsPathFor("/opt/v.d/vantrel"), "/opt/v.d/vantrel.ini");
+  EXPECT_EQ(SettingsPathFor(".exe"), ".exe.ini");  // no name before the dot
+  const std::string own = SettingsFilePath();
+  ASSERT_GT(own.size(), 4u);
+  EXPECT_EQ(own.substr(own.size() - 4), ".ini");
+}
+
+TEST_F(SettingsFile, MouseEnableIsOffOnlyForALeadingZero) {
+  EXPECT_TRUE(ReadMouseEnable(path_));  // no file: default on
+  struct Case {
+    const char* stored;
+    bool on;
+  } cases[] = {{"0", false}, {"1", true}, {"no", true}, {"00", false}, {"", true}};
+  for (const Case& c : cases) {
+    Write(std::string("[Settings]\r\nMouseEnable=") + c.stored + "\r\n");
+    EXPECT_EQ(ReadMouseEnable(path_), c.on) << '"' << c.stored << '"';
+  }
+  WriteMouseEnable(path_, false);
+  EXPECT_FALSE(ReadMouseEnable(path_));
+  WriteMouseEnable(path_, true);
+  EXPECT_TRUE(ReadMouseEnable(path_));
+}
+
+TEST_F(SettingsFile, WritingAKeyKeepsTheRestOfTheFile) {
+  Write(
+      "[Other]\r\nA=1\r\n\r\n[Settings]\r\nVid&PidList=3D5E0013\r\nMouseEnable=1\r\n"
+      "[Tail]\r\nB=2\r\n");
+  WriteMouseEnable(path_, false);
+#ifndef _WIN32
+  // Natively the file is rewritten byte for byte but for the one value (the
+  // system's own writer may reformat it).
+  EXPECT_EQ(Contents(),
+            "[Other]\r\nA=1\r\n\r\n[Settings]\r\nVid&PidList=3D5E0013\r\nMouseEnable=0\r\n"
+            "[Tail]\r\nB=2\r\n");
+#endif
+  EXPECT_FALSE(ReadMouseEnable(path_));
+  EXPECT_EQ(platform::ReadIniString(path_, "Other", "A", "", 260), "1");
+  EXPECT_EQ(platform::ReadIniString(path_, "Tail", "B", "", 260), "2");
+  EXPECT_EQ(ReadSettingsString(path_, kVidPidListKey, ""), "3D5E0013");
+}
+
+TEST_F(SettingsFile, AddsMissingKeysAndSections) {
+  Write("[Settings]\r\nVid&PidList=3D5E0013\r\n\r\n[Tail]\r\nB=2\r\n");
+  WriteMouseEnable(path_, false);
+  EXPECT_FALSE(ReadMouseEnable(path_));
+  EXPECT_EQ(ReadSettingsString(path_, kVidPidListKey, ""), "3D5E0013");
+  EXPECT_EQ(platform::ReadIniString(path_, "Tail", "B", "", 260), "2");
+  EXPECT_TRUE(platform::WriteIniString(path_, "New", "K", "v"));
+  EXPECT_EQ(platform::ReadIniString(path_, "New", "K", "", 260), "v");
+  EXPECT_EQ(platform::ReadIniString(path_, "Tail", "B", "", 260), "2");
+}
+
+TEST_F(SettingsFile, ReadsLikeThePrivateProfileFunctions) {
+  Write("[settings]\r\n  mouseenable =  0  \r\nQuoted=\"a b\"\r\n");
+  EXPECT_FALSE(ReadMouseEnable(path_));  // names ignore case, blanks trimmed
+  EXPECT_EQ(ReadSettingsString(path_, "Quoted", ""), "a b");
+  EXPECT_EQ(ReadSettingsString(path_, "Missing", "dflt"), "dflt");
+  // A buffer of n bytes holds n - 1 characters.
+  Write("[Settings]\r\nLong=" + std::string(300, 'x') + "\r\n");
+  EXPECT_EQ(ReadSettingsString(path_, "Long", "", 260).size(), 259u);
+}
+
+}  // namespace

@@ -1,0 +1,421 @@
+// The pipeline over an in-process HID backend: start-up commands per class
+// of frame, reader routing on real threads, read-back, device changes.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "MemoryHid.h"
+#include "RecordingSinks.h"
+#include "app/Settings.h"
+#include "input/NullDriverApi.h"
+#include "input/TouchPipeline.h"
+
+namespace {
+
+using Report = MemoryHid::Report;
+using platform::HidInterfaceInfo;
+
+std::string Path(std::uint16_t pid, int col, const char* instance = "7&2a8f1c3&0") {
+  char buf[160];
+  std::snprintf(buf, sizeof buf,
+                "\\\\?\\hid#vid_3d5e&pid_%04x&col%02d#%s&%04d#{4d1e55b2-f16f-11cf-88cb-"
+                "001111000030}",
+                pid, col, instance, col - 1);
+  return buf;
+}
+
+class RecordingOutput : public TouchOutputControl {
+ public:
+  std::atomic<int> starts{0}, stops{0}, listeners{0};
+  std::atomic<bool> started{false};
+  void StartTouchOutput() override {
+    ++starts;
+    started = true;
+  }
+  void StopTouchOutput() override {
+    ++stops;
+    started = false;
+  }
+  bool IsTouchOutputStarted() const override { return started; }
+  void StartXmlListener() override { ++listeners; }
+};
+
+class RecordingDriver : public NullDriverApi {
+ public:
+  std::string calls;
+  void DisableTouch(void*) override { calls += "D"; }
+  void EnableTouch(void*) override { calls += "E"; }
+};
+
+Report R(std::initializer_list<int> bytes) {
+  Report r{};
+  int i = 0;
+  for (int b : bytes) r[i++] = static_cast<std::uint8_t>(b);
+  return r;
+}
+
+// Bytes 0..n-1 of a written report, the rest must be zero where the command
+// clears its buffer.
+::testing::AssertionResult Wrote(const MemoryHid::Written& w, std::initializer_list<int> head,
+                                 bool restZero = true) {
+  int i = 0;
+  for (int b : head) {
+    if (w.bytes[i] != b) {
+      return ::testing::AssertionFailure()
+             << "byte " << i << " is 0x" << std::hex << int(w.bytes[i]) << ", want 0x" << b;
+    }
+    ++i;
+  }
+  for (; restZero && i < 64; ++i) {
+    if (w.bytes[i] != 0) return ::testing::AssertionFailure() << "byte " << i << " not zero";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+class Pipeline : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings_ = ::testing::TempDir() + "vantrel_pipeline_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
+    std::remove(settings_.c_str());
+  }
+  void TearDown() override {
+    pipeline_.reset();
+    std::remove(settings_.c_str());
+  }
+
+  TouchPipeline& Start(bool mouse = true) {
+    pipeline_ = std::make_unique<TouchPipeline>(hid_, window_, driver_, &output_, settings_);
+    pipeline_->SetPauseScale(0.02);
+    pipeline_->SetSinks(&sinks_, &sinks_);
+    pipeline_->StartTouchPipeline();
+    pipeline_->CompleteStartUp(mouse);
+    return *pipeline_;
+  }
+  void PlugFrame(std::uint16_t pid, std::uint16_t version, std::initializer_list<int> cols,
+                 const char* instance = "7&2a8f1c3&0", bool notify = false) {
+    for (int c : cols) hid_.Plug({Path(pid, c, instance), 0x3D5E, pid, version}, notify);
+  }
+  std::vector<MemoryHid::Written> WaitWrites(std::size_t n) {
+    hid_.WaitFor([n](MemoryHid& h) { return h.Writes().size() >= n; });
+    return hid_.Writes();
+  }
+  // Waits until the queued reports of `path` have all been taken and the
+  // reader is back in a read (so their routing is done).
+  void Settle(const std::string& path) {
+    ASSERT_TRUE(hid_.WaitFor(
+        [&](MemoryHid& h) { return h.Queued(path) == 0 && h.PendingReads(path) > 0; }));
+  }
+
+  std::string settings_;
+  MemoryHid hid_;
+  HeadlessMainWindow window_;
+  RecordingDriver driver_;
+  RecordingOutput output_;
+  RecordingSinks sinks_;
+  std::unique_ptr<TouchPipeline> pipeline_;
+};
+
+TEST_F(Pipeline, SingleChannelStartUpReadBackAndCalibratedTouches) {
+  PlugFrame(0x0021, 0x2105, {1, 3});
+  const std::string col03 = Path(0x0021, 3);
+  TouchPipeline& p = Start();
+  ASSERT_TRUE(p.IsOpen());
+  EXPECT_EQ(p.Profile().InputReportID, 0xFC);
+  EXPECT_EQ(output_.starts, 1);
+  EXPECT_EQ(output_.listeners, 1);
+
+  auto w = WaitWrites(3);
+  ASSERT_EQ(w.size(), 3u);
+  EXPECT_EQ(w[0].path, col03);
+  EXPECT_TRUE(Wrote(w[0], {0xFC, 0x30, 1, 1, 0, 1}));  // touch output on
+  EXPECT_TRUE(Wrote(w[1], {0xFC, 0x06, 1, 0}));        // stored mouse setting
+  EXPECT_TRUE(Wrote(w[2], {0xFC, 0x05}, false));       // read calibration
+  EXPECT_TRUE(window_.awaitingReadBack);
+  EXPECT_FALSE(window_.calibrationButtonEnabled);
+
+  // While the read-back is awaited, touches are not decoded.
+  hid_.Inject(col03, R({0xFC, 0x01, 1, 0xD0, 0x07, 0xD0, 0x07}));
+  Settle(col03);
+  EXPECT_TRUE(sinks_.Snapshot().empty());
+
+  // The reply: valid, with the worked block.
+  Report reply = R({0xFC, 0x05, 1});
+  const int words[12] = {512, 512, 3583, 512, 3583, 3583, 1000, 500, 3000, 500, 3000, 3500};
+  for (int i = 0; i < 12; ++i) {
+    reply[3 + 2 * i] = static_cast<std::uint8_t>(words[i] & 0xFF);
+    reply[4 + 2 * i] = static_cast<std::uint8_t>(words[i] >> 8);
+  }
+  hid_.Inject(col03, reply);
+  w = WaitWrites(4);
+  ASSERT_EQ(w.size(), 4u);
+  EXPECT_TRUE(Wrote(w[3], {0xFC, 0x06, 1, 1}));  // mouse mode after a read-back
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
+  EXPECT_TRUE(window_.calibrationButtonEnabled);
+  EXPECT_FALSE(window_.awaitingReadBack);
+  EXPECT_EQ(window_.calibrationValid, 1);
+
+  // Layout B, mapped through the block: (2000, 2000) -> (2048, 2047).
+  hid_.Inject(col03, R({0xFC, 0x01, 0x00, 1, 0xD0, 0x07, 0xD0, 0x07}));
+  Settle(col03);
+  ASSERT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].state, TOUCH_DOWN);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].x, 2048u);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].y, 2047u);
+  std::string calls;
+  sinks_.Snapshot(&calls);
+  EXPECT_EQ(calls, "tx");
+}
+
+TEST_F(Pipeline, ReadBackWithoutAValidBlockStillEnablesAndSendsMouseMode) {
+  PlugFrame(0x0021, 0x2050, {1, 3});
+  const std::string col03 = Path(0x0021, 3);
+  Start(false);
+  auto w = WaitWrites(2);
+  // 0x2050: report id 0x02, no touch output command.
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_TRUE(Wrote(w[0], {0x02, 0x06, 0, 0}));
+  EXPECT_TRUE(Wrote(w[1], {0x02, 0x05}, false));
+  hid_.Inject(col03, R({0x02, 0x05, 0, 0x77, 0x77}));
+  w = WaitWrites(3);
+  EXPECT_TRUE(Wrote(w[2], {0x02, 0x06, 0, 1}));
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
+  EXPECT_EQ(window_.calibrationValid, 0);
+  EXPECT_EQ(window_.calibration.referenceX[0], 0);  // block not stored
+  // Layout A now flows, unmapped.
+  hid_.Inject(col03, R({0x02, 1, 0x10, 0x00, 0x20, 0x00}));
+  Settle(col03);
+  ASSERT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].x, 0x10u);
+}
+
+TEST_F(Pipeline, SplitChannelRoutesRepliesAndTouchesOnTheirCollections) {
+  PlugFrame(0x0021, 0x3301, {1, 3, 4, 5});
+  const std::string col03 = Path(0x0021, 3), col04 = Path(0x0021, 4);
+  window_.driverApiContext = &window_;
+  TouchPipeline& p = Start();
+  ASSERT_TRUE(p.IsOpen());
+  auto w = WaitWrites(1);
+  ASSERT_EQ(w.size(), 1u);  // no read-back for split-channel frames
+  EXPECT_EQ(w[0].path, col03);
+  EXPECT_TRUE(Wrote(w[0], {0xFC, 0x30, 1, 1, 0, 1}));
+  EXPECT_EQ(driver_.calls, "DE");  // multi-touch mouse through the driver API
+  EXPECT_FALSE(window_.awaitingReadBack);
+
+  hid_.Inject(col03, R({0xFC, 0x01}));
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.calibrationButtonEnabled.load(); }));
+  EXPECT_TRUE(window_.mouseButtonEnabled);
+
+  window_.calibrating = true;
+  hid_.Inject(col03, R({0xFC, 0x02}));
+  Report touch = R({0xFB, 2, 7, 0x10, 0, 0x20, 0});  // status 2, contact 7
+  touch[37] = 1;
+  hid_.Inject(col04, touch);  // decoded while calibrating
+  Settle(col03);
+  Settle(col04);
+  EXPECT_EQ(window_.calibrationReplies, 1);
+  ASSERT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_EQ(sinks_.Snapshot()[0].count, 1);
+  EXPECT_EQ(sinks_.Snapshot()[0].table.entry[7].state, TOUCH_DOWN);
+  // A 0xFC report on the touch collection, or 0xFB on the reply one, goes nowhere.
+  hid_.Inject(col04, R({0xFC, 0x05}));
+  hid_.Inject(col03, touch);
+  Settle(col03);
+  Settle(col04);
+  EXPECT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_EQ(window_.calibrationReplies, 1);
+}
+
+TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
+  PlugFrame(0x0113, 0x0201, {1});
+  const std::string col01 = Path(0x0113, 1);
+  TouchPipeline& p = Start(false);
+  auto w = WaitWrites(4);
+  ASSERT_EQ(w.size(), 4u);
+  EXPECT_EQ(w[0].path, col01);
+  EXPECT_TRUE(Wrote(w[0], {0xFE, 0x08, 0, 1, 3, 0, 0}));  // InitSeriesDevice
+  EXPECT_TRUE(Wrote(w[1], {0xFE, 0x0C}));                 // mode query
+  EXPECT_TRUE(Wrote(w[2], {0xFE, 0x08, 0, 0, 0, 1, 0}));  // stored modes, m3 = 1
+  EXPECT_TRUE(Wrote(w[3], {0xFE, 0x08, 0, 3, 0, 1, 0}));  // mouse off
+  EXPECT_FALSE(window_.awaitingReadBack);
+
+  hid_.Inject(col01, R({0xFD, 0x0C, 5, 3, 7, 9, 11, 13}));
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
+  Settle(col01);
+  EXPECT_EQ(p.Mode().m[0], 5);
+  EXPECT_EQ(p.Mode().m[5], 13);
+
+  // Layout F touches arrive as 0xFD reports.
+  hid_.Inject(col01, R({0xFD, 0x01, 0, 1, 0x10, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 1}));
+  Settle(col01);
+  ASSERT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].state, TOUCH_DOWN);
+  EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[1].state, TOUCH_UP);
+
+  // Exit with m1 = 3: (m0, 3, m2, m3, m4) then (m0, 3, 0, 1, 0).
+  hid_.ClearWrites();
+  p.ShutDown();
+  w = hid_.Writes();
+  ASSERT_GE(w.size(), 2u);
+  EXPECT_TRUE(Wrote(w[0], {0xFE, 0x08, 5, 3, 7, 9, 11}, false));
+  EXPECT_TRUE(Wrote(w[1], {0xFE, 0x08, 5, 3, 0, 1, 0}, false));
+  EXPECT_FALSE(p.IsOpen());
+  EXPECT_EQ(output_.stops, 1);
+}
+
+TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
+  PlugFrame(0x0021, 0x2105, {1, 3});
+  const std::string col03 = Path(0x0021, 3);
+  TouchPipeline& p = Start();
+  ASSERT_TRUE(hid_.WaitFor([](MemoryHid& h) { return h.PendingReads() == 1; }));
+  hid_.ClearWrites();
+
+  // The frame leaves while its reader waits: the removal closes it (touch
+  // output off first), and the reader issues no further read.
+  hid_.Unplug(Path(0x0021, 1), false);
+  hid_.Unplug(col03, true);
+  ASSERT_TRUE(hid_.WaitFor([](MemoryHid& h) { return h.PendingReads() == 0; }));
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return !p.IsOpen() && output_.stops == 1; }));
+  // The write went out while the frame was still open in the pipeline; the
+  // memory frame refuses writes once gone, so nothing is recorded here. The
+  // simulator test checks the bytes of this command.
+  EXPECT_EQ(hid_.OpenHandles(), 0);
+  EXPECT_FALSE(window_.calibrationButtonEnabled);
+  EXPECT_EQ(window_.calibrationValid, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(hid_.PendingReads(), 0);
+}
+
+TEST_F(Pipeline, CloseSendsTouchOutputOffForItsRange) {
+  PlugFrame(0x0021, 0x2105, {1, 3});
+  TouchPipeline& p = Start();
+  WaitWrites(3);
+  hid_.ClearWrites();
+  p.CloseTouchFrame();
+  auto w = hid_.Writes();
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_TRUE(Wrote(w[0], {0xFC, 0x30, 1, 1, 0, 0}));
+  EXPECT_EQ(hid_.OpenHandles(), 0);
+  // Sending while nothing is open writes nothing and returns at once.
+  EXPECT_EQ(p.SendCommand(FillReadCalibration), 0);
+  EXPECT_TRUE(hid_.Writes().size() == 1u);
+}
+
+TEST_F(Pipeline, ArrivalOfAnUnrelatedDeviceClosesAndReopens) {
+  PlugFrame(0x0021, 0x2105, {1, 3});
+  const std::string col03 = Path(0x0021, 3);
+  TouchPipeline& p = Start();
+  WaitWrites(3);
+  hid_.ClearWrites();
+  window_.calibrationValid = 1;
+  hid_.Plug({"\\\\?\\hid#vid_046d&pid_c077#7&1&0&0000#{x}", 0x046D, 0xC077, 0x7200}, true);
+  // Off, then the arrival's commands: read calibration, touch output on, mouse.
+  auto w = WaitWrites(4);
+  ASSERT_EQ(w.size(), 4u);
+  EXPECT_TRUE(Wrote(w[0], {0xFC, 0x30, 1, 1, 0, 0}));
+  EXPECT_TRUE(Wrote(w[1], {0xFC, 0x05}, false));
+  EXPECT_TRUE(Wrote(w[2], {0xFC, 0x30, 1, 1, 0, 1}));
+  EXPECT_TRUE(Wrote(w[3], {0xFC, 0x06, 1, 0}));
+  EXPECT_TRUE(p.IsOpen());
+  EXPECT_EQ(window_.calibrationValid, 0);
+  EXPECT_TRUE(window_.awaitingReadBack);
+  EXPECT_EQ(p.SelectedPath(), col03);
+  // The reader reads the reopened handle.
+  hid_.Inject(col03, R({0xFC, 0x05, 0}));
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
+}
+
+TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
+  PlugFrame(0x0021, 0x2105, {1, 3}, "7&aaaa&1");
+  PlugFrame(0x0012, 0x7000, {1, 3}, "7&bbbb&2");
+  TouchPipeline& p = Start();
+  EXPECT_EQ(p.SelectedPath(), Path(0x0021, 3, "7&aaaa&1"));
+  EXPECT_EQ(p.Profile().VersionNumber, 0x7000);  // the last listed interface's
+  ASSERT_TRUE(p.IsOpen());
+
+  hid_.Unplug(Path(0x0021, 1, "7&aaaa&1"), false);
+  std::string upper = Path(0x0021, 3, "7&aaaa&1");
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  hid_.Unplug(Path(0x0021, 3, "7&aaaa&1"), false);
+  p.OnDeviceRemoval(upper);  // the name compares without regard to case
+  EXPECT_TRUE(p.IsOpen());
+  EXPECT_EQ(p.SelectedPath(), Path(0x0012, 3, "7&bbbb&2"));
+  EXPECT_FALSE(output_.started);
+  // Removal asks for no read-back: the one requested at start-up is still
+  // awaited, and the second frame's answer lets its touches (layout C) flow.
+  EXPECT_TRUE(window_.awaitingReadBack);
+  hid_.Inject(Path(0x0012, 3, "7&bbbb&2"), R({0xFC, 0x05, 0}));
+  hid_.Inject(Path(0x0012, 3, "7&bbbb&2"), R({0xFC, 0, 0, 1, 5, 0, 6, 0}));
+  Settle(Path(0x0012, 3, "7&bbbb&2"));
+  ASSERT_FALSE(sinks_.Snapshot().empty());
+  EXPECT_EQ(sinks_.Snapshot().back().frame.slot[0].x, 5u);
+  // Removal of an interface that is not entry 0 is ignored.
+  p.OnDeviceRemoval(Path(0x0021, 1, "7&aaaa&1"));
+  EXPECT_TRUE(p.IsOpen());
+}
+
+TEST_F(Pipeline, ConcurrentSendersNeverTearTheCommandBuffer) {
+  PlugFrame(0x0021, 0x2105, {1, 3});
+  TouchPipeline& p = Start();
+  WaitWrites(3);
+  hid_.ClearWrites();
+  constexpr int kEach = 300;
+  std::thread a([&] {
+    for (int i = 0; i < kEach; ++i)
+      p.SendCommand([](std::uint8_t* b) { FillTouchOutput(b, true); });
+  });
+  std::thread b([&] {
+    for (int i = 0; i < kEach; ++i) {
+      p.SendCommand([](std::uint8_t* b) { FillMouseMode(b, false, MOUSE_MODE_BY_USER); });
+    }
+  });
+  a.join();
+  b.join();
+  const auto w = hid_.Writes();
+  ASSERT_EQ(w.size(), 2u * kEach);
+  for (const auto& x : w) {
+    EXPECT_TRUE(Wrote(x, {0xFC, 0x30, 1, 1, 0, 1}) || Wrote(x, {0xFC, 0x06, 0, 0}));
+  }
+}
+
+TEST_F(Pipeline, NoFrameAtStartThenArrivalOpensIt) {
+  TouchPipeline& p = Start();
+  EXPECT_FALSE(p.IsOpen());
+  EXPECT_TRUE(hid_.Writes().empty());
+  PlugFrame(0x0021, 0x3301, {1, 3, 4, 5}, "7&2a8f1c3&0", false);
+  hid_.Plug({Path(0x0021, 2), 0x3D5E, 0x0021, 0x3301}, true);
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
+  EXPECT_TRUE(p.IsOpen());
+  EXPECT_TRUE(window_.calibrationButtonEnabled);
+  EXPECT_EQ(output_.starts, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// On the machine's own HID stack (SetupAPI and device notifications on
+// Windows, under Wine here; nothing to enumerate natively) the pipeline
+// starts with no frame, waits, and ends cleanly.
+TEST(PipelineOnTheSystem, StartsWithoutAFrameAndStops) {
+  auto hid = platform::CreateOsHidBackend();
+  HeadlessMainWindow window;
+  NullDriverApi driver;
+  const std::string settings = ::testing::TempDir() + "vantrel_pipeline_system.ini";
+  {
+    TouchPipeline p(*hid, window, driver, nullptr, settings);
+    p.SetPauseScale(0.02);
+    p.StartTouchPipeline();
+    p.CompleteStartUp(true);
+    EXPECT_FALSE(p.IsOpen());
+    EXPECT_TRUE(window.initialised);
+    EXPECT_FALSE(window.awaitingReadBack);
+    p.ShutDown();
+  }
+  EXPECT_EQ(ReadSettingsString(settings, kVidPidListKey, "", kVidPidTextBuffer).size(), 1205u);
+  std::remove(settings.c_str());
+}
+
+}  // namespace
