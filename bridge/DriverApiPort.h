@@ -24,7 +24,7 @@ class DriverApiPort {
 
 // Stands in where no bridge is wired: does nothing and answers as the calls
 // do when the component is missing.
-class NullDriverApi final : public DriverApiPort {
+class NullDriverApi : public DriverApiPort {
  public:
   void InitTouch(void*, void*) override {}
   std::uint16_t GetTouchDevCount() override { return 0xFFFF; }

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "RecordingSinks.h"
-#include "input/NullDriverApi.h"
+#include "bridge/DriverApiPort.h"
 #include "input/TouchPipeline.h"
 #include "tests/platform/SimControl.h"
 

@@ -9,7 +9,7 @@
 #include "MemoryHid.h"
 #include "RecordingSinks.h"
 #include "app/Settings.h"
-#include "input/NullDriverApi.h"
+#include "bridge/DriverApiPort.h"
 #include "input/TouchPipeline.h"
 
 namespace {
