@@ -1,0 +1,128 @@
+#pragma once
+// The OS seam for HID interfaces: what the service and the device library
+// need of the HID stack, and nothing more.
+//
+// Three implementations sit behind it: win32/ (SetupAPI, HID and overlapped
+// file I/O), virtual/ (touch frames played by the frame simulator over a
+// loopback link) and posix/ (no HID stack: enumerates nothing). CreateHidBackend()
+// picks the virtual one when FRAMESIM_ADDR=127.0.0.1:PORT is set.
+//
+// Reports are exchanged as the frame sends them: byte 0 is the report id,
+// kReportSize bytes in all.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/HidInterface.h"
+
+namespace platform {
+
+constexpr std::size_t kReportSize = 64;
+constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
+
+enum HidAccess : unsigned { kHidRead = 1, kHidWrite = 2, kHidReadWrite = 3 };
+enum class HidShare { kShared, kExclusive };
+
+enum class HidIoStatus {
+  kCompleted,  // the read finished; the byte count says how much arrived
+  kTimedOut,   // the time limit passed; the read stays outstanding
+  kFailed,     // no read outstanding, the handle was closed, or the device left
+};
+
+// Report byte lengths of one top-level collection (HidP_GetCaps).
+struct HidCaps {
+  std::uint16_t inputReportLength = 0;
+  std::uint16_t outputReportLength = 0;
+  std::uint16_t featureReportLength = 0;
+};
+
+// One open handle on one HID interface.
+//
+// Reads are overlapped: startRead() issues a read into a caller-owned buffer,
+// waitRead() waits for it. A wait that times out leaves the read outstanding;
+// a later waitRead() completes it, and no input report is lost in between.
+// At most one read is outstanding per handle. The buffer must stay valid until
+// the read has completed, failed or been cancelled.
+//
+// close() may be called from any thread while another thread waits in
+// waitRead(): that wait returns kFailed at once. The object itself must only
+// be destroyed once no other thread uses it (the destructor closes).
+class HidDevice {
+ public:
+  virtual ~HidDevice() = default;
+
+  // Issues a read of one input report (kReportSize bytes) into `buffer`.
+  // False if the handle is closed, lacks read access, or a read is already
+  // outstanding.
+  virtual bool startRead(std::uint8_t* buffer) = 0;
+  // Waits up to `timeoutMs` (kWaitForever: no limit) for the outstanding read.
+  // On kCompleted, `bytesRead` holds the byte count (kReportSize normally).
+  virtual HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) = 0;
+  virtual bool readPending() const = 0;
+  // Cancels the outstanding read, if any, and waits for its end; afterwards
+  // the buffer is no longer written.
+  virtual void cancelRead() = 0;
+
+  // Issues an overlapped write of `length` bytes (an output report, byte 0 the
+  // report id). The bytes are copied; the write completes in the background
+  // and the call never waits for it. False if the handle is closed, lacks
+  // write access, or the write failed at once.
+  virtual bool write(const std::uint8_t* report, std::size_t length) = 0;
+  // Writes issued and not yet completed.
+  virtual std::size_t pendingWrites() const = 0;
+  // Waits up to `timeoutMs` until no write is pending; true when none is.
+  virtual bool waitWritesDone(std::uint32_t timeoutMs) = 0;
+
+  // HidD_GetFeature / HidD_SetFeature: byte 0 of `buffer` selects the report.
+  virtual bool getFeature(std::uint8_t* buffer, std::size_t length) = 0;
+  virtual bool setFeature(const std::uint8_t* buffer, std::size_t length) = 0;
+
+  virtual HidCaps caps() const = 0;
+  virtual const std::string& path() const = 0;
+
+  // Closes the handle: a pending read completes with kFailed at once, later
+  // calls fail. Safe to call twice.
+  virtual void close() = 0;
+  virtual bool isOpen() const = 0;
+};
+
+enum class HidChange { kArrival, kRemoval };
+// Called on a thread of the backend with the interface name (its path).
+using HidChangeCallback = std::function<void(HidChange, const std::string& interfaceName)>;
+
+class HidBackend {
+ public:
+  virtual ~HidBackend() = default;
+
+  // The HID interfaces present now, one per top-level collection, in the
+  // order the system lists them. Interfaces whose attributes cannot be read
+  // are skipped.
+  virtual std::vector<HidInterfaceInfo> enumerate() = 0;
+
+  // Opens `path` for overlapped I/O. Null if the interface is missing or the
+  // sharing mode conflicts with another open handle.
+  virtual std::unique_ptr<HidDevice> open(const std::string& path, HidAccess access,
+                                          HidShare share) = 0;
+
+  // Registers for arrival and removal of HID interfaces (replacing any earlier
+  // callback; an empty callback unregisters). False if notifications are not
+  // available. The callback is not called after unregistering returns or after
+  // the backend is destroyed.
+  virtual bool setChangeCallback(HidChangeCallback callback) = 0;
+
+  // "win32", "virtual 127.0.0.1:PORT" or "none": for logs and tests.
+  virtual std::string describe() const = 0;
+};
+
+// The virtual backend if FRAMESIM_ADDR=127.0.0.1:PORT is set, else the OS one.
+std::unique_ptr<HidBackend> CreateHidBackend();
+// The OS backend: win32 on Windows; on Linux one that enumerates nothing.
+std::unique_ptr<HidBackend> CreateOsHidBackend();
+// Touch frames played by the frame simulator at `address` ("127.0.0.1:PORT").
+// Null if the address does not parse.
+std::unique_ptr<HidBackend> CreateVirtualHidBackend(const std::string& address);
+
+}  // namespace platform
