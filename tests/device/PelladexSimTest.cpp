@@ -142,7 +142,9 @@ class PelladexSim : public ::testing::Test {
     const _TouchDevInfo rec = Find(name, collection);
     std::unique_ptr<CPelladex> device(CPelladex::Create(&rec));
     EXPECT_NE(device, nullptr);
-    if (device) EXPECT_EQ(device->OpenDevice(shared), 1) << name;
+    if (device) {
+      EXPECT_EQ(device->OpenDevice(shared), 1) << name;
+    }
     return device;
   }
 
