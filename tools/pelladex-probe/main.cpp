@@ -84,6 +84,10 @@ void ListFrame(int index, const _TouchDevInfo& found) {
     std::printf("  (cannot be opened)\n");
     return;
   }
+  // Reports already on their way (a Series01xx frame answers the mode query
+  // of the open late) would be taken for the replies: read them off first.
+  while (device->ReadData(100) == TOUCHDEV_REPORT_LEN) {
+  }
   _TouchDevInfo info = found;
   char detail = 0, points = 0;
   {
