@@ -156,6 +156,18 @@ struct PelladexIo {
   }
 };
 
+short CPelladex::FindDevice(_TouchDevInfo* list, short count) {
+  if (list == nullptr) return TD_READ_NULL;
+  if (count <= 0) return TD_READ_BAD_ARG;
+  std::unique_ptr<platform::HidBackend> backend = platform::CreateHidBackend();
+  // Each pass walks the interfaces present at that moment.
+  return pelladex::FindFrames(
+      [&backend] {
+        return backend ? backend->enumerate() : std::vector<platform::HidInterfaceInfo>{};
+      },
+      list, count);
+}
+
 char CPelladex::OpenDevice(char shared) {
   if (m_info.interfaceType != TOUCHDEV_IF_HID) return 0;
   const Variant variant = VariantOf(m_info);
