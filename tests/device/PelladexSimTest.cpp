@@ -197,7 +197,7 @@ TEST_F(PelladexSim, EnumeratesEveryClassOfFrame) {
   EXPECT_EQ(s.touchPath, PathOf(split, 4));
   EXPECT_EQ(s.auxPath, PathOf(split, 5));
   EXPECT_STRNE(s.instanceId, "");
-  EXPECT_EQ(std::string(s.instanceId).find("&COL03\\"), 16u) << s.instanceId;
+  EXPECT_EQ(std::string(s.instanceId).find("&COL03\\"), 17u) << s.instanceId;
 
   EXPECT_EQ(list[1].devicePath, PathOf(single, 3));
   EXPECT_EQ(list[1].controlPath, PathOf(single, 1));
