@@ -162,7 +162,8 @@ void Simulator::run(Client& c, const std::string& line) {
     if (c.scenario) {
       reply = "scenario " + c.scenarioFile + " line " + std::to_string(lineNo) + ": " +
               reply.substr(reply.find(": ") + 2);
-      scenarioFailed_ = true;
+      scenarioFailed_ = true;  // a broken scenario ends the simulator
+      quit_ = true;
       c.queued.clear();
     }
   }
@@ -198,7 +199,7 @@ std::string Simulator::link(Client& c, const std::vector<std::string>& words, bo
     std::uint8_t bytes[64] = {};
     long n = vlink::ParseHex(words[1].data(), words[1].size(), bytes, sizeof bytes);
     Frame& f = *frames_[c.frame].frame;
-    if (n <= 0) return cmd == "gf" ? "gf 0" : cmd + " 0";
+    if (n <= 0) return cmd == "w" ? "wd 0" : cmd + " 0";
     if (cmd == "w") {
       if (!(c.access & 2)) return "wd 0";
       record_.push_back({now_, f.path(c.collection), "w", {bytes, bytes + n}});

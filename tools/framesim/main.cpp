@@ -1,8 +1,9 @@
 // framesim: plays touch frames for the virtual HID backend over loopback TCP.
 //
 //   framesim [--port N] [--port-file FILE] [--frame MODEL[:NAME]]... [--scenario FILE]
-//            [--models]
+//            [--models] [--check]
 //
+// --check only reads the scenario: status 0 when it is well-formed.
 // Prints "listening on 127.0.0.1:PORT" once it accepts connections (and
 // writes PORT to FILE, if given). Port 0 (the default) lets the system choose.
 #include <cstdio>
@@ -18,7 +19,7 @@ using namespace framesim;
 static int Usage() {
   std::fprintf(stderr,
                "usage: framesim [--port N] [--port-file FILE] [--frame MODEL[:NAME]]... "
-               "[--scenario FILE] [--models]\n");
+               "[--scenario FILE] [--models] [--check]\n");
   return 2;
 }
 
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
   unsigned long port = 0;
   std::string portFile, scenario;
   std::vector<std::string> frames;
+  bool checkOnly = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     bool hasValue = i + 1 < argc;
@@ -39,6 +41,8 @@ int main(int argc, char** argv) {
       frames.push_back(argv[++i]);
     } else if (a == "--scenario" && hasValue) {
       scenario = argv[++i];
+    } else if (a == "--check") {
+      checkOnly = true;
     } else if (a == "--models") {
       for (const FrameModel& m : Catalogue())
         std::printf("%-12s vid %04x pid %04x version %04x layout %-2s  %s\n", m.name.c_str(),
@@ -71,6 +75,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  if (checkOnly) return 0;
 
   Server server(sim);
   std::string error;

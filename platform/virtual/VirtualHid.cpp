@@ -1,0 +1,337 @@
+// The HID seam on frames played by the frame simulator. Each open handle is
+// one link connection: the simulator pushes the interface's input reports,
+// which wait in a ring of 32 reports per handle as the HID class driver keeps
+// them (the oldest is dropped when it is full), and takes writes and feature
+// requests. Device-change notifications come over a watching connection.
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/Hid.h"
+#include "platform/virtual/LinkProtocol.h"
+#include "platform/virtual/LinkSocket.h"
+
+namespace platform {
+
+namespace {
+
+using vlink::LinkSocket;
+
+bool StartsWith(const std::string& s, const char* prefix) {
+  return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+class VirtualHidDevice : public HidDevice {
+ public:
+  VirtualHidDevice(std::unique_ptr<LinkSocket> link, std::string path, unsigned access,
+                   HidCaps caps)
+      : link_(std::move(link)), path_(std::move(path)), access_(access), caps_(caps) {
+    receiver_ = std::thread([this] { receive(); });
+    writer_ = std::thread([this] { writeLoop(); });
+  }
+  ~VirtualHidDevice() override { close(); }
+
+  bool startRead(std::uint8_t* buffer) override {
+    std::lock_guard<std::mutex> lock(m_);
+    if (!open_ || gone_ || !(access_ & kHidRead) || readPending_) return false;
+    readPending_ = true;
+    readDone_ = false;
+    readBuf_ = buffer;
+    if (ringCount_ > 0) {  // a report is already waiting
+      std::memcpy(buffer, ring_[ringHead_].data(), kReportSize);
+      ringHead_ = (ringHead_ + 1) % kRing;
+      --ringCount_;
+      readDone_ = true;
+    }
+    return true;
+  }
+
+  HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
+    std::unique_lock<std::mutex> lock(m_);
+    bytesRead = 0;
+    if (!readPending_) return HidIoStatus::kFailed;
+    auto ready = [this] { return readDone_ || !open_ || gone_; };
+    if (timeoutMs == kWaitForever) {
+      cv_.wait(lock, ready);
+    } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+      return HidIoStatus::kTimedOut;
+    }
+    readPending_ = false;
+    readBuf_ = nullptr;
+    if (!readDone_) return HidIoStatus::kFailed;
+    bytesRead = kReportSize;
+    return HidIoStatus::kCompleted;
+  }
+
+  bool readPending() const override {
+    std::lock_guard<std::mutex> lock(m_);
+    return readPending_;
+  }
+
+  void cancelRead() override {
+    std::lock_guard<std::mutex> lock(m_);
+    readPending_ = false;
+    readDone_ = false;
+    readBuf_ = nullptr;
+    cv_.notify_all();
+  }
+
+  bool write(const std::uint8_t* report, std::size_t length) override {
+    if (length == 0 || length > kReportSize) return false;
+    std::lock_guard<std::mutex> lock(m_);
+    if (!open_ || gone_ || !(access_ & kHidWrite) || queued_ == kRing) return false;
+    Out& o = out_[(outHead_ + queued_) % kRing];
+    std::memcpy(o.bytes.data(), report, length);
+    o.length = length;
+    ++queued_;
+    ++pendingWrites_;
+    cv_.notify_all();
+    return true;
+  }
+
+  std::size_t pendingWrites() const override {
+    std::lock_guard<std::mutex> lock(m_);
+    return pendingWrites_;
+  }
+
+  bool waitWritesDone(std::uint32_t timeoutMs) override {
+    std::unique_lock<std::mutex> lock(m_);
+    auto done = [this] { return pendingWrites_ == 0; };
+    if (timeoutMs == kWaitForever) {
+      cv_.wait(lock, done);
+      return true;
+    }
+    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+  }
+
+  bool getFeature(std::uint8_t* buffer, std::size_t length) override {
+    return feature("gf ", buffer, length);
+  }
+  bool setFeature(const std::uint8_t* buffer, std::size_t length) override {
+    return feature("sf ", const_cast<std::uint8_t*>(buffer), length);
+  }
+
+  HidCaps caps() const override { return caps_; }
+  const std::string& path() const override { return path_; }
+
+  void close() override {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (!open_) return;
+      open_ = false;
+      cv_.notify_all();
+    }
+    link_->shutdown();
+    std::lock_guard<std::mutex> join(joinMutex_);
+    if (receiver_.joinable()) receiver_.join();
+    if (writer_.joinable()) writer_.join();
+  }
+
+  bool isOpen() const override {
+    std::lock_guard<std::mutex> lock(m_);
+    return open_;
+  }
+
+ private:
+  static constexpr int kRing = 32;
+  struct Out {
+    std::array<std::uint8_t, kReportSize> bytes;
+    std::size_t length;
+  };
+
+  void receive() {
+    std::string line;
+    std::array<std::uint8_t, kReportSize> report{};
+    while (link_->readLine(line)) {
+      if (StartsWith(line, "in ")) {
+        report.fill(0);
+        if (vlink::ParseHex(line.data() + 3, line.size() - 3, report.data(), report.size()) <= 0)
+          continue;
+        std::lock_guard<std::mutex> lock(m_);
+        if (readPending_ && !readDone_) {
+          std::memcpy(readBuf_, report.data(), kReportSize);
+          readDone_ = true;
+        } else {
+          if (ringCount_ == kRing) ringHead_ = (ringHead_ + 1) % kRing, --ringCount_;
+          ring_[(ringHead_ + ringCount_) % kRing] = report;
+          ++ringCount_;
+        }
+        cv_.notify_all();
+      } else if (StartsWith(line, "wd ")) {
+        std::lock_guard<std::mutex> lock(m_);
+        if (pendingWrites_) --pendingWrites_;
+        cv_.notify_all();
+      } else if (StartsWith(line, "gf ") || StartsWith(line, "sf ")) {
+        std::lock_guard<std::mutex> lock(m_);
+        featureReply_ = line;
+        featureAnswered_ = true;
+        cv_.notify_all();
+      } else if (line == "gone") {
+        break;
+      }
+    }
+    // The device left (or the handle closed): every waiter fails now.
+    std::lock_guard<std::mutex> lock(m_);
+    gone_ = true;
+    pendingWrites_ = 0;
+    cv_.notify_all();
+  }
+
+  void writeLoop() {
+    std::string line;
+    for (;;) {
+      Out o;
+      {
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [this] { return queued_ > 0 || !open_ || gone_; });
+        if (!open_ || gone_) return;
+        o = out_[outHead_];
+        outHead_ = (outHead_ + 1) % kRing;
+        --queued_;
+      }
+      line = "w ";
+      vlink::AppendHex(line, o.bytes.data(), o.length);
+      if (!link_->sendLine(line)) {
+        std::lock_guard<std::mutex> lock(m_);
+        if (pendingWrites_) --pendingWrites_;
+        cv_.notify_all();
+      }
+    }
+  }
+
+  bool feature(const char* verb, std::uint8_t* buffer, std::size_t length) {
+    if (!buffer || length == 0 || length > kReportSize) return false;
+    std::lock_guard<std::mutex> one(featureMutex_);  // one request at a time
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (!open_ || gone_) return false;
+      featureAnswered_ = false;
+    }
+    std::string line = verb;
+    vlink::AppendHex(line, buffer, length);
+    if (!link_->sendLine(line)) return false;
+    std::unique_lock<std::mutex> lock(m_);
+    if (!cv_.wait_for(lock, std::chrono::seconds(2),
+                      [this] { return featureAnswered_ || !open_ || gone_; }) ||
+        !featureAnswered_)
+      return false;
+    if (verb[0] == 's') return featureReply_ == "sf 1";
+    if (!StartsWith(featureReply_, "gf 1 ")) return false;
+    return vlink::ParseHex(featureReply_.data() + 5, featureReply_.size() - 5, buffer, length) ==
+           static_cast<long>(length);
+  }
+
+  std::unique_ptr<LinkSocket> link_;
+  const std::string path_;
+  const unsigned access_;
+  const HidCaps caps_;
+  mutable std::mutex m_;
+  std::condition_variable cv_;
+  bool open_ = true;
+  bool gone_ = false;
+  // The outstanding read.
+  bool readPending_ = false, readDone_ = false;
+  std::uint8_t* readBuf_ = nullptr;
+  // Input reports that arrived with no read outstanding.
+  std::array<std::array<std::uint8_t, kReportSize>, kRing> ring_{};
+  int ringHead_ = 0, ringCount_ = 0;
+  // Writes waiting for the writer thread, and writes not yet taken by the frame.
+  std::array<Out, kRing> out_{};
+  int outHead_ = 0, queued_ = 0;
+  std::size_t pendingWrites_ = 0;
+  std::mutex featureMutex_;
+  bool featureAnswered_ = false;
+  std::string featureReply_;
+  std::mutex joinMutex_;
+  std::thread receiver_, writer_;
+};
+
+class VirtualHidBackend : public HidBackend {
+ public:
+  VirtualHidBackend(std::string host, unsigned short port) : host_(std::move(host)), port_(port) {}
+  ~VirtualHidBackend() override { setChangeCallback(nullptr); }
+
+  std::vector<HidInterfaceInfo> enumerate() override {
+    std::vector<HidInterfaceInfo> found;
+    auto link = LinkSocket::Connect(host_, port_);
+    if (!link || !link->sendLine("enum")) return found;
+    std::string line;
+    while (link->readLine(line) && StartsWith(line, "iface ")) {
+      char path[1024];
+      unsigned vid, pid, ver;
+      if (line.size() < sizeof path &&
+          std::sscanf(line.c_str(), "iface %1023s %x %x %x", path, &vid, &pid, &ver) == 4)
+        found.push_back({path, static_cast<std::uint16_t>(vid), static_cast<std::uint16_t>(pid),
+                         static_cast<std::uint16_t>(ver)});
+    }
+    return found;
+  }
+
+  std::unique_ptr<HidDevice> open(const std::string& path, HidAccess access,
+                                  HidShare share) override {
+    if (path.empty() || path.find_first_of(" \t\r\n") != std::string::npos) return nullptr;
+    auto link = LinkSocket::Connect(host_, port_);
+    const char* acc = access == kHidRead ? "r" : access == kHidWrite ? "w" : "rw";
+    if (!link || !link->sendLine("open " + path + " " + acc +
+                                 (share == HidShare::kExclusive ? " excl" : " shared")))
+      return nullptr;
+    std::string line;
+    unsigned in = 0, out = 0, feat = 0;
+    if (!link->readLine(line) || std::sscanf(line.c_str(), "ok %u %u %u", &in, &out, &feat) != 3)
+      return nullptr;
+    HidCaps caps{static_cast<std::uint16_t>(in), static_cast<std::uint16_t>(out),
+                 static_cast<std::uint16_t>(feat)};
+    return std::make_unique<VirtualHidDevice>(std::move(link), path, access, caps);
+  }
+
+  bool setChangeCallback(HidChangeCallback callback) override {
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    if (watchLink_) {
+      watchLink_->shutdown();
+      if (watcher_.get_id() == std::this_thread::get_id())
+        watcher_.detach();  // unregistering from inside the callback
+      else if (watcher_.joinable())
+        watcher_.join();
+      watchLink_.reset();
+    }
+    if (!callback) return true;
+    auto link = LinkSocket::Connect(host_, port_);
+    std::string line;
+    if (!link || !link->sendLine("watch") || !link->readLine(line) || line != "ok") return false;
+    watchLink_ = std::shared_ptr<LinkSocket>(std::move(link));
+    watcher_ = std::thread([link = watchLink_, callback = std::move(callback)] {
+      std::string event;
+      while (link->readLine(event)) {
+        if (StartsWith(event, "arrival "))
+          callback(HidChange::kArrival, event.substr(8));
+        else if (StartsWith(event, "removal "))
+          callback(HidChange::kRemoval, event.substr(8));
+      }
+    });
+    return true;
+  }
+
+  std::string describe() const override { return "virtual " + host_ + ":" + std::to_string(port_); }
+
+ private:
+  const std::string host_;
+  const unsigned short port_;
+  std::mutex watchMutex_;
+  std::shared_ptr<LinkSocket> watchLink_;
+  std::thread watcher_;
+};
+
+}  // namespace
+
+std::unique_ptr<HidBackend> CreateVirtualHidBackend(const std::string& address) {
+  std::string host;
+  unsigned short port = 0;
+  if (!vlink::ParseAddress(address, host, port)) return nullptr;
+  return std::make_unique<VirtualHidBackend>(host, port);
+}
+
+}  // namespace platform

@@ -1,0 +1,392 @@
+// The HID seam on Windows: SetupAPI enumeration, HID attributes and
+// capabilities, overlapped file I/O, and device-interface notifications
+// through a message-only window on a thread of its own.
+#include <windows.h>
+// clang-format off
+#include <setupapi.h>
+#include <dbt.h>
+extern "C" {  // the HID headers declare no C linkage of their own
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+// clang-format on
+
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "platform/Hid.h"
+
+namespace platform {
+
+namespace {
+
+static_assert(sizeof(void*) != 4 || sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5,
+              "the interface detail's size field is 5 on 32-bit Windows");
+static_assert(sizeof(void*) != 4 || sizeof(DEV_BROADCAST_DEVICEINTERFACE_A) == 32,
+              "the notification filter is 32 bytes on 32-bit Windows");
+
+// A handle with no access rights, for attribute and capability queries.
+HANDLE OpenQueryHandle(const char* path) {
+  return CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+class Win32HidDevice : public HidDevice {
+ public:
+  Win32HidDevice(HANDLE h, std::string path, HidCaps caps)
+      : h_(h), path_(std::move(path)), caps_(caps) {
+    readEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    closeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    for (Slot& s : writes_) s.ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  }
+  ~Win32HidDevice() override {
+    close();
+    CloseHandle(readEvent_);
+    CloseHandle(closeEvent_);
+    for (Slot& s : writes_) CloseHandle(s.ov.hEvent);
+  }
+  bool valid() const {
+    if (!readEvent_ || !closeEvent_) return false;
+    for (const Slot& s : writes_)
+      if (!s.ov.hEvent) return false;
+    return true;
+  }
+
+  bool startRead(std::uint8_t* buffer) override {
+    std::lock_guard<std::mutex> lock(m_);
+    if (closed_ || readPending_) return false;
+    std::memset(&readOv_, 0, sizeof readOv_);
+    readOv_.hEvent = readEvent_;
+    ResetEvent(readEvent_);
+    if (!ReadFile(h_, buffer, static_cast<DWORD>(kReportSize), nullptr, &readOv_) &&
+        GetLastError() != ERROR_IO_PENDING)
+      return false;
+    readPending_ = true;
+    return true;
+  }
+
+  HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
+    bytesRead = 0;
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (!readPending_) return HidIoStatus::kFailed;
+    }
+    HANDLE events[2] = {readEvent_, closeEvent_};
+    DWORD r =
+        WaitForMultipleObjects(2, events, FALSE, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
+    if (r == WAIT_TIMEOUT) return HidIoStatus::kTimedOut;
+    std::lock_guard<std::mutex> lock(m_);
+    if (!readPending_) return HidIoStatus::kFailed;  // closed or cancelled meanwhile
+    DWORD n = 0;
+    BOOL ok = GetOverlappedResult(h_, &readOv_, &n, FALSE);
+    if (!ok && GetLastError() == ERROR_IO_INCOMPLETE) return HidIoStatus::kTimedOut;
+    readPending_ = false;
+    if (!ok) return HidIoStatus::kFailed;
+    bytesRead = n;
+    return HidIoStatus::kCompleted;
+  }
+
+  bool readPending() const override {
+    std::lock_guard<std::mutex> lock(m_);
+    return readPending_;
+  }
+
+  void cancelRead() override {
+    std::lock_guard<std::mutex> lock(m_);
+    endRead();
+  }
+
+  bool write(const std::uint8_t* report, std::size_t length) override {
+    if (length == 0 || length > kReportSize) return false;
+    std::lock_guard<std::mutex> lock(m_);
+    if (closed_) return false;
+    reap();
+    for (Slot& s : writes_) {
+      if (s.busy) continue;
+      std::memcpy(s.bytes, report, length);
+      HANDLE ev = s.ov.hEvent;
+      std::memset(&s.ov, 0, sizeof s.ov);
+      s.ov.hEvent = ev;
+      ResetEvent(ev);
+      if (!WriteFile(h_, s.bytes, static_cast<DWORD>(length), nullptr, &s.ov) &&
+          GetLastError() != ERROR_IO_PENDING)
+        return false;
+      s.busy = true;  // the buffer and record stay valid until the write ends
+      return true;
+    }
+    return false;  // every write record is still in use
+  }
+
+  std::size_t pendingWrites() const override {
+    std::lock_guard<std::mutex> lock(m_);
+    const_cast<Win32HidDevice*>(this)->reap();
+    std::size_t n = 0;
+    for (const Slot& s : writes_) n += s.busy;
+    return n;
+  }
+
+  bool waitWritesDone(std::uint32_t timeoutMs) override {
+    const DWORD start = GetTickCount();
+    for (;;) {
+      HANDLE ev = nullptr;
+      {
+        std::lock_guard<std::mutex> lock(m_);
+        reap();
+        for (Slot& s : writes_)
+          if (s.busy) ev = s.ov.hEvent;
+      }
+      if (!ev) return true;
+      DWORD waited = GetTickCount() - start;
+      if (timeoutMs != kWaitForever && waited >= timeoutMs) return false;
+      WaitForSingleObject(ev, timeoutMs == kWaitForever ? INFINITE : timeoutMs - waited);
+    }
+  }
+
+  bool getFeature(std::uint8_t* buffer, std::size_t length) override {
+    std::lock_guard<std::mutex> lock(m_);
+    return !closed_ && buffer && HidD_GetFeature(h_, buffer, static_cast<ULONG>(length));
+  }
+  bool setFeature(const std::uint8_t* buffer, std::size_t length) override {
+    std::lock_guard<std::mutex> lock(m_);
+    if (closed_ || !buffer || length == 0 || length > 256) return false;
+    std::uint8_t copy[256];  // the call takes a non-const buffer
+    std::memcpy(copy, buffer, length);
+    return HidD_SetFeature(h_, copy, static_cast<ULONG>(length));
+  }
+
+  HidCaps caps() const override { return caps_; }
+  const std::string& path() const override { return path_; }
+
+  void close() override {
+    std::lock_guard<std::mutex> lock(m_);
+    if (closed_) return;
+    closed_ = true;
+    SetEvent(closeEvent_);  // a waiting reader returns now
+    endRead();
+    for (Slot& s : writes_) {
+      if (!s.busy) continue;
+      DWORD n;
+      CancelIoEx(h_, &s.ov);
+      GetOverlappedResult(h_, &s.ov, &n, TRUE);
+      s.busy = false;
+    }
+    CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+  }
+
+  bool isOpen() const override {
+    std::lock_guard<std::mutex> lock(m_);
+    return !closed_;
+  }
+
+ private:
+  struct Slot {
+    OVERLAPPED ov{};
+    std::uint8_t bytes[kReportSize];
+    bool busy = false;
+  };
+
+  // Cancels the outstanding read and waits for its end, so that the caller's
+  // buffer is never written afterwards. Holds m_.
+  void endRead() {
+    if (!readPending_) return;
+    DWORD n;
+    CancelIoEx(h_, &readOv_);
+    GetOverlappedResult(h_, &readOv_, &n, TRUE);
+    readPending_ = false;
+  }
+
+  void reap() {
+    for (Slot& s : writes_)
+      if (s.busy && HasOverlappedIoCompleted(&s.ov)) s.busy = false;
+  }
+
+  mutable std::mutex m_;
+  HANDLE h_;
+  const std::string path_;
+  const HidCaps caps_;
+  HANDLE readEvent_ = nullptr, closeEvent_ = nullptr;
+  OVERLAPPED readOv_{};
+  bool readPending_ = false;
+  bool closed_ = false;
+  Slot writes_[8];
+};
+
+// Arrival and removal of HID interfaces, reported to a message-only window.
+class Notifier {
+ public:
+  explicit Notifier(HidChangeCallback callback) : callback_(std::move(callback)) {}
+  ~Notifier() { stop(); }
+
+  bool start() {
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!ready) return false;
+    thread_ = std::thread([this, ready] { loop(ready); });
+    WaitForSingleObject(ready, INFINITE);
+    CloseHandle(ready);
+    return registered_;
+  }
+
+  void stop() {
+    if (hwnd_) PostMessageA(hwnd_, WM_CLOSE, 0, 0);
+    if (thread_.joinable()) {
+      if (thread_.get_id() == std::this_thread::get_id())
+        thread_.detach();  // stopped from inside the callback
+      else
+        thread_.join();
+    }
+  }
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<Notifier*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (msg == WM_DEVICECHANGE && self && lp &&
+        (wp == DBT_DEVICEARRIVAL || wp == DBT_DEVICEREMOVECOMPLETE)) {
+      auto* hdr = reinterpret_cast<DEV_BROADCAST_HDR*>(lp);
+      if (hdr->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+        auto* di = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(lp);
+        self->callback_(wp == DBT_DEVICEARRIVAL ? HidChange::kArrival : HidChange::kRemoval,
+                        di->dbcc_name);
+      }
+      return TRUE;
+    }
+    if (msg == WM_CLOSE) {
+      DestroyWindow(hwnd);
+      return 0;
+    }
+    if (msg == WM_DESTROY) {
+      PostQuitMessage(0);
+      return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+  }
+
+  void loop(HANDLE ready) {
+    static const char kClass[] = "VantrelHidNotifier";
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = kClass;
+    RegisterClassA(&wc);  // fails harmlessly when already registered
+    HWND hwnd =
+        CreateWindowExA(0, kClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    HDEVNOTIFY note = nullptr;
+    if (hwnd) {
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+      DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+      filter.dbcc_size = sizeof filter;
+      filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+      HidD_GetHidGuid(&filter.dbcc_classguid);
+      note = RegisterDeviceNotificationA(hwnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    }
+    registered_ = note != nullptr;
+    if (!registered_ && hwnd) DestroyWindow(hwnd), hwnd = nullptr;
+    hwnd_ = hwnd;
+    SetEvent(ready);
+    if (!hwnd) return;
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    UnregisterDeviceNotification(note);
+    hwnd_ = nullptr;
+  }
+
+  HidChangeCallback callback_;
+  std::thread thread_;
+  HWND hwnd_ = nullptr;
+  bool registered_ = false;
+};
+
+class Win32HidBackend : public HidBackend {
+ public:
+  ~Win32HidBackend() override { setChangeCallback(nullptr); }
+
+  std::vector<HidInterfaceInfo> enumerate() override {
+    std::vector<HidInterfaceInfo> found;
+    GUID hid;
+    HidD_GetHidGuid(&hid);
+    HDEVINFO set = SetupDiGetClassDevsA(&hid, nullptr, nullptr,
+                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);  // 0x12
+    if (set == INVALID_HANDLE_VALUE) return found;
+    SP_DEVICE_INTERFACE_DATA iface;
+    iface.cbSize = sizeof iface;
+    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid, i, &iface); ++i) {
+      DWORD size = 0;
+      SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &size, nullptr);
+      if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
+      std::vector<char> storage;
+      try {
+        storage.resize(size);
+      } catch (const std::bad_alloc&) {
+        // Out of memory mid-walk: report nothing rather than half a device.
+        SetupDiDestroyDeviceInfoList(set);
+        return {};
+      }
+      auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+      detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+      if (!SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, size, nullptr, nullptr)) continue;
+      HANDLE h = OpenQueryHandle(detail->DevicePath);
+      if (h == INVALID_HANDLE_VALUE) continue;
+      HIDD_ATTRIBUTES attr;
+      attr.Size = sizeof attr;
+      BOOLEAN ok = HidD_GetAttributes(h, &attr);
+      CloseHandle(h);
+      if (!ok) continue;
+      found.push_back({detail->DevicePath, attr.VendorID, attr.ProductID, attr.VersionNumber});
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return found;
+  }
+
+  std::unique_ptr<HidDevice> open(const std::string& path, HidAccess access,
+                                  HidShare share) override {
+    DWORD rights =
+        ((access & kHidRead) ? GENERIC_READ : 0) | ((access & kHidWrite) ? GENERIC_WRITE : 0);
+    DWORD sharing = share == HidShare::kShared ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    HANDLE h = CreateFileA(path.c_str(), rights, sharing, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    HidCaps caps;
+    HANDLE q = OpenQueryHandle(path.c_str());
+    if (q != INVALID_HANDLE_VALUE) {
+      PHIDP_PREPARSED_DATA pp = nullptr;
+      if (HidD_GetPreparsedData(q, &pp)) {
+        HIDP_CAPS c;
+        if (HidP_GetCaps(pp, &c) == HIDP_STATUS_SUCCESS)
+          caps = {c.InputReportByteLength, c.OutputReportByteLength, c.FeatureReportByteLength};
+        HidD_FreePreparsedData(pp);
+      }
+      CloseHandle(q);
+    }
+    auto dev = std::make_unique<Win32HidDevice>(h, path, caps);
+    if (!dev->valid()) return nullptr;
+    return dev;
+  }
+
+  bool setChangeCallback(HidChangeCallback callback) override {
+    std::lock_guard<std::mutex> lock(m_);
+    notifier_.reset();
+    if (!callback) return true;
+    notifier_ = std::make_unique<Notifier>(std::move(callback));
+    if (!notifier_->start()) {
+      notifier_.reset();
+      return false;
+    }
+    return true;
+  }
+
+  std::string describe() const override { return "win32"; }
+
+ private:
+  std::mutex m_;
+  std::unique_ptr<Notifier> notifier_;
+};
+
+}  // namespace
+
+std::unique_ptr<HidBackend> CreateOsHidBackend() {
+  return std::make_unique<Win32HidBackend>();
+}
+
+}  // namespace platform

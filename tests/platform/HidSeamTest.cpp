@@ -1,0 +1,386 @@
+// The HID seam on the virtual backend against the frame simulator: each class
+// of frame enumerated, opened, read and commanded; the read, close, write and
+// notification semantics the reader threads and the device library rely on.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/Hid.h"
+#include "platform/virtual/LinkSocket.h"
+#include "tests/platform/SimControl.h"
+
+using namespace platform;
+using testsupport::SimControl;
+
+namespace {
+
+SimControl& Sim() {
+  static SimControl sim;
+  return sim;
+}
+
+std::unique_ptr<HidBackend> Backend() {
+  return CreateVirtualHidBackend(Sim().address());
+}
+
+std::vector<std::uint8_t> Report(std::vector<std::uint8_t> head) {
+  head.resize(kReportSize);
+  return head;
+}
+
+// Reads one report, waiting at most `ms`.
+bool ReadOne(HidDevice& d, std::uint8_t* buf, std::uint32_t ms = 5000) {
+  std::memset(buf, 0, kReportSize);
+  if (!d.readPending() && !d.startRead(buf)) return false;
+  std::size_t n = 0;
+  return d.waitRead(ms, n) == HidIoStatus::kCompleted && n == kReportSize;
+}
+
+class HidSeam : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Sim().connected()) << "no frame simulator at " << Sim().address();
+    backend_ = Backend();
+    ASSERT_TRUE(backend_);
+  }
+  // Adds a frame under a name no other test uses.
+  std::string Add(const std::string& model, const std::string& extra = "") {
+    static int counter = 0;
+    std::string name = model + "-" + std::to_string(++counter);
+    EXPECT_EQ(Sim().last("add " + model + " " + name + (extra.empty() ? "" : " " + extra)),
+              "ok " + name);
+    return name;
+  }
+  std::unique_ptr<HidBackend> backend_;
+};
+
+const HidInterfaceInfo* Find(const std::vector<HidInterfaceInfo>& all, const std::string& path) {
+  for (const HidInterfaceInfo& i : all)
+    if (i.path == path) return &i;
+  return nullptr;
+}
+
+}  // namespace
+
+TEST_F(HidSeam, EachClassIsEnumeratedOpenedReadAndCommanded) {
+  struct Case {
+    const char* model;
+    int replyCol, touchCol;
+    std::vector<std::uint8_t> command, replyHead;
+    std::uint16_t vid, pid, version;
+  } cases[] = {
+      {"split-mt", 3, 4, {0xFC, 0x08}, {0xFC, 0x08, 0x02, 0x01, 0x00, 10}, 0x3D5E, 0x0021, 0x3301},
+      {"split-4pt", 3, 4, {0xFC, 0xA3, 0x00}, {0xFC, 0xA3, 0x80}, 0x3D5E, 0x0023, 0x4105},
+      {"single-a", 3, 3, {0x02, 0x05}, {0x02, 0x05, 0x01, 0x00, 0x02}, 0x3D5E, 0x0011, 0x2050},
+      {"single-b", 3, 3, {0xFC, 0x03}, {0xFC, 0x03, 0xD0, 0x07}, 0x3D5E, 0x0012, 0x2105},
+      {"series", 1, 1, {0xFE, 0x0C}, {0xFD, 0x0C, 1, 2, 3, 0, 4, 5}, 0x3D5E, 0x0113, 0x0201},
+      {"f0fc", 0, 0, {0xFC, 0x05}, {0xFC, 0x05, 0x00}, 0x3D5E, 0xF0FC, 0x2105},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    const std::string name = Add(c.model);
+    const std::string replyPath = Sim().path(name, c.replyCol);
+    const std::string touchPath = Sim().path(name, c.touchCol);
+    auto all = backend_->enumerate();
+    const HidInterfaceInfo* info = Find(all, replyPath);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->vendorId, c.vid);
+    EXPECT_EQ(info->productId, c.pid);
+    EXPECT_EQ(info->versionNumber, c.version);
+    ASSERT_TRUE(Find(all, touchPath));
+
+    auto reply = backend_->open(replyPath, kHidRead, HidShare::kShared);
+    auto writer = backend_->open(replyPath, kHidWrite, HidShare::kShared);
+    auto touch =
+        c.touchCol == c.replyCol ? nullptr : backend_->open(touchPath, kHidRead, HidShare::kShared);
+    ASSERT_TRUE(reply && writer);
+    EXPECT_EQ(reply->caps().inputReportLength, 64);
+    auto cmd = Report(c.command);
+    ASSERT_TRUE(writer->write(cmd.data(), cmd.size()));
+    std::uint8_t buf[kReportSize];
+    ASSERT_TRUE(ReadOne(*reply, buf));
+    EXPECT_EQ(std::vector<std::uint8_t>(buf, buf + c.replyHead.size()), c.replyHead);
+
+    ASSERT_EQ(Sim().last("tap " + name + " 0.5,0.5"), "ok");
+    HidDevice& t = touch ? *touch : *reply;
+    ASSERT_TRUE(ReadOne(t, buf));
+    const std::uint8_t touchId = c.touchCol == 4        ? 0xFB
+                                 : c.command[0] == 0xFE ? 0xFD
+                                                        : c.command[0];
+    EXPECT_EQ(buf[0], touchId);
+    ASSERT_TRUE(ReadOne(t, buf));  // the lift
+    EXPECT_TRUE(writer->waitWritesDone(5000));
+    EXPECT_EQ(Sim().last("unplug " + name), "ok");
+  }
+  // An unrelated device shows up too, and is opened like any other.
+  const std::string mouse = Add("mouse");
+  auto all = backend_->enumerate();
+  const HidInterfaceInfo* m = Find(all, Sim().path(mouse, 0));
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->vendorId, 0x1209);
+  EXPECT_TRUE(backend_->open(m->path, kHidReadWrite, HidShare::kShared));
+  Sim().last("unplug " + mouse);
+}
+
+TEST_F(HidSeam, TimedOutReadStaysOutstandingAndCompletesLater) {
+  const std::string name = Add("single-b");
+  auto dev = backend_->open(Sim().path(name, 3), kHidRead, HidShare::kShared);
+  ASSERT_TRUE(dev);
+  std::uint8_t buf[kReportSize] = {};
+  ASSERT_TRUE(dev->startRead(buf));
+  EXPECT_FALSE(dev->startRead(buf));  // one read at a time
+  std::size_t n = 99;
+  EXPECT_EQ(dev->waitRead(20, n), HidIoStatus::kTimedOut);
+  EXPECT_TRUE(dev->readPending());
+  ASSERT_EQ(Sim().last("inject " + name + " 3 fc4142"), "ok");
+  EXPECT_EQ(dev->waitRead(5000, n), HidIoStatus::kCompleted);
+  EXPECT_EQ(n, kReportSize);
+  EXPECT_EQ(buf[1], 0x41);
+  EXPECT_EQ(buf[2], 0x42);
+  EXPECT_FALSE(dev->readPending());
+  // Reports that arrive with no read outstanding wait for the next read, in order.
+  Sim().last("inject " + name + " 3 fc01");
+  Sim().last("inject " + name + " 3 fc02");
+  ASSERT_TRUE(ReadOne(*dev, buf));
+  EXPECT_EQ(buf[1], 1);
+  ASSERT_TRUE(ReadOne(*dev, buf));
+  EXPECT_EQ(buf[1], 2);
+  // A cancelled read no longer writes the buffer.
+  ASSERT_TRUE(dev->startRead(buf));
+  dev->cancelRead();
+  EXPECT_FALSE(dev->readPending());
+  EXPECT_EQ(dev->waitRead(0, n), HidIoStatus::kFailed);
+  Sim().last("unplug " + name);
+}
+
+TEST_F(HidSeam, CloseCompletesAPendingReadAtOnce) {
+  const std::string name = Add("split-mt");
+  auto dev = backend_->open(Sim().path(name, 4), kHidRead, HidShare::kShared);
+  ASSERT_TRUE(dev);
+  std::uint8_t buf[kReportSize];
+  ASSERT_TRUE(dev->startRead(buf));
+  std::atomic<int> status{-1};
+  std::thread reader([&] {
+    std::size_t n = 0;
+    status = static_cast<int>(dev->waitRead(kWaitForever, n));
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(status.load(), -1);  // still waiting
+  dev->close();
+  reader.join();  // would hang if close left the read pending
+  EXPECT_EQ(status.load(), static_cast<int>(HidIoStatus::kFailed));
+  EXPECT_FALSE(dev->isOpen());
+  EXPECT_FALSE(dev->startRead(buf));
+  std::uint8_t cmd[kReportSize] = {0xFC, 0x05};
+  EXPECT_FALSE(dev->write(cmd, sizeof cmd));
+  dev->close();  // twice is harmless
+  Sim().last("unplug " + name);
+}
+
+TEST_F(HidSeam, WritesCompleteInTheBackgroundInOrder) {
+  const std::string name = Add("single-a");
+  const std::string path = Sim().path(name, 3);
+  auto dev = backend_->open(path, kHidWrite, HidShare::kShared);
+  ASSERT_TRUE(dev);
+  Sim().last("record clear");
+  for (int i = 0; i < 20; ++i) {
+    std::uint8_t cmd[kReportSize] = {0x02, 0x06, static_cast<std::uint8_t>(i & 1), 0};
+    ASSERT_TRUE(dev->write(cmd, sizeof cmd)) << i;
+  }
+  EXPECT_TRUE(dev->waitWritesDone(5000));
+  EXPECT_EQ(dev->pendingWrites(), 0u);
+  auto rec = Sim().command("record");
+  ASSERT_EQ(rec.back(), "ok 20");
+  EXPECT_EQ(rec[0], "rec " + rec[0].substr(4, rec[0].find(' ', 4) - 4) + " " + path + " w 020600" +
+                        std::string(122, '0'));
+  EXPECT_NE(rec[19].find(" w 020601"), std::string::npos);
+  EXPECT_NE(Sim().last("state " + name).find(" mouse=1 "), std::string::npos);  // the last write
+  // No read access: reads are refused; no write access: writes are.
+  std::uint8_t buf[kReportSize];
+  EXPECT_FALSE(dev->startRead(buf));
+  auto ro = backend_->open(path, kHidRead, HidShare::kShared);
+  EXPECT_FALSE(ro->write(buf, sizeof buf));
+  Sim().last("unplug " + name);
+}
+
+TEST_F(HidSeam, UnplugFailsHandlesAndNotifiesRemovalAndArrival) {
+  const std::string name = Add("split-2pt");
+  const std::string path = Sim().path(name, 3);
+  std::mutex m;
+  std::condition_variable cv;
+  std::vector<std::pair<HidChange, std::string>> events;
+  // This frame's instance part ("7&xxxxxxx&0"): other tests' frames come and go too.
+  const std::string instance = path.substr(path.find('#', path.find('#') + 1) + 1, 11);
+  ASSERT_TRUE(backend_->setChangeCallback([&](HidChange c, const std::string& iface) {
+    std::lock_guard<std::mutex> lock(m);
+    if (iface.find(instance) != std::string::npos) events.emplace_back(c, iface);
+    cv.notify_all();
+  }));
+  auto dev = backend_->open(path, kHidRead, HidShare::kShared);
+  ASSERT_TRUE(dev);
+  std::uint8_t buf[kReportSize];
+  ASSERT_TRUE(dev->startRead(buf));
+  ASSERT_EQ(Sim().last("unplug " + name), "ok");
+  std::size_t n = 0;
+  EXPECT_EQ(dev->waitRead(5000, n), HidIoStatus::kFailed);
+  EXPECT_FALSE(backend_->open(path, kHidRead, HidShare::kShared));
+  EXPECT_EQ(Find(backend_->enumerate(), path), nullptr);
+  ASSERT_EQ(Sim().last("plug " + name), "ok");
+  {
+    std::unique_lock<std::mutex> lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return events.size() >= 8; }));
+    EXPECT_EQ(events[0].first, HidChange::kRemoval);
+    EXPECT_EQ(events[1].second, path);  // col01, col03, col04, col05 in turn
+    EXPECT_EQ(events[4].first, HidChange::kArrival);
+    EXPECT_EQ(events[5].second, path);
+  }
+  EXPECT_TRUE(backend_->setChangeCallback(nullptr));
+  EXPECT_TRUE(backend_->open(path, kHidRead, HidShare::kShared));
+  Sim().last("unplug " + name);
+}
+
+TEST_F(HidSeam, SharingFeatureReportsAndMissingPaths) {
+  const std::string name = Add("single-a");
+  const std::string control = Sim().path(name, 1);
+  auto shared = backend_->open(control, kHidReadWrite, HidShare::kShared);
+  ASSERT_TRUE(shared);
+  EXPECT_FALSE(backend_->open(control, kHidReadWrite, HidShare::kExclusive));
+  shared->close();
+  auto excl = backend_->open(control, kHidReadWrite, HidShare::kExclusive);
+  ASSERT_TRUE(excl);
+  EXPECT_FALSE(backend_->open(control, kHidRead, HidShare::kShared));
+  EXPECT_EQ(excl->caps().featureReportLength, 64);
+  std::uint8_t set[8] = {0x07, 1, 2, 3, 4, 5, 6, 7}, get[8] = {0x07};
+  EXPECT_TRUE(excl->setFeature(set, sizeof set));
+  EXPECT_TRUE(excl->getFeature(get, sizeof get));
+  EXPECT_EQ(0, std::memcmp(set, get, sizeof set));
+  // The command collection has no feature reports.
+  auto cmd = backend_->open(Sim().path(name, 3), kHidReadWrite, HidShare::kShared);
+  EXPECT_FALSE(cmd->getFeature(get, sizeof get));
+
+  EXPECT_FALSE(backend_->open("\\\\?\\hid#vid_3d5e&pid_9999&col03#7&1&0&0002#{x}", kHidRead,
+                              HidShare::kShared));
+  EXPECT_FALSE(backend_->open("two words", kHidRead, HidShare::kShared));
+  EXPECT_FALSE(backend_->open("", kHidRead, HidShare::kShared));
+  Sim().last("unplug " + name);
+}
+
+TEST_F(HidSeam, AFrameKeepsItsStateAcrossReconnects) {
+  const std::string name = Add("single-b");
+  const std::string path = Sim().path(name, 3);
+  {
+    auto w = backend_->open(path, kHidWrite, HidShare::kShared);
+    std::uint8_t off[kReportSize] = {0xFC, 0x30, 1, 1, 0, 0};
+    ASSERT_TRUE(w->write(off, sizeof off));
+    ASSERT_TRUE(w->waitWritesDone(5000));
+  }
+  backend_ = Backend();  // a service that went away and came back
+  ASSERT_TRUE(Find(backend_->enumerate(), path));
+  EXPECT_NE(Sim().last("state " + name).find("touch-output=0"), std::string::npos);
+  Sim().last("unplug " + name);
+}
+
+TEST_F(HidSeam, BadControlInputGetsAnErrorNamingTheLine) {
+  SimControl other(Sim().address());  // a connection of its own: lines count from 1
+  EXPECT_EQ(other.last("frobnicate"), "err line 1: unknown command: frobnicate");
+  EXPECT_EQ(other.last("add no-such-model"), "err line 2: unknown model: no-such-model");
+  EXPECT_EQ(other.last("inject nobody 3 fc"), "err line 3: no frame named nobody");
+  const std::string name = Add("split-mt");
+  EXPECT_EQ(other.last("inject " + name + " 3 xyz"),
+            "err line 4: bad report (1 to 64 bytes of hex): xyz");
+  EXPECT_EQ(other.last("inject " + name + " 2 fc"),
+            "err line 5: frame " + name + " has no collection 2");
+  EXPECT_EQ(other.last("gesture " + name + " 100 0.5,2"),
+            "err line 6: bad finger (x,y or x0,y0>x1,y1 in 0..1): 0.5,2");
+  EXPECT_EQ(other.last("set " + name + " verdict=x"), "err line 7: bad value for verdict: x");
+  EXPECT_EQ(other.last("open nowhere r shared"), "err line 8: no such interface");
+  EXPECT_EQ(other.last("state " + name).compare(0, 3, "ok "), 0);
+  Sim().last("unplug " + name);
+}
+
+TEST_F(HidSeam, TheSimulatorSurvivesWhateverAClientSends) {
+  const std::string name = Add("split-mt");
+  const std::string path = Sim().path(name, 3);
+  const std::string& addr = Sim().address();
+  auto host = addr.substr(0, addr.rfind(':'));
+  auto port = static_cast<unsigned short>(std::atoi(addr.c_str() + addr.rfind(':') + 1));
+  {
+    // A device handle fed malformed requests answers each with a failure.
+    auto raw = vlink::LinkSocket::Connect(host, port);
+    ASSERT_TRUE(raw);
+    ASSERT_TRUE(raw->sendLine("open " + path + " rw shared"));
+    std::string line;
+    ASSERT_TRUE(raw->readLine(line));
+    EXPECT_EQ(line, "ok 64 64 0");
+    for (const char* bad : {"w zz", "w 123", "gf", "sf 00", "w " /* empty */, "enum", "quit"}) {
+      ASSERT_TRUE(raw->sendLine(bad));
+      ASSERT_TRUE(raw->readLine(line)) << bad;
+      EXPECT_TRUE(line == "wd 0" || line == "sf 0" || line.compare(0, 4, "err ") == 0)
+          << bad << " -> " << line;
+    }
+    std::string huge(100000, 'x');  // one line far beyond any command
+    ASSERT_TRUE(raw->sendLine(huge));
+    ASSERT_TRUE(raw->readLine(line));
+    EXPECT_EQ(line, "err line too long");
+    std::string binary;
+    for (int i = 0; i < 256; ++i) binary.push_back(static_cast<char>(i == '\n' ? 0 : i));
+    ASSERT_TRUE(raw->sendLine(binary));
+    ASSERT_TRUE(raw->readLine(line));
+    EXPECT_EQ(line.compare(0, 4, "err "), 0);
+  }
+  {
+    // A control connection that drops mid-line and one that never reads.
+    auto raw = vlink::LinkSocket::Connect(host, port);
+    ASSERT_TRUE(raw);
+    raw->sendLine("gesture " + name + " 100 0.1,0.1>0.9,0.9 step=1");
+  }
+  EXPECT_EQ(Sim().last("state " + name).compare(0, 3, "ok "), 0);
+  Sim().last("unplug " + name);
+}
+
+TEST_F(HidSeam, CalibrationConversationOverTheLink) {
+  const std::string name = Add("single-b", "order=2143 verdict=1 target-delay=5");
+  const std::string path = Sim().path(name, 3);
+  auto reader = backend_->open(path, kHidRead, HidShare::kShared);
+  auto writer = backend_->open(path, kHidWrite, HidShare::kShared);
+  ASSERT_TRUE(reader && writer);
+  std::uint8_t buf[kReportSize];
+  auto send = [&](std::vector<std::uint8_t> head) {
+    auto r = Report(head);
+    ASSERT_TRUE(writer->write(r.data(), r.size()));
+  };
+  send({0xFC, 0x01, 0});
+  std::vector<int> named;
+  for (;;) {
+    ASSERT_TRUE(ReadOne(*reader, buf));
+    ASSERT_EQ(buf[0], 0xFC);
+    ASSERT_EQ(buf[1], 0x01);
+    const int sub = buf[2];
+    if (sub == 255) {
+      EXPECT_EQ(buf[3], 1);  // the configured verdict
+      break;
+    }
+    named.push_back(sub);
+    if (sub == 5) {
+      send({0xFC, 0x01, 5});
+      continue;
+    }
+    ASSERT_TRUE(sub >= 1 && sub <= 4) << sub;
+    const std::uint8_t x = (sub == 2 || sub == 3) ? 14 : 2, y = sub >= 3 ? 14 : 2;
+    send({0xFC, 0x01, static_cast<std::uint8_t>(sub), 0, x, 0, 0, 0, y});
+  }
+  EXPECT_EQ(named, (std::vector<int>{2, 1, 4, 3, 5}));
+  send({0xFC, 0x05});
+  ASSERT_TRUE(ReadOne(*reader, buf));
+  EXPECT_EQ(buf[1], 5);
+  EXPECT_EQ(buf[2], 1);
+  EXPECT_EQ(buf[3] | buf[4] << 8, 512);    // the new block's first reference x
+  EXPECT_EQ(buf[15] | buf[16] << 8, 524);  // and its first measured x
+  Sim().last("unplug " + name);
+}

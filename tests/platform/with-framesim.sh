@@ -1,0 +1,29 @@
+#!/bin/sh
+# with-framesim.sh FRAMESIM COMMAND...: starts the frame simulator on a free
+# loopback port, runs COMMAND with FRAMESIM_ADDR naming it, stops it again.
+# The exit status is the command's.
+set -u
+framesim=$1
+shift
+dir=$(mktemp -d)
+"$framesim" --port-file "$dir/port" >/dev/null &
+sim=$!
+i=0
+while [ ! -s "$dir/port" ]; do
+  i=$((i + 1))
+  if [ $i -gt 100 ] || ! kill -0 $sim 2>/dev/null; then
+    echo "with-framesim: the simulator did not start" >&2
+    kill $sim 2>/dev/null
+    rm -rf "$dir"
+    exit 1
+  fi
+  sleep 0.05
+done
+FRAMESIM_ADDR=127.0.0.1:$(cat "$dir/port")
+export FRAMESIM_ADDR
+"$@"
+rc=$?
+kill $sim 2>/dev/null
+wait $sim 2>/dev/null
+rm -rf "$dir"
+exit $rc
