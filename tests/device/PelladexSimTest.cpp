@@ -385,20 +385,36 @@ TEST_F(PelladexSim, SeriesQueries) {
   ASSERT_TRUE(device);
   _TouchDevInfo out;
   device->GetDeviceInfo(&out);
-  ReaderLoop reader(*device);
-  EXPECT_EQ(device->GetDevDetail(&out), 1);
-  EXPECT_EQ(out.detailWord, 0x0102);
-  EXPECT_EQ(out.detailValue, 0x03040506u);
-
   std::uint8_t status[6];
-  EXPECT_EQ(device->GetDeviceStatus(), 1);
+  Written();
+  {
+    ReaderLoop reader(*device);
+    EXPECT_EQ(device->GetDevDetail(&out), 1);
+    EXPECT_EQ(out.detailWord, 0x0102);
+    EXPECT_EQ(out.detailValue, 0x03040506u);
+
+    EXPECT_EQ(device->GetDeviceStatus(), 1);
+    device->GetStatusBytes(status);
+    EXPECT_EQ(Hex(status, 6), "010203000405");
+    EXPECT_EQ(device->SetDeviceStatus(0x11, 0x03, 0x13, 0x14, 0x15), 1);
+    EXPECT_EQ(device->GetDeviceStatus(), 1);
+    device->GetStatusBytes(status);
+    EXPECT_EQ(Hex(status, 6), "110313141505");     // the frame keeps its sixth byte
+    EXPECT_EQ(device->GetDeviceMaxPointNum(), 0);  // a standard frame's query only
+  }
+  const std::vector<std::string> written = Written();
+  ASSERT_EQ(written.size(), 5u);
+  // Every command carries the Series01xx report id.
+  const char* expected[] = {" w fe0d", " w fe0e", " w fe0c", " w fe081103131415", " w fe0c"};
+  for (int i = 0; i < 5; ++i) EXPECT_NE(written[i].find(expected[i]), std::string::npos) << i;
+
+  // No reader loop: nothing is captured, and each query fails.
+  EXPECT_EQ(device->GetDevDetail(&out), 0);
+  EXPECT_EQ(out.detailWord + out.detailValue, 0u);
+  EXPECT_EQ(device->GetDeviceStatus(), 0);
+  EXPECT_EQ(device->SetDeviceStatus(1, 2, 3, 4, 5), 0);
   device->GetStatusBytes(status);
-  EXPECT_EQ(Hex(status, 6), "010203000405");
-  EXPECT_EQ(device->SetDeviceStatus(0x11, 0x03, 0x13, 0x14, 0x15), 1);
-  EXPECT_EQ(device->GetDeviceStatus(), 1);
-  device->GetStatusBytes(status);
-  EXPECT_EQ(Hex(status, 6), "110313141505");     // the frame keeps its sixth byte
-  EXPECT_EQ(device->GetDeviceMaxPointNum(), 0);  // a standard frame's query only
+  EXPECT_EQ(Hex(status, 6), "110313141505");
 }
 
 TEST_F(PelladexSim, SeriesVersion0200TakesThreeModeBytes) {
