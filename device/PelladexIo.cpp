@@ -234,6 +234,9 @@ short CPelladex::ReadData(short timeoutMs) {
       break;
   }
   if (!m_isOpen) return TD_READ_NOT_OPEN;
+  const PelladexHandle input = VariantOf(m_info) == Variant::SingleChannel ? m_hRead : m_hTouchRead;
+  if (input == PELLADEX_INVALID_HANDLE) return TD_READ_BAD_HANDLE;
+  if (input == nullptr) return TD_READ_NULL;
   if (timeoutMs < 0) return TD_READ_BAD_ARG;
   const std::uint32_t wait =
       timeoutMs == 0 ? platform::kWaitForever : static_cast<std::uint32_t>(timeoutMs);
