@@ -21,3 +21,20 @@ class DriverApiPort {
   // 1: the component has shut down and may be unloaded.
   virtual std::uint8_t ExitTouch() = 0;
 };
+
+// Stands in where no bridge is wired: does nothing and answers as the calls
+// do when the component is missing.
+class NullDriverApi final : public DriverApiPort {
+ public:
+  void InitTouch(void*, void*) override {}
+  std::uint16_t GetTouchDevCount() override { return 0xFFFF; }
+  void DisableRightButton(void*) override {}
+  void DisableWheel(void*) override {}
+  void DisableDrag(void*) override {}
+  void EnableRightButton(void*) override {}
+  void EnableWheel(void*) override {}
+  void SetWheelSensitivity(void*, int) override {}
+  void DisableTouch(void*) override {}
+  void EnableTouch(void*) override {}
+  std::uint8_t ExitTouch() override { return 0xFF; }
+};

@@ -1,6 +1,6 @@
 # Third-party libraries, all from Debian's packages.
 #
-# Natively: libgtest-dev, liboscpack-dev, liblo-dev, libbenchmark-dev.
+# Natively: libgtest-dev, liboscpack-dev, liblo-dev, libxml2-dev, libbenchmark-dev.
 # Cross build: GoogleTest from Debian's sources in /usr/src/googletest, and
 # oscpack from Debian's source package, unpacked into the build tree and
 # compiled with the cross compiler (its sources never enter the repository).
@@ -59,6 +59,8 @@ else()
 
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(LIBLO REQUIRED IMPORTED_TARGET liblo)
+  # libxml2 reads the XML touch documents in tests, independently of ours.
+  pkg_check_modules(LIBXML2 REQUIRED IMPORTED_TARGET libxml-2.0)
   find_package(benchmark QUIET)
   find_package(Threads REQUIRED)
 endif()

@@ -11,6 +11,7 @@ extern "C" {  // the HID headers declare no C linkage of their own
 }
 // clang-format on
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -230,7 +231,7 @@ class Notifier {
   }
 
   void stop() {
-    if (hwnd_) PostMessageA(hwnd_, WM_CLOSE, 0, 0);
+    if (HWND h = hwnd_.load()) PostMessageA(h, WM_CLOSE, 0, 0);
     if (thread_.joinable()) {
       if (thread_.get_id() == std::this_thread::get_id())
         thread_.detach();  // stopped from inside the callback
@@ -294,7 +295,7 @@ class Notifier {
 
   HidChangeCallback callback_;
   std::thread thread_;
-  HWND hwnd_ = nullptr;
+  std::atomic<HWND> hwnd_{nullptr};  // read by stop() on another thread
   bool registered_ = false;
 };
 

@@ -150,6 +150,17 @@ TEST(FrameCommands, DetailMaxPointsAndStatus) {
   EXPECT_TRUE(Touch(split, {{0, 0.5, 0.5, Phase::kDown}}).empty());
   Send(split, {0xFC, 0x30, 1, 1, 0, 1});
   EXPECT_EQ(Touch(split, {{0, 0.5, 0.5, Phase::kMove}}).size(), 1u);
+  EXPECT_TRUE(Send(split, {0xFC, 0x06, 0, 0}).empty());  // no reply expected, none sent
+  // Firmware that acknowledges them answers [id, code] on the command collection.
+  FrameModel acking = split.model();
+  acking.acknowledges = true;
+  Frame ack(acking, "ack");
+  for (std::uint8_t code : {0x06, 0x30, 0x10}) {
+    auto out = Send(ack, {0xFC, code, 1, 1, 0, 1});
+    ASSERT_EQ(out.size(), 1u) << int(code);
+    EXPECT_EQ(out[0].collection, 3);
+    EXPECT_EQ(Head(out[0].report, 3), (std::vector<std::uint8_t>{0xFC, code, 0}));
+  }
   Frame a = Make("single-a");
   Send(a, {0x02, 0x30, 1, 1, 0, 0});
   EXPECT_TRUE(a.touchOutput());

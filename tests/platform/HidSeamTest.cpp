@@ -14,6 +14,9 @@
 #include "platform/Hid.h"
 #include "platform/virtual/LinkSocket.h"
 #include "tests/platform/SimControl.h"
+#ifndef _WIN32
+#include "tools/framesim/Server.h"
+#endif
 
 using namespace platform;
 using testsupport::SimControl;
@@ -384,3 +387,24 @@ TEST_F(HidSeam, CalibrationConversationOverTheLink) {
   EXPECT_EQ(buf[15] | buf[16] << 8, 524);  // and its first measured x
   Sim().last("unplug " + name);
 }
+
+#ifndef _WIN32
+TEST(HidSeamNoSimulator, NothingListeningMeansNothingFound) {
+  unsigned short port = 0;
+  {
+    framesim::Simulator sim;
+    framesim::Server server(sim);
+    std::string error;
+    ASSERT_TRUE(server.listen(0, error)) << error;
+    port = server.port();
+  }  // the port is closed again
+  auto backend = CreateVirtualHidBackend("127.0.0.1:" + std::to_string(port));
+  ASSERT_TRUE(backend);
+  EXPECT_TRUE(backend->enumerate().empty());
+  EXPECT_FALSE(backend->open("\\\\?\\hid#x", kHidRead, HidShare::kShared));
+  EXPECT_FALSE(backend->setChangeCallback([](HidChange, const std::string&) {}));
+  for (const char* bad :
+       {"", "127.0.0.1", "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:70000", "127.0.0.1:12a"})
+    EXPECT_EQ(CreateVirtualHidBackend(bad), nullptr) << bad;
+}
+#endif

@@ -2,8 +2,11 @@
 // runs and finds no frame, a missing path fails cleanly, notifications can be
 // registered and unregistered, and the factory picks it without FRAMESIM_ADDR.
 #include <gtest/gtest.h>
+#include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/Hid.h"
 
@@ -42,4 +45,87 @@ TEST(HidWin32, FactoryPicksTheSimulatorOnlyWhenNamed) {
   EXPECT_EQ(CreateHidBackend()->describe(), "virtual 127.0.0.1:4711");
   _putenv("FRAMESIM_ADDR=");
   EXPECT_EQ(CreateVirtualHidBackend("nonsense"), nullptr);
+}
+
+// The overlapped read, write and close logic on a real Windows handle. No HID
+// device exists here, so a message-mode named pipe plays the device's end:
+// each 64-byte message is one report.
+class HidWin32Overlapped : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = "\\\\.\\pipe\\vantrel-hid-test-" + std::to_string(GetCurrentProcessId());
+    server_ = CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_DUPLEX,
+                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096,
+                               0, nullptr);
+    ASSERT_NE(server_, INVALID_HANDLE_VALUE);
+    backend_ = CreateOsHidBackend();
+    device_ = backend_->open(path_, kHidReadWrite, HidShare::kShared);
+    ASSERT_TRUE(device_);
+    ConnectNamedPipe(server_, nullptr);  // already connected: ERROR_PIPE_CONNECTED
+  }
+  void TearDown() override {
+    device_.reset();
+    CloseHandle(server_);
+  }
+  void DeviceSends(std::uint8_t tag) {
+    std::uint8_t report[kReportSize] = {0xFC, tag};
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(server_, report, sizeof report, &n, nullptr));
+  }
+  std::string path_;
+  HANDLE server_ = INVALID_HANDLE_VALUE;
+  std::unique_ptr<HidBackend> backend_;
+  std::unique_ptr<HidDevice> device_;
+};
+
+TEST_F(HidWin32Overlapped, TimedOutReadStaysOutstandingAndCompletesLater) {
+  std::uint8_t buf[kReportSize] = {};
+  ASSERT_TRUE(device_->startRead(buf));
+  EXPECT_FALSE(device_->startRead(buf));
+  std::size_t n = 0;
+  EXPECT_EQ(device_->waitRead(20, n), HidIoStatus::kTimedOut);
+  EXPECT_TRUE(device_->readPending());
+  DeviceSends(0x41);
+  EXPECT_EQ(device_->waitRead(5000, n), HidIoStatus::kCompleted);
+  EXPECT_EQ(n, kReportSize);
+  EXPECT_EQ(buf[1], 0x41);
+  EXPECT_FALSE(device_->readPending());
+  ASSERT_TRUE(device_->startRead(buf));
+  device_->cancelRead();
+  EXPECT_FALSE(device_->readPending());
+}
+
+TEST_F(HidWin32Overlapped, CloseCompletesAPendingReadAtOnce) {
+  std::uint8_t buf[kReportSize];
+  ASSERT_TRUE(device_->startRead(buf));
+  std::atomic<int> status{-1};
+  std::thread reader([&] {
+    std::size_t n = 0;
+    status = static_cast<int>(device_->waitRead(kWaitForever, n));
+  });
+  Sleep(50);
+  EXPECT_EQ(status.load(), -1);
+  device_->close();
+  reader.join();
+  EXPECT_EQ(status.load(), static_cast<int>(HidIoStatus::kFailed));
+  EXPECT_FALSE(device_->isOpen());
+  std::uint8_t cmd[kReportSize] = {0xFC, 0x05};
+  EXPECT_FALSE(device_->write(cmd, sizeof cmd));
+  EXPECT_FALSE(device_->startRead(buf));
+}
+
+TEST_F(HidWin32Overlapped, WritesCompleteInTheBackgroundInOrder) {
+  for (std::uint8_t i = 0; i < 6; ++i) {
+    std::uint8_t cmd[kReportSize] = {0xFC, 0x06, i};
+    ASSERT_TRUE(device_->write(cmd, sizeof cmd)) << int(i);
+  }
+  EXPECT_TRUE(device_->waitWritesDone(5000));
+  EXPECT_EQ(device_->pendingWrites(), 0u);
+  for (std::uint8_t i = 0; i < 6; ++i) {
+    std::uint8_t got[kReportSize] = {};
+    DWORD n = 0;
+    ASSERT_TRUE(ReadFile(server_, got, sizeof got, &n, nullptr));
+    EXPECT_EQ(n, kReportSize);
+    EXPECT_EQ(got[2], i);
+  }
 }

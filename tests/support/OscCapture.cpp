@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 
@@ -40,14 +41,22 @@ int OnMessage(const char* path, const char* types, lo_arg** argv, int argc, lo_m
   m.types = types;
   for (int i = 0; i < argc; ++i) {
     switch (types[i]) {
-      case 'i':
-        m.args.emplace_back(std::int32_t(argv[i]->i));
+      // liblo's arguments sit at 4-byte offsets in the message, not at the
+      // alignment of its lo_arg union: read them bytewise.
+      case 'i': {
+        std::int32_t v;
+        std::memcpy(&v, argv[i], sizeof v);
+        m.args.emplace_back(v);
         break;
-      case 'f':
-        m.args.emplace_back(argv[i]->f);
+      }
+      case 'f': {
+        float v;
+        std::memcpy(&v, argv[i], sizeof v);
+        m.args.emplace_back(v);
         break;
+      }
       case 's':
-        m.args.emplace_back(std::string(&argv[i]->s));
+        m.args.emplace_back(std::string(reinterpret_cast<const char*>(argv[i])));
         break;
       default:
         throw std::runtime_error(std::string("unexpected OSC type ") + types[i]);

@@ -129,6 +129,7 @@ void Frame::onCommand(const std::uint8_t* r, std::vector<Emission>& out) {
     }
     case 0x06:
       mouseMode_ = r[2] != 0;
+      if (model_.acknowledges) send(reply(0x06));
       break;
     case 0x08:  // maximum points, answered by frames that know their count
       if (model_.maxPoints) {
@@ -139,9 +140,12 @@ void Frame::onCommand(const std::uint8_t* r, std::vector<Emission>& out) {
       break;
     case 0x10:
       calState_ = CalState::kIdle;
+      if (model_.acknowledges) send(reply(0x10));
       break;
     case 0x30:
-      if (HasTouchOutputSwitch(v)) touchOutput_ = r[5] != 0;
+      if (!HasTouchOutputSwitch(v)) break;
+      touchOutput_ = r[5] != 0;
+      if (model_.acknowledges) send(reply(0x30));
       break;
     case 0xA3: {
       if (r[2] != 0) break;

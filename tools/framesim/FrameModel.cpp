@@ -272,6 +272,9 @@ bool ApplySetting(FrameModel& m, const std::string& key, const std::string& valu
   } else if (key == "target-delay") {
     if (!number(0, 60000)) return false;
     m.targetDelayMs = static_cast<std::uint32_t>(n);
+  } else if (key == "acks") {
+    if (!number(0, 1)) return false;
+    m.acknowledges = n != 0;
   } else if (key == "calvalid") {
     if (!number(0, 255)) return false;
     m.calibrationValid = static_cast<std::uint8_t>(n);

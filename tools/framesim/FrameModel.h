@@ -52,6 +52,10 @@ struct FrameModel {
   int verdict = 0;
   // Pause before the frame names the next target (a person touching it).
   std::uint32_t targetDelayMs = 0;
+  // Firmware that acknowledges the commands the host expects no reply to
+  // (mouse mode, touch output, cancel) with a report [id, code] on the
+  // command collection. Off by default: the host relies on no such reply.
+  bool acknowledges = false;
 };
 
 FrameClass FrameClassOf(const FrameModel& m);

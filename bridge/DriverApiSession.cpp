@@ -1,0 +1,49 @@
+#include "bridge/DriverApiSession.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+namespace bridge {
+
+void SleepPause(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+DriverApiSession::DriverApiSession(DriverApiPort& api, Pause pause)
+    : api_(api), pause_(std::move(pause)) {}
+
+void DriverApiSession::Start(void* mainWindow) {
+  if (started_) return;
+  started_ = true;
+  context_.reset(new unsigned char[kDriverApiContextSize]());
+  api_.InitTouch(context(), mainWindow);
+  deviceCount_ = api_.GetTouchDevCount();
+  if (deviceCount_ != 0) {
+    api_.DisableRightButton(context());
+    api_.DisableWheel(context());
+    api_.DisableDrag(context());
+  }
+}
+
+void DriverApiSession::SwitchMultiTouchMouse(bool on) {
+  api_.DisableTouch(context());
+  if (on) {
+    pause_(200);
+    api_.EnableTouch(context());
+  }
+  pause_(100);
+}
+
+void DriverApiSession::Shutdown(const std::function<void()>& deviceShutdown) {
+  if (deviceCount_ != 0) {
+    api_.EnableRightButton(context());
+    api_.EnableWheel(context());
+    api_.SetWheelSensitivity(context(), 3);
+  }
+  if (deviceShutdown) deviceShutdown();
+  api_.ExitTouch();
+  context_.reset();
+}
+
+}  // namespace bridge

@@ -1,0 +1,74 @@
+#pragma once
+// The touch outputs of one running service: the TUIO glue, the XML server
+// and its listener thread, behind one lock. The reader thread hands it every
+// touch record (as both sinks); the window thread starts and stops it.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "input/TouchRecords.h"
+#include "output/OutputDevice.h"
+#include "output/TuioOutput.h"
+#include "output/XmlListener.h"
+#include "output/XmlTouchServer.h"
+
+// Where the outputs go. The service uses the defaults; tests pick ports.
+struct OutputEndpoints {
+  std::string protocol = "UDP";
+  std::string host = "127.0.0.1";
+  int tuioPort = 3333;
+  XmlListener::Options xml;  // TCP port 3000
+  std::size_t xmlBacklogBytes = XmlClientLink::kDefaultBacklogBytes;
+  // Frame times of the TUIO output; tests and benchmarks may step time.
+  TUIO::SessionTime (*clock)() = &TUIO::SessionTime::current;
+};
+
+class TouchOutputs : public TuioTouchSink, public XmlTouchSink {
+ public:
+  explicit TouchOutputs(OutputEndpoints endpoints = {});
+  // Stops the listener, then the output (receivers get the empty bundles).
+  ~TouchOutputs() override;
+  TouchOutputs(const TouchOutputs&) = delete;
+  TouchOutputs& operator=(const TouchOutputs&) = delete;
+
+  // TUIO publisher built (its empty bundles go out), outputStarted set, the
+  // XML counters reset and its previous entries zeroed.
+  void StartTouchOutput();
+  // XML previous entries released, publisher destroyed (its empty bundles go
+  // out), outputStarted cleared, the XML counters reset. Waits for a record
+  // that is being handled on the reader thread, never overlaps it.
+  void StopTouchOutput();
+  bool outputStarted() const { return outputStarted_.load(); }
+
+  // The opened frame's version number and Series01xx flag; set by the
+  // pipeline whenever it opens a frame, before its first record.
+  void setDevice(OutputDevice device);
+
+  // The listening thread (started once per process by the pipeline). Stop
+  // closes the client connection and the listening socket and joins.
+  void startXmlListener();
+  void stopXmlListener();
+  // The TCP port being listened on (0 while not listening).
+  std::uint16_t xmlPort() const;
+
+  // Reader thread: TUIO first, then XML, as the decoder dispatches.
+  void updateFromFrame(const _TouchFrame& frame) override;
+  void updateFromTable(const ContactTable& table, std::uint16_t count) override;
+  void sendFrameDocument(const _TouchFrame& frame) override;
+  void sendTableDocument(ContactTable& table, std::uint16_t count) override;
+
+  // For tests and the monitor: the stored document and the XML client link.
+  std::string document() const;
+  std::int32_t documentCounter() const;
+  XmlClientLink& xmlLink() { return xml_.link(); }
+
+ private:
+  const OutputEndpoints endpoints_;
+  mutable std::mutex mutex_;  // serialises records against start and stop
+  TuioOutput tuio_;
+  XmlTouchServer xml_;
+  std::atomic<bool> outputStarted_{false};
+  std::unique_ptr<XmlListener> listener_;  // written by the window thread only
+};

@@ -1,0 +1,80 @@
+#include "output/TuioOutput.h"
+
+#include <cstring>
+
+float ScaleStandard(std::uint32_t v) {
+  return float(double(v) * 0.000244140625);
+}
+// 32760, not 32767 or 32768: the frame's full scale.
+float ScaleSeries(std::uint32_t v) {
+  return float(double(v) / 32760.0);
+}
+
+TuioOutput::~TuioOutput() = default;
+
+void TuioOutput::startTuioOutput(const char* protocol, const char* host, int port) {
+  // A start without a stop replaces the publisher: the old one says goodbye
+  // before the new one says hello.
+  publisher_.reset();
+  slotCursors_ = {};
+  contactCursors_ = {};
+  if (protocol != nullptr && std::strcmp(protocol, "UDP") == 0)
+    publisher_ = std::make_unique<TUIO::TuioPublisher>(host, port);
+}
+
+void TuioOutput::stopTuioOutput() {
+  contactCursors_ = {};
+  publisher_.reset();
+  slotCursors_ = {};
+}
+
+void TuioOutput::apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor) {
+  switch (SlotRule(state, cursor != nullptr)) {
+    case SlotAction::Add:
+      cursor = publisher_->addCursor(x, y);
+      break;
+    case SlotAction::Move:
+      publisher_->moveCursor(cursor, x, y);
+      break;
+    case SlotAction::Remove:
+      publisher_->removeCursor(cursor);
+      cursor = nullptr;
+      break;
+    case SlotAction::None:
+      break;
+  }
+}
+
+void TuioOutput::updateFromFrame(const _TouchFrame& frame) {
+  if (!publisher_) return;
+  const bool series = series01xx_;
+  const int slots = series ? 2 : 4;
+  publisher_->openFrame(now_());
+  for (int k = 0; k < 4; ++k) {
+    const _TouchSlot& s = frame.slot[k];
+    if (k >= slots) continue;  // slots 3 and 4 of a Series01xx frame count as empty
+    const float x = series ? ScaleSeries(s.x) : ScaleStandard(s.x);
+    const float y = series ? ScaleSeries(s.y) : ScaleStandard(s.y);
+    apply(s.state, x, y, slotCursors_[std::size_t(k)]);
+  }
+  publisher_->settleUntouchedCursors();
+  publisher_->publishFrame();
+}
+
+void TuioOutput::updateFromTable(const ContactTable& table, std::uint16_t /*count*/) {
+  if (!publisher_) return;
+  // One time for all 32 frames: only the last frame is published, and it
+  // sends set messages only for cursors stamped with its own time, so a
+  // tick between an entry's frame and the last one would lose that entry's
+  // position.
+  const TUIO::SessionTime t = now_();
+  for (const _TouchContact& c : table.entry) {
+    publisher_->openFrame(t);
+    // The decoder files every contact under its own id; an id outside the
+    // cursor table cannot have a cursor and is left alone.
+    if (c.id >= kContactTableSize) continue;
+    apply(c.state, ScaleSeries(c.x), ScaleSeries(c.y), contactCursors_[c.id]);
+  }
+  publisher_->settleUntouchedCursors();
+  publisher_->publishFrame();
+}

@@ -1,0 +1,70 @@
+#pragma once
+// Touch records to TUIO publisher frames: one cursor per touched slot or
+// contact id, coordinates scaled to the normalised range.
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "input/TouchRecords.h"
+#include "output/TuioPublisher.h"
+
+// What a slot's state code asks of its cursor.
+enum class SlotAction { None, Add, Move, Remove };
+
+// The rule shared by slots and contacts: a down adds a cursor unless the
+// slot has one, a move moves an existing cursor, an up removes it; anything
+// else, or a code that does not fit the slot's cursor, does nothing.
+constexpr SlotAction SlotRule(std::uint32_t state, bool hasCursor) {
+  switch (state) {
+    case TOUCH_DOWN:
+      return hasCursor ? SlotAction::None : SlotAction::Add;
+    case TOUCH_MOVE:
+      return hasCursor ? SlotAction::Move : SlotAction::None;
+    case TOUCH_UP:
+      return hasCursor ? SlotAction::Remove : SlotAction::None;
+    default:
+      return SlotAction::None;
+  }
+}
+
+// Scales of the records: standard frames count 4096 units to the screen
+// side, Series01xx frames and contact tables 32760.
+float ScaleStandard(std::uint32_t v);
+float ScaleSeries(std::uint32_t v);
+
+// No lock: its owner (TouchOutputs) serialises updates against start/stop.
+class TuioOutput : public TuioTouchSink {
+ public:
+  ~TuioOutput() override;
+
+  // Clears all cursors; with protocol "UDP" (exactly) builds a fresh
+  // publisher towards host:port (frame numbers and session ids start over),
+  // any other protocol leaves the output silent.
+  void startTuioOutput(const char* protocol, const char* host, int port);
+  // Destroys the publisher (its empty bundles tell receivers that no cursor
+  // is alive) and forgets every cursor.
+  void stopTuioOutput();
+
+  void setSeries01xx(bool series01xx) { series01xx_ = series01xx; }
+  // The time each frame is opened with; the session time unless a test or
+  // benchmark steps time itself.
+  void setClock(TUIO::SessionTime (*now)()) { now_ = now; }
+
+  // One publisher frame per 2- or 4-point record.
+  void updateFromFrame(const _TouchFrame& frame) override;
+  // One frame opened per table entry (32), all with the time read once at
+  // the start, the last one published. `count` is not used: all 32 entries
+  // are walked.
+  void updateFromTable(const ContactTable& table, std::uint16_t count) override;
+
+  const TUIO::TuioPublisher* publisher() const { return publisher_.get(); }
+
+ private:
+  void apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor);
+
+  std::unique_ptr<TUIO::TuioPublisher> publisher_;
+  bool series01xx_ = false;
+  TUIO::SessionTime (*now_)() = &TUIO::SessionTime::current;
+  std::array<TUIO::TuioCursor*, 4> slotCursors_{};
+  std::array<TUIO::TuioCursor*, kContactTableSize> contactCursors_{};
+};

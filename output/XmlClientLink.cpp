@@ -1,0 +1,94 @@
+#include "output/XmlClientLink.h"
+
+#include <cstring>
+
+XmlClientLink::XmlClientLink(std::size_t backlogBytes)
+    : backlogBytes_(backlogBytes), pending_(new char[backlogBytes]) {}
+
+void XmlClientLink::attach(platform::SocketHandle s) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  socket_ = s;
+  pendingStart_ = pendingLength_ = 0;
+}
+
+void XmlClientLink::detach(platform::SocketHandle s) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (socket_ == s) {
+    socket_ = platform::kInvalidSocket;
+    pendingStart_ = pendingLength_ = 0;
+  }
+  platform::CloseSocket(s);
+}
+
+bool XmlClientLink::isCurrent(platform::SocketHandle s) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return socket_ == s;
+}
+
+bool XmlClientLink::connected() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return socket_ != platform::kInvalidSocket;
+}
+
+std::uint32_t XmlClientLink::droppedClients() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_;
+}
+
+void XmlClientLink::drop() {
+  // Shut down, not closed: the listener is still waiting on this socket and
+  // closes it when it sees that it is no longer current.
+  platform::ShutdownSocket(socket_);
+  socket_ = platform::kInvalidSocket;
+  pendingStart_ = pendingLength_ = 0;
+  ++dropped_;
+}
+
+bool XmlClientLink::flushPending() {
+  while (pendingLength_ > 0) {
+    const long n = platform::SendSome(socket_, pending_.get() + pendingStart_, pendingLength_);
+    if (n < 0) {
+      drop();
+      return false;
+    }
+    if (n == 0) return true;  // still full; the rest waits
+    pendingStart_ += std::size_t(n);
+    pendingLength_ -= std::size_t(n);
+  }
+  pendingStart_ = 0;
+  return true;
+}
+
+bool XmlClientLink::send(const char* data, std::size_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (socket_ == platform::kInvalidSocket) return false;
+  if (!flushPending()) return false;
+
+  std::size_t sent = 0;
+  if (pendingLength_ == 0) {
+    while (sent < size) {
+      const long n = platform::SendSome(socket_, data + sent, size - sent);
+      if (n < 0) {
+        drop();
+        return false;
+      }
+      if (n == 0) break;
+      sent += std::size_t(n);
+    }
+  }
+  const std::size_t rest = size - sent;
+  if (rest == 0) return true;
+
+  // Behind: the unsent bytes wait, in order, or the client is dropped.
+  if (pendingLength_ + rest > backlogBytes_) {
+    drop();
+    return false;
+  }
+  if (pendingStart_ + pendingLength_ + rest > backlogBytes_) {
+    std::memmove(pending_.get(), pending_.get() + pendingStart_, pendingLength_);
+    pendingStart_ = 0;
+  }
+  std::memcpy(pending_.get() + pendingStart_ + pendingLength_, data + sent, rest);
+  pendingLength_ += rest;
+  return true;
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The one XML client the documents go to, shared by the thread that sends
+// documents and the listener thread that accepts and ends connections.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/Socket.h"
+
+class XmlClientLink {
+ public:
+  // What may wait for a client that is behind, by default: beyond this (on
+  // top of the socket's own buffers) the client is dropped. At a thousand
+  // ten-contact documents a second this rides out a client pause of about a
+  // quarter second; a client that stops reading is dropped soon after.
+  static constexpr std::size_t kDefaultBacklogBytes = 1024 * 1024;
+
+  explicit XmlClientLink(std::size_t backlogBytes = kDefaultBacklogBytes);
+
+  // Listener side. The listener owns the socket: it attaches it after the
+  // accept, and detach() invalidates the senders' socket and closes it in
+  // one step under the lock, so no send can reach a socket value that has
+  // been closed (and perhaps reused).
+  void attach(platform::SocketHandle s);
+  void detach(platform::SocketHandle s);
+  // False once the sender has dropped `s` (or another client replaced it).
+  bool isCurrent(platform::SocketHandle s) const;
+
+  // Sender side: queues `size` bytes for the client without ever waiting
+  // for it. What the socket takes now goes out; a tail it cannot take yet
+  // waits here and goes out before the next document. A client whose
+  // backlog outgrows kPendingBytes, or whose connection fails, is dropped
+  // (its connection shut down; the listener then closes it and accepts the
+  // next client). False if the bytes did not reach a client. `size` must
+  // not exceed the backlog.
+  bool send(const char* data, std::size_t size);
+
+  bool connected() const;
+  // Clients dropped by the sender since construction.
+  std::uint32_t droppedClients() const;
+
+ private:
+  bool flushPending();
+  void drop();
+
+  mutable std::mutex mutex_;
+  platform::SocketHandle socket_ = platform::kInvalidSocket;
+  const std::size_t backlogBytes_;
+  std::unique_ptr<char[]> pending_;
+  std::size_t pendingStart_ = 0;
+  std::size_t pendingLength_ = 0;
+  std::uint32_t dropped_ = 0;
+};

@@ -1,0 +1,58 @@
+#pragma once
+// The thread that accepts XML clients: one connection at a time (a second
+// client waits in the backlog until the first one leaves), the client's own
+// bytes read and discarded, an ended connection closed at once.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "output/XmlClientLink.h"
+
+class XmlListener {
+ public:
+  struct Options {
+    std::uint16_t port = 3000;  // 0: any free port (tests)
+    int backlog = 5;
+    // A port that cannot be listened on (taken, say) is tried again after
+    // this long, for as long as the listener runs.
+    int retryMs = 3000;
+    // Send buffer of each client connection: together with the link's
+    // pending bytes, how far a client may fall behind before it is dropped.
+    int sendBufferBytes = 64 * 1024;
+  };
+
+  XmlListener(XmlClientLink& link, Options options);
+  ~XmlListener();  // stop()
+  XmlListener(const XmlListener&) = delete;
+  XmlListener& operator=(const XmlListener&) = delete;
+
+  // Starts the listening thread (once; later calls do nothing).
+  void start();
+  // Ends the thread: the current connection and the listening socket are
+  // closed, then the thread is joined. Returns within a few polling periods.
+  void stop();
+
+  // The port being listened on, 0 while not listening.
+  std::uint16_t port() const { return port_.load(); }
+  // Attempts to listen that failed so far.
+  std::uint32_t failedListens() const { return failedListens_.load(); }
+
+ private:
+  void run();
+  void serve(platform::SocketHandle listener);
+  void serveClient(platform::SocketHandle client);
+  bool stopping();
+  // Waits up to `ms`, returning early (true) when stop() is called.
+  bool sleepUnlessStopped(int ms);
+
+  XmlClientLink& link_;
+  Options options_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::atomic<std::uint16_t> port_{0};
+  std::atomic<std::uint32_t> failedListens_{0};
+};

@@ -1,0 +1,52 @@
+#pragma once
+// TCP sockets for the XML touch server and its clients: Winsock on Windows,
+// BSD sockets elsewhere. Small free functions over a socket value, so the
+// callers decide who owns a socket and when it is closed.
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// Wide enough for a Windows SOCKET and a POSIX descriptor alike.
+using SocketHandle = std::intptr_t;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// Starts the socket library (Windows Sockets 2.0, which must be granted
+// exactly). Each successful call is matched by one StopSockets.
+bool StartSockets();
+void StopSockets();
+
+// An IPv4 stream socket bound to any local address and `port` (0 picks a
+// free one), listening with `backlog`. kInvalidSocket if any step fails.
+SocketHandle OpenTcpListener(std::uint16_t port, int backlog);
+// The local port a socket is bound to, or 0.
+std::uint16_t LocalPort(SocketHandle s);
+
+// Waits until `s` has something to read (data, an ended connection or a
+// pending accept). 1 ready, 0 timed out, -1 error.
+int WaitReadable(SocketHandle s, int timeoutMs);
+
+// Accepts one pending connection. The new socket sends without blocking
+// (see SendSome) and without Nagle's delay; `sendBufferBytes` > 0 sets the
+// size of its send buffer.
+SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes);
+
+// A client connection to host:port (dotted IPv4 or a host name), blocking.
+SocketHandle ConnectTcp(const char* host, std::uint16_t port);
+
+constexpr long kReceiveEnded = 0;
+constexpr long kReceiveError = -1;
+constexpr long kWouldBlock = -2;
+// Bytes received (> 0), kReceiveEnded when the peer closed, kWouldBlock
+// when nothing is waiting on a non-blocking socket, kReceiveError.
+long Receive(SocketHandle s, char* buffer, std::size_t size);
+
+// Sends what fits now, never waiting. Bytes sent (0 when the send buffer is
+// full), or -1 when the connection has failed.
+long SendSome(SocketHandle s, const char* data, std::size_t size);
+
+// Ends both directions of a connection; a thread waiting on it wakes up.
+void ShutdownSocket(SocketHandle s);
+void CloseSocket(SocketHandle s);
+
+}  // namespace platform

@@ -1,0 +1,111 @@
+#include "platform/Socket.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace platform {
+
+bool StartSockets() {
+  return true;
+}
+void StopSockets() {}
+
+SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return kInvalidSocket;
+  // Lets a restarted service listen again while old connections linger in
+  // TIME_WAIT; an active listener on the port still makes bind fail.
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  a.sin_port = htons(port);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0) {
+    ::close(fd);
+    return kInvalidSocket;
+  }
+  return fd;
+}
+
+std::uint16_t LocalPort(SocketHandle s) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (::getsockname(int(s), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+  return ntohs(a.sin_port);
+}
+
+int WaitReadable(SocketHandle s, int timeoutMs) {
+  pollfd p{int(s), POLLIN, 0};
+  const int rc = ::poll(&p, 1, timeoutMs);
+  if (rc < 0) return errno == EINTR ? 0 : -1;
+  if (rc == 0) return 0;
+  return (p.revents & POLLNVAL) ? -1 : 1;
+}
+
+SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes) {
+  const int fd = ::accept4(int(listener), nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return kInvalidSocket;
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (sendBufferBytes > 0)
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBufferBytes, sizeof sendBufferBytes);
+  return fd;
+}
+
+SocketHandle ConnectTcp(const char* host, std::uint16_t port) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return kInvalidSocket;
+  sockaddr_in a{};
+  std::memcpy(&a, found->ai_addr, sizeof a);
+  ::freeaddrinfo(found);
+  a.sin_port = htons(port);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return kInvalidSocket;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return kInvalidSocket;
+  }
+  return fd;
+}
+
+long Receive(SocketHandle s, char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::recv(int(s), buffer, size, MSG_DONTWAIT);
+    if (n >= 0) return long(n);
+    if (errno == EINTR) continue;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) ? kWouldBlock : kReceiveError;
+  }
+}
+
+long SendSome(SocketHandle s, const char* data, std::size_t size) {
+  for (;;) {
+    // MSG_NOSIGNAL: a client that went away gives an error, not SIGPIPE.
+    const ssize_t n = ::send(int(s), data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n >= 0) return long(n);
+    if (errno == EINTR) continue;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+  }
+}
+
+void ShutdownSocket(SocketHandle s) {
+  if (s != kInvalidSocket) ::shutdown(int(s), SHUT_RDWR);
+}
+
+void CloseSocket(SocketHandle s) {
+  if (s != kInvalidSocket) ::close(int(s));
+}
+
+}  // namespace platform

@@ -1,0 +1,118 @@
+#include "platform/Socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
+
+namespace platform {
+namespace {
+
+SOCKET AsSocket(SocketHandle s) {
+  return static_cast<SOCKET>(s);
+}
+SocketHandle AsHandle(SOCKET s) {
+  return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+}
+
+}  // namespace
+
+bool StartSockets() {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 0), &data) != 0) return false;
+  if (data.wVersion != MAKEWORD(2, 0)) {
+    WSACleanup();
+    return false;
+  }
+  return true;
+}
+
+void StopSockets() {
+  WSACleanup();
+}
+
+SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  // No SO_REUSEADDR: on Windows it would let two listeners share the port.
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  a.sin_port = htons(port);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, backlog) != 0) {
+    ::closesocket(s);
+    return kInvalidSocket;
+  }
+  return AsHandle(s);
+}
+
+std::uint16_t LocalPort(SocketHandle s) {
+  sockaddr_in a{};
+  int len = sizeof a;
+  if (::getsockname(AsSocket(s), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
+  return ntohs(a.sin_port);
+}
+
+int WaitReadable(SocketHandle s, int timeoutMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(AsSocket(s), &set);
+  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  const int rc = ::select(0, &set, nullptr, nullptr, &tv);
+  if (rc == SOCKET_ERROR) return -1;
+  return rc > 0 ? 1 : 0;
+}
+
+SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes) {
+  const SOCKET s = ::accept(AsSocket(listener), nullptr, nullptr);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  u_long nonBlocking = 1;
+  ::ioctlsocket(s, FIONBIO, &nonBlocking);
+  BOOL one = TRUE;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+  if (sendBufferBytes > 0)
+    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBufferBytes),
+                 sizeof sendBufferBytes);
+  return AsHandle(s);
+}
+
+SocketHandle ConnectTcp(const char* host, std::uint16_t port) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return kInvalidSocket;
+  sockaddr_in a{};
+  std::memcpy(&a, found->ai_addr, sizeof a);
+  ::freeaddrinfo(found);
+  a.sin_port = htons(port);
+  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::closesocket(s);
+    return kInvalidSocket;
+  }
+  return AsHandle(s);
+}
+
+long Receive(SocketHandle s, char* buffer, std::size_t size) {
+  const int n = ::recv(AsSocket(s), buffer, int(size), 0);
+  if (n >= 0) return n;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : kReceiveError;
+}
+
+long SendSome(SocketHandle s, const char* data, std::size_t size) {
+  const int n = ::send(AsSocket(s), data, int(size), 0);
+  if (n >= 0) return n;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+void ShutdownSocket(SocketHandle s) {
+  if (s != kInvalidSocket) ::shutdown(AsSocket(s), SD_BOTH);
+}
+
+void CloseSocket(SocketHandle s) {
+  if (s != kInvalidSocket) ::closesocket(AsSocket(s));
+}
+
+}  // namespace platform

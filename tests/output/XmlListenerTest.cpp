@@ -1,0 +1,159 @@
+// The XML server on a real TCP connection: bytes on the wire, one client at
+// a time, ended and stalled clients, a port that is taken.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+
+#include "output/XmlListener.h"
+#include "output/XmlTouchServer.h"
+#include "tests/support/XmlClient.h"
+#include "tools/monitor/TouchDocumentReader.h"
+
+namespace {
+
+using testsupport::WaitFor;
+using testsupport::XmlClient;
+
+class XmlWire : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    srv_.setDevice({0x4300, false});
+    srv_.startCycle();
+  }
+  void Listen(XmlListener::Options o = {}) {
+    o.port = o.port ? o.port : 0;
+    listener_ = std::make_unique<XmlListener>(srv_.link(), o);
+    listener_->start();
+    ASSERT_TRUE(WaitFor([&] { return listener_->port() != 0; }));
+  }
+  // A client that the server has accepted.
+  std::unique_ptr<XmlClient> Connect() {
+    auto c = std::make_unique<XmlClient>(listener_->port());
+    EXPECT_TRUE(c->connected());
+    EXPECT_TRUE(WaitFor([&] { return srv_.link().connected(); }));
+    return c;
+  }
+  // One document with `contacts` touches down.
+  void SendTable(int contacts) {
+    ContactTable t{};
+    for (int i = 0; i < contacts; ++i) t.entry[i] = {std::uint16_t(i), TOUCH_MOVE, 1000, 2000};
+    srv_.sendTableDocument(t, std::uint16_t(contacts));
+  }
+
+  XmlTouchServer srv_;
+  std::unique_ptr<XmlListener> listener_;
+};
+
+TEST_F(XmlWire, EachDocumentIsItsTextAndOneZeroByte) {
+  Listen();
+  auto c = Connect();
+  SendTable(2);
+  const std::string first(srv_.document());
+  SendTable(0);  // the empty document: one zero byte alone
+  SendTable(1);
+  const auto docs = c->documents(3);
+  ASSERT_EQ(docs.size(), 3u);
+  EXPECT_EQ(docs[0], first);
+  EXPECT_EQ(docs[1], "");
+  EXPECT_EQ(docs[2], srv_.document());
+  auto d = monitor::ReadTouchDocument(docs[2]);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->fseq, 3);
+}
+
+TEST_F(XmlWire, TwoClientsAreServedInTurn) {
+  Listen();
+  auto first = Connect();
+  XmlClient second(listener_->port());  // waits in the backlog
+  ASSERT_TRUE(second.connected());
+  SendTable(1);
+  EXPECT_EQ(first->documents(1).size(), 1u);
+  EXPECT_TRUE(second.documents(1, 200).empty());
+
+  first->close();
+  // The listener notices the end, closes that connection, takes the next.
+  std::vector<std::string> got;
+  ASSERT_TRUE(WaitFor([&] {
+    SendTable(1);
+    got = second.documents(1, 20);
+    return !got.empty();
+  }));
+  // Only what was sent while it was the client: not the first document.
+  auto d = monitor::ReadTouchDocument(got[0]);
+  ASSERT_TRUE(d);
+  EXPECT_GT(d->fseq, 1);
+  second.documents(1000, 200);
+  SendTable(3);
+  const auto docs = second.documents(1);
+  ASSERT_EQ(docs.size(), 1u);
+  EXPECT_EQ(docs[0], srv_.document());
+}
+
+TEST_F(XmlWire, AnEndedConnectionIsClosedAndForgotten) {
+  Listen();
+  auto c = Connect();
+  c->close();
+  ASSERT_TRUE(WaitFor([&] { return !srv_.link().connected(); }));
+  SendTable(1);  // goes nowhere, harms nothing
+  EXPECT_FALSE(srv_.link().send("x", 1));
+  auto next = Connect();
+  SendTable(2);
+  EXPECT_EQ(next->documents(1).size(), 1u);
+}
+
+TEST_F(XmlWire, AClientThatNeverReadsIsDroppedWithoutStallingTheSender) {
+  Listen();
+  auto stalled = Connect();
+  // Ten contacts make documents of about 3 KB: far more than the socket
+  // buffers and the pending room hold. A blocking send would never return.
+  auto sending = std::async(std::launch::async, [&] {
+    for (int i = 0; i < 5000; ++i) SendTable(10);
+  });
+  ASSERT_EQ(sending.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+      << "a send blocked on a client that does not read";
+  EXPECT_EQ(srv_.link().droppedClients(), 1u);
+  // What the stalled client did get is whole documents, then the end.
+  const auto got = stalled->documents(100000, 1000);
+  EXPECT_FALSE(got.empty());
+  for (const auto& d : got) ASSERT_TRUE(monitor::ReadTouchDocument(d)) << d.substr(0, 80);
+  EXPECT_TRUE(stalled->closedByServer());
+
+  // It may come back.
+  stalled.reset();
+  auto back = Connect();
+  SendTable(1);
+  EXPECT_EQ(back->documents(1).size(), 1u);
+}
+
+TEST_F(XmlWire, ATakenPortIsTriedAgainUntilItIsFree) {
+  ASSERT_TRUE(platform::StartSockets());
+  const platform::SocketHandle squatter = platform::OpenTcpListener(0, 1);
+  ASSERT_NE(squatter, platform::kInvalidSocket);
+  const std::uint16_t port = platform::LocalPort(squatter);
+  XmlListener::Options o;
+  o.port = port;
+  o.retryMs = 50;
+  listener_ = std::make_unique<XmlListener>(srv_.link(), o);
+  listener_->start();
+  ASSERT_TRUE(WaitFor([&] { return listener_->failedListens() >= 2; }));
+  EXPECT_EQ(listener_->port(), 0);
+  platform::CloseSocket(squatter);
+  platform::StopSockets();
+  ASSERT_TRUE(WaitFor([&] { return listener_->port() == port; }));
+  auto c = Connect();
+  SendTable(1);
+  EXPECT_EQ(c->documents(1).size(), 1u);
+}
+
+TEST_F(XmlWire, StopEndsTheListenerAndItsClient) {
+  Listen();
+  auto c = Connect();
+  listener_->stop();
+  EXPECT_FALSE(srv_.link().connected());
+  EXPECT_EQ(listener_->port(), 0);
+  EXPECT_TRUE(c->closedByServer());
+}
+
+}  // namespace

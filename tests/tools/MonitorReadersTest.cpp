@@ -1,0 +1,136 @@
+// The monitor's readers: TUIO bundles into cursor changes, XML documents
+// into touches, and what they refuse.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "osc/OscOutboundPacketStream.h"
+#include "tools/monitor/TouchDocumentReader.h"
+#include "tools/monitor/TuioCursorTracker.h"
+
+namespace {
+
+using monitor::CursorEvent;
+
+struct Set {
+  int id;
+  float x, y;
+};
+
+std::vector<char> Bundle(const std::vector<int>& alive, const std::vector<Set>& sets, int fseq) {
+  std::vector<char> buf(1500);
+  osc::OutboundPacketStream p(buf.data(), buf.size());
+  p << osc::BeginBundleImmediate << osc::BeginMessage("/tuio/2Dcur") << "alive";
+  for (int id : alive) p << osc::int32(id);
+  p << osc::EndMessage;
+  for (const Set& s : sets)
+    p << osc::BeginMessage("/tuio/2Dcur") << "set" << osc::int32(s.id) << s.x << s.y << 0.0f << 0.0f
+      << 0.0f << osc::EndMessage;
+  p << osc::BeginMessage("/tuio/2Dcur") << "fseq" << osc::int32(fseq) << osc::EndMessage
+    << osc::EndBundle;
+  buf.resize(p.Size());
+  return buf;
+}
+
+std::vector<CursorEvent> Feed(monitor::TuioCursorTracker& t, const std::vector<char>& d) {
+  auto b = monitor::DecodeTuioBundle(d.data(), d.size());
+  EXPECT_TRUE(b);
+  return b ? t.update(*b) : std::vector<CursorEvent>{};
+}
+
+TEST(TuioTracker, CursorsAreAddedMovedAndRemoved) {
+  monitor::TuioCursorTracker t;
+  auto e = Feed(t, Bundle({0}, {{0, 0.5f, 0.25f}}, 0));
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].kind, CursorEvent::Added);
+  EXPECT_EQ(e[0].x, 0.5f);
+
+  e = Feed(t, Bundle({0, 1}, {{0, 0.6f, 0.25f}, {1, 0.1f, 0.1f}}, 1));
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].kind, CursorEvent::Moved);
+  EXPECT_EQ(e[1].kind, CursorEvent::Added);
+  EXPECT_EQ(e[1].id, 1);
+
+  // Listed but not set: no change. Then gone from the list: removed.
+  EXPECT_TRUE(Feed(t, Bundle({0, 1}, {{0, 0.6f, 0.25f}}, 2)).empty());
+  e = Feed(t, Bundle({1}, {}, 3));
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].kind, CursorEvent::Removed);
+  EXPECT_EQ(e[0].id, 0);
+  EXPECT_EQ(e[0].x, 0.6f);
+
+  e = Feed(t, Bundle({}, {}, -1));
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(t.aliveCount(), 0u);
+}
+
+TEST(TuioTracker, MalformedDatagramsAreRefused) {
+  std::vector<char> good = Bundle({0}, {{0, 0.5f, 0.5f}}, 4);
+  std::string why;
+  for (std::size_t cut : {std::size_t(3), good.size() / 2, good.size() - 1}) {
+    std::vector<char> d(good.begin(), good.begin() + std::ptrdiff_t(cut));
+    EXPECT_FALSE(monitor::DecodeTuioBundle(d.data(), d.size(), &why)) << cut;
+  }
+  std::vector<char> msg(256);
+  osc::OutboundPacketStream p(msg.data(), msg.size());
+  p << osc::BeginMessage("/tuio/2Dcur") << "fseq" << osc::int32(1) << osc::EndMessage;
+  EXPECT_FALSE(monitor::DecodeTuioBundle(msg.data(), p.Size(), &why));  // not a bundle
+}
+
+TEST(XmlReader, ReadsADocumentWhateverItsSpacing) {
+  const char* text =
+      "<OSCPACKET TIME='1' ADDRESS=\"127.0.0.1\"  PORT=\"3000\">\n"
+      " <MESSAGE NAME=\"/tuio/2Dcur\"><ARGUMENT TYPE=\"s\" VALUE=\"set\"/>"
+      "<ARGUMENT TYPE=\"i\" VALUE=\"4\" /><ARGUMENT TYPE=\"f\" VALUE=\"0.5\" />"
+      "<ARGUMENT TYPE=\"f\" VALUE=\"0.25\" /><ARGUMENT TYPE=\"f\" VALUE=\"0.1\" />"
+      "<ARGUMENT TYPE=\"f\" VALUE=\"0.0\" /><ARGUMENT TYPE=\"f\" VALUE=\"0.0\" />"
+      "<ARGUMENT TYPE=\"f\" VALUE=\"0.0\" /></MESSAGE>"
+      "<MESSAGE NAME=\"/tuio/2Dcur\"><ARGUMENT TYPE=\"s\" VALUE=\"alive\" />"
+      "<ARGUMENT TYPE=\"i\" VALUE=\"4\" /></MESSAGE>"
+      "<MESSAGE NAME=\"/tuio/2Dcur\"><ARGUMENT TYPE=\"s\" VALUE=\"fseq\" />"
+      "<ARGUMENT TYPE=\"i\" VALUE=\"12\" /></MESSAGE></OSCPACKET>";
+  // Spacing between tags is text to this reader: only inside tags it is fine.
+  std::string why;
+  EXPECT_FALSE(monitor::ReadTouchDocument(text, &why));
+  std::string compact(text);
+  compact.erase(compact.find('\n'), 2);
+  auto d = monitor::ReadTouchDocument(compact, &why);
+  ASSERT_TRUE(d) << why;
+  ASSERT_EQ(d->sets.size(), 1u);
+  EXPECT_EQ(d->sets[0].id, 4);
+  EXPECT_EQ(d->sets[0].y, 0.25f);
+  EXPECT_EQ(d->alive, (std::vector<std::int32_t>{4}));
+  EXPECT_EQ(d->fseq, 12);
+  EXPECT_EQ(monitor::Describe(*d), "#12 alive[4] 4(0.5000, 0.2500)");
+}
+
+TEST(XmlReader, RefusesWhatIsNotATouchDocument) {
+  const char* open = "<OSCPACKET ADDRESS=\"127.0.0.1\" PORT=\"3000\" TIME=\"1\">";
+  const char* fseq =
+      "<MESSAGE NAME=\"/tuio/2Dcur\"><ARGUMENT TYPE=\"s\" VALUE=\"fseq\" />"
+      "<ARGUMENT TYPE=\"i\" VALUE=\"1\" /></MESSAGE>";
+  const std::string good = std::string(open) + fseq + "</OSCPACKET>";
+  ASSERT_TRUE(monitor::ReadTouchDocument(good));
+  const std::vector<std::string> bad = {
+      "",
+      std::string(open) + fseq,                    // not closed
+      std::string(open) + "</OSCPACKET>",          // no fseq
+      std::string(open) + fseq + "</OSCPACKET>x",  // trailing text
+      std::string(open) + "<MESSAGE NAME=\"/tuio/2Dobj\"></MESSAGE>" + fseq + "</OSCPACKET>",
+      std::string(open) +
+          "<MESSAGE NAME=\"/tuio/2Dcur\"><ARGUMENT TYPE=\"s\" VALUE=\"set\" />"
+          "<ARGUMENT TYPE=\"i\" VALUE=\"1\" /></MESSAGE>" +
+          fseq + "</OSCPACKET>",  // short set
+      std::string(open) +
+          "<MESSAGE NAME=\"/tuio/2Dcur\"><ARGUMENT TYPE=\"s\" VALUE=\"fseq\" />"
+          "<ARGUMENT TYPE=\"i\" VALUE=\"1x\" /></MESSAGE></OSCPACKET>",  // not a number
+      std::string(open) + "<MESSAGE NAME=\"/tuio/2Dcur\"><ARGUMENT TYPE=\"s\" VALUE=\"fseq />",
+  };
+  for (const std::string& text : bad) {
+    std::string why;
+    EXPECT_FALSE(monitor::ReadTouchDocument(text, &why)) << text;
+    EXPECT_FALSE(why.empty()) << text;
+  }
+}
+
+}  // namespace
