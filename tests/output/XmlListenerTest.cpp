@@ -27,6 +27,9 @@ class XmlWire : public ::testing::Test {
   void Listen() {
     XmlListener::Options o;
     o.port = 0;
+    // Under Wine the first listen after the server starts can fail; the
+    // listener then tries again, which the tests need not wait 3 s for.
+    o.retryMs = 100;
     listener_ = std::make_unique<XmlListener>(srv_.link(), o);
     listener_->start();
     ASSERT_TRUE(WaitFor([&] { return listener_->port() != 0; }));

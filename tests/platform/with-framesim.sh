@@ -6,7 +6,9 @@ set -u
 framesim=$1
 shift
 dir=$(mktemp -d)
-"$framesim" --port-file "$dir/port" >/dev/null &
+# FRAMESIM_ARGS: more options for the simulator (frames, a scenario).
+# shellcheck disable=SC2086
+"$framesim" --port-file "$dir/port" ${FRAMESIM_ARGS:-} >/dev/null &
 sim=$!
 i=0
 while [ ! -s "$dir/port" ]; do
