@@ -143,6 +143,28 @@ void ServiceLatency(benchmark::State& state) {
 }
 BENCHMARK(ServiceLatency)->UseManualTime()->Iterations(3000)->Unit(benchmark::kMicrosecond);
 
+// The control hop alone, for scale: a command to the simulator and its
+// one-line answer, with no service reading the frame.
+void ControlRoundTrip(benchmark::State& state) {
+  testsupport::SimControl sim;
+  sim.last("add split-mt f");
+  Pipe control(sim.address());
+  std::vector<double> us;
+  for (auto _ : state) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto t0 = Clock::now();
+    control.send("wait 0\n");
+    control.answers(1);
+    const double d = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+    us.push_back(d);
+    state.SetIterationTime(d * 1e-6);
+  }
+  std::sort(us.begin(), us.end());
+  state.counters["median_us"] = us[us.size() / 2];
+  state.counters["p99_us"] = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+}
+BENCHMARK(ControlRoundTrip)->UseManualTime()->Iterations(3000)->Unit(benchmark::kMicrosecond);
+
 // The touch goes down once and then moves, report after report; answers are
 // read in batches so the simulator never waits for this program.
 void ServiceMemory(benchmark::State& state) {
