@@ -134,7 +134,7 @@ void TouchPipeline::DiscoverTouchFrame() {
   DeviceProfile profile = profile_;
   const std::size_t found = ::DiscoverTouchFrame(interfaces, vidPidList_, profile, channel_.paths);
   {
-    std::unique_lock<std::shared_mutex> route(routeMutex_);
+    std::lock_guard<std::mutex> route(routeMutex_);
     profile_ = profile;
   }
   {
@@ -256,6 +256,7 @@ void TouchPipeline::OnDeviceRemoval(const std::string& interfaceName) {
   if (!SamePathIgnoringCase(interfaceName, channel_.paths.path[0])) return;
   if (IsOpen()) {
     CloseTouchFrame();
+    std::lock_guard<std::mutex> lock(buttonsMutex_);
     window_.EnableCalibrationButton(false);
     window_.EnableMouseButton(false);
   }
@@ -428,7 +429,7 @@ void TouchPipeline::ReaderLoop(ReaderRole role) {
 }
 
 void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
-  std::shared_lock<std::shared_mutex> route(routeMutex_);
+  std::lock_guard<std::mutex> route(routeMutex_);
   const ReaderFlags flags{window_.initialised, window_.calibrating, window_.awaitingReadBack};
   ReportAction action;
   switch (role) {
@@ -455,14 +456,13 @@ void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
       RunReadBack(report);
       break;
     case ReportAction::EnableButtons:
-      window_.EnableCalibrationButton(true);
-      window_.EnableMouseButton(true);
+      EnableButtonsIfOpen(true, true);
       break;
     case ReportAction::SeriesMode: {
       std::lock_guard<std::mutex> lock(modeMutex_);
       ParseSeriesMode(report, profile_.VersionNumber, mode_);
     }
-      window_.EnableMouseButton(true);
+      EnableButtonsIfOpen(false, true);
       break;
   }
 }
@@ -475,8 +475,14 @@ void TouchPipeline::RunReadBack(const std::uint8_t* report) {
   const bool mouse = window_.mouseEnable;
   SendCommand([mouse](std::uint8_t* b) { FillMouseMode(b, mouse, MOUSE_MODE_AFTER_READ_BACK); });
   Pause(100);
-  window_.EnableCalibrationButton(true);
-  window_.EnableMouseButton(true);
+  EnableButtonsIfOpen(true, true);
+}
+
+void TouchPipeline::EnableButtonsIfOpen(bool calibration, bool mouse) {
+  std::lock_guard<std::mutex> lock(buttonsMutex_);
+  if (!IsOpen()) return;  // removed while the reply was handled
+  if (calibration) window_.EnableCalibrationButton(true);
+  if (mouse) window_.EnableMouseButton(true);
 }
 
 // ---- state for the window and tests ----------------------------------------

@@ -6,8 +6,8 @@
 //
 // Threads: the control side (start-up, device changes, buttons, exit) runs
 // under one control lock, from the caller's thread or from the pipeline's
-// device-change worker. Reader threads route reports under a shared lock
-// that discovery takes exclusively while it replaces the profile. The command
+// device-change worker. Reader threads route reports under a route lock
+// that discovery also takes while it replaces the profile. The command
 // buffer is held under its own lock from filling until the write completed.
 #include <array>
 #include <atomic>
@@ -16,7 +16,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <thread>
 
@@ -120,6 +119,7 @@ class TouchPipeline {
   std::shared_ptr<platform::HidDevice> HandleFor(ReaderRole role) const;
   void Route(ReaderRole role, const std::uint8_t* report);
   void RunReadBack(const std::uint8_t* report);
+  void EnableButtonsIfOpen(bool calibration, bool mouse);
   void DeviceChangeLoop();
 
   platform::HidBackend& hid_;
@@ -131,9 +131,11 @@ class TouchPipeline {
   // Control side: start-up, device changes, buttons, exit.
   std::recursive_mutex controlMutex_;
 
-  // Written by discovery under routeMutex_ exclusively; read by the reader
-  // threads under it shared, and by the control side.
-  mutable std::shared_mutex routeMutex_;
+  // Written by discovery under routeMutex_; read by the reader threads under
+  // it, and by the control side. A plain mutex: the Windows toolchain's
+  // std::shared_mutex (a lazily initialised rwlock) is not safe on first
+  // concurrent use, and routing is serialised by the outputs' lock anyway.
+  mutable std::mutex routeMutex_;
   DeviceProfile profile_;
   TouchDecoder decoder_{profile_};
   std::array<std::uint8_t, kReportSize> singleBuffer_{};  // not cleared between reads
@@ -145,6 +147,10 @@ class TouchPipeline {
 
   // The channel's handles and open flag, and the readers' wake-up.
   mutable std::mutex deviceMutex_;
+  // Held while a reader enables the buttons after checking the frame is still
+  // open, and while a removal disables them, so a late reply never leaves the
+  // buttons enabled for a frame that is gone.
+  std::mutex buttonsMutex_;
   std::condition_variable deviceChanged_;
   DeviceChannel channel_;
   std::uint64_t openGeneration_ = 0;
