@@ -11,28 +11,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <new>
 #include <thread>
 #include <vector>
 
 #include "output/TouchOutputs.h"
 #include "platform/Socket.h"
-
-namespace {
-std::atomic<std::uint64_t> gAllocations{0};
-}
-
-void* operator new(std::size_t n) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "tests/support/AllocationCounter.h"
 
 namespace {
 
@@ -121,7 +105,7 @@ void RunRecords(benchmark::State& state, OutputDevice device, Record record) {
 
   std::vector<double> ns;
   ns.reserve(std::size_t(state.max_iterations));
-  const std::uint64_t allocationsBefore = gAllocations.load();
+  const std::uint64_t allocationsBefore = testsupport::Allocations();
   // Records arrive kPaceUs apart (a high-speed frame reports every 125 us),
   // sleeping in between as the reader thread waits for its next report.
   auto next = std::chrono::steady_clock::now();
@@ -132,7 +116,7 @@ void RunRecords(benchmark::State& state, OutputDevice device, Record record) {
     const auto t1 = std::chrono::steady_clock::now();
     ns.push_back(double(std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count()));
   }
-  const std::uint64_t allocations = gAllocations.load() - allocationsBefore;
+  const std::uint64_t allocations = testsupport::Allocations() - allocationsBefore;
   const std::size_t n = ns.size();
   std::sort(ns.begin(), ns.end());
   state.counters["median_us"] = ns[n / 2] / 1000.0;

@@ -2,27 +2,8 @@
 // bookkeeping. Runs in both builds (natively and under Wine).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
 #include "output/TuioPublisher.h"
-
-namespace {
-// Counts heap allocations, so the memory tests see what the hot path takes.
-std::size_t g_allocations = 0;
-}  // namespace
-
-void* operator new(std::size_t n) {
-  ++g_allocations;
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "tests/support/AllocationCounter.h"
 
 namespace {
 
@@ -198,24 +179,34 @@ TEST(PublisherCapacity, IsClampedTo576Through65536) {
 
 // Only the last sample of a cursor's path is kept: holding a touch for a
 // long time costs no memory per report.
-std::size_t AllocationsWhileHolding(int moves) {
+std::uint64_t AllocationsWhileHolding(int moves) {
   TuioPublisher pub("127.0.0.1", 9);
   pub.openFrame(At(0));
   TuioCursor* c = pub.addCursor(0.5f, 0.5f);
   pub.publishFrame();
-  const std::size_t before = g_allocations;
+  const std::uint64_t before = testsupport::Allocations();
   for (int i = 1; i <= moves; ++i) {
     pub.openFrame(At(i));
     pub.moveCursor(c, 0.5f + (i % 7) * 0.01f, 0.5f);
     pub.settleUntouchedCursors();
     pub.publishFrame();
   }
-  return g_allocations - before;
+  return testsupport::Allocations() - before;
+}
+
+TEST(PublisherMemory, TheCounterSeesAnAllocation) {
+  // Without this, a counter that is not linked in would pass every check
+  // below with zeros.
+  const std::uint64_t before = testsupport::Allocations();
+  static int* volatile kept;  // volatile: the allocation cannot be elided
+  kept = new int(7);
+  EXPECT_GT(testsupport::Allocations(), before);
+  delete kept;
 }
 
 TEST(PublisherMemory, HoldingForLongCostsNoMoreThanATap) {
-  const std::size_t brief = AllocationsWhileHolding(10);
-  const std::size_t held = AllocationsWhileHolding(100000);
+  const std::uint64_t brief = AllocationsWhileHolding(10);
+  const std::uint64_t held = AllocationsWhileHolding(100000);
   EXPECT_EQ(held, brief);
   EXPECT_EQ(held, 0u);
 }
@@ -232,9 +223,9 @@ TEST(PublisherMemory, TouchesComingAndGoingReuseCursors) {
     pub.publishFrame();
   };
   cycle(0);
-  const std::size_t before = g_allocations;
+  const std::uint64_t before = testsupport::Allocations();
   for (int i = 1; i < 1000; ++i) cycle(i * 10);
-  EXPECT_EQ(g_allocations, before);
+  EXPECT_EQ(testsupport::Allocations(), before);
 }
 
 }  // namespace
