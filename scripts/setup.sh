@@ -9,7 +9,8 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   liboscpack-dev liblo-dev liblo-tools python3-liblo python3-lxml libxml2-utils libxml2-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 xvfb xauth
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine64 wine32:i386 xvfb xauth
 )
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
