@@ -156,9 +156,9 @@ TEST_F(HidrawNodeTest, UnplugFailsWaitsWritesAndOpens) {
   fds_[1] = -1;
   EXPECT_EQ(touch->waitRead(kWaitForever, n), HidIoStatus::kFailed);
   EXPECT_EQ(hidraw::LastError(*touch), "the device was removed");
+  EXPECT_TRUE(node->gone());  // true once every handle knows
   const auto command = Report(0xFC, 0x01);
   EXPECT_FALSE(write->write(command.data(), command.size()));
-  EXPECT_TRUE(node->gone());
   EXPECT_FALSE(node->open(3, kHidRead, HidShare::kShared, error));
   EXPECT_EQ(error, "/dev/hidraw9&col04: the device was removed");
 }
