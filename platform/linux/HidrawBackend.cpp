@@ -318,6 +318,11 @@ class HidrawBackend : public HidBackend {
 
 }  // namespace
 
+std::string hidraw::LastError(const HidBackend& backend) {
+  const auto* hidraw = dynamic_cast<const HidrawBackend*>(&backend);
+  return hidraw ? hidraw->lastError() : std::string();
+}
+
 std::unique_ptr<HidBackend> CreateOsHidBackend() {
   return std::make_unique<HidrawBackend>();
 }

@@ -174,3 +174,21 @@ TEST_F(HidrawNodeTest, UnnumberedReportsGainAZeroIdByte) {
   EXPECT_EQ(Next(*h, &length), 0x0001);
   EXPECT_EQ(length, 5u);
 }
+
+TEST(HidrawBackend, OpenFailuresSayWhatAndWhy) {
+  auto backend = CreateOsHidBackend();
+  EXPECT_EQ(backend->describe(), "hidraw");
+  EXPECT_FALSE(backend->open("/dev/no-such-hidraw&col03", kHidRead, HidShare::kShared));
+  EXPECT_EQ(hidraw::LastError(*backend), "open /dev/no-such-hidraw: No such file or directory");
+  // A node that opens but is no hidraw node: its descriptor cannot be read.
+  char file[] = "/tmp/vantrel-hidraw-XXXXXX";
+  const int fd = ::mkstemp(file);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  EXPECT_FALSE(backend->open(std::string(file) + "&col03", kHidReadWrite, HidShare::kShared));
+  EXPECT_EQ(hidraw::LastError(*backend),
+            "report descriptor size of " + std::string(file) + ": Inappropriate ioctl for device");
+  ::unlink(file);
+  EXPECT_FALSE(backend->open("/dev/hidraw1&col00", kHidRead, HidShare::kShared));
+  EXPECT_EQ(hidraw::LastError(*backend), "/dev/hidraw1&col00: not a hidraw interface path");
+}
