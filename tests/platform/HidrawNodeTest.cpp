@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/linux/HidrawNode.h"
+#include "tests/support/AllocationCounter.h"
 #include "tools/framesim/ReportDescriptor.h"
 
 using namespace platform;
@@ -85,6 +86,19 @@ TEST_F(HidrawNodeTest, ReportsGoToTheirCollectionsHandlesByReportId) {
   Frame(Report(0xFC, 5));
   EXPECT_EQ(reply->waitRead(1000, n), HidIoStatus::kCompleted);
   EXPECT_EQ(buf[1], 5);
+
+  // The per-report path (the node's reader, the handles, the reads) takes
+  // nothing from the heap.
+  const std::vector<std::uint8_t> touch = Report(0xFB, 6);
+  const std::uint64_t before = testsupport::Allocations();
+  int routed = 0;
+  for (int i = 0; i < 100; ++i) {
+    ::send(fds_[1], touch.data(), touch.size(), 0);
+    if (touchA->startRead(buf) && touchA->waitRead(1000, n) == HidIoStatus::kCompleted) ++routed;
+    if (touchB->startRead(buf) && touchB->waitRead(1000, n) == HidIoStatus::kCompleted) ++routed;
+  }
+  EXPECT_EQ(testsupport::Allocations() - before, 0u);
+  EXPECT_EQ(routed, 200);
 }
 
 TEST_F(HidrawNodeTest, AHandleKeepsTheLatest32Reports) {
