@@ -40,7 +40,7 @@ struct IdState {
 
 std::string At(std::size_t offset, const char* what) {
   char buf[96];
-  std::snprintf(buf, sizeof buf, "byte %zu: %s", offset, what);
+  std::snprintf(buf, sizeof buf, "byte %lu: %s", static_cast<unsigned long>(offset), what);
   return buf;
 }
 
