@@ -2,6 +2,7 @@
 // malformed ones, and the hidraw interface paths the discovery rules read.
 #include <gtest/gtest.h>
 
+#include "device/DeviceRules.h"
 #include "input/Discovery.h"
 #include "platform/HidDescriptor.h"
 #include "platform/linux/HidrawNode.h"
@@ -96,6 +97,19 @@ TEST(HidDescriptor, HidrawPathsFeedTheDiscoveryRules) {
     EXPECT_EQ(node, "/dev/hidraw7");
     EXPECT_EQ(index, static_cast<std::size_t>(command - 1));
   }
+  // The device library derives a split-channel frame's touch and auxiliary
+  // paths from its command path by text replacement.
+  const framesim::FrameModel& split = *framesim::FindModel("split-mt");
+  std::vector<HidInterfaceInfo> interfaces;
+  for (std::size_t i = 0; i < 5; ++i)
+    interfaces.push_back({hidraw::CollectionPath("/dev/hidraw12", i, 5), split.vendorId,
+                          split.productId, split.versionNumber});
+  _TouchDevInfo records[pelladex::kRecordsPerPass] = {};
+  ASSERT_EQ(pelladex::RunSplitChannelPass(interfaces, records), 1);
+  EXPECT_STREQ(records[0].replyPath, "/dev/hidraw12&col03");
+  EXPECT_STREQ(records[0].touchPath, "/dev/hidraw12&col04");
+  EXPECT_STREQ(records[0].auxPath, "/dev/hidraw12&col05");
+
   std::string node;
   std::size_t index;
   EXPECT_FALSE(hidraw::SplitCollectionPath("/dev/hidraw1&col", node, index));
