@@ -8,7 +8,6 @@
 
 #include "MemoryHid.h"
 #include "RecordingSinks.h"
-#include "app/Settings.h"
 #include "bridge/DriverApiPort.h"
 #include "input/TouchPipeline.h"
 
@@ -26,7 +25,7 @@ std::string Path(std::uint16_t pid, int col, const char* instance = "7&2a8f1c3&0
   return buf;
 }
 
-class RecordingOutput : public TouchOutputControl {
+class RecordingOutput : public OutputLifecycle {
  public:
   std::atomic<int> starts{0}, stops{0}, listeners{0};
   std::atomic<bool> started{false};
@@ -76,18 +75,10 @@ Report R(std::initializer_list<int> bytes) {
 
 class Pipeline : public ::testing::Test {
  protected:
-  void SetUp() override {
-    settings_ = ::testing::TempDir() + "vantrel_pipeline_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
-    std::remove(settings_.c_str());
-  }
-  void TearDown() override {
-    pipeline_.reset();
-    std::remove(settings_.c_str());
-  }
+  void TearDown() override { pipeline_.reset(); }
 
   TouchPipeline& Start(bool mouse = true) {
-    pipeline_ = std::make_unique<TouchPipeline>(hid_, window_, driver_, &output_, settings_);
+    pipeline_ = std::make_unique<TouchPipeline>(hid_, window_, driver_, &output_);
     pipeline_->SetPauseScale(0.02);
     pipeline_->SetSinks(&sinks_, &sinks_);
     pipeline_->StartTouchPipeline();
@@ -109,7 +100,6 @@ class Pipeline : public ::testing::Test {
         [&](MemoryHid& h) { return h.Queued(path) == 0 && h.PendingReads(path) > 0; }));
   }
 
-  std::string settings_;
   MemoryHid hid_;
   HeadlessMainWindow window_;
   RecordingDriver driver_;
@@ -403,9 +393,8 @@ TEST(PipelineOnTheSystem, StartsWithoutAFrameAndStops) {
   auto hid = platform::CreateOsHidBackend();
   HeadlessMainWindow window;
   NullDriverApi driver;
-  const std::string settings = ::testing::TempDir() + "vantrel_pipeline_system.ini";
   {
-    TouchPipeline p(*hid, window, driver, nullptr, settings);
+    TouchPipeline p(*hid, window, driver, nullptr);
     p.SetPauseScale(0.02);
     p.StartTouchPipeline();
     p.CompleteStartUp(true);
@@ -414,8 +403,6 @@ TEST(PipelineOnTheSystem, StartsWithoutAFrameAndStops) {
     EXPECT_FALSE(window.awaitingReadBack);
     p.ShutDown();
   }
-  EXPECT_EQ(ReadSettingsString(settings, kVidPidListKey, "", kVidPidTextBuffer).size(), 1205u);
-  std::remove(settings.c_str());
 }
 
 }  // namespace
