@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "MemoryHid.h"
 #include "RecordingSinks.h"
 #include "bridge/DriverApiPort.h"
 #include "input/TouchPipeline.h"
+#include "platform/Trace.h"
 
 namespace {
 
@@ -255,10 +258,31 @@ TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
   EXPECT_EQ(output_.stops, 1);
 }
 
+// The trace's lines, captured for one test.
+struct TraceCapture {
+  std::mutex mutex;
+  std::string text;
+  explicit TraceCapture(trace::Level level) { trace::Process().Configure(level, &Add, this); }
+  ~TraceCapture() { trace::Process().Reset(); }
+  static void Add(void* self, trace::Level, const char* line) {
+    auto* c = static_cast<TraceCapture*>(self);
+    std::lock_guard<std::mutex> lock(c->mutex);
+    c->text += std::string(line) + "\n";
+  }
+  bool Has(const char* part) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return text.find(part) != std::string::npos;
+  }
+};
+
 TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
+  TraceCapture trace(trace::Level::Info);
   PlugFrame(0x0021, 0x2105, {1, 3});
   const std::string col03 = Path(0x0021, 3);
   TouchPipeline& p = Start();
+  EXPECT_TRUE(trace.Has("frame: start-up: not started -> discovering"));
+  EXPECT_TRUE(trace.Has("discovery: 2 interfaces, frame 3D5E:0021 version 2105, 1 usable"));
+  EXPECT_TRUE(trace.Has("start-up complete: starting -> awaiting read-back"));
   ASSERT_TRUE(hid_.WaitFor([](MemoryHid& h) { return h.PendingReads() == 1; }));
   hid_.ClearWrites();
 
@@ -276,6 +300,12 @@ TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
   EXPECT_EQ(window_.calibrationValid, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(hid_.PendingReads(), 0);
+  // What a person supporting the installation reads.
+  EXPECT_TRUE(trace.Has("frame: removal: awaiting read-back -> discovering"));
+  EXPECT_TRUE(trace.Has("write refused: command FC 30"));
+  EXPECT_TRUE(trace.Has("discovery: 0 interfaces, no usable interface of a listed frame"));
+  EXPECT_TRUE(trace.Has("frame: discovered: discovering -> absent"));
+  EXPECT_FALSE(trace.Has("debug:"));  // no per-report lines at this level
 }
 
 TEST_F(Pipeline, CloseSendsTouchOutputOffForItsRange) {
