@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/Hid.h"
+#include "platform/Trace.h"
 #include "platform/linux/HidrawNode.h"
 
 namespace platform {
@@ -200,7 +201,9 @@ class HidrawBackend : public HidBackend {
       NodeDescription d;
       std::string error;
       if (!dev || !Describe(u.get(), dev.get(), d, error)) {
-        setError(error);  // its interfaces are skipped, as Windows skips unreadable ones
+        // Its interfaces are skipped, as Windows skips unreadable ones.
+        TRACE_WARN("enumeration: %s", error.c_str());
+        setError(error);
         continue;
       }
       std::vector<std::string> paths = PathsOf(d);
@@ -216,7 +219,7 @@ class HidrawBackend : public HidBackend {
     std::string nodePath, error;
     std::size_t index = 0;
     if (!hidraw::SplitCollectionPath(path, nodePath, index))
-      return setError(path + ": not a hidraw interface path"), nullptr;
+      return errno = EINVAL, setError(path + ": not a hidraw interface path"), nullptr;
     std::lock_guard<std::mutex> lock(nodesMutex_);
     std::shared_ptr<Node> node = nodes_[nodePath].lock();
     if (!node || node->gone()) {
@@ -225,14 +228,21 @@ class HidrawBackend : public HidBackend {
       if (!node) {
         // Said once per node: the frame is there, and only the system's
         // permissions stand between it and the service.
+        const int code = errno;
         if (denied && deniedReported_.insert(nodePath).second)
           std::fprintf(stderr, "%s\n", error.c_str());
-        return setError(error), nullptr;
+        setError(error);
+        errno = code;
+        return nullptr;
       }
       nodes_[nodePath] = node;
     }
     auto handle = node->open(index, access, share, error);
-    if (!handle) setError(error);
+    if (!handle) {
+      const int code = errno;
+      setError(error);
+      errno = code;
+    }
     return handle;
   }
 
@@ -294,12 +304,16 @@ class HidrawBackend : public HidBackend {
     HidDescriptorInfo info;
     std::string parseError;
     if (!ReadDescriptorIoctl(fd, bytes, error, nodePath)) {
+      const int code = errno;
       ::close(fd);
+      errno = code;
       return nullptr;
     }
     if (!ParseHidDescriptor(bytes.data(), bytes.size(), info, parseError)) {
       ::close(fd);
       error = nodePath + ": report descriptor refused: " + parseError;
+      TRACE_ERROR("%s", error.c_str());
+      errno = EPROTO;
       return nullptr;
     }
     return Node::Create(fd, nodePath, std::move(info));

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Trace.h"
+
 namespace platform {
 namespace hidraw {
 
@@ -47,7 +49,9 @@ std::string ErrnoText(const std::string& what, int error) {
   char buf[128];
   // The GNU strerror_r returns its text (not always in buf).
   const char* text = strerror_r(error, buf, sizeof buf);
-  return what + ": " + text;
+  std::string result = what + ": " + text;
+  errno = error;  // still the reason for the seam's caller
+  return result;
 }
 
 // One open handle on one collection of a node.
@@ -139,16 +143,18 @@ class CollectionHandle : public HidDevice {
 
   bool write(const std::uint8_t* report, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
-    if (!open_ || gone_ || !(access_ & kHidWrite)) return fail("the handle cannot write");
-    if (length == 0 || length > kReportSize) return fail("bad report length");
+    if (!open_ || gone_ || !(access_ & kHidWrite))
+      return fail(gone_ ? ENODEV : EBADF, "the handle cannot write");
+    if (length == 0 || length > kReportSize) return fail(EINVAL, "bad report length");
     // The kernel sends what it is given: exactly the report's own length.
     const HidTopLevelCollection& c = node_->descriptor().collections[index_];
     std::size_t reportLength = 0;
     for (const HidReportLengths& r : c.reports)
       if (r.id == report[0]) reportLength = r.output;
-    if (reportLength == 0) return fail("no output report with this id on this collection");
-    if (length > c.outputLength) return fail("report longer than the collection's output reports");
-    if (queued_ == kRing) return fail("32 writes still in flight");
+    if (reportLength == 0) return fail(EINVAL, "no output report with this id on this collection");
+    if (length > c.outputLength)
+      return fail(EINVAL, "report longer than the collection's output reports");
+    if (queued_ == kRing) return fail(EAGAIN, "32 writes still in flight");
     Out& o = out_[(outHead_ + queued_) % kRing];
     o.bytes.fill(0);
     std::memcpy(o.bytes.data(), report, length);
@@ -213,8 +219,10 @@ class CollectionHandle : public HidDevice {
     std::size_t length;
   };
 
-  bool fail(const char* why) {  // m_ held
+  // The seam's callers read errno for the reason (m_ held).
+  bool fail(int code, const char* why) {
     error_ = path_ + ": " + why;
+    errno = code;
     return false;
   }
 
@@ -222,12 +230,14 @@ class CollectionHandle : public HidDevice {
     if (!buffer || length == 0) return false;
     {
       std::lock_guard<std::mutex> lock(m_);
-      if (!open_ || gone_) return fail("the handle is closed");
+      if (!open_ || gone_) return fail(gone_ ? ENODEV : EBADF, "the handle is closed");
     }
     std::string error;
     if (node_->feature(set, buffer, length, error)) return true;
+    const int code = errno;
     std::lock_guard<std::mutex> lock(m_);
     error_ = error;
+    errno = code;
     return false;
   }
 
@@ -248,6 +258,8 @@ class CollectionHandle : public HidDevice {
       }
       std::string error;
       const bool ok = node_->writeReport(o.bytes.data(), o.length, error);
+      // The write was accepted earlier; its failure shows only here.
+      if (!ok) TRACE_WARN("%s", error.c_str());
       std::lock_guard<std::mutex> lock(m_);
       if (!ok) error_ = error;
       if (pendingWrites_) --pendingWrites_;
@@ -310,12 +322,12 @@ std::unique_ptr<HidDevice> Node::open(std::size_t index, HidAccess access, HidSh
                                       std::string& error) {
   const std::size_t count = descriptor_.collections.size();
   const std::string path = CollectionPath(nodePath_, index, count);
-  if (index >= count) return error = path + ": no such collection", nullptr;
+  if (index >= count) return errno = ENOENT, error = path + ": no such collection", nullptr;
   std::lock_guard<std::mutex> lock(handlesMutex_);
-  if (gone_) return error = path + ": the device was removed", nullptr;
+  if (gone_) return errno = ENODEV, error = path + ": the device was removed", nullptr;
   for (const Entry& e : handles_) {
     if (e.collection == index && (e.exclusive || share == HidShare::kExclusive))
-      return error = path + ": already open and not shared", nullptr;
+      return errno = EBUSY, error = path + ": already open and not shared", nullptr;
   }
   const HidTopLevelCollection& c = descriptor_.collections[index];
   const HidCaps caps{c.inputLength, c.outputLength, c.featureLength};
@@ -345,7 +357,8 @@ bool Node::writeReport(const std::uint8_t* report, std::size_t length, std::stri
 }
 
 bool Node::feature(bool set, std::uint8_t* buffer, std::size_t length, std::string& error) {
-  if (length > 0x3FFF) return error = "feature report too long", false;  // the ioctl's size field
+  if (length > 0x3FFF)  // the ioctl's size field
+    return errno = EINVAL, error = "feature report too long", false;
   const unsigned long request = set ? HIDIOCSFEATURE(length) : HIDIOCGFEATURE(length);
   const int n = ::ioctl(fd_, request, buffer);
   if (n < 0) {

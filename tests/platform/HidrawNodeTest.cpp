@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/linux/HidrawNode.h"
 #include "tests/support/AllocationCounter.h"
 #include "tools/framesim/ReportDescriptor.h"
@@ -134,6 +136,7 @@ TEST_F(HidrawNodeTest, WritesCarryTheReportsOwnLengthAndRefuseForeignIds) {
 
   std::vector<std::uint8_t> input = Report(0xFD, 1);
   EXPECT_FALSE(h->write(input.data(), input.size()));
+  EXPECT_EQ(errno, EINVAL);
   EXPECT_NE(hidraw::LastError(*h).find("no output report with this id"), std::string::npos);
   // Feature requests go through the node's ioctl, which a socket refuses.
   std::uint8_t feature[64] = {0x01};
@@ -148,6 +151,7 @@ TEST_F(HidrawNodeTest, SharingModesPerCollection) {
   ASSERT_TRUE(shared);
   EXPECT_FALSE(node->open(2, kHidWrite, HidShare::kExclusive, error));
   EXPECT_EQ(error, "/dev/hidraw9&col03: already open and not shared");
+  EXPECT_EQ(errno, EBUSY);
   auto other = node->open(0, kHidRead, HidShare::kExclusive, error);  // another collection
   ASSERT_TRUE(other);
   EXPECT_FALSE(node->open(0, kHidRead, HidShare::kShared, error));
@@ -193,6 +197,7 @@ TEST(HidrawBackend, OpenFailuresSayWhatAndWhy) {
   auto backend = CreateOsHidBackend();
   EXPECT_EQ(backend->describe(), "hidraw");
   EXPECT_FALSE(backend->open("/dev/no-such-hidraw&col03", kHidRead, HidShare::kShared));
+  EXPECT_EQ(errno, ENOENT);  // the seam's callers read the reason there
   EXPECT_EQ(hidraw::LastError(*backend), "open /dev/no-such-hidraw: No such file or directory");
   // A node that opens but is no hidraw node: its descriptor cannot be read.
   char file[] = "/tmp/vantrel-hidraw-XXXXXX";
@@ -200,9 +205,11 @@ TEST(HidrawBackend, OpenFailuresSayWhatAndWhy) {
   ASSERT_GE(fd, 0);
   ::close(fd);
   EXPECT_FALSE(backend->open(std::string(file) + "&col03", kHidReadWrite, HidShare::kShared));
+  EXPECT_EQ(errno, ENOTTY);
   EXPECT_EQ(hidraw::LastError(*backend),
             "report descriptor size of " + std::string(file) + ": Inappropriate ioctl for device");
   ::unlink(file);
   EXPECT_FALSE(backend->open("/dev/hidraw1&col00", kHidRead, HidShare::kShared));
+  EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(hidraw::LastError(*backend), "/dev/hidraw1&col00: not a hidraw interface path");
 }
