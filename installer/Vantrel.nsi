@@ -70,12 +70,19 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 ; the frame) before its files are replaced or removed. The command waits
 ; until the instance is gone; 1 means it did not end in time.
 !macro StopRunning un
+; Any copy's command ends the one instance, wherever it was started from:
+; the one in the target folder, else the one installed before elsewhere.
 Function ${un}StopRunning
-  ${IfNot} ${FileExists} "$INSTDIR\Vantrel.exe"
-    Return
+  StrCpy $3 "$INSTDIR\Vantrel.exe"
+  ${IfNot} ${FileExists} $3
+    ReadRegStr $3 HKLM "${UNINST_KEY}" "InstallLocation"
+    StrCpy $3 "$3\Vantrel.exe"
+    ${IfNot} ${FileExists} $3
+      Return
+    ${EndIf}
   ${EndIf}
   DetailPrint "Ending a running Vantrel"
-  ExecWait '"$INSTDIR\Vantrel.exe" --quit' $0
+  ExecWait '"$3" --quit' $0
   ${If} $0 == 1
     MessageBox MB_OK|MB_ICONSTOP "Vantrel is still running and did not end. Close it from its tray icon, then run this again." /SD IDOK
     SetErrorLevel 3
@@ -85,7 +92,7 @@ Function ${un}StopRunning
   StrCpy $1 0
   ${Do}
     ClearErrors
-    FileOpen $2 "$INSTDIR\Vantrel.exe" a
+    FileOpen $2 $3 a
     ${IfNot} ${Errors}
       FileClose $2
       ${Break}

@@ -85,14 +85,12 @@ class Installer : public ::testing::Test {
     return Wine(Quoted(gSetup) + " /S " + options + " '/D=" + dir + "'");
   }
   // The uninstaller hands over to a copy of itself and returns at once:
-  // done when its registry entry is gone.
+  // done when its registry entry, removed last, is gone.
   void Uninstall(const std::string& dir) {
     ASSERT_EQ(Wine("'" + dir + "\\Uninstall.exe' /S"), 0);
-    EXPECT_TRUE(testsupport::WaitFor(
-        [&] {
-          return RegValue(kUninstallKey, "DisplayName").empty() && !Exists(dir + "\\Uninstall.exe");
-        },
-        60000));
+    EXPECT_TRUE(testsupport::WaitFor([&] { return !Exists(kStartMenu); }, 60000));
+    EXPECT_TRUE(testsupport::WaitFor([&] { return RegValue(kUninstallKey, "DisplayName").empty(); },
+                                     30000));
   }
 };
 
