@@ -8,6 +8,7 @@
 #include <libxml/tree.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -97,7 +98,7 @@ TEST(MonitorSvg, AGestureIsDrawnOnePolylinePerFingerAlongItsLine) {
   ASSERT_EQ(sim.last(gesture.str()), "ok");
   EXPECT_TRUE(testsupport::WaitFor([&] { return OutputHas(monitor, "removed session", 2); }, 20000))
       << monitor.output();
-  EXPECT_EQ(monitor.interruptAndWait(30000), 0) << monitor.output();
+  EXPECT_EQ(monitor.signalAndWait(SIGINT, 30000), 0) << monitor.output();
   EXPECT_EQ(service.interruptAndWait(30000), 0) << service.output();
   EXPECT_TRUE(OutputHas(monitor, "drew 2 cursor paths into paths.svg")) << monitor.output();
 

@@ -112,4 +112,10 @@ std::string ServiceProcess::output() const {
   return s.str();
 }
 
+int ServiceProcess::signalAndWait(int sig, int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  if (status_ < 0) kill(pid_, sig);
+  return waitExit(timeoutMs);
+}
+
 }  // namespace testsupport

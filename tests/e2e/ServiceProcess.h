@@ -34,6 +34,9 @@ class ServiceProcess {
   pid_t pid() const { return pid_; }
   // The program's working directory: relative file names given to it land here.
   const std::string& dir() const { return dir_; }
+  // Sends `sig` (a program started with a command: SIGINT is Ctrl+C, under
+  // Wine too), then waits for the exit like waitExit.
+  int signalAndWait(int sig, int timeoutMs);
   // What the service wrote on stdout and stderr.
   std::string output() const;
 
