@@ -463,6 +463,58 @@ void BM_ReportVsFloor(benchmark::State& state) {
   ours.outputs().StopTouchOutput();
 }
 
+// Clients that connect and leave, 300 in a row, while the reader thread
+// sends a two-point record every millisecond: how long from a client's
+// connect until its first document arrives (readFirst 1), or until its
+// connect returns (readFirst 0: it leaves at once; a full backlog shows as
+// a connect that waits for the second SYN, a second later).
+void BM_XmlRapidClients(benchmark::State& state) {
+  const bool readFirst = state.range(0) != 0;
+  OutputEndpoints e = TuioTo(0);
+  e.protocol = "none";
+  if (std::getenv("BACKLOG")) e.xml.backlog = std::atoi(std::getenv("BACKLOG"));
+  TouchOutputs outputs(e);
+  outputs.setDevice({0x3002, false});
+  outputs.startXmlListener();
+  while (outputs.xmlPort() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  outputs.StartTouchOutput();
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    std::uint32_t i = 0;
+    auto next = std::chrono::steady_clock::now();
+    while (!stop) {
+      std::this_thread::sleep_until(next += std::chrono::milliseconds(1));
+      _TouchFrame f{};
+      f.slot[0] = {1000 + i % 2000, 1500, i == 0 ? TOUCH_DOWN : TOUCH_MOVE};
+      f.slot[1] = {3000 - i % 2000, 2500, i == 0 ? TOUCH_DOWN : TOUCH_MOVE};
+      ++i;
+      outputs.sendFrameDocument(f);
+    }
+  });
+  std::vector<double> ms;
+  for (auto _ : state) {
+    for (int c = 0; c < 300; ++c) {
+      const auto t0 = std::chrono::steady_clock::now();
+      const platform::SocketHandle s = platform::ConnectTcp("127.0.0.1", outputs.xmlPort());
+      char b;
+      while (readFirst && platform::WaitReadable(s, 5000) == 1 && ::recv(int(s), &b, 1, 0) == 1 &&
+             b != 0) {
+      }
+      ms.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+      platform::CloseSocket(s);
+    }
+  }
+  stop = true;
+  reader.join();
+  state.counters["median_ms"] = Percentile(ms, 50);
+  state.counters["p99_ms"] = Percentile(ms, 99);
+  state.counters["max_ms"] = Percentile(ms, 100);
+  state.counters["over_10ms"] =
+      double(std::count_if(ms.begin(), ms.end(), [](double v) { return v > 10; }));
+  outputs.StopTouchOutput();
+}
+
 }  // namespace
 
 // The floor under both outputs: one bare 100-byte datagram to a draining
@@ -521,6 +573,12 @@ BENCHMARK(BM_TenContactTable)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareUdpSend)->Iterations(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_XmlDocumentText)->Arg(2)->Arg(10)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_XmlRapidClients)
+    ->ArgName("readFirst")
+    ->Arg(1)
+    ->Arg(0)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TuioOursVsLiblo)->Iterations(50000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ReportVsFloor)
     ->ArgName("case")
