@@ -23,7 +23,7 @@ status=0
 for target in $(ctest --test-dir build/fuzz -N -L '^fuzz$' | sed -n 's/^ *Test *#[0-9]*: //p'); do
   mkdir -p "$dir/found/$target"
   echo "== $target ($seconds s)"
-  nice -n 19 "$dir/$target" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+  nice -n 19 "$dir/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$dir/crash-$target-" \
     "$dir/found/$target" "tests/fuzz/corpus/$target" 2>&1 |
     grep -E '^(stat::|SUMMARY|==[0-9]+==ERROR)|DONE' || status=1
