@@ -229,7 +229,7 @@ class OurTuio {
  public:
   OurTuio() : outputs_(TuioTo(rx_.udpPort())) {
     outputs_.setDevice({0x3002, false});
-    outputs_.StartTouchOutput();
+    outputs_.startTouchOutput();
     for (int warm = 0; warm < 1000; ++warm) (*this)();
   }
   void operator()() { TwoPointTuioRecord(outputs_, i_++); }
@@ -245,7 +245,7 @@ testsupport::OscBundle OurTwoPointBundle() {
   testsupport::UdpCapture capture;
   TouchOutputs outputs(TuioTo(capture.port()));
   outputs.setDevice({0x3002, false});
-  outputs.StartTouchOutput();
+  outputs.startTouchOutput();
   TwoPointTuioRecord(outputs, 0);
   TwoPointTuioRecord(outputs, 1);
   const auto datagrams = capture.drain(200, 20);
@@ -369,7 +369,7 @@ std::pair<std::size_t, std::size_t> WireSizes(const ReportCase& c) {
   testsupport::UdpCapture capture;
   TouchOutputs outputs(TuioTo(capture.port()));
   outputs.setDevice({c.profile.VersionNumber, false});
-  outputs.StartTouchOutput();
+  outputs.startTouchOutput();
   ReaderPath path(c.profile, outputs);
   for (std::uint32_t i = 0; i < 3; ++i)
     for (const Report& r : c.frame(i)) path.handle(r);
@@ -392,7 +392,7 @@ class OurReports {
     rx_.connectXml(outputs_.xmlPort());
     while (!outputs_.xmlLink().connected())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    outputs_.StartTouchOutput();
+    outputs_.startTouchOutput();
     // The reads' buffers, filled before any clock starts. Frame 0 puts the
     // touches down; the others move them.
     for (std::uint32_t i = 0; i < 2000; ++i) frames_.push_back(c.frame(i));
@@ -460,7 +460,7 @@ void BM_ReportVsFloor(benchmark::State& state) {
   state.counters["xml_drops"] = ours.drops();
   state.counters["udp_bytes"] = double(floor.udpBytes_);
   state.counters["tcp_bytes"] = double(floor.tcpBytes_);
-  ours.outputs().StopTouchOutput();
+  ours.outputs().stopTouchOutput();
 }
 
 // Clients that connect and leave, 300 in a row, while the reader thread
@@ -477,7 +477,7 @@ void BM_XmlRapidClients(benchmark::State& state) {
   outputs.setDevice({0x3002, false});
   outputs.startXmlListener();
   while (outputs.xmlPort() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  outputs.StartTouchOutput();
+  outputs.startTouchOutput();
   std::atomic<bool> stop{false};
   std::thread reader([&] {
     std::uint32_t i = 0;
@@ -512,7 +512,7 @@ void BM_XmlRapidClients(benchmark::State& state) {
   state.counters["max_ms"] = Percentile(ms, 100);
   state.counters["over_10ms"] =
       double(std::count_if(ms.begin(), ms.end(), [](double v) { return v > 10; }));
-  outputs.StopTouchOutput();
+  outputs.stopTouchOutput();
 }
 
 }  // namespace

@@ -155,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   receivers.xmlPending.clear();
   {
     outputs.setDevice({profile.VersionNumber, profile.Series01xx});
-    outputs.StartTouchOutput();
+    outputs.startTouchOutput();
     outputs.xmlLink().attach(pair[0]);
     TouchDecoder decoder(profile);
     decoder.SetSinks(&outputs, &outputs);
@@ -187,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Drain(pair[1], receivers);
       if (outputs.xmlLink().droppedClients() != 0) Fail("XML client dropped", "");
     }
-    outputs.StopTouchOutput();
+    outputs.stopTouchOutput();
     Drain(pair[1], receivers);
     outputs.xmlLink().detach(pair[0]);
   }
