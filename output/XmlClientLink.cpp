@@ -27,6 +27,11 @@ bool XmlClientLink::isCurrent(platform::SocketHandle s) const {
   return socket_ == s;
 }
 
+void XmlClientLink::setDropWake(platform::WakeSocket wake) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  dropWake_ = wake;
+}
+
 bool XmlClientLink::connected() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return socket_ != platform::kInvalidSocket;
@@ -47,6 +52,7 @@ void XmlClientLink::drop() {
   socket_ = platform::kInvalidSocket;
   pendingStart_ = pendingLength_ = 0;
   ++dropped_;
+  platform::PokeWakeSocket(dropWake_);
 }
 
 bool XmlClientLink::flushPending() {

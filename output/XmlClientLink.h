@@ -26,6 +26,9 @@ class XmlClientLink {
   void detach(platform::SocketHandle s);
   // False once the sender has dropped `s` (or another client replaced it).
   bool isCurrent(platform::SocketHandle s) const;
+  // Poked whenever the sender drops a client, so the listener waiting on
+  // that client notices at once (an empty WakeSocket: nobody to wake).
+  void setDropWake(platform::WakeSocket wake);
 
   // Sender side: queues `size` bytes for the client without ever waiting
   // for it. What the socket takes now goes out; a tail it cannot take yet
@@ -46,6 +49,7 @@ class XmlClientLink {
 
   mutable std::mutex mutex_;
   platform::SocketHandle socket_ = platform::kInvalidSocket;
+  platform::WakeSocket dropWake_;
   const std::size_t backlogBytes_;
   std::unique_ptr<char[]> pending_;
   std::size_t pendingStart_ = 0;

@@ -3,8 +3,9 @@
 #include "platform/Trace.h"
 
 namespace {
-// How often a waiting listener looks for a stop request.
-constexpr int kPollMs = 50;
+// Only where no wake-up socket could be made: how often a waiting listener
+// looks for a stop request or a dropped client.
+constexpr int kFallbackPollMs = 50;
 // The client's bytes are read in pieces of this size and discarded.
 constexpr std::size_t kReceiveBytes = 512;
 }  // namespace
@@ -25,8 +26,9 @@ void XmlListener::stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
+    platform::PokeWakeSocket(wakeSocket_);
   }
-  wake_.notify_all();
+  stopped_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -37,11 +39,17 @@ bool XmlListener::stopping() {
 
 bool XmlListener::sleepUnlessStopped(int ms) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
+  return stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
 }
 
 void XmlListener::run() {
   if (!platform::StartSockets()) return;  // no sockets at all: nothing to retry
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    platform::OpenWakeSocket(wakeSocket_);
+    if (stop_) platform::PokeWakeSocket(wakeSocket_);
+  }
+  link_.setDropWake(wakeSocket_);
   while (!stopping()) {
     const platform::SocketHandle listener =
         platform::OpenTcpListener(options_.port, options_.backlog);
@@ -55,14 +63,33 @@ void XmlListener::run() {
     port_ = 0;
     platform::CloseSocket(listener);
   }
+  link_.setDropWake(platform::WakeSocket{});
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    platform::CloseWakeSocket(wakeSocket_);
+  }
   platform::StopSockets();
 }
 
+bool XmlListener::waitReadable(platform::SocketHandle s, bool& failed) {
+  // wakeSocket_ is written only by this thread, so reading it here needs no lock.
+  const bool canWake = wakeSocket_.read != platform::kInvalidSocket;
+  const int ready = platform::WaitReadableOrWoken(s, wakeSocket_, canWake ? -1 : kFallbackPollMs);
+  failed = ready < 0;
+  if (failed) return false;
+  // Drained before the caller looks at the state: a poke always follows the
+  // change it announces, so none is lost.
+  if (ready & platform::kWoken) platform::DrainWakeSocket(wakeSocket_);
+  return (ready & platform::kSocketReadable) != 0;
+}
+
 void XmlListener::serve(platform::SocketHandle listener) {
+  bool failed = false;
   while (!stopping()) {
-    const int ready = platform::WaitReadable(listener, kPollMs);
-    if (ready < 0) return;  // the listening socket failed: listen again
-    if (ready == 0) continue;
+    if (!waitReadable(listener, failed)) {
+      if (failed) return;  // the listening socket failed: listen again
+      continue;
+    }
     const platform::SocketHandle client =
         platform::AcceptConnection(listener, options_.sendBufferBytes);
     if (client == platform::kInvalidSocket) continue;
@@ -76,12 +103,14 @@ void XmlListener::serve(platform::SocketHandle listener) {
 
 void XmlListener::serveClient(platform::SocketHandle client) {
   char discard[kReceiveBytes];
+  bool failed = false;
   // Until the client leaves, the connection fails, or the sender drops a
   // client that fell too far behind.
   while (!stopping() && link_.isCurrent(client)) {
-    const int ready = platform::WaitReadable(client, kPollMs);
-    if (ready < 0) return;
-    if (ready == 0) continue;
+    if (!waitReadable(client, failed)) {
+      if (failed) return;
+      continue;
+    }
     const long n = platform::Receive(client, discard, sizeof discard);
     if (n == platform::kWouldBlock) continue;
     if (n <= 0) return;

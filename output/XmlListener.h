@@ -1,7 +1,9 @@
 #pragma once
 // The thread that accepts XML clients: one connection at a time (a second
 // client waits in the backlog until the first one leaves), the client's own
-// bytes read and discarded, an ended connection closed at once.
+// bytes read and discarded, an ended connection closed at once. It sleeps in
+// one wait on its socket and a wake-up socket: a client, a stop or a dropped
+// client wakes it at once, and nothing wakes it while nothing happens.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -31,7 +33,7 @@ class XmlListener {
   // Starts the listening thread (once; later calls do nothing).
   void start();
   // Ends the thread: the current connection and the listening socket are
-  // closed, then the thread is joined. Returns within a few polling periods.
+  // closed, then the thread is joined. Returns at once.
   void stop();
 
   // The port being listened on, 0 while not listening.
@@ -43,6 +45,8 @@ class XmlListener {
   void run();
   void serve(platform::SocketHandle listener);
   void serveClient(platform::SocketHandle client);
+  // Waits until `s` is readable (true) or something else needs a look.
+  bool waitReadable(platform::SocketHandle s, bool& failed);
   bool stopping();
   // Waits up to `ms`, returning early (true) when stop() is called.
   bool sleepUnlessStopped(int ms);
@@ -51,8 +55,11 @@ class XmlListener {
   Options options_;
   std::thread thread_;
   std::mutex mutex_;
-  std::condition_variable wake_;
+  std::condition_variable stopped_;
   bool stop_ = false;
+  // Open while the thread runs; poked (under mutex_) by stop() and by the
+  // link when it drops a client.
+  platform::WakeSocket wakeSocket_;
   std::atomic<std::uint16_t> port_{0};
   std::atomic<std::uint32_t> failedListens_{0};
 };

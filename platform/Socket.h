@@ -26,6 +26,28 @@ std::uint16_t LocalPort(SocketHandle s);
 // pending accept). 1 ready, 0 timed out, -1 error.
 int WaitReadable(SocketHandle s, int timeoutMs);
 
+// A wake-up for a thread that waits on a socket: another thread pokes it and
+// the wait ends at once, so nobody polls to notice a stop or a drop. A
+// socket pair on POSIX; on Windows (whose select takes only sockets) a
+// loopback UDP socket connected to itself, so read and write are one socket.
+struct WakeSocket {
+  SocketHandle read = kInvalidSocket;
+  SocketHandle write = kInvalidSocket;
+};
+// After StartSockets. False (and nothing open) if it cannot be made.
+bool OpenWakeSocket(WakeSocket& w);
+void CloseWakeSocket(WakeSocket& w);
+// Never blocks; pokes that pile up before the waiter drains are one wake-up.
+void PokeWakeSocket(const WakeSocket& w);
+void DrainWakeSocket(const WakeSocket& w);
+
+constexpr int kSocketReadable = 1;
+constexpr int kWoken = 2;
+// Waits until `s` is readable or `wake` has been poked: the sum of
+// kSocketReadable and kWoken for what happened, 0 on time-out, -1 on error.
+// timeoutMs < 0 waits without limit.
+int WaitReadableOrWoken(SocketHandle s, const WakeSocket& wake, int timeoutMs);
+
 // Accepts one pending connection. The new socket sends without blocking
 // (see SendSome) and without Nagle's delay; `sendBufferBytes` > 0 sets the
 // size of its send buffer.

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git dpkg-dev
-  clang-format
+  clang-format clang libclang-rt-14-dev
   libgtest-dev googletest libbenchmark-dev
   libudev-dev
   liboscpack-dev liblo-dev liblo-tools python3-liblo python3-lxml libxml2-utils libxml2-dev

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the three builds (native, the Windows
-# product for i686 and its x86_64 test flavour) and runs all their tests.
+# product for i686 and its x86_64 test flavour) and runs all their tests,
+# and each libFuzzer target briefly over its corpus.
 # The Windows tests run under Wine in a private prefix inside each build tree:
 # the x86_64 ones always, the i686 ones where this host runs 32-bit code.
 # VANTREL_NO_WIN32=1 takes the "no 32-bit" path on any host.
@@ -46,6 +47,9 @@ ctest --test-dir build/native --output-on-failure -j "$jobs" 2>&1 | tee -a "$log
 
 step "windows tests, x86_64 (wine64)"
 ctest --test-dir build/win64 --output-on-failure -j "$jobs" 2>&1 | tee -a "$log" || status=1
+
+step "fuzz targets (clang, ASan and UBSan), a few seconds each over their corpora"
+scripts/fuzz.sh 2>&1 | tee -a "$log" || status=1
 
 skipped=0
 if [ -z "$win32_skip" ]; then

@@ -28,7 +28,8 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 struct Line {
-  std::string text;  // without its line end
+  std::string text;    // without its line end
+  std::string ending;  // as the file had it ("\r\n" or "\n"); empty: the file's own
 };
 
 // The file as lines, and the line end it uses ("\r\n" unless it uses "\n").
@@ -48,8 +49,13 @@ bool ReadLines(const std::string& path, std::vector<Line>& lines, std::string& e
     auto end = all.find('\n', start);
     if (end == std::string::npos) end = all.size();
     std::string text = all.substr(start, end - start);
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    lines.push_back({text});
+    // A last line without its '\n' gets the file's line end when written.
+    std::string ending = end < all.size() ? "\n" : "";
+    if (!text.empty() && text.back() == '\r') {
+      text.pop_back();
+      if (!ending.empty()) ending = "\r\n";
+    }
+    lines.push_back({text, ending});
     start = end + 1;
   }
   return true;
@@ -137,6 +143,7 @@ bool WriteIniString(const std::string& path, const std::string& section, const s
     } else if (inSection && KeyValue(lines[i].text, k, v)) {
       if (SameName(k, key)) {
         lines[i].text = entry;
+        lines[i].ending.clear();
         done = true;
       } else {
         insertAt = i + 1;
@@ -152,7 +159,9 @@ bool WriteIniString(const std::string& path, const std::string& section, const s
     }
   }
   std::string out;
-  for (const Line& line : lines) out += line.text + eol;
+  // Untouched lines keep their own line ends, so a stray carriage return
+  // stays part of the value it was read with.
+  for (const Line& line : lines) out += line.text + (line.ending.empty() ? eol : line.ending);
 
   // Never leave a half-written file: write a sibling, then rename over.
   std::string temp = path + ".XXXXXX";

@@ -52,6 +52,41 @@ int WaitReadable(SocketHandle s, int timeoutMs) {
   return (p.revents & POLLNVAL) ? -1 : 1;
 }
 
+bool OpenWakeSocket(WakeSocket& w) {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0) return false;
+  w.read = fds[0];
+  w.write = fds[1];
+  return true;
+}
+
+void CloseWakeSocket(WakeSocket& w) {
+  CloseSocket(w.read);
+  CloseSocket(w.write);
+  w = WakeSocket{};
+}
+
+void PokeWakeSocket(const WakeSocket& w) {
+  const char one = 1;
+  // A full queue already wakes the waiter: a failed send loses nothing.
+  if (w.write != kInvalidSocket) (void)::send(int(w.write), &one, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+void DrainWakeSocket(const WakeSocket& w) {
+  char buffer[64];
+  while (w.read != kInvalidSocket && ::recv(int(w.read), buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+  }
+}
+
+int WaitReadableOrWoken(SocketHandle s, const WakeSocket& wake, int timeoutMs) {
+  pollfd p[2] = {{int(s), POLLIN, 0}, {int(wake.read), POLLIN, 0}};
+  const int rc = ::poll(p, wake.read != kInvalidSocket ? 2 : 1, timeoutMs < 0 ? -1 : timeoutMs);
+  if (rc < 0) return errno == EINTR ? 0 : -1;
+  if (rc == 0) return 0;
+  if (p[0].revents & POLLNVAL) return -1;
+  return (p[0].revents ? kSocketReadable : 0) | (p[1].revents ? kWoken : 0);
+}
+
 SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes) {
   const int fd = ::accept4(int(listener), nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return kInvalidSocket;

@@ -63,6 +63,57 @@ int WaitReadable(SocketHandle s, int timeoutMs) {
   return rc > 0 ? 1 : 0;
 }
 
+bool OpenWakeSocket(WakeSocket& w) {
+  const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int len = sizeof a;
+  u_long nonBlocking = 1;
+  // Bound to a free loopback port and connected to itself: it receives only
+  // its own pokes, never another program's datagrams.
+  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
+      ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+    ::closesocket(s);
+    return false;
+  }
+  w.read = w.write = AsHandle(s);
+  return true;
+}
+
+void CloseWakeSocket(WakeSocket& w) {
+  CloseSocket(w.read);
+  w = WakeSocket{};
+}
+
+void PokeWakeSocket(const WakeSocket& w) {
+  const char one = 1;
+  // A full queue already wakes the waiter: a failed send loses nothing.
+  if (w.write != kInvalidSocket) (void)::send(AsSocket(w.write), &one, 1, 0);
+}
+
+void DrainWakeSocket(const WakeSocket& w) {
+  char buffer[64];
+  while (w.read != kInvalidSocket && ::recv(AsSocket(w.read), buffer, sizeof buffer, 0) > 0) {
+  }
+}
+
+int WaitReadableOrWoken(SocketHandle s, const WakeSocket& wake, int timeoutMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(AsSocket(s), &set);
+  if (wake.read != kInvalidSocket) FD_SET(AsSocket(wake.read), &set);
+  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  const int rc = ::select(0, &set, nullptr, nullptr, timeoutMs < 0 ? nullptr : &tv);
+  if (rc == SOCKET_ERROR) return -1;
+  if (rc == 0) return 0;
+  return (FD_ISSET(AsSocket(s), &set) ? kSocketReadable : 0) |
+         (wake.read != kInvalidSocket && FD_ISSET(AsSocket(wake.read), &set) ? kWoken : 0);
+}
+
 SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes) {
   const SOCKET s = ::accept(AsSocket(listener), nullptr, nullptr);
   if (s == INVALID_SOCKET) return kInvalidSocket;

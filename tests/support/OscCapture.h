@@ -38,6 +38,7 @@ class UdpCapture {
   UdpCapture& operator=(const UdpCapture&) = delete;
 
   int port() const { return port_; }
+  int fd() const { return fd_; }
   // Every datagram waiting now; waits up to `timeoutMs` for the first one,
   // then up to `burstMs` for each further one.
   std::vector<std::vector<char>> drain(int timeoutMs = 200, int burstMs = 20);

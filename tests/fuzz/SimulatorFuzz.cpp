@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (end > start) {
       const std::uint8_t pick = data[start];
       const int client = pick % 3 == 0 ? control : pick % 3 == 1 ? handle : watcher;
-      sim.onLine(client, std::string(reinterpret_cast<const char*>(data) + start + 1,
-                                     end - start - 1));
+      sim.onLine(client,
+                 std::string(reinterpret_cast<const char*>(data) + start + 1, end - start - 1));
       now += pick % 16;
       sim.advance(now);
       if (sim.quitRequested()) break;

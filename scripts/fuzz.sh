@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, ASan and UBSan) in build/fuzz and runs
+# each over its seed corpus in tests/fuzz/corpus, one after the other.
+#   scripts/fuzz.sh            a few seconds each, as ctest (label fuzz)
+#   scripts/fuzz.sh 1800       30 minutes each, at the lowest priority
+# Inputs found along the way go to build/fuzz/tests/fuzz/found/<target>,
+# crashes to build/fuzz/tests/fuzz/crash-<target>-*. The XML client target
+# uses the loopback interface only (any free port).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-}
+
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DVANTREL_SANITIZE=fuzzer-no-link,address,undefined -DVANTREL_FUZZ=ON >/dev/null
+cmake --build build/fuzz -j "$(nproc)" --target fuzz_targets
+
+if [ -z "$seconds" ]; then
+  exec ctest --test-dir build/fuzz --output-on-failure -L '^fuzz$'
+fi
+dir=build/fuzz/tests/fuzz
+status=0
+for target in $(ctest --test-dir build/fuzz -N -L '^fuzz$' | sed -n 's/^ *Test *#[0-9]*: //p'); do
+  mkdir -p "$dir/found/$target"
+  echo "== $target ($seconds s)"
+  nice -n 19 "$dir/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$dir/crash-$target-" \
+    "$dir/found/$target" "tests/fuzz/corpus/$target" 2>&1 |
+    grep -E '^(stat::|SUMMARY|==[0-9]+==ERROR)|DONE' || status=1
+done
+exit "$status"
