@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,7 +95,27 @@ int ServiceProcess::waitExit(int timeoutMs) {
 
 int ServiceProcess::interruptAndWait(int timeoutMs) {
   if (pid_ <= 0) return -1;
-  if (status_ < 0) kill(pid_, SIGINT);
+  std::vector<std::string> words = Command();
+  const std::string& program = words.back();
+  const bool windows =
+      program.size() > 4 && strcasecmp(program.c_str() + program.size() - 4, ".exe") == 0;
+  if (status_ < 0 && !windows) kill(pid_, SIGINT);
+  if (status_ < 0 && windows) {
+    // The tray program has no console: its own command ends it through the
+    // shut-down and returns once the instance is gone.
+    words.push_back("--quit");
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    const pid_t quit = fork();
+    if (quit == 0) {
+      const int null = open("/dev/null", O_RDWR);
+      if (null >= 0) dup2(null, 0), dup2(null, 1);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    if (quit > 0) waitpid(quit, nullptr, 0);
+  }
   return waitExit(timeoutMs);
 }
 
