@@ -47,8 +47,12 @@ TEST(MainWindowLayout, PixelsPerDeviceClass) {
     EXPECT_EQ(l.calibration.shown, c.calibrationShown);
     EXPECT_EQ(l.mouse.shown, c.mouseShown);
     EXPECT_TRUE(l.about.shown);
-    if (c.calibrationShown) EXPECT_EQ(l.calibration.rect, c.calibration);
-    if (c.mouseShown) EXPECT_EQ(l.mouse.rect, c.mouse);
+    if (c.calibrationShown) {
+      EXPECT_EQ(l.calibration.rect, c.calibration);
+    }
+    if (c.mouseShown) {
+      EXPECT_EQ(l.mouse.rect, c.mouse);
+    }
     EXPECT_EQ(l.about.rect, c.about);
   }
 }

@@ -481,8 +481,12 @@ TEST_F(TrayProgram, LayoutForEachDeviceClassInPixels) {
          about = GetDlgItem(main, kIdAbout);
     EXPECT_EQ(Shown(cal), c.calibration);
     EXPECT_EQ(Shown(mouse), c.mouse);
-    if (c.calibration) EXPECT_EQ(ClientRect(cal), want.calibration.rect);
-    if (c.mouse) EXPECT_EQ(ClientRect(mouse), want.mouse.rect);
+    if (c.calibration) {
+      EXPECT_EQ(ClientRect(cal), want.calibration.rect);
+    }
+    if (c.mouse) {
+      EXPECT_EQ(ClientRect(mouse), want.mouse.rect);
+    }
     EXPECT_EQ(ClientRect(about), want.about.rect);
     if (c.screenshot) {
       DoubleClickTray(main);

@@ -15,6 +15,17 @@
 #include <thread>
 
 namespace testsupport {
+namespace {
+
+// A child keeps only its standard streams: a socket of the test (the TUIO
+// capture) inherited by the service, or by a process Wine starts for it that
+// outlives it (the desktop process), would hold the port after the test.
+void CloseInheritedFiles() {
+  const long max = sysconf(_SC_OPEN_MAX);
+  for (long fd = 3; fd < (max > 0 && max < 65536 ? max : 1024); ++fd) close(static_cast<int>(fd));
+}
+
+}  // namespace
 
 std::vector<std::string> ServiceProcess::Command() {
   std::vector<std::string> words;
@@ -50,6 +61,7 @@ ServiceProcess::ServiceProcess(const std::string& simAddress,
     if (log >= 0) dup2(log, 1), dup2(log, 2);
     if (null >= 0) dup2(null, 0);
     putenv(const_cast<char*>(env.c_str()));
+    CloseInheritedFiles();
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -111,6 +123,7 @@ int ServiceProcess::interruptAndWait(int timeoutMs) {
     if (quit == 0) {
       const int null = open("/dev/null", O_RDWR);
       if (null >= 0) dup2(null, 0), dup2(null, 1);
+      CloseInheritedFiles();
       execvp(argv[0], argv.data());
       _exit(127);
     }
