@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/Autostart.h"
+#include "app/CommandLine.h"
 #include "app/MainWindowRules.h"
 #include "app/Settings.h"
 #include "app/win32/resource.h"
@@ -26,17 +27,6 @@ std::string ControlText(HWND dialog, int id) {
   char text[64] = {};
   GetDlgItemTextA(dialog, id, text, sizeof text);
   return text;
-}
-
-// Written whole under a temporary name and renamed, so a script polling for
-// it never reads it half written.
-void WriteReadyFile(const std::string& path) {
-  const std::string temp = path + ".tmp";
-  if (std::FILE* f = std::fopen(temp.c_str(), "w")) {
-    std::fputs("ready\n", f);
-    std::fclose(f);
-    MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
-  }
 }
 
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM) {

@@ -3,12 +3,11 @@
 // ends a running instance from a script.
 #include <windows.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "app/CommandLine.h"
 #include "app/MainWindowRules.h"
 #include "app/Settings.h"
 #include "app/win32/MainDialog.h"
@@ -16,45 +15,6 @@
 #include "platform/Hid.h"
 
 namespace {
-
-struct CommandLine {
-  bool quit = false;
-  MainDialogOptions dialog;
-};
-
-void Usage(const char* program) {
-  std::fprintf(stderr,
-               "usage: %s [--seconds N] [--ready-file FILE] | --quit\n"
-               "  --seconds N        end through the shut-down after N seconds\n"
-               "  --ready-file FILE  write FILE once the start-up is complete\n"
-               "  --quit             end the running instance and wait until it is gone\n",
-               program);
-}
-
-bool Parse(int argc, char** argv, CommandLine& out) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--seconds" && i + 1 < argc) {
-      char* end = nullptr;
-      errno = 0;
-      const double s = std::strtod(argv[++i], &end);
-      if (errno != 0 || end == argv[i] || *end != '\0' || !(s >= 0) || s > 1e9) {
-        std::fprintf(stderr, "%s: --seconds wants a number of seconds, not \"%s\"\n", argv[0],
-                     argv[i]);
-        return false;
-      }
-      out.dialog.runMs = static_cast<long long>(s * 1000.0);
-    } else if (arg == "--ready-file" && i + 1 < argc) {
-      out.dialog.readyFile = argv[++i];
-    } else if (arg == "--quit" && argc == 2) {
-      out.quit = true;
-    } else {
-      Usage(argv[0]);
-      return false;
-    }
-  }
-  return true;
-}
 
 bool InstanceRunning() {
   HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, kInstanceMutexName);
@@ -118,10 +78,13 @@ class CMorvikVantrelApp {
 };
 
 int main(int argc, char** argv) {
-  CommandLine cmd;
-  if (!Parse(argc, argv, cmd)) return 2;
+  ServiceCommandLine cmd;
+  if (!ParseServiceCommandLine(argc, argv, true, cmd)) return 2;
   if (cmd.quit) return QuitRunningInstance();
-  CMorvikVantrelApp app(std::move(cmd.dialog));
+  MainDialogOptions options;
+  options.readyFile = cmd.readyFile;
+  options.runMs = cmd.runMs;
+  CMorvikVantrelApp app(std::move(options));
   app.InitInstance();
   return 0;
 }

@@ -29,7 +29,8 @@ TEST(MainWindowLayout, PixelsPerDeviceClass) {
       {Frame(0x3105, true), 198, false, true, narrowLeft, narrowLeft, narrowAbout},
       {Frame(0x3105), 198, true, false, narrowLeft, narrowLeft, narrowAbout},
       {Frame(0x3002), 198, true, false, narrowLeft, narrowLeft, narrowAbout},
-      {Frame(0x4FFF), 198, true, false, narrowLeft, narrowLeft, narrowAbout},
+      {Frame(0x4105), 198, true, false, narrowLeft, narrowLeft, narrowAbout},
+      {Frame(0x42FF), 198, true, false, narrowLeft, narrowLeft, narrowAbout},
       // Multi-touch and everything outside the two ranges: both buttons.
       {Frame(0x3301), 285, true, true, {10, 10, 78, 40}, {98, 10, 88, 40}, {196, 10, 76, 40}},
       {Frame(0x4305), 285, true, true, {10, 10, 78, 40}, {98, 10, 88, 40}, {196, 10, 76, 40}},

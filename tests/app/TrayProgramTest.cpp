@@ -5,9 +5,9 @@
 // settings file) against its own simulated frame. Screenshots go to
 // VANTREL_SCREENSHOT_DIR.
 // clang-format off: winsock2 before windows, windows before shellapi
-#include <winsock2.h>
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
+#include <winsock2.h>
 // clang-format on
 #include <gtest/gtest.h>
 
@@ -329,6 +329,13 @@ class TrayProgram : public ::testing::Test {
     PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
     return menu;
   }
+  // Starts the program; the record and the TUIO socket then start empty.
+  HWND RunFromHere(Program& p, TuioSocket& tuio) {
+    HWND main = p.Run();
+    sim_.last("record clear");
+    tuio.Drain();
+    return main;
+  }
   // After an end through the shut-down: a single-b frame's exit commands
   // (mouse mode on at exit, touch output off) and the empty bundle that
   // ends the TUIO session.
@@ -423,10 +430,8 @@ TEST_F(TrayProgram, ExitFromTheTrayMenuAndTheSessionEndRunTheShutDown) {
   ASSERT_TRUE(tuio.bound());
   {
     Program p;
-    HWND main = p.Run();
+    HWND main = RunFromHere(p, tuio);
     ASSERT_NE(main, nullptr);
-    sim_.last("record clear");
-    tuio.Drain();
     PickFromTrayMenu(p, main, 3);
     ASSERT_TRUE(p.Ended(kEndMs));
     ExpectShutDown(tuio);
@@ -435,10 +440,8 @@ TEST_F(TrayProgram, ExitFromTheTrayMenuAndTheSessionEndRunTheShutDown) {
   {
     // Log-off: Windows ends the process after WM_ENDSESSION returns.
     Program p;
-    HWND main = p.Run();
+    HWND main = RunFromHere(p, tuio);
     ASSERT_NE(main, nullptr);
-    sim_.last("record clear");
-    tuio.Drain();
     DWORD_PTR answer = 0;
     SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000, &answer);
     EXPECT_EQ(answer, TRUE);
