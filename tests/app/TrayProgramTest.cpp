@@ -4,10 +4,11 @@
 // Each test runs its own copy of the program in a fresh folder (its own
 // settings file) against its own simulated frame. Screenshots go to
 // VANTREL_SCREENSHOT_DIR.
-// clang-format off: winsock2 before windows, windows before shellapi
-#include <shellapi.h>
-#include <windows.h>
+// winsock2 before windows, windows before shellapi.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
+#include <shellapi.h>
 // clang-format on
 #include <gtest/gtest.h>
 
@@ -63,24 +64,24 @@ struct Found {
   HWND hwnd;
 };
 
+BOOL CALLBACK MatchWindow(HWND h, LPARAM lp) {
+  auto* f = reinterpret_cast<Found*>(lp);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(h, &owner);
+  char cls[64] = {}, title[128] = {};
+  GetClassNameA(h, cls, sizeof cls);
+  GetWindowTextA(h, title, sizeof title);
+  if (owner == f->pid && std::string(cls) == f->cls &&
+      (!f->title || f->title == std::string(title))) {
+    f->hwnd = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 HWND FindWindowOf(DWORD pid, const char* cls, const char* title) {
   Found f{pid, cls, title, nullptr};
-  EnumWindows(
-      [](HWND h, LPARAM lp) -> BOOL {
-        auto* f = reinterpret_cast<Found*>(lp);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(h, &owner);
-        char cls[64] = {}, title[128] = {};
-        GetClassNameA(h, cls, sizeof cls);
-        GetWindowTextA(h, title, sizeof title);
-        if (owner == f->pid && std::string(cls) == f->cls &&
-            (!f->title || f->title == std::string(title))) {
-          f->hwnd = h;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&f));
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&f));
   return f.hwnd;
 }
 
@@ -147,7 +148,10 @@ void Screenshot(HWND hwnd, const std::string& name) {
   const char* dir = std::getenv("VANTREL_SCREENSHOT_DIR");
   if (!dir || !*dir) return;
   CreateDirectoryA(dir, nullptr);
-  Sleep(300);  // let the window finish painting
+  // Painted in full (the owner's thread paints before this returns).
+  RedrawWindow(hwnd, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Sleep(200);
   int w = 0, h = 0;
   const std::vector<std::uint8_t> rgb = Capture(hwnd, w, h);
   EXPECT_TRUE(testsupport::WritePng(std::string(dir) + "\\" + name + ".png", w, h, rgb)) << name;
