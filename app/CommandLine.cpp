@@ -8,9 +8,11 @@ namespace {
 
 void Usage(const char* program, bool trayProgram) {
   std::fprintf(stderr,
-               "usage: %s [--seconds N] [--ready-file FILE]%s\n"
+               "usage: %s [--seconds N] [--ready-file FILE] [--log LEVEL]%s\n"
                "  --seconds N        shut down after N seconds (default: %s)\n"
-               "  --ready-file FILE  write FILE once the start-up is complete\n%s",
+               "  --ready-file FILE  write FILE once the start-up is complete\n"
+               "  --log LEVEL        trace error, warn, info or debug lines (default: off,\n"
+               "                     or VANTREL_LOG; VANTREL_LOG_FILE names a file too)\n%s",
                program, trayProgram ? " | --quit" : "",
                trayProgram ? "on Exit or --quit" : "on Ctrl+C or a termination request",
                trayProgram
@@ -35,6 +37,13 @@ bool ParseServiceCommandLine(int argc, char** argv, bool trayProgram, ServiceCom
       out.runMs = static_cast<long long>(s * 1000.0);
     } else if (arg == "--ready-file" && i + 1 < argc) {
       out.readyFile = argv[++i];
+    } else if (arg == "--log" && i + 1 < argc) {
+      if (!trace::ParseLevel(argv[++i], out.traceLevel)) {
+        std::fprintf(stderr, "%s: --log wants off, error, warn, info or debug, not \"%s\"\n",
+                     argv[0], argv[i]);
+        return false;
+      }
+      out.traceSet = true;
     } else if (trayProgram && arg == "--quit" && argc == 2) {
       out.quit = true;
     } else {

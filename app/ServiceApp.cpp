@@ -11,8 +11,9 @@ ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, MainWin
       window_(window),
       session_(driver, std::move(options.pause)),
       outputs_(std::move(options.endpoints)),
-      outputControl_(outputs_),
-      pipeline_(hid, window_, driver, &outputControl_, settingsPath_) {
+      outputLifecycle_(outputs_),
+      pipeline_(hid, window_, driver, &outputLifecycle_,
+                [this](VidPidList& list) { LoadVidPidList(settingsPath_, list); }) {
   pipeline_.SetPauseScale(options.commandPauseScale);
   pipeline_.SetSinks(&outputs_, &outputs_);
 }
@@ -50,5 +51,5 @@ void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {
   outputs_.stopXmlListener();
   // A frame that never opened leaves the outputs started (no removal
   // stopped them); their empty bundles go out here at the latest.
-  if (outputs_.outputStarted()) outputs_.StopTouchOutput();
+  if (outputs_.outputStarted()) outputs_.stopTouchOutput();
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "app/win32/MainDialog.h"
 #include "bridge/BridgeDriverApi.h"
 #include "platform/Hid.h"
+#include "platform/Trace.h"
 
 namespace {
 
@@ -81,6 +83,10 @@ int main(int argc, char** argv) {
   ServiceCommandLine cmd;
   if (!ParseServiceCommandLine(argc, argv, true, cmd)) return 2;
   if (cmd.quit) return QuitRunningInstance();
+  trace::Process().ConfigureFromEnvironment();
+  if (cmd.traceSet) {
+    trace::Process().ConfigurePlatform(cmd.traceLevel, std::getenv("VANTREL_LOG_FILE"));
+  }
   MainDialogOptions options;
   options.readyFile = cmd.readyFile;
   options.runMs = cmd.runMs;
