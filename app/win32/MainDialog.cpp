@@ -87,15 +87,21 @@ int CMorvikVantrelDlg::DoModal() {
 // ---- what the pipeline asks (any thread) -----------------------------------
 
 void CMorvikVantrelDlg::EnableCalibrationButton(bool on) {
-  PostMessageA(hwnd_.load(), kEnableButtonMessage, IDC_CALIBRATION, on);
+  PostToWindow(kEnableButtonMessage, IDC_CALIBRATION, on);
 }
 
 void CMorvikVantrelDlg::EnableMouseButton(bool on) {
-  PostMessageA(hwnd_.load(), kEnableButtonMessage, IDC_MOUSE, on);
+  PostToWindow(kEnableButtonMessage, IDC_MOUSE, on);
 }
 
 void CMorvikVantrelDlg::LayoutForDevice() {
-  PostMessageA(hwnd_.load(), kLayoutMessage, 0, 0);
+  PostToWindow(kLayoutMessage, 0, 0);
+}
+
+void CMorvikVantrelDlg::PostToWindow(UINT msg, WPARAM wp, LPARAM lp) {
+  // Without a window (not yet created, or destroyed) there is nothing to
+  // update; a null handle would post to the calling thread instead.
+  if (HWND hwnd = hwnd_.load()) PostMessageA(hwnd, msg, wp, lp);
 }
 
 // ---- messages --------------------------------------------------------------
@@ -340,7 +346,6 @@ void CMorvikVantrelDlg::OnMouseToggle() {
 void CMorvikVantrelDlg::ApplyLayout() {
   HWND hwnd = hwnd_;
   const MainWindowLayout l = ::LayoutForDevice(app_.pipeline().Profile());
-  SetWindowPos(hwnd, nullptr, 0, 0, l.width, l.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   const std::pair<int, const ButtonPlacement*> buttons[] = {
       {IDC_CALIBRATION, &l.calibration}, {IDC_MOUSE, &l.mouse}, {IDC_ABOUT, &l.about}};
   for (const auto& b : buttons) {
@@ -349,6 +354,8 @@ void CMorvikVantrelDlg::ApplyLayout() {
     MoveWindow(control, r.x, r.y, r.width, r.height, TRUE);
     ShowWindow(control, b.second->shown ? SW_SHOW : SW_HIDE);
   }
+  // The window last: at its new size it never shows the old buttons.
+  SetWindowPos(hwnd, nullptr, 0, 0, l.width, l.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CMorvikVantrelDlg::TrayIcon(bool add) {

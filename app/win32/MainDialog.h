@@ -57,6 +57,7 @@ class CMorvikVantrelDlg final : public MainWindowModel {
   void OnMouseToggle();
   void ApplyLayout();
   void TrayIcon(bool add);
+  void PostToWindow(UINT msg, WPARAM wp, LPARAM lp);
   void RunShutDown();
   void End(int reason);
 

@@ -369,7 +369,8 @@ TEST_F(TrayProgram, SecondInstanceIsRefusedWhileTheFirstRunsHiddenInTheTray) {
   const std::size_t second = p.Start("");
   HWND box = WaitWindow(p.pid(second), "#32770", nullptr);
   ASSERT_NE(box, nullptr) << "no message box";
-  EXPECT_EQ(StaticText(box), kSecondInstanceText);
+  EXPECT_TRUE(Until([&] { return StaticText(box) == kSecondInstanceText; }, 5000))
+      << StaticText(box);
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(p.Ended(second, kEndMs));
   EXPECT_TRUE(p.Running());
@@ -394,7 +395,8 @@ TEST_F(TrayProgram, TrayMenuWindowAndAboutBoxAndEscapeEndsThroughTheShutDown) {
   PickFromTrayMenu(p, main, 1, "tray-menu");
   HWND about = WaitWindow(p.pid(), "#32770", "About Vantrel");
   ASSERT_NE(about, nullptr);
-  EXPECT_EQ(Text(GetDlgItem(about, 1010)), "Vantrel V1.1.4.9");
+  // Found by its title, which exists before its controls do.
+  EXPECT_TRUE(Until([&] { return Text(GetDlgItem(about, 1010)) == "Vantrel V1.1.4.9"; }, 5000));
   Screenshot(about, "about-box");
   PostMessageA(about, WM_COMMAND, IDOK, 0);
   ASSERT_TRUE(Until([&] { return !IsWindow(about); }, 5000));
@@ -476,16 +478,19 @@ TEST_F(TrayProgram, LayoutForEachDeviceClassInPixels) {
     profile.VersionNumber = c.model == std::string("split-mt") ? 0x3301 : 0x3105;
     profile.Series01xx = c.model == std::string("series");
     const MainWindowLayout want = LayoutForDevice(profile);
+    HWND cal = GetDlgItem(main, kIdCalibration), mouse = GetDlgItem(main, kIdMouse),
+         about = GetDlgItem(main, kIdAbout);
+    // The layout is posted to the window's thread: wait until it is done.
     RECT r;
     EXPECT_TRUE(Until(
         [&] {
           GetWindowRect(main, &r);
-          return r.right - r.left == c.width;
+          return r.right - r.left == c.width && Shown(cal) == c.calibration &&
+                 Shown(mouse) == c.mouse;
         },
         5000));
+    EXPECT_EQ(r.right - r.left, c.width);
     EXPECT_EQ(r.bottom - r.top, 100);
-    HWND cal = GetDlgItem(main, kIdCalibration), mouse = GetDlgItem(main, kIdMouse),
-         about = GetDlgItem(main, kIdAbout);
     EXPECT_EQ(Shown(cal), c.calibration);
     EXPECT_EQ(Shown(mouse), c.mouse);
     if (c.calibration) {
