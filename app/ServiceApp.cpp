@@ -3,7 +3,12 @@
 #include "app/Settings.h"
 
 ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Options options)
+    : ServiceApp(hid, driver, headless_, std::move(options)) {}
+
+ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, MainWindowModel& window,
+                       Options options)
     : settingsPath_(std::move(options.settingsPath)),
+      window_(window),
       session_(driver, std::move(options.pause)),
       outputs_(std::move(options.endpoints)),
       outputLifecycle_(outputs_),
@@ -17,18 +22,18 @@ ServiceApp::~ServiceApp() {
   ShutDown();
 }
 
-void ServiceApp::Start() {
+void ServiceApp::Start(void* mainWindow) {
   std::lock_guard<std::mutex> lock(lifeMutex_);
   if (started_ || shutDown_) return;
   started_ = true;
-  session_.Start(&window_);
+  session_.Start(mainWindow ? mainWindow : &window_);
   // The multi-touch frame's mouse switch goes through the same context.
   window_.driverApiContext = session_.context();
   pipeline_.StartTouchPipeline();
   pipeline_.CompleteStartUp(ReadMouseEnable(settingsPath_));
 }
 
-void ServiceApp::ShutDown() {
+void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {
   std::lock_guard<std::mutex> lock(lifeMutex_);
   if (shutDown_) return;
   shutDown_ = true;
@@ -36,7 +41,10 @@ void ServiceApp::ShutDown() {
   // the middle of its destruction; here the worker is stopped first.
   pipeline_.StopDeviceChanges();
   if (started_) {
-    session_.Shutdown([this] { pipeline_.ShutDown(); });
+    session_.Shutdown([&] {
+      pipeline_.ShutDown();
+      if (beforeExitTouch) beforeExitTouch();
+    });
   }
   window_.driverApiContext = nullptr;
   pipeline_.Stop();

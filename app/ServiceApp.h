@@ -3,6 +3,7 @@
 // the touch outputs and the driver-API session, running the main window's
 // start-up (first show) and shut-down (destruction) in their order. The
 // Windows GUI puts its views over the same object.
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,6 +42,10 @@ class ServiceApp {
   };
 
   ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Options options);
+  // With the main window's own model (the Windows GUI's dialog) in place of
+  // the headless one.
+  ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, MainWindowModel& window,
+             Options options);
   // ShutDown() if it has not run.
   ~ServiceApp();
   ServiceApp(const ServiceApp&) = delete;
@@ -49,16 +54,20 @@ class ServiceApp {
   // The first show: driver API (InitTouch, device count, right button, wheel
   // and drag off when frames are reported), StartTouchPipeline with the
   // outputs, the stored mouse setting applied, a single-channel frame asked
-  // for its calibration, then the initialised flag. Runs once.
-  void Start();
+  // for its calibration, then the initialised flag. Runs once. `mainWindow`
+  // is what InitTouch receives (the dialog's window handle on Windows).
+  void Start(void* mainWindow = nullptr);
   // The destruction: right button and wheel back on, exit commands, close,
   // mouse emulation on, StopTouchOutput (receivers get the empty bundles),
   // ExitTouch; then every thread of the service is stopped and joined.
-  // Runs once; safe without Start.
-  void ShutDown();
+  // Runs once; safe without Start. `beforeExitTouch` runs after the output
+  // stop and before ExitTouch (the GUI removes its tray icon there).
+  void ShutDown(const std::function<void()>& beforeExitTouch = {});
 
   bool initialised() const { return window_.initialised.load(); }
-  HeadlessMainWindow& window() { return window_; }
+  MainWindowModel& window() { return window_; }
+  // The headless stand-in (unused while a GUI window is in place).
+  HeadlessMainWindow& headless() { return headless_; }
   TouchPipeline& pipeline() { return pipeline_; }
   TouchOutputs& outputs() { return outputs_; }
   const bridge::DriverApiSession& driverApi() const { return session_; }
@@ -68,7 +77,8 @@ class ServiceApp {
   bool started_ = false;
   bool shutDown_ = false;
   const std::string settingsPath_;
-  HeadlessMainWindow window_;
+  HeadlessMainWindow headless_;
+  MainWindowModel& window_;
   bridge::DriverApiSession session_;
   TouchOutputs outputs_;
   TouchOutputsLifecycle outputLifecycle_;

@@ -11,7 +11,7 @@ packages=(
   liboscpack-dev liblo-dev liblo-tools python3-liblo python3-lxml libxml2-utils libxml2-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 xvfb xauth
+  wine wine64 wine32:i386 fonts-wine xvfb xauth
   nsis
 )
 

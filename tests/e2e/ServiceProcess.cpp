@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,17 @@
 #include <thread>
 
 namespace testsupport {
+namespace {
+
+// A child keeps only its standard streams: a socket of the test (the TUIO
+// capture) inherited by the service, or by a process Wine starts for it that
+// outlives it (the desktop process), would hold the port after the test.
+void CloseInheritedFiles() {
+  const long max = sysconf(_SC_OPEN_MAX);
+  for (long fd = 3; fd < (max > 0 && max < 65536 ? max : 1024); ++fd) close(static_cast<int>(fd));
+}
+
+}  // namespace
 
 std::vector<std::string> ServiceProcess::Command() {
   std::vector<std::string> words;
@@ -56,6 +68,7 @@ void ServiceProcess::launch(std::vector<std::string> words, const std::string& e
     if (log >= 0) dup2(log, 1), dup2(log, 2);
     if (null >= 0) dup2(null, 0);
     if (!env.empty()) putenv(const_cast<char*>(env.c_str()));
+    CloseInheritedFiles();
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -101,7 +114,28 @@ int ServiceProcess::waitExit(int timeoutMs) {
 
 int ServiceProcess::interruptAndWait(int timeoutMs) {
   if (pid_ <= 0) return -1;
-  if (status_ < 0) kill(pid_, SIGINT);
+  std::vector<std::string> words = Command();
+  const std::string& program = words.back();
+  const bool windows =
+      program.size() > 4 && strcasecmp(program.c_str() + program.size() - 4, ".exe") == 0;
+  if (status_ < 0 && !windows) kill(pid_, SIGINT);
+  if (status_ < 0 && windows) {
+    // The tray program has no console: its own command ends it through the
+    // shut-down and returns once the instance is gone.
+    words.push_back("--quit");
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    const pid_t quit = fork();
+    if (quit == 0) {
+      const int null = open("/dev/null", O_RDWR);
+      if (null >= 0) dup2(null, 0), dup2(null, 1);
+      CloseInheritedFiles();
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    if (quit > 0) waitpid(quit, nullptr, 0);
+  }
   return waitExit(timeoutMs);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The service program as a black box: started with FRAMESIM_ADDR naming the
-// simulator, ready once it wrote its ready file, ended by SIGINT (Ctrl+C).
+// simulator, ready once it wrote its ready file, ended by SIGINT (Ctrl+C) or,
+// for the Windows tray program, by `Vantrel.exe --quit`.
 // The command comes from VANTREL_E2E_SERVICE (words separated by blanks,
 // e.g. "build/win32/wine-run.sh build/win32/app/Vantrel.exe"); natively the
 // default is the vantrel beside this build.
@@ -26,8 +27,8 @@ class ServiceProcess {
   bool started() const { return pid_ > 0; }
   // Polls for the ready file; false if the process ended or the time ran out.
   bool waitReady(int timeoutMs);
-  // Ctrl+C, then waits for the exit: the exit status, or -1 if it did not
-  // end within `timeoutMs`.
+  // Ctrl+C (the Windows program: its --quit command), then waits for the
+  // exit: the exit status, or -1 if it did not end within `timeoutMs`.
   int interruptAndWait(int timeoutMs);
   // The exit status, or -1 if it did not end within `timeoutMs`.
   int waitExit(int timeoutMs);

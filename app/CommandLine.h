@@ -1,0 +1,22 @@
+#pragma once
+// The service program's options (--seconds, --ready-file, --log), shared by the headless `vantrel`
+// and the tray program `Vantrel.exe` (which also knows --quit).
+#include <string>
+
+#include "platform/Trace.h"
+
+struct ServiceCommandLine {
+  long long runMs = -1;   // end through the shut-down after this long; -1: on request
+  std::string readyFile;  // written once start-up is complete
+  bool quit = false;      // end the running instance (tray program only)
+  bool traceSet = false;  // --log given
+  trace::Level traceLevel = trace::Level::Off;
+};
+
+// False, after the reason or the usage on stderr, for anything it does not
+// know. `trayProgram` accepts --quit (alone).
+bool ParseServiceCommandLine(int argc, char** argv, bool trayProgram, ServiceCommandLine& out);
+
+// Written whole under a temporary name and renamed, so a script polling for
+// it never reads it half written.
+void WriteReadyFile(const std::string& path);

@@ -1,0 +1,389 @@
+#include "app/win32/MainDialog.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <utility>
+
+#include "app/Autostart.h"
+#include "app/CommandLine.h"
+#include "app/MainWindowRules.h"
+#include "app/Settings.h"
+#include "app/win32/resource.h"
+
+namespace {
+
+// Posted to the window's own thread by other threads.
+constexpr UINT kEnableButtonMessage = WM_APP + 1;  // wParam control id, lParam on
+constexpr UINT kLayoutMessage = WM_APP + 2;
+constexpr UINT_PTR kRunTimer = 1;
+constexpr UINT kAboutSysCommand = 0x10;
+
+HINSTANCE Instance() {
+  return GetModuleHandleA(nullptr);
+}
+
+std::string ControlText(HWND dialog, int id) {
+  char text[64] = {};
+  GetDlgItemTextA(dialog, id, text, sizeof text);
+  return text;
+}
+
+INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM) {
+  if (msg == WM_INITDIALOG) return TRUE;
+  if (msg == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
+    EndDialog(hwnd, LOWORD(wp));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+// CAboutDlg: dialog 100, modal over the main window.
+struct CAboutDlg {
+  static void DoModal(HWND owner) {
+    DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_ABOUTBOX), owner, AboutProc, 0);
+  }
+};
+
+CMorvikVantrelDlg::CMorvikVantrelDlg(platform::HidBackend& hid, DriverApiPort& driver,
+                                     ServiceApp::Options serviceOptions, MainDialogOptions options)
+    : app_(hid, driver, *this, std::move(serviceOptions)),
+      settingsPath_(SettingsFilePath()),
+      options_(std::move(options)),
+      quitMessage_(RegisterWindowMessageA(kQuitMessageName)) {
+  icon_ =
+      static_cast<HICON>(LoadImageA(Instance(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                    GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+  smallIcon_ = static_cast<HICON>(LoadImageA(Instance(), MAKEINTRESOURCEA(IDR_MAINFRAME),
+                                             IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), 0));
+}
+
+CMorvikVantrelDlg::~CMorvikVantrelDlg() {
+  if (icon_) DestroyIcon(icon_);
+  if (smallIcon_) DestroyIcon(smallIcon_);
+}
+
+int CMorvikVantrelDlg::DoModal() {
+  HWND hwnd = CreateDialogParamA(Instance(), MAKEINTRESOURCEA(IDD_VANTREL_DIALOG), nullptr,
+                                 DialogProc, reinterpret_cast<LPARAM>(this));
+  if (!hwnd) return -1;
+  // The first show runs the start-up; the window stays hidden.
+  ShowWindow(hwnd, SW_SHOWNORMAL);
+  MSG msg;
+  while (!ending_) {
+    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got <= 0) break;  // the quit message's PostQuitMessage
+    if (PreTranslateMessage(msg) || IsDialogMessageA(hwnd, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  DestroyWindow(hwnd);  // WM_DESTROY: the shut-down
+  return endReason_;
+}
+
+// ---- what the pipeline asks (any thread) -----------------------------------
+
+void CMorvikVantrelDlg::EnableCalibrationButton(bool on) {
+  PostToWindow(kEnableButtonMessage, IDC_CALIBRATION, on);
+}
+
+void CMorvikVantrelDlg::EnableMouseButton(bool on) {
+  PostToWindow(kEnableButtonMessage, IDC_MOUSE, on);
+}
+
+void CMorvikVantrelDlg::LayoutForDevice() {
+  PostToWindow(kLayoutMessage, 0, 0);
+}
+
+void CMorvikVantrelDlg::PostToWindow(UINT msg, WPARAM wp, LPARAM lp) {
+  // Without a window (not yet created, or destroyed) there is nothing to
+  // update; a null handle would post to the calling thread instead.
+  if (HWND hwnd = hwnd_.load()) PostMessageA(hwnd, msg, wp, lp);
+}
+
+// ---- messages --------------------------------------------------------------
+
+INT_PTR CALLBACK CMorvikVantrelDlg::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<CMorvikVantrelDlg*>(lp);
+    SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+    self->hwnd_ = hwnd;
+    return self->OnInitDialog();
+  }
+  auto* self = reinterpret_cast<CMorvikVantrelDlg*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+  return self ? self->OnMessage(msg, wp, lp) : FALSE;
+}
+
+INT_PTR CMorvikVantrelDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  HWND hwnd = hwnd_;
+  const auto result = [hwnd](LRESULT r) {
+    SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, r);
+    return TRUE;
+  };
+  if (msg == quitMessage_ && quitMessage_ != 0) {
+    PostQuitMessage(0);
+    return result(0);
+  }
+  switch (msg) {
+    case WM_SHOWWINDOW:
+      if (!initialised) OnFirstShow();
+      return FALSE;
+    case WM_WINDOWPOSCHANGING:
+      if (!visible) reinterpret_cast<WINDOWPOS*>(lp)->flags &= ~SWP_SHOWWINDOW;
+      return FALSE;
+    case WM_SYSCOMMAND:
+      return OnSysCommand(wp) ? result(0) : FALSE;
+    case WM_PAINT:
+      if (IsIconic(hwnd)) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        RECT r;
+        GetClientRect(hwnd, &r);
+        DrawIcon(dc, (r.right - GetSystemMetrics(SM_CXICON) + 1) / 2,
+                 (r.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2, icon_);
+        EndPaint(hwnd, &ps);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_QUERYDRAGICON:
+      return reinterpret_cast<INT_PTR>(icon_);
+    case WM_DEVICECHANGE:
+      // Arrivals and removals reach the pipeline through the HID backend's
+      // own notification window and its change worker, where the frame's
+      // command pauses cannot freeze this window.
+      return result(TRUE);
+    case WM_COMMAND:
+      OnCommand(LOWORD(wp), HIWORD(wp));
+      return TRUE;
+    case kEnableButtonMessage:
+      EnableWindow(GetDlgItem(hwnd, static_cast<int>(wp)), lp != 0);
+      return TRUE;
+    case kLayoutMessage:
+      ApplyLayout();
+      return TRUE;
+    case kTrayCallbackMessage:
+      return result(OnTrayCallback(wp, lp));
+    case WM_TIMER:
+      if (wp == kRunTimer) End(IDCANCEL);
+      return TRUE;
+    case WM_QUERYENDSESSION:
+      return result(TRUE);
+    case WM_ENDSESSION:
+      // Log-off or shut-down ends the process without destroying windows:
+      // the frame and the outputs get their shut-down here.
+      if (wp) {
+        RunShutDown();
+        End(IDCANCEL);
+      }
+      return result(0);
+    case WM_DESTROY:
+      RunShutDown();
+      hwnd_ = nullptr;
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+BOOL CMorvikVantrelDlg::OnInitDialog() {
+  char about[128] = {};
+  if (LoadStringA(Instance(), IDS_ABOUTBOX, about, sizeof about) > 0 && about[0]) {
+    if (HMENU menu = GetSystemMenu(hwnd_, FALSE)) {
+      AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+      AppendMenuA(menu, MF_STRING, kAboutSysCommand, about);
+    }
+  }
+  SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  WriteDoubleClickSettings();
+  return TRUE;
+}
+
+void CMorvikVantrelDlg::OnFirstShow() {
+  HWND hwnd = hwnd_;
+  SetDlgItemTextA(hwnd, IDC_MOUSE, kDisableMouseText);
+  mouseEnable = true;
+  EnableWindow(GetDlgItem(hwnd, IDC_CALIBRATION), FALSE);
+  EnableWindow(GetDlgItem(hwnd, IDC_MOUSE), FALSE);
+  // Driver API, pipeline, the stored mouse setting, layout, read-back
+  // request; the initialised flag last.
+  app_.Start(hwnd);
+  touchDeviceCount_ = app_.driverApi().deviceCount();
+  SetDlgItemTextA(hwnd, IDC_MOUSE, MouseButtonText(mouseEnable));
+  TrayIcon(true);
+  visible = false;
+  CheckDlgButton(hwnd, IDC_AUTOSTART,
+                 IsAutostartCurrent(kAutostartValueName) ? BST_CHECKED : BST_UNCHECKED);
+  if (options_.runMs >= 0) {
+    SetTimer(hwnd, kRunTimer,
+             static_cast<UINT>(options_.runMs > 0x7FFFFFFF ? 0x7FFFFFFF : options_.runMs), nullptr);
+  }
+  if (!options_.readyFile.empty()) WriteReadyFile(options_.readyFile);
+}
+
+void CMorvikVantrelDlg::OnCommand(int id, int code) {
+  switch (id) {
+    case IDC_ABOUT:
+    case kIdMenuAbout:
+      // Nothing while Ctrl turned the button into "Advance".
+      if (ControlText(hwnd_, IDC_ABOUT) == kAboutText) ShowAbout();
+      break;
+    case IDC_CALIBRATION:
+      OnCalibration();
+      break;
+    case IDC_MOUSE:
+      OnMouseToggle();
+      break;
+    case kIdMenuOpen:
+      ShowMainWindow();
+      break;
+    case IDC_AUTOSTART:
+      if (code == BN_CLICKED) {
+        if (IsDlgButtonChecked(hwnd_, IDC_AUTOSTART) == BST_CHECKED) {
+          WriteAutostart(kAutostartValueName);
+        } else {
+          DeleteAutostart(kAutostartValueName);
+        }
+      }
+      break;
+    case IDCANCEL:  // Escape, the tray menu's "Exit"
+      End(IDCANCEL);
+      break;
+    default:
+      break;
+  }
+}
+
+bool CMorvikVantrelDlg::OnSysCommand(WPARAM command) {
+  if ((command & 0xFFF0) == kAboutSysCommand) {
+    ShowAbout();
+    return true;
+  }
+  if ((command & 0xFFF0) == SC_MINIMIZE || (command & 0xFFF0) == SC_CLOSE) {
+    visible = false;
+    ShowWindow(hwnd_, SW_HIDE);
+    return true;
+  }
+  return false;
+}
+
+LRESULT CMorvikVantrelDlg::OnTrayCallback(WPARAM iconId, LPARAM mouseMessage) {
+  switch (TrayCallbackAction(iconId, static_cast<std::uintptr_t>(mouseMessage))) {
+    case TrayAction::kNotOurs:
+      return 1;
+    case TrayAction::kShowWindow:
+      ShowMainWindow();
+      break;
+    case TrayAction::kOpenMenu: {
+      POINT at;
+      GetCursorPos(&at);
+      HMENU menu = CreatePopupMenu();
+      for (const TrayMenuEntry& e : kTrayMenu) {
+        if (e.id == 0) {
+          AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+        } else {
+          AppendMenuA(menu, MF_STRING, static_cast<UINT_PTR>(e.id), e.text);
+        }
+      }
+      // The menu closes when the user clicks elsewhere only if its owner is
+      // in the foreground.
+      SetForegroundWindow(hwnd_);
+      TrackPopupMenu(menu, 0, at.x, at.y, 0, hwnd_, nullptr);
+      DestroyMenu(menu);
+      break;
+    }
+    case TrayAction::kNone:
+      break;
+  }
+  return 0;
+}
+
+bool CMorvikVantrelDlg::PreTranslateMessage(const MSG& msg) {
+  HWND hwnd = hwnd_;
+  if (msg.wParam == VK_CONTROL && (msg.hwnd == hwnd || IsChild(hwnd, msg.hwnd))) {
+    if (msg.message == WM_KEYDOWN) SetDlgItemTextA(hwnd, IDC_ABOUT, kAdvanceText);
+    if (msg.message == WM_KEYUP) SetDlgItemTextA(hwnd, IDC_ABOUT, kAboutText);
+  }
+  return false;  // the dialog handles the key as well
+}
+
+void CMorvikVantrelDlg::ShowMainWindow() {
+  visible = true;
+  Sleep(100);
+  // Minimise then restore: brings the window to the front.
+  ShowWindow(hwnd_, SW_MINIMIZE);
+  ShowWindow(hwnd_, SW_RESTORE);
+}
+
+void CMorvikVantrelDlg::ShowAbout() {
+  CAboutDlg::DoModal(hwnd_);
+}
+
+void CMorvikVantrelDlg::OnCalibration() {
+  calibrating = true;
+  if (calibrationRunner_) calibrationRunner_(hwnd_, *this);
+  calibrating = false;
+  TouchPipeline& pipeline = app_.pipeline();
+  if (IsSplitChannel(pipeline.Profile().VersionNumber)) {
+    awaitingReadBack = false;
+  } else {
+    // The reply re-reads the frame's calibration and enables the buttons.
+    pipeline.RequestCalibrationReadBack();
+  }
+}
+
+void CMorvikVantrelDlg::OnMouseToggle() {
+  const bool on = MouseEnableAfterClick(ControlText(hwnd_, IDC_MOUSE));
+  SetDlgItemTextA(hwnd_, IDC_MOUSE, MouseButtonText(on));
+  mouseEnable = on;
+  WriteMouseEnable(settingsPath_, on);
+  app_.pipeline().ApplyMouseEnable(on);
+}
+
+void CMorvikVantrelDlg::ApplyLayout() {
+  HWND hwnd = hwnd_;
+  const MainWindowLayout l = ::LayoutForDevice(app_.pipeline().Profile());
+  const std::pair<int, const ButtonPlacement*> buttons[] = {
+      {IDC_CALIBRATION, &l.calibration}, {IDC_MOUSE, &l.mouse}, {IDC_ABOUT, &l.about}};
+  for (const auto& b : buttons) {
+    HWND control = GetDlgItem(hwnd, b.first);
+    const PixelRect& r = b.second->rect;
+    MoveWindow(control, r.x, r.y, r.width, r.height, TRUE);
+    ShowWindow(control, b.second->shown ? SW_SHOW : SW_HIDE);
+  }
+  // The window last: at its new size it never shows the old buttons.
+  SetWindowPos(hwnd, nullptr, 0, 0, l.width, l.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CMorvikVantrelDlg::TrayIcon(bool add) {
+  NOTIFYICONDATAA nid{};
+  nid.cbSize = sizeof nid;
+  nid.hWnd = hwnd_;
+  nid.uID = kTrayIconId;
+  if (add) {
+    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    nid.uCallbackMessage = kTrayCallbackMessage;
+    nid.hIcon = smallIcon_ ? smallIcon_ : icon_;
+    lstrcpynA(nid.szTip, kTrayTip, sizeof nid.szTip);
+  }
+  Shell_NotifyIconA(add ? NIM_ADD : NIM_DELETE, &nid);
+}
+
+void CMorvikVantrelDlg::RunShutDown() {
+  if (shutDownDone_) return;
+  shutDownDone_ = true;
+  KillTimer(hwnd_, kRunTimer);
+  // Right button and wheel on, exit commands, close, mouse emulation on,
+  // outputs stopped, tray icon removed, ExitTouch.
+  app_.ShutDown([this] { TrayIcon(false); });
+  TrayIcon(false);  // also when the start-up never ran
+}
+
+void CMorvikVantrelDlg::End(int reason) {
+  endReason_ = reason;
+  ending_ = true;
+  PostMessageA(hwnd_, WM_NULL, 0, 0);  // wakes the loop
+}

@@ -1,0 +1,76 @@
+#pragma once
+// CMorvikVantrelDlg: the program's only top-level window (dialog 102),
+// normally hidden behind its tray icon. It is the main-window model the
+// pipeline reads and calls; what the pipeline asks of it from other threads
+// (buttons, layout) is posted to the window's thread, so a reader never
+// waits for the user interface.
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "app/ServiceApp.h"
+#include "input/MainWindowModel.h"
+
+struct MainDialogOptions {
+  std::string readyFile;  // written once the first-show start-up is complete
+  long long runMs = -1;   // end through the shut-down after this long
+};
+
+class CMorvikVantrelDlg final : public MainWindowModel {
+ public:
+  // Runs the calibration dialog modally over `owner` (the calibration
+  // views plug in here).
+  using CalibrationRunner = std::function<void(HWND owner, CMorvikVantrelDlg& dialog)>;
+
+  CMorvikVantrelDlg(platform::HidBackend& hid, DriverApiPort& driver,
+                    ServiceApp::Options serviceOptions, MainDialogOptions options);
+  ~CMorvikVantrelDlg() override;
+
+  // Creates the dialog, shows it once (the start-up; it stays hidden), runs
+  // its message loop until Cancel or the quit message, destroys it (the
+  // shut-down). Returns the reason it ended (IDCANCEL or 0 for a quit).
+  int DoModal();
+
+  void SetCalibrationRunner(CalibrationRunner runner) { calibrationRunner_ = std::move(runner); }
+  ServiceApp& app() { return app_; }
+  HWND hwnd() const { return hwnd_; }
+
+  // MainWindowModel, from any thread.
+  void EnableCalibrationButton(bool on) override;
+  void EnableMouseButton(bool on) override;
+  void LayoutForDevice() override;
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+  BOOL OnInitDialog();
+  void OnFirstShow();
+  void OnCommand(int id, int code);
+  bool OnSysCommand(WPARAM command);
+  LRESULT OnTrayCallback(WPARAM iconId, LPARAM mouseMessage);
+  bool PreTranslateMessage(const MSG& msg);
+  void ShowMainWindow();
+  void ShowAbout();
+  void OnCalibration();
+  void OnMouseToggle();
+  void ApplyLayout();
+  void TrayIcon(bool add);
+  void PostToWindow(UINT msg, WPARAM wp, LPARAM lp);
+  void RunShutDown();
+  void End(int reason);
+
+  ServiceApp app_;
+  const std::string settingsPath_;
+  const MainDialogOptions options_;
+  const UINT quitMessage_;
+  HICON icon_ = nullptr;
+  HICON smallIcon_ = nullptr;
+  std::atomic<HWND> hwnd_{nullptr};  // read by the threads that post
+  bool ending_ = false;
+  int endReason_ = 0;
+  bool shutDownDone_ = false;
+  std::uint16_t touchDeviceCount_ = 0;
+  CalibrationRunner calibrationRunner_;
+};

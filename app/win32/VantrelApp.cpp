@@ -1,0 +1,96 @@
+// Vantrel.exe: the tray program. One instance per session (a named mutex),
+// the main dialog run until Cancel or the quit message, and `--quit`, which
+// ends a running instance from a script.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/CommandLine.h"
+#include "app/MainWindowRules.h"
+#include "app/Settings.h"
+#include "app/win32/MainDialog.h"
+#include "bridge/BridgeDriverApi.h"
+#include "platform/Hid.h"
+#include "platform/Trace.h"
+
+namespace {
+
+bool InstanceRunning() {
+  HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, kInstanceMutexName);
+  if (!m) return false;
+  CloseHandle(m);
+  return true;
+}
+
+// Broadcasts the quit message until the instance's mutex name is gone (its
+// process has ended), again every half second in case the instance was
+// still creating its window. 0 when it ended or none ran, 1 on time-out.
+int QuitRunningInstance() {
+  const UINT quit = RegisterWindowMessageA(kQuitMessageName);
+  constexpr DWORD kTimeoutMs = 30000;
+  const DWORD start = GetTickCount();
+  DWORD lastBroadcast = start - 1000;
+  while (InstanceRunning()) {
+    const DWORD now = GetTickCount();
+    if (now - start > kTimeoutMs) {
+      std::fprintf(stderr, "Vantrel: the running instance did not end within %lu s\n",
+                   static_cast<unsigned long>(kTimeoutMs / 1000));
+      return 1;
+    }
+    if (now - lastBroadcast >= 500) {
+      PostMessageA(HWND_BROADCAST, quit, 0, 0);
+      lastBroadcast = now;
+    }
+    Sleep(20);
+  }
+  return 0;
+}
+
+}  // namespace
+
+class CMorvikVantrelApp {
+ public:
+  explicit CMorvikVantrelApp(MainDialogOptions options) : options_(std::move(options)) {}
+
+  // Always FALSE: the program ends when it returns.
+  BOOL InitInstance() {
+    // Created owned and released at once; the handle stays open so the name
+    // exists as long as this instance runs.
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, kInstanceMutexName);
+    const DWORD error = GetLastError();
+    if (mutex) ReleaseMutex(mutex);
+    if (error == ERROR_ALREADY_EXISTS) {
+      MessageBoxA(nullptr, kSecondInstanceText, "Vantrel", MB_OK);
+      return FALSE;
+    }
+    std::unique_ptr<platform::HidBackend> hid = platform::CreateHidBackend();
+    bridge::BridgeDriverApi driver;
+    ServiceApp::Options service;
+    service.settingsPath = SettingsFilePath();
+    CMorvikVantrelDlg dlg(*hid, driver, std::move(service), options_);
+    dlg.DoModal();
+    return FALSE;
+  }
+
+ private:
+  MainDialogOptions options_;
+};
+
+int main(int argc, char** argv) {
+  ServiceCommandLine cmd;
+  if (!ParseServiceCommandLine(argc, argv, true, cmd)) return 2;
+  if (cmd.quit) return QuitRunningInstance();
+  trace::Process().ConfigureFromEnvironment();
+  if (cmd.traceSet) {
+    trace::Process().ConfigurePlatform(cmd.traceLevel, std::getenv("VANTREL_LOG_FILE"));
+  }
+  MainDialogOptions options;
+  options.readyFile = cmd.readyFile;
+  options.runMs = cmd.runMs;
+  CMorvikVantrelApp app(std::move(options));
+  app.InitInstance();
+  return 0;
+}
