@@ -31,7 +31,9 @@ class MainWindowModel {
 
   virtual void EnableCalibrationButton(bool on) = 0;
   virtual void EnableMouseButton(bool on) = 0;
-  // A reply report while the calibration dialog runs (on a reader thread).
+  // A reply report while the calibration dialog runs, on a reader thread
+  // that holds the route lock: a window posts a copy to its own thread and
+  // returns, never waiting for the window.
   virtual void HandleCalibrationReply(const std::uint8_t* report) { (void)report; }
   // Lay the window out for the opened frame's class.
   virtual void LayoutForDevice() {}

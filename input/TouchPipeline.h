@@ -108,11 +108,13 @@ class TouchPipeline {
 
   // Pauses between commands (100 and 200 ms); tests may shorten them.
   void SetPauseScale(double scale) { pauseScale_ = scale; }
+  // The pause after a command, for senders outside the pipeline (the
+  // calibration dialog).
+  void Pause(std::uint32_t ms);
 
  private:
   // Called with commandMutex_ held.
   int SendDeviceCommand();
-  void Pause(std::uint32_t ms);
   void CloseTouchFrameLocked();
   void CloseHandles(bool sendCommands);
   void ReaderLoop(ReaderRole role);
