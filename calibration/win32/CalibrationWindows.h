@@ -2,7 +2,7 @@
 // The calibration dialog (CCalibrationAppDlg, template 300) and its target
 // window (CRefDlg, template 201): Win32 views over CalibrationDialog. Both
 // run on the window thread; the frame's replies reach them through
-// PostReply, from any thread.
+// their reply queue, from any thread.
 #include <windows.h>
 
 #include <functional>
@@ -53,9 +53,10 @@ class CCalibrationAppDlg final : public CalibrationDialogView {
   // Shows the dialog modally over `owner` (disabled meanwhile); returns the
   // result (IDCANCEL from "Exit", Escape and the close box).
   INT_PTR DoModal(HWND owner);
-  // Any thread: a copy of a reply report (64 bytes) for the window thread,
-  // handled there in arrival order. Dropped while the dialog is not up.
-  void PostReply(const std::uint8_t* report) { replies_.Post(report); }
+  // Where the readers post copies of the frame's replies (any thread); they
+  // are handled on the window thread in arrival order, and dropped while the
+  // dialog is not up.
+  CalibrationReplyQueue& replies() { return replies_; }
   // The about box (the main window's); without one the item does nothing.
   void SetAboutBox(std::function<void(HWND owner)> show) { showAbout_ = std::move(show); }
 

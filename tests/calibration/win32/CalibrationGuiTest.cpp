@@ -64,21 +64,23 @@ std::string ExeDir() {
 }
 
 // Visible top-level windows of one process.
+struct WindowsOf {
+  DWORD pid;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND w, LPARAM l) {
+  auto* c = reinterpret_cast<WindowsOf*>(l);
+  DWORD p = 0;
+  GetWindowThreadProcessId(w, &p);
+  if (p == c->pid && IsWindowVisible(w)) c->found.push_back(w);
+  return TRUE;
+}
+
 std::vector<HWND> TopWindows(DWORD pid) {
-  struct Ctx {
-    DWORD pid;
-    std::vector<HWND> out;
-  } ctx{pid, {}};
-  EnumWindows(
-      [](HWND w, LPARAM l) -> BOOL {
-        auto* c = reinterpret_cast<Ctx*>(l);
-        DWORD p = 0;
-        GetWindowThreadProcessId(w, &p);
-        if (p == c->pid && IsWindowVisible(w)) c->out.push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&ctx));
-  return ctx.out;
+  WindowsOf windows{pid, {}};
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
+  return windows.found;
 }
 
 // A message box: its caption and the text of its static control.

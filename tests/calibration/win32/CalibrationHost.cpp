@@ -24,12 +24,10 @@ constexpr UINT kEnableCalibration = WM_APP + 1;
 class HostWindowModel final : public MainWindowModel {
  public:
   HWND window = nullptr;
-  CCalibrationAppDlg* dialog = nullptr;
   void EnableCalibrationButton(bool on) override {
     PostMessageW(window, kEnableCalibration, on ? 1 : 0, 0);
   }
   void EnableMouseButton(bool) override {}
-  void HandleCalibrationReply(const std::uint8_t* report) override { dialog->PostReply(report); }
 };
 
 struct Host {
@@ -87,7 +85,7 @@ int main(int argc, char** argv) {
   CCalibrationAppDlg dialog(frame, "Vantrel");
   host.pipeline = &pipeline;
   host.dialog = &dialog;
-  host.model.dialog = &dialog;
+  host.model.calibrationReplyQueue = &dialog.replies();
 
   WNDCLASSW wc{};
   wc.lpfnWndProc = WindowProc;
