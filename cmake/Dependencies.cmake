@@ -16,7 +16,15 @@ if(CMAKE_CROSSCOMPILING)
   target_link_libraries(vantrel_gtest_main INTERFACE gtest_main gmock)
 
   # --- oscpack from Debian's source package ------------------------------
+  # scripts/setup.sh keeps an unpacked copy in the user's cache, so that a
+  # configure needs no network (tests may run in a network namespace).
+  set(VANTREL_OSCPACK_SOURCE "$ENV{HOME}/.cache/vantrel/oscpack" CACHE PATH
+      "Unpacked oscpack source package (fetched by scripts/setup.sh)")
   set(OSCPACK_DIR ${CMAKE_BINARY_DIR}/_deps/oscpack)
+  if(NOT EXISTS ${OSCPACK_DIR}/osc/OscOutboundPacketStream.cpp
+     AND EXISTS ${VANTREL_OSCPACK_SOURCE}/osc/OscOutboundPacketStream.cpp)
+    file(COPY ${VANTREL_OSCPACK_SOURCE}/ DESTINATION ${OSCPACK_DIR})
+  endif()
   if(NOT EXISTS ${OSCPACK_DIR}/osc/OscOutboundPacketStream.cpp)
     set(dl ${CMAKE_BINARY_DIR}/_deps/oscpack-download)
     file(REMOVE_RECURSE ${dl})

@@ -50,4 +50,20 @@ if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   DEBIAN_FRONTEND=noninteractive sudo_ apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+
+# oscpack's source package for the Windows cross builds, unpacked once into
+# the user's cache (CMake copies it into each Windows build tree), so that
+# configuring a build needs no network.
+cache="$HOME/.cache/vantrel/oscpack"
+if [ ! -f "$cache/osc/OscOutboundPacketStream.cpp" ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get source -qq oscpack >/dev/null 2>&1) || {
+    sudo_ apt-get update -q && (cd "$tmp" && apt-get source -qq oscpack >/dev/null)
+  }
+  unpacked=$(find "$tmp" -mindepth 1 -maxdepth 1 -type d -name 'oscpack-*' | head -1)
+  [ -n "$unpacked" ] || { echo "setup: apt-get source oscpack gave no source tree" >&2; exit 1; }
+  rm -rf "$cache" && mkdir -p "$(dirname "$cache")" && mv "$unpacked" "$cache"
+  rm -rf "$tmp"
+  echo "setup: oscpack source in $cache"
+fi
 echo "setup: all packages present"
