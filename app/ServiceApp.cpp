@@ -6,8 +6,9 @@ ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Options
     : settingsPath_(std::move(options.settingsPath)),
       session_(driver, std::move(options.pause)),
       outputs_(std::move(options.endpoints)),
-      outputControl_(outputs_),
-      pipeline_(hid, window_, driver, &outputControl_, settingsPath_) {
+      outputLifecycle_(outputs_),
+      pipeline_(hid, window_, driver, &outputLifecycle_,
+                [this](VidPidList& list) { LoadVidPidList(settingsPath_, list); }) {
   pipeline_.SetPauseScale(options.commandPauseScale);
   pipeline_.SetSinks(&outputs_, &outputs_);
 }
@@ -42,5 +43,5 @@ void ServiceApp::ShutDown() {
   outputs_.stopXmlListener();
   // A frame that never opened leaves the outputs started (no removal
   // stopped them); their empty bundles go out here at the latest.
-  if (outputs_.outputStarted()) outputs_.StopTouchOutput();
+  if (outputs_.outputStarted()) outputs_.stopTouchOutput();
 }

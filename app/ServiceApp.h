@@ -10,17 +10,17 @@
 #include "bridge/DriverApiPort.h"
 #include "bridge/DriverApiSession.h"
 #include "input/MainWindowModel.h"
-#include "input/TouchOutputControl.h"
+#include "input/OutputLifecycle.h"
 #include "input/TouchPipeline.h"
 #include "output/TouchOutputs.h"
 #include "platform/Hid.h"
 
 // The pipeline's output start and stop over the touch outputs.
-class TouchOutputsControl final : public TouchOutputControl {
+class TouchOutputsLifecycle final : public OutputLifecycle {
  public:
-  explicit TouchOutputsControl(TouchOutputs& outputs) : outputs_(outputs) {}
-  void StartTouchOutput() override { outputs_.StartTouchOutput(); }
-  void StopTouchOutput() override { outputs_.StopTouchOutput(); }
+  explicit TouchOutputsLifecycle(TouchOutputs& outputs) : outputs_(outputs) {}
+  void StartTouchOutput() override { outputs_.startTouchOutput(); }
+  void StopTouchOutput() override { outputs_.stopTouchOutput(); }
   bool IsTouchOutputStarted() const override { return outputs_.outputStarted(); }
   void StartXmlListener() override { outputs_.startXmlListener(); }
   void DeviceOpened(const DeviceProfile& p) override {
@@ -71,7 +71,7 @@ class ServiceApp {
   HeadlessMainWindow window_;
   bridge::DriverApiSession session_;
   TouchOutputs outputs_;
-  TouchOutputsControl outputControl_;
+  TouchOutputsLifecycle outputLifecycle_;
   // Last: destroyed first, while everything it points at still exists.
   TouchPipeline pipeline_;
 };

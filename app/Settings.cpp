@@ -36,3 +36,11 @@ void WriteMouseEnable(const std::string& settingsPath, bool on) {
 void WriteMouseEnable(bool on) {
   WriteMouseEnable(SettingsFilePath(), on);
 }
+
+void LoadVidPidList(const std::string& settingsPath, VidPidList& list) {
+  const std::string text = ReadSettingsString(settingsPath, kVidPidListKey, "", kVidPidTextBuffer);
+  ParseVidPidList(text.c_str(), kVidPidTextBuffer, list);
+  if (list.count != 0) return;
+  DefaultVidPidList(list);
+  WriteSettingsString(settingsPath, kVidPidListKey, FormatVidPidList(list));
+}

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include "input/DeviceProfile.h"
+
 constexpr const char* kSettingsSection = "Settings";
 constexpr const char* kMouseEnableKey = "MouseEnable";
 constexpr const char* kVidPidListKey = "Vid&PidList";
@@ -23,6 +25,10 @@ bool WriteSettingsString(const std::string& settingsPath, const char* key,
 // Off only when the stored value starts with '0'; a missing file means on.
 bool ReadMouseEnable(const std::string& settingsPath);
 bool ReadMouseEnable();
+// Reads "Vid&PidList"; when no entry results, loads the default list and
+// writes it back.
+void LoadVidPidList(const std::string& settingsPath, VidPidList& list);
+
 // Stores "1" or "0".
 void WriteMouseEnable(const std::string& settingsPath, bool on);
 void WriteMouseEnable(bool on);

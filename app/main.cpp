@@ -14,20 +14,25 @@
 #include "bridge/BridgeDriverApi.h"
 #include "platform/Hid.h"
 #include "platform/Termination.h"
+#include "platform/Trace.h"
 
 namespace {
 
 struct CommandLine {
   long long runMs = -1;   // until a request
   std::string readyFile;  // written once start-up is complete
+  bool traceSet = false;  // --log given
+  trace::Level traceLevel = trace::Level::Off;
 };
 
 void Usage(const char* program) {
   std::fprintf(stderr,
-               "usage: %s [--seconds N] [--ready-file FILE]\n"
+               "usage: %s [--seconds N] [--ready-file FILE] [--log LEVEL]\n"
                "  --seconds N        shut down after N seconds (default: on Ctrl+C or a\n"
                "                     termination request)\n"
-               "  --ready-file FILE  write FILE once the start-up is complete\n",
+               "  --ready-file FILE  write FILE once the start-up is complete\n"
+               "  --log LEVEL        trace error, warn, info or debug lines (default: off,\n"
+               "                     or VANTREL_LOG; VANTREL_LOG_FILE names a file too)\n",
                program);
 }
 
@@ -46,6 +51,13 @@ bool Parse(int argc, char** argv, CommandLine& out) {
       out.runMs = static_cast<long long>(s * 1000.0);
     } else if (arg == "--ready-file" && i + 1 < argc) {
       out.readyFile = argv[++i];
+    } else if (arg == "--log" && i + 1 < argc) {
+      if (!trace::ParseLevel(argv[++i], out.traceLevel)) {
+        std::fprintf(stderr, "%s: --log wants off, error, warn, info or debug, not \"%s\"\n",
+                     argv[0], argv[i]);
+        return false;
+      }
+      out.traceSet = true;
     } else {
       Usage(argv[0]);
       return false;
@@ -73,6 +85,10 @@ int main(int argc, char** argv) {
   if (!Parse(argc, argv, cmd)) return 2;
   // Before any thread starts: the signals are taken by the wait below.
   platform::TerminationWatch termination;
+  trace::Process().ConfigureFromEnvironment();
+  if (cmd.traceSet) {
+    trace::Process().ConfigurePlatform(cmd.traceLevel, std::getenv("VANTREL_LOG_FILE"));
+  }
   {
     std::unique_ptr<platform::HidBackend> hid = platform::CreateHidBackend();
     bridge::BridgeDriverApi driver;

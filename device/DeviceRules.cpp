@@ -3,12 +3,12 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/FrameClasses.h"
+
 namespace pelladex {
 
 bool IsSplitChannelVersion(std::uint16_t v) {
-  // The lower bounds are 0x3002 and 0x4002: 0x3000/0x3001 and 0x4000/0x4001
-  // are single-channel firmware.
-  return (v >= 0x3002 && v <= 0x3FFF) || (v >= 0x4002 && v <= 0x6FFF);
+  return frame::IsSplitChannel(v);
 }
 
 bool IsSplitChannel(const _TouchDevInfo& info) {

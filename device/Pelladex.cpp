@@ -160,16 +160,14 @@ char CPelladex::GetDevDetail(_TouchDevInfo* out) {
     std::memcpy(out, &m_info, sizeof *out);
     return 0;
   }
+  // A closed HID device is opened (shared) before anything else is decided.
+  if (!m_isOpen && m_info.interfaceType == TOUCHDEV_IF_HID) OpenDevice(1);
+  // Nothing could be asked: a failure (not reported as success), and the
+  // caller's record stays as it was.
+  if (!m_isOpen) return 0;
   char result = 0;
   const bool standard = pelladex::StandardDetailApplies(m_info);
   const bool series = m_info.deviceKind == TOUCHDEV_KIND_SERIES01XX;
-  if ((standard || series) && !m_isOpen && m_info.interfaceType == TOUCHDEV_IF_HID) {
-    OpenDevice(1);
-  }
-  if ((standard || series) && !m_isOpen) {
-    // Nothing could be asked: a failure, and the caller's record stays as it was.
-    return 0;
-  }
   if (standard) {
     const _TouchDevData cmd = pelladex::StandardDetailCommand();
     _TouchDevData reply = ZeroedReply();
@@ -202,9 +200,11 @@ char CPelladex::GetDeviceMaxPointNum() {
 }
 
 char CPelladex::GetDeviceStatus() {
-  if (m_info.interfaceType != TOUCHDEV_IF_HID || !pelladex::SeriesQueriesApply(m_info)) return 0;
-  if (!m_isOpen) OpenDevice(1);  // opening runs this query itself
-  if (!m_isOpen) return 0;
+  if (m_info.interfaceType != TOUCHDEV_IF_HID) return 0;
+  // Opened on demand whatever the frame; opening a Series01xx frame runs
+  // this query itself (the device is open by then, so it does not recurse).
+  if (!m_isOpen) OpenDevice(1);
+  if (!m_isOpen || !pelladex::SeriesQueriesApply(m_info)) return 0;
   const _TouchDevData cmd = pelladex::SeriesModeReadCommand();
   _TouchDevData reply = ZeroedReply();
   const char sent = SendCmd(&cmd, &reply);
@@ -213,9 +213,9 @@ char CPelladex::GetDeviceStatus() {
 
 char CPelladex::SetDeviceStatus(std::uint8_t m0, std::uint8_t m1, std::uint8_t m2, std::uint8_t m3,
                                 std::uint8_t m4) {
-  if (m_info.interfaceType != TOUCHDEV_IF_HID || !pelladex::SeriesQueriesApply(m_info)) return 0;
+  if (m_info.interfaceType != TOUCHDEV_IF_HID) return 0;
   if (!m_isOpen) OpenDevice(1);
-  if (!m_isOpen) return 0;
+  if (!m_isOpen || !pelladex::SeriesQueriesApply(m_info)) return 0;
   const std::uint8_t mode[5] = {m0, m1, m2, m3, m4};
   const _TouchDevData cmd = pelladex::SeriesModeWriteCommand(m_info, mode);
   _TouchDevData reply = ZeroedReply();

@@ -35,3 +35,19 @@ void FillTouchOutput(std::uint8_t* buf, bool on) {
   buf[4] = 0;
   buf[5] = on ? 1 : 0;
 }
+
+SeriesModeBytes SeriesInitMode(const SeriesMode& m) {
+  return {{m.m[0], 1, 3, 0, 0}};
+}
+
+SeriesModeBytes SeriesMouseOnMode(const SeriesMode& m) {
+  return {{m.m[0], m.m[1], m.m[2], 1, m.m[4]}};
+}
+
+SeriesModeBytes SeriesMouseOffMode(const SeriesMode& m) {
+  return {{m.m[0], 3, 0, 1, 0}};
+}
+
+SeriesModeBytes SeriesStoredMode(const SeriesMode& m) {
+  return {{m.m[0], m.m[1], m.m[2], m.m[3], m.m[4]}};
+}

@@ -24,6 +24,24 @@ enum : std::uint8_t {
   MOUSE_MODE_AT_EXIT = 2,
 };
 
+// Mode bytes m0..m5 of a Series01xx frame, as its mode report gave them.
+struct SeriesMode {
+  std::uint8_t m[6] = {};
+};
+
+// The five bytes of a CMD_SERIES_MODE (bytes 2..6), by what they do.
+struct SeriesModeBytes {
+  std::uint8_t b[5];
+};
+// Start-up: m0, 1, 3, 0, 0 (before the frame is asked for its modes).
+SeriesModeBytes SeriesInitMode(const SeriesMode& m);
+// Mouse emulation on: m0, m1, m2, 1, m4.
+SeriesModeBytes SeriesMouseOnMode(const SeriesMode& m);
+// Mouse emulation off: m0, 3, 0, 1, 0.
+SeriesModeBytes SeriesMouseOffMode(const SeriesMode& m);
+// The modes as reported: m0..m4 (sent at exit).
+SeriesModeBytes SeriesStoredMode(const SeriesMode& m);
+
 // 0xFE for Series01xx frames, otherwise the input report id.
 std::uint8_t CommandReportId(const DeviceProfile& profile);
 

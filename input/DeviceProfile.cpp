@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "app/Settings.h"
-
 namespace {
 
 int HexValue(char c) {
@@ -54,14 +52,6 @@ std::string FormatVidPidList(const VidPidList& list) {
     text += group;
   }
   return text;
-}
-
-void LoadVidPidList(const std::string& settingsPath, VidPidList& list) {
-  const std::string text = ReadSettingsString(settingsPath, kVidPidListKey, "", kVidPidTextBuffer);
-  ParseVidPidList(text.c_str(), kVidPidTextBuffer, list);
-  if (list.count != 0) return;
-  DefaultVidPidList(list);
-  WriteSettingsString(settingsPath, kVidPidListKey, FormatVidPidList(list));
 }
 
 bool MatchVidPid(const VidPidList& list, std::uint16_t vendorId, std::uint16_t productId,

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/FrameClasses.h"
+
 struct DeviceProfile {
   std::uint16_t VendorID = 0;
   std::uint16_t ProductID = 0;
@@ -13,25 +15,12 @@ struct DeviceProfile {
   std::uint8_t InputReportID = 0;  // 0x02 or 0xFC; also the command report id
 };
 
-// Version ranges. Split-channel frames answer on "col03" and report touches
-// on "col04"; multi-touch frames (a subset) send the contact table.
-constexpr bool IsSplitChannel(std::uint16_t v) {
-  return (v >= 0x3002 && v <= 0x3FFF) || (v >= 0x4002 && v <= 0x6FFF);
-}
-constexpr bool IsMultiTouch(std::uint16_t v) {
-  return (v >= 0x3300 && v <= 0x3FFF) || (v >= 0x4300 && v <= 0x6FFF);
-}
-constexpr bool IsSingleChannel(std::uint16_t v) {
-  return !IsSplitChannel(v);
-}
-// Frames that obey CMD_TOUCH_OUTPUT.
-constexpr bool IsTouchOutputRange(std::uint16_t v) {
-  return (v >= 0x4002 && v <= 0x6FFF) || (v >= 0x3002 && v <= 0x3FFF) ||
-         (v >= 0x2101 && v <= 0x2FFF);
-}
-constexpr bool IsSeries01xxProduct(std::uint16_t productId) {
-  return (productId & 0x0F00) == 0x0100;
-}
+// The classes of frame by version number.
+using frame::IsMultiTouch;
+using frame::IsSeries01xxProduct;
+using frame::IsSingleChannel;
+using frame::IsSplitChannel;
+using frame::IsTouchOutputRange;
 
 // Vendor id in the high half, product id in the low half.
 constexpr std::size_t kMaxVidPidEntries = 1024;
@@ -51,10 +40,6 @@ void ParseVidPidList(const char* text, std::size_t maxChars, VidPidList& list);
 void DefaultVidPidList(VidPidList& list);
 // Eight upper-case hex digits per entry, separated by one space.
 std::string FormatVidPidList(const VidPidList& list);
-
-// Reads "Vid&PidList" of section "Settings" from the settings file; when no
-// entry results, loads the default list and writes it back.
-void LoadVidPidList(const std::string& settingsPath, VidPidList& list);
 
 // True on the first entry equal to (vendorId, productId); on a match also
 // sets the profile's Series01xx flag from the product id.

@@ -23,14 +23,14 @@ std::size_t DiscoverTouchFrame(const std::vector<platform::HidInterfaceInfo>& in
       // The input report id stays as it was.
       if (Contains(path, "col01")) append(path);
     } else if (IsSplitChannel(v)) {
-      profile.InputReportID = 0xFC;
+      profile.InputReportID = frame::InputReportIdFor(v);
       if (Contains(path, "col03")) {
         append(path);
         paths.replyPath = path;
       }
       if (Contains(path, "col04")) paths.touchPath = path;
     } else {
-      profile.InputReportID = v < 0x2101 ? 0x02 : 0xFC;
+      profile.InputReportID = frame::InputReportIdFor(v);
       if (Contains(path, "col03")) append(path);
     }
     if (appended == kMaxDevicePaths) break;

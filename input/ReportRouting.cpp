@@ -32,7 +32,7 @@ void ParseSeriesMode(const std::uint8_t* r, std::uint16_t versionNumber, SeriesM
   mode.m[0] = r[2];
   mode.m[1] = r[3];
   mode.m[2] = r[4];
-  if (versionNumber >= 0x0201) {
+  if (frame::HasFullSeriesMode(versionNumber)) {
     mode.m[3] = r[5];
     mode.m[4] = r[6];
     mode.m[5] = r[7];

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "calibration/CalibrationTransform.h"
+#include "input/DeviceCommands.h"
 #include "input/DeviceProfile.h"
 
 enum class ReportAction : std::uint8_t {
@@ -32,11 +33,6 @@ ReportAction RouteTouchReport(const std::uint8_t* report, const DeviceProfile& p
 // for a Series01xx frame seen first, 0.)
 ReportAction RouteSingleReport(const std::uint8_t* report, const DeviceProfile& profile,
                                const ReaderFlags& flags);
-
-// Mode bytes m0..m5 of a Series01xx frame.
-struct SeriesMode {
-  std::uint8_t m[6] = {};
-};
 
 // 0xFD 0x0C: m0..m2 from bytes 2..4, and from version 0x0201 on m3..m5 from
 // bytes 5..7.

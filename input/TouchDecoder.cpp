@@ -11,15 +11,7 @@ std::uint16_t Le16(const std::uint8_t* p) {
 }  // namespace
 
 TouchLayout SelectLayout(const DeviceProfile& profile) {
-  const std::uint16_t v = profile.VersionNumber;
-  if (profile.Series01xx) return TouchLayout::F;
-  if (IsMultiTouch(v)) return TouchLayout::MT;
-  if (v >= 0x4013) return TouchLayout::C;
-  if ((v >= 0x2101 && v <= 0x2FFF) || (v >= 0x3002 && v <= 0x3FFF) ||
-      (v >= 0x4002 && v <= 0x4FFF)) {
-    return TouchLayout::B;
-  }
-  return TouchLayout::A;
+  return frame::LayoutFor(profile.VersionNumber, profile.Series01xx);
 }
 
 void TouchDecoder::DecodeTouchReport(MainWindowModel& window, const std::uint8_t* report) {

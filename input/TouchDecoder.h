@@ -4,21 +4,16 @@
 // opened frame's profile, never from the report.
 #include <cstdint>
 
+#include "common/TouchRecords.h"
 #include "input/DeviceProfile.h"
 #include "input/MainWindowModel.h"
-#include "input/TouchRecords.h"
+#include "platform/HidInterface.h"
 
-enum class TouchLayout : std::uint8_t {
-  F,   // Series01xx: two points with event codes
-  MT,  // multi-touch contact table, seven or more contacts in two reports
-  A,   // two points, slot base 1
-  B,   // two points, slot base 3
-  C,   // four points, slot base 3
-};
+using frame::TouchLayout;
 
 TouchLayout SelectLayout(const DeviceProfile& profile);
 
-constexpr int kReportSize = 64;
+using platform::kReportSize;
 
 class TouchDecoder {
  public:

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/Trace.h"
+
 namespace {
 
 using platform::HidAccess;
@@ -11,7 +13,7 @@ using platform::HidDevice;
 using platform::HidIoStatus;
 using platform::HidShare;
 
-constexpr std::uint16_t kReaderVendor = 0x3D5E;
+using frame::kReaderVendor;
 // How long a sender waits for its write to complete before it gives the
 // buffer up; a frame completes a write within milliseconds.
 constexpr std::uint32_t kWriteTimeoutMs = 1000;
@@ -32,28 +34,37 @@ void CloseHandle(std::shared_ptr<HidDevice>& h) {
   h.reset();
 }
 
+const char* ReaderName(TouchPipeline::ReaderRole role) {
+  switch (role) {
+    case TouchPipeline::kSingleReader:
+      return "SingleReader";
+    case TouchPipeline::kReplyReader:
+      return "ReplyReader";
+    default:
+      return "TouchReader";
+  }
+}
+
 }  // namespace
 
 TouchPipeline::TouchPipeline(platform::HidBackend& hid, MainWindowModel& window,
-                             DriverApiPort& driver, TouchOutputControl* output,
-                             std::string settingsPath)
+                             DriverApiPort& driver, OutputLifecycle* output,
+                             VidPidSource vidPidSource)
     : hid_(hid),
       window_(window),
       driver_(driver),
       output_(output),
-      settingsPath_(std::move(settingsPath)) {}
+      vidPidSource_(std::move(vidPidSource)) {}
 
 TouchPipeline::~TouchPipeline() {
   Stop();
 }
 
-// ---- start-up and shut-down ------------------------------------------------
+// ---- the lifecycle ---------------------------------------------------------
 
 void TouchPipeline::StartTouchPipeline() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (started_) return;
-  started_ = true;
-  if (output_) output_->ResetXmlEntries();
+  if (State() != FrameState::NotStarted) return;
   channel_.selectedIndex = 0;
   changeWorker_ = std::thread(&TouchPipeline::DeviceChangeLoop, this);
   hid_.setChangeCallback([this](platform::HidChange change, const std::string& name) {
@@ -61,39 +72,146 @@ void TouchPipeline::StartTouchPipeline() {
     changes_.emplace_back(change, name);
     changeQueued_.notify_one();
   });
-  DiscoverTouchFrame();
-  if (output_) output_->StartTouchOutput();
-  StartReaderThreads();
-  SetTouchOutput(true);
   // Write completion is observed inside SendDeviceCommand; no watcher thread.
-  if (output_) output_->StartXmlListener();
-  if (profile_.Series01xx) InitSeriesDevice();
-  const SeriesMode m = Mode();
-  SendSeriesMode(m.m[0], m.m[1], m.m[2], 1, m.m[4]);
+  Dispatch(FrameEvent::StartUp);
 }
 
 void TouchPipeline::CompleteStartUp(bool mouseEnable) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   window_.mouseEnable = mouseEnable;
-  ApplyMouseEnable(mouseEnable);
-  window_.LayoutForDevice();
-  if (IsOpen() && !profile_.Series01xx && IsSingleChannel(profile_.VersionNumber)) {
-    RequestCalibrationReadBack();
-  } else {
-    window_.awaitingReadBack = false;
-  }
-  window_.initialised = true;
-  window_.visible = false;
+  Dispatch(FrameEvent::StartUpComplete);
 }
 
 void TouchPipeline::ShutDown() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (IsOpen()) {
-    SendExitCommands();
-    CloseTouchFrame();
+  Dispatch(FrameEvent::Exit);
+}
+
+void TouchPipeline::OnDeviceArrival() {
+  std::lock_guard<std::recursive_mutex> control(controlMutex_);
+  Dispatch(FrameEvent::Arrival);
+}
+
+void TouchPipeline::OnDeviceRemoval(const std::string& interfaceName) {
+  std::lock_guard<std::recursive_mutex> control(controlMutex_);
+  if (!SamePathIgnoringCase(interfaceName, channel_.paths.path[0])) return;
+  Dispatch(FrameEvent::Removal);
+}
+
+void TouchPipeline::Dispatch(FrameEvent event, FrameKind kind, const std::uint8_t* report) {
+  FrameSteps steps;
+  {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    const FrameState before = session_.State();
+    steps = session_.On(event, kind);
+    const FrameState after = session_.State();
+    if (after != before) {
+      TRACE_INFO("frame: %s: %s -> %s", FrameEventName(event), FrameStateName(before),
+                 FrameStateName(after));
+    } else {
+      TRACE_DEBUG("frame: %s in %s", FrameEventName(event), FrameStateName(after));
+    }
   }
-  ApplyMouseEnable(true);
-  if (output_) output_->StopTouchOutput();
+  for (FrameStep step : steps) Execute(step, report);
+}
+
+void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report) {
+  switch (step) {
+    case FrameStep::ResetXmlEntries:
+      if (output_) output_->ResetXmlEntries();
+      break;
+    case FrameStep::Discover:
+      DiscoverTouchFrame();
+      Dispatch(FrameEvent::Discovered, KindOf(profile_, IsOpen()));
+      break;
+    case FrameStep::CloseFrame:
+      CloseTouchFrame();
+      break;
+    case FrameStep::StartOutput:
+      if (output_) output_->StartTouchOutput();
+      break;
+    case FrameStep::StartOutputIfStopped:
+      if (output_ && !output_->IsTouchOutputStarted()) output_->StartTouchOutput();
+      break;
+    case FrameStep::StopOutput:
+      if (output_) output_->StopTouchOutput();
+      break;
+    case FrameStep::StopOutputIfStarted:
+      if (output_ && output_->IsTouchOutputStarted()) output_->StopTouchOutput();
+      break;
+    case FrameStep::StartReaders:
+      StartReaderThreads();
+      break;
+    case FrameStep::StartXmlListener:
+      if (output_) output_->StartXmlListener();
+      break;
+    case FrameStep::TouchOutputOn:
+      SetTouchOutput(true);
+      break;
+    case FrameStep::InitSeriesDevice:
+      InitSeriesDevice();
+      break;
+    case FrameStep::SeriesModeMouseOn:
+      SendSeriesMode(SeriesMouseOnMode(Mode()));
+      break;
+    case FrameStep::ApplyMouseEnable:
+      ApplyMouseEnable(window_.mouseEnable);
+      break;
+    case FrameStep::ApplyMouseOn:
+      ApplyMouseEnable(true);
+      break;
+    case FrameStep::RequestReadBack:
+      RequestCalibrationReadBack();
+      break;
+    case FrameStep::ClearAwaitingReadBack:
+      window_.awaitingReadBack = false;
+      break;
+    case FrameStep::StoreReadBack:
+      // The block is stored before the flag switches the mapping on.
+      window_.calibrationValid = ApplyReadBack(report, window_.calibration);
+      break;
+    case FrameStep::MouseModeAfterReadBack: {
+      const bool mouse = window_.mouseEnable;
+      SendCommand(
+          [mouse](std::uint8_t* b) { FillMouseMode(b, mouse, MOUSE_MODE_AFTER_READ_BACK); });
+      Pause(100);
+      break;
+    }
+    case FrameStep::StoreSeriesMode: {
+      std::lock_guard<std::mutex> lock(sessionMutex_);
+      ParseSeriesMode(report, profile_.VersionNumber, mode_);
+      break;
+    }
+    case FrameStep::ClearCalibrationValid:
+      window_.calibrationValid = 0;
+      break;
+    case FrameStep::LayoutWindow:
+      window_.LayoutForDevice();
+      break;
+    case FrameStep::EnableButtons:
+      SetButtons(true, true, true);
+      break;
+    case FrameStep::EnableMouseButton:
+      SetButtons(false, true, true);
+      break;
+    case FrameStep::DisableButtons:
+      SetButtons(true, true, false);
+      break;
+    case FrameStep::SetInitialised:
+      window_.initialised = true;
+      window_.visible = false;
+      break;
+    case FrameStep::ExitCommands:
+      SendExitCommands();
+      break;
+  }
+}
+
+void TouchPipeline::SetButtons(bool calibration, bool mouse, bool on) {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  if (on && !session_.FrameOpen()) return;  // removed while the reply was handled
+  if (calibration) window_.EnableCalibrationButton(on);
+  if (mouse) window_.EnableMouseButton(on);
 }
 
 void TouchPipeline::StopDeviceChanges() {
@@ -129,7 +247,7 @@ void TouchPipeline::Stop() {
 void TouchPipeline::DiscoverTouchFrame() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (IsOpen()) CloseTouchFrame();
-  LoadVidPidList(settingsPath_, vidPidList_);
+  vidPidSource_(vidPidList_);
   const std::vector<platform::HidInterfaceInfo> interfaces = hid_.enumerate();
   DeviceProfile profile = profile_;
   const std::size_t found = ::DiscoverTouchFrame(interfaces, vidPidList_, profile, channel_.paths);
@@ -138,18 +256,37 @@ void TouchPipeline::DiscoverTouchFrame() {
     profile_ = profile;
   }
   {
-    std::lock_guard<std::mutex> lock(profileCopyMutex_);
+    std::lock_guard<std::mutex> lock(deviceMutex_);
     profileCopy_ = profile;
   }
-  if (found != 0) OpenTouchFrame(channel_.selectedIndex);
+  if (found != 0) {
+    TRACE_INFO("discovery: %u interfaces, frame %04X:%04X version %04X, %u usable, opening %s",
+               static_cast<unsigned>(interfaces.size()), profile.VendorID, profile.ProductID,
+               profile.VersionNumber, static_cast<unsigned>(found),
+               channel_.paths.path[channel_.selectedIndex].c_str());
+    OpenTouchFrame(channel_.selectedIndex);
+  } else {
+    TRACE_INFO("discovery: %u interfaces, no usable interface of a listed frame",
+               static_cast<unsigned>(interfaces.size()));
+  }
   channel_.selectedIndex = 0;
 }
 
 void TouchPipeline::OpenTouchFrame(std::size_t index) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   const auto open = [this](const std::string& path, HidAccess access) {
-    return path.empty() ? nullptr
-                        : std::shared_ptr<HidDevice>(hid_.open(path, access, HidShare::kShared));
+    if (path.empty()) {
+      TRACE_ERROR("open failed: the frame lacks a collection it needs (\"col03\"/\"col04\")");
+      return std::shared_ptr<HidDevice>();
+    }
+    std::shared_ptr<HidDevice> device(hid_.open(path, access, HidShare::kShared));
+    if (!device) {
+      char text[256];
+      platform::ErrorText(text, sizeof text);
+      TRACE_ERROR("open failed: %s for %s: %s", path.c_str(),
+                  access == platform::kHidRead ? "reading" : "writing", text);
+    }
+    return device;
   };
   const std::string& path = channel_.paths.path[index < kMaxDevicePaths ? index : 0];
   bool complete;
@@ -187,11 +324,9 @@ void TouchPipeline::OpenTouchFrame(std::size_t index) {
 
 void TouchPipeline::CloseTouchFrame() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  const bool split = IsSplitChannel(profile_.VersionNumber);
-  // SetTouchOutput acts only for its own version ranges.
-  if (split || profile_.VersionNumber >= 0x2101) SetTouchOutput(false);
+  SetTouchOutput(false);  // acts only for the touch-output range
   std::lock_guard<std::mutex> lock(deviceMutex_);
-  if (split) {
+  if (IsSplitChannel(profile_.VersionNumber)) {
     CloseHandle(channel_.replyRead);
     CloseHandle(channel_.touchRead);
   } else {
@@ -219,54 +354,6 @@ void TouchPipeline::StartReaderThreads() {
   }
 }
 
-// ---- device changes --------------------------------------------------------
-
-void TouchPipeline::OnDeviceArrival() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  window_.calibrationValid = 0;
-  DiscoverTouchFrame();
-  if (!IsOpen()) {
-    window_.awaitingReadBack = false;
-    window_.EnableCalibrationButton(false);
-    window_.EnableMouseButton(false);
-    return;
-  }
-  window_.LayoutForDevice();
-  if (output_ && !output_->IsTouchOutputStarted()) output_->StartTouchOutput();
-  StartReaderThreads();
-  if (profile_.Series01xx) {
-    InitSeriesDevice();
-    window_.EnableMouseButton(true);
-    const SeriesMode m = Mode();
-    SendSeriesMode(m.m[0], m.m[1], m.m[2], 1, m.m[4]);
-  } else if (IsSplitChannel(profile_.VersionNumber)) {
-    window_.awaitingReadBack = false;
-    window_.EnableCalibrationButton(true);
-    window_.EnableMouseButton(true);
-  } else {
-    // The buttons stay disabled until the read-back arrives.
-    RequestCalibrationReadBack();
-  }
-  SetTouchOutput(true);
-  ApplyMouseEnable(window_.mouseEnable);
-}
-
-void TouchPipeline::OnDeviceRemoval(const std::string& interfaceName) {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (!SamePathIgnoringCase(interfaceName, channel_.paths.path[0])) return;
-  if (IsOpen()) {
-    CloseTouchFrame();
-    std::lock_guard<std::mutex> lock(buttonsMutex_);
-    window_.EnableCalibrationButton(false);
-    window_.EnableMouseButton(false);
-  }
-  window_.calibrationValid = 0;
-  // Another listed frame may be present; it is opened, but the outputs stay
-  // stopped until the next arrival.
-  DiscoverTouchFrame();
-  if (output_ && output_->IsTouchOutputStarted()) output_->StopTouchOutput();
-}
-
 void TouchPipeline::DeviceChangeLoop() {
   std::unique_lock<std::mutex> lock(changeMutex_);
   for (;;) {
@@ -288,15 +375,22 @@ void TouchPipeline::DeviceChangeLoop() {
 
 int TouchPipeline::SendDeviceCommand() {
   std::shared_ptr<HidDevice> write;
+  DeviceProfile profile;
   {
     std::lock_guard<std::mutex> lock(deviceMutex_);
     if (!channel_.open || !channel_.write) return 0;
     write = channel_.write;
+    // The copy: senders on other threads than the control side (the
+    // calibration dialog, a reader after a read-back) never race a discovery.
+    profile = profileCopy_;
   }
-  // The copy: senders on other threads than the control side (the calibration
-  // dialog, a reader after a read-back) never race a discovery.
-  commandBuffer_[0] = CommandReportId(Profile());
-  if (!write->write(commandBuffer_.data(), kCommandSize)) return 0;
+  commandBuffer_[0] = CommandReportId(profile);
+  if (!write->write(commandBuffer_.data(), kCommandSize)) {
+    char text[256];
+    platform::ErrorText(text, sizeof text);
+    TRACE_WARN("write refused: command %02X %02X: %s", commandBuffer_[0], commandBuffer_[1], text);
+    return 0;
+  }
   // The buffer and the write record stay ours until the write completed.
   write->waitWritesDone(kWriteTimeoutMs);
   return 1;
@@ -314,18 +408,16 @@ void TouchPipeline::SetTouchOutput(bool on) {
   Pause(100);
 }
 
-void TouchPipeline::SendSeriesMode(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2,
-                                   std::uint8_t b3, std::uint8_t b4) {
+void TouchPipeline::SendSeriesMode(const SeriesModeBytes& bytes) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (!profile_.Series01xx || profile_.VersionNumber < 0x0201) return;
-  const std::uint8_t b[5] = {b0, b1, b2, b3, b4};
-  SendCommand([&b](std::uint8_t* buf) { FillSeriesMode(buf, b); });
+  if (!profile_.Series01xx || !frame::HasFullSeriesMode(profile_.VersionNumber)) return;
+  SendCommand([&bytes](std::uint8_t* buf) { FillSeriesMode(buf, bytes.b); });
 }
 
 void TouchPipeline::InitSeriesDevice() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!profile_.Series01xx) return;
-  SendSeriesMode(Mode().m[0], 1, 3, 0, 0);
+  SendSeriesMode(SeriesInitMode(Mode()));
   Pause(200);
   // The answer fills the mode bytes on the reader thread.
   SendCommand(FillSeriesQuery);
@@ -334,12 +426,7 @@ void TouchPipeline::InitSeriesDevice() {
 void TouchPipeline::ApplyMouseEnable(bool on) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (profile_.Series01xx) {
-    const SeriesMode m = Mode();
-    if (on) {
-      SendSeriesMode(m.m[0], m.m[1], m.m[2], 1, m.m[4]);
-    } else {
-      SendSeriesMode(m.m[0], 3, 0, 1, 0);
-    }
+    SendSeriesMode(on ? SeriesMouseOnMode(Mode()) : SeriesMouseOffMode(Mode()));
   } else if (IsMultiTouch(profile_.VersionNumber)) {
     driver_.DisableTouch(window_.driverApiContext);
     if (on) {
@@ -363,14 +450,9 @@ void TouchPipeline::RequestCalibrationReadBack() {
 void TouchPipeline::SendExitCommands() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (profile_.Series01xx) {
-    const SeriesMode s = Mode();
-    const std::uint8_t* m = s.m;
-    SendSeriesMode(m[0], m[1], m[2], m[3], m[4]);
-    if (m[1] == 3) {
-      SendSeriesMode(m[0], 3, 0, 1, 0);
-    } else {
-      SendSeriesMode(m[0], m[1], m[2], m[3], m[4]);
-    }
+    const SeriesMode m = Mode();
+    SendSeriesMode(SeriesStoredMode(m));
+    SendSeriesMode(m.m[1] == 3 ? SeriesMouseOffMode(m) : SeriesStoredMode(m));
   } else if (IsOpen()) {
     SendCommand([](std::uint8_t* b) { FillMouseMode(b, true, MOUSE_MODE_AT_EXIT); });
   }
@@ -419,6 +501,7 @@ void TouchPipeline::ReaderLoop(ReaderRole role) {
       std::lock_guard<std::mutex> lock(deviceMutex_);
       if (status != HidIoStatus::kCompleted) {
         failed = true;
+        TRACE_INFO("%s: read failed, waiting for the next open", ReaderName(role));
         continue;
       }
       open = channel_.open && !stopping_;
@@ -443,6 +526,8 @@ void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
       action = RouteSingleReport(report, profile_, flags);
       break;
   }
+  TRACE_DEBUG("%s: report %02X %02X -> action %d", ReaderName(role), report[0], report[1],
+              static_cast<int>(action));
   switch (action) {
     case ReportAction::Ignore:
       break;
@@ -453,36 +538,15 @@ void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
       window_.HandleCalibrationReply(report);
       break;
     case ReportAction::ReadBack:
-      RunReadBack(report);
+      Dispatch(FrameEvent::ReadBack, FrameKind::None, report);
       break;
     case ReportAction::EnableButtons:
-      EnableButtonsIfOpen(true, true);
+      Dispatch(FrameEvent::Reply);
       break;
-    case ReportAction::SeriesMode: {
-      std::lock_guard<std::mutex> lock(modeMutex_);
-      ParseSeriesMode(report, profile_.VersionNumber, mode_);
-    }
-      EnableButtonsIfOpen(false, true);
+    case ReportAction::SeriesMode:
+      Dispatch(FrameEvent::ModeReport, FrameKind::None, report);
       break;
   }
-}
-
-void TouchPipeline::RunReadBack(const std::uint8_t* report) {
-  // The block is stored before the flag switches the mapping on.
-  const std::uint8_t valid = ApplyReadBack(report, window_.calibration);
-  window_.calibrationValid = valid;
-  window_.awaitingReadBack = false;
-  const bool mouse = window_.mouseEnable;
-  SendCommand([mouse](std::uint8_t* b) { FillMouseMode(b, mouse, MOUSE_MODE_AFTER_READ_BACK); });
-  Pause(100);
-  EnableButtonsIfOpen(true, true);
-}
-
-void TouchPipeline::EnableButtonsIfOpen(bool calibration, bool mouse) {
-  std::lock_guard<std::mutex> lock(buttonsMutex_);
-  if (!IsOpen()) return;  // removed while the reply was handled
-  if (calibration) window_.EnableCalibrationButton(true);
-  if (mouse) window_.EnableMouseButton(true);
 }
 
 // ---- state for the window and tests ----------------------------------------
@@ -493,13 +557,18 @@ bool TouchPipeline::IsOpen() const {
 }
 
 DeviceProfile TouchPipeline::Profile() const {
-  std::lock_guard<std::mutex> lock(profileCopyMutex_);
+  std::lock_guard<std::mutex> lock(deviceMutex_);
   return profileCopy_;
 }
 
 SeriesMode TouchPipeline::Mode() const {
-  std::lock_guard<std::mutex> lock(modeMutex_);
+  std::lock_guard<std::mutex> lock(sessionMutex_);
   return mode_;
+}
+
+FrameState TouchPipeline::State() const {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  return session_.State();
 }
 
 std::string TouchPipeline::SelectedPath() {

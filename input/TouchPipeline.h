@@ -4,16 +4,21 @@
 // channel. One instance per process, created by the application; a test
 // builds a fresh one over any HID backend.
 //
-// Threads: the control side (start-up, device changes, buttons, exit) runs
-// under one control lock, from the caller's thread or from the pipeline's
-// device-change worker. Reader threads route reports under a route lock
-// that discovery also takes while it replaces the profile. The command
-// buffer is held under its own lock from filling until the write completed.
+// The frame's lifecycle is decided by a FrameSession (a pure state machine);
+// this class feeds it events and executes the steps it answers with.
+//
+// Locks, outermost first: the control lock (start-up, device changes, mouse
+// toggling, exit: one sequence at a time), the route lock (a reader routing
+// one report; discovery replacing the profile), the session lock (the state
+// machine, the mode bytes and the buttons), the command lock (the command
+// buffer from filling until the write completed), the channel lock (handles,
+// open flag, the profile copy), and the device-change queue's own lock.
 #include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,10 +28,11 @@
 #include "input/DeviceCommands.h"
 #include "input/DeviceProfile.h"
 #include "input/Discovery.h"
+#include "input/FrameSession.h"
 #include "input/MainWindowModel.h"
+#include "input/OutputLifecycle.h"
 #include "input/ReportRouting.h"
 #include "input/TouchDecoder.h"
-#include "input/TouchOutputControl.h"
 #include "platform/Hid.h"
 
 // The paths and handles of the open frame.
@@ -44,8 +50,12 @@ class TouchPipeline {
  public:
   enum ReaderRole { kSingleReader, kReplyReader, kTouchReader, kReaderCount };
 
+  // Fills the list of acceptable frames; called at every discovery (the
+  // service reads it from its settings file).
+  using VidPidSource = std::function<void(VidPidList&)>;
+
   TouchPipeline(platform::HidBackend& hid, MainWindowModel& window, DriverApiPort& driver,
-                TouchOutputControl* output, std::string settingsPath);
+                OutputLifecycle* output, VidPidSource vidPidSource = &DefaultVidPidList);
   ~TouchPipeline();
   TouchPipeline(const TouchPipeline&) = delete;
   TouchPipeline& operator=(const TouchPipeline&) = delete;
@@ -53,7 +63,7 @@ class TouchPipeline {
   void SetSinks(TuioTouchSink* tuio, XmlTouchSink* xml) { decoder_.SetSinks(tuio, xml); }
 
   // The one-time start: device-change registration, discovery, outputs,
-  // reader threads, touch output on, Series01xx initialisation.
+  // reader threads, touch output on, XML listener, Series01xx initialisation.
   void StartTouchPipeline();
   // What the main window does with the pipeline after StartTouchPipeline:
   // apply the mouse setting, ask a single-channel frame for its calibration,
@@ -84,8 +94,7 @@ class TouchPipeline {
   // running on a reader thread (button enabling, HandleCalibrationReply)
   // sends with SendCommand only.
   void SetTouchOutput(bool on);
-  void SendSeriesMode(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3,
-                      std::uint8_t b4);
+  void SendSeriesMode(const SeriesModeBytes& bytes);
   void InitSeriesDevice();
   void ApplyMouseEnable(bool on);
   void RequestCalibrationReadBack();
@@ -102,6 +111,7 @@ class TouchPipeline {
   bool IsOpen() const;
   DeviceProfile Profile() const;
   SeriesMode Mode() const;
+  FrameState State() const;
   // Entry 0 of the path list (control side).
   std::string SelectedPath();
   const TouchDecoder& Decoder() const { return decoder_; }
@@ -113,24 +123,28 @@ class TouchPipeline {
   void Pause(std::uint32_t ms);
 
  private:
+  // Feeds one event to the session and executes its steps; a Discover step
+  // is answered with Discovered. Control-side events run under the control
+  // lock; reader events (read-back, mode report, reply) on the reader.
+  void Dispatch(FrameEvent event, FrameKind kind = FrameKind::None,
+                const std::uint8_t* report = nullptr);
+  void Execute(FrameStep step, const std::uint8_t* report);
   // Called with commandMutex_ held.
   int SendDeviceCommand();
-  void CloseTouchFrameLocked();
-  void CloseHandles(bool sendCommands);
   void ReaderLoop(ReaderRole role);
   std::shared_ptr<platform::HidDevice> HandleFor(ReaderRole role) const;
   void Route(ReaderRole role, const std::uint8_t* report);
-  void RunReadBack(const std::uint8_t* report);
-  void EnableButtonsIfOpen(bool calibration, bool mouse);
+  void SetButtons(bool calibration, bool mouse, bool on);
   void DeviceChangeLoop();
 
   platform::HidBackend& hid_;
   MainWindowModel& window_;
   DriverApiPort& driver_;
-  TouchOutputControl* output_;
-  const std::string settingsPath_;
+  OutputLifecycle* output_;
+  const VidPidSource vidPidSource_;
 
-  // Control side: start-up, device changes, buttons, exit.
+  // Control side: start-up, device changes, buttons, exit. Recursive: the
+  // public command methods are also steps of the control sequences.
   std::recursive_mutex controlMutex_;
 
   // Written by discovery under routeMutex_; read by the reader threads under
@@ -141,29 +155,28 @@ class TouchPipeline {
   DeviceProfile profile_;
   TouchDecoder decoder_{profile_};
   std::array<std::uint8_t, kReportSize> singleBuffer_{};  // not cleared between reads
-  // A copy of the profile for other threads (taking the route lock again
-  // from a reader's callback could deadlock).
-  mutable std::mutex profileCopyMutex_;
-  DeviceProfile profileCopy_;
   VidPidList vidPidList_;
 
-  // The channel's handles and open flag, and the readers' wake-up.
-  mutable std::mutex deviceMutex_;
-  // Held while a reader enables the buttons after checking the frame is still
-  // open, and while a removal disables them, so a late reply never leaves the
+  // The lifecycle, the Series01xx mode bytes, and the buttons: a reader
+  // enables them only while the session has a frame open, and a removal
+  // disables them, both under this lock, so a late reply never leaves the
   // buttons enabled for a frame that is gone.
-  std::mutex buttonsMutex_;
-  std::condition_variable deviceChanged_;
-  DeviceChannel channel_;
-  std::uint64_t openGeneration_ = 0;
-  bool stopping_ = false;
-  std::thread readers_[kReaderCount];
-
-  mutable std::mutex modeMutex_;
+  mutable std::mutex sessionMutex_;
+  FrameSession session_;
   SeriesMode mode_;
 
   std::mutex commandMutex_;
   std::array<std::uint8_t, kCommandSize> commandBuffer_{};
+
+  // The channel's handles and open flag, a copy of the profile for other
+  // threads, and the readers' wake-up.
+  mutable std::mutex deviceMutex_;
+  std::condition_variable deviceChanged_;
+  DeviceChannel channel_;
+  DeviceProfile profileCopy_;
+  std::uint64_t openGeneration_ = 0;
+  bool stopping_ = false;
+  std::thread readers_[kReaderCount];
 
   // Device-change notifications arrive on a backend thread and are handled
   // in order on this worker, as a window's message loop would.
@@ -174,5 +187,4 @@ class TouchPipeline {
   std::thread changeWorker_;
 
   std::atomic<double> pauseScale_{1.0};
-  bool started_ = false;
 };

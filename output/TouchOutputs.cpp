@@ -7,17 +7,17 @@ TouchOutputs::TouchOutputs(OutputEndpoints endpoints)
 
 TouchOutputs::~TouchOutputs() {
   stopXmlListener();
-  if (outputStarted()) StopTouchOutput();
+  if (outputStarted()) stopTouchOutput();
 }
 
-void TouchOutputs::StartTouchOutput() {
+void TouchOutputs::startTouchOutput() {
   std::lock_guard<std::mutex> lock(mutex_);
   tuio_.startTuioOutput(endpoints_.protocol.c_str(), endpoints_.host.c_str(), endpoints_.tuioPort);
   outputStarted_ = true;
   xml_.startCycle();
 }
 
-void TouchOutputs::StopTouchOutput() {
+void TouchOutputs::stopTouchOutput() {
   std::lock_guard<std::mutex> lock(mutex_);
   xml_.stopCycle();
   tuio_.stopTuioOutput();

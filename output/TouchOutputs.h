@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "input/TouchRecords.h"
+#include "common/TouchRecords.h"
 #include "output/OutputDevice.h"
 #include "output/TuioOutput.h"
 #include "output/XmlListener.h"
@@ -35,11 +35,11 @@ class TouchOutputs : public TuioTouchSink, public XmlTouchSink {
 
   // TUIO publisher built (its empty bundles go out), outputStarted set, the
   // XML counters reset and its previous entries zeroed.
-  void StartTouchOutput();
+  void startTouchOutput();
   // XML previous entries released, publisher destroyed (its empty bundles go
   // out), outputStarted cleared, the XML counters reset. Waits for a record
   // that is being handled on the reader thread, never overlaps it.
-  void StopTouchOutput();
+  void stopTouchOutput();
   bool outputStarted() const { return outputStarted_.load(); }
 
   // The opened frame's version number and Series01xx flag; set by the

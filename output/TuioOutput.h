@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "input/TouchRecords.h"
+#include "common/TouchRecords.h"
 #include "output/TuioPublisher.h"
 
 // What a slot's state code asks of its cursor.

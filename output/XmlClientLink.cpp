@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/Trace.h"
+
 XmlClientLink::XmlClientLink(std::size_t backlogBytes)
     : backlogBytes_(backlogBytes), pending_(new char[backlogBytes]) {}
 
@@ -38,6 +40,9 @@ std::uint32_t XmlClientLink::droppedClients() const {
 void XmlClientLink::drop() {
   // Shut down, not closed: the listener is still waiting on this socket and
   // closes it when it sees that it is no longer current.
+  TRACE_WARN("xml: client dropped (%s)", pendingLength_ > 0
+                                             ? "it fell behind or its connection failed"
+                                             : "its connection failed");
   platform::ShutdownSocket(socket_);
   socket_ = platform::kInvalidSocket;
   pendingStart_ = pendingLength_ = 0;

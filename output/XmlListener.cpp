@@ -1,5 +1,7 @@
 #include "output/XmlListener.h"
 
+#include "platform/Trace.h"
+
 namespace {
 // How often a waiting listener looks for a stop request.
 constexpr int kPollMs = 50;
@@ -44,7 +46,7 @@ void XmlListener::run() {
     const platform::SocketHandle listener =
         platform::OpenTcpListener(options_.port, options_.backlog);
     if (listener == platform::kInvalidSocket) {
-      ++failedListens_;
+      if (failedListens_++ == 0) TRACE_WARN("xml: cannot listen on port %d", options_.port);
       if (sleepUnlessStopped(options_.retryMs)) break;
       continue;
     }
@@ -65,8 +67,10 @@ void XmlListener::serve(platform::SocketHandle listener) {
         platform::AcceptConnection(listener, options_.sendBufferBytes);
     if (client == platform::kInvalidSocket) continue;
     link_.attach(client);
+    TRACE_INFO("xml: client connected");
     serveClient(client);
     link_.detach(client);  // invalidated for the senders and closed, in one step
+    TRACE_INFO("xml: client gone");
   }
 }
 

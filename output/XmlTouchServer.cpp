@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/FrameClasses.h"
+
 namespace {
 
-constexpr std::uint16_t kFirstFourPointVersion = 0x4013;
 constexpr double kSeriesScale = 32760.0;
 constexpr double kStandardScale = 0.000244140625;  // 1/4096
 
@@ -60,7 +61,7 @@ void XmlTouchServer::sendFrameDocument(const _TouchFrame& frame) {
   // A lifted slot gets identifier 0, which leaves its entry zeroed: its
   // coordinates are never read, so the record is left as it is.
   std::array<std::int32_t, 4> ids{};
-  if (device_.versionNumber < kFirstFourPointVersion) {
+  if (!frame::HasFourPointIdentifiers(device_.versionNumber)) {
     ids[0] = IsTouched(frame.slot[0].state) ? 1 : 0;
     ids[1] = IsTouched(frame.slot[1].state) ? 2 : 0;
   } else {
@@ -76,7 +77,7 @@ void XmlTouchServer::sendFrameDocument(const _TouchFrame& frame) {
   }
 
   const bool series = device_.series01xx;
-  const int n = series || device_.versionNumber < kFirstFourPointVersion ? 2 : 4;
+  const int n = series || !frame::HasFourPointIdentifiers(device_.versionNumber) ? 2 : 4;
   std::array<XmlEntry, 4> entries{};
   int kept = 0;
   // Entries with a touch, compacted to the front in slot order.

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string_view>
 
-#include "input/TouchRecords.h"
+#include "common/TouchRecords.h"
 #include "output/OutputDevice.h"
 #include "output/XmlClientLink.h"
 #include "output/XmlDocument.h"

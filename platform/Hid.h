@@ -20,7 +20,6 @@
 
 namespace platform {
 
-constexpr std::size_t kReportSize = 64;
 constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
 
 enum HidAccess : unsigned { kHidRead = 1, kHidWrite = 2, kHidReadWrite = 3 };

@@ -16,6 +16,7 @@ extern "C" {  // the HID headers declare no C linkage of their own
 #include <mutex>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "platform/Hid.h"
 
@@ -111,9 +112,13 @@ class Win32HidDevice : public HidDevice {
       std::memset(&s.ov, 0, sizeof s.ov);
       s.ov.hEvent = ev;
       ResetEvent(ev);
-      if (!WriteFile(h_, s.bytes, static_cast<DWORD>(length), nullptr, &s.ov) &&
-          GetLastError() != ERROR_IO_PENDING)
-        return false;
+      if (!WriteFile(h_, s.bytes, static_cast<DWORD>(length), nullptr, &s.ov)) {
+        const DWORD error = GetLastError();
+        // A failure without an error code counts as sent; nothing is in
+        // flight, so the record stays free.
+        if (error == 0) return true;
+        if (error != ERROR_IO_PENDING) return false;
+      }
       s.busy = true;  // the buffer and record stay valid until the write ends
       return true;
     }
@@ -151,10 +156,11 @@ class Win32HidDevice : public HidDevice {
   }
   bool setFeature(const std::uint8_t* buffer, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
-    if (closed_ || !buffer || length == 0 || length > 256) return false;
-    std::uint8_t copy[256];  // the call takes a non-const buffer
-    std::memcpy(copy, buffer, length);
-    return HidD_SetFeature(h_, copy, static_cast<ULONG>(length));
+    if (closed_ || !buffer || length == 0) return false;
+    // The call takes a non-const buffer; the caller's length goes through
+    // (the driver refuses one that does not fit the collection).
+    std::vector<std::uint8_t> copy(buffer, buffer + length);
+    return HidD_SetFeature(h_, copy.data(), static_cast<ULONG>(length));
   }
 
   HidCaps caps() const override { return caps_; }

@@ -97,4 +97,30 @@ TEST_F(SettingsFile, ReadsLikeThePrivateProfileFunctions) {
   EXPECT_EQ(ReadSettingsString(path_, "Long", "", 260).size(), 259u);
 }
 
+TEST_F(SettingsFile, VidPidListEmptyOrAbsentLoadsTheDefaultAndWritesItBack) {
+  VidPidList list;
+  LoadVidPidList(path_, list);
+  EXPECT_EQ(list.count, 134u);
+  const std::string stored = ReadSettingsString(path_, kVidPidListKey, "", kVidPidTextBuffer);
+  EXPECT_EQ(stored.size(), 1205u);
+  EXPECT_EQ(stored, FormatVidPidList(list));
+
+  Write("[Settings]\nVid&PidList=  -- \nMouseEnable=0\n");
+  LoadVidPidList(path_, list);
+  EXPECT_EQ(list.count, 134u);
+  EXPECT_FALSE(ReadMouseEnable(path_));  // the other key stays
+}
+
+TEST_F(SettingsFile, VidPidListStoredIsUsedAsIs) {
+  Write("[Settings]\nVid&PidList=3d5e0013\n");
+  VidPidList list;
+  LoadVidPidList(path_, list);
+  ASSERT_EQ(list.count, 1u);
+  DeviceProfile profile;
+  EXPECT_TRUE(MatchVidPid(list, 0x3D5E, 0x0013, profile));
+  EXPECT_FALSE(MatchVidPid(list, 0x3D5E, 0x0014, profile));
+  EXPECT_FALSE(MatchVidPid(list, 0x0013, 0x3D5E, profile));
+  EXPECT_EQ(ReadSettingsString(path_, kVidPidListKey, ""), "3d5e0013");
+}
+
 }  // namespace

@@ -98,7 +98,7 @@ void RunRecords(benchmark::State& state, OutputDevice device, Record record) {
     while (!outputs.xmlLink().connected())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  outputs.StartTouchOutput();
+  outputs.startTouchOutput();
 
   std::uint32_t i = 0;
   for (int warm = 0; warm < 1000; ++warm) record(outputs, i++);
@@ -123,7 +123,7 @@ void RunRecords(benchmark::State& state, OutputDevice device, Record record) {
   state.counters["p99_us"] = ns[std::min(n - 1, n * 99 / 100)] / 1000.0;
   state.counters["allocs_per_record"] = double(allocations) / double(n);
   state.counters["xml_drops"] = double(outputs.xmlLink().droppedClients());
-  outputs.StopTouchOutput();
+  outputs.stopTouchOutput();
 }
 
 // Two points held and moving on a two-point frame.

@@ -417,6 +417,25 @@ TEST_F(PelladexSim, SeriesQueries) {
   EXPECT_EQ(Hex(status, 6), "110313141505");
 }
 
+// The queries open a closed frame before they decide whether they apply:
+// a query that does not apply leaves the frame open and answers 0.
+TEST_F(PelladexSim, QueriesOpenAClosedFrameFirst) {
+  const _TouchDevInfo old = Find(Add("single-a", "version=0x2017"), 3);
+  std::unique_ptr<CPelladex> device(CPelladex::Create(&old));
+  _TouchDevInfo out = old;
+  out.detailWord = 0x5555;  // the object's record is copied over the caller's
+  EXPECT_EQ(device->GetDevDetail(&out), 0);
+  EXPECT_EQ(device->IsOpen(), 1);
+  EXPECT_EQ(std::memcmp(&out, &device->m_info, sizeof out), 0);
+
+  for (int query = 0; query < 2; ++query) {
+    std::unique_ptr<CPelladex> standard(CPelladex::Create(&old));
+    EXPECT_EQ(query == 0 ? standard->GetDeviceStatus() : standard->SetDeviceStatus(1, 2, 3, 4, 5),
+              0);
+    EXPECT_EQ(standard->IsOpen(), 1) << query;
+  }
+}
+
 TEST_F(PelladexSim, SeriesVersion0200TakesThreeModeBytes) {
   auto device = Open(Add("series-0200"), 1);
   ASSERT_TRUE(device);

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
 #include "input/DeviceProfile.h"
 #include "input/Discovery.h"
 
@@ -61,43 +60,6 @@ TEST(VidPidList, DefaultHas134EntriesWrittenAs1205Characters) {
   EXPECT_EQ(text.substr(text.size() - 9), " 00000400");
 }
 
-class VidPidSettings : public ::testing::Test {
- protected:
-  void SetUp() override {
-    path_ = ::testing::TempDir() + "vantrel_vidpid_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
-    std::remove(path_.c_str());
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
-  std::string path_;
-};
-
-TEST_F(VidPidSettings, EmptyOrAbsentKeyLoadsTheDefaultAndWritesItBack) {
-  VidPidList list;
-  LoadVidPidList(path_, list);
-  EXPECT_EQ(list.count, 134u);
-  const std::string stored = ReadSettingsString(path_, kVidPidListKey, "", kVidPidTextBuffer);
-  EXPECT_EQ(stored.size(), 1205u);
-  EXPECT_EQ(stored, FormatVidPidList(list));
-
-  std::ofstream(path_) << "[Settings]\nVid&PidList=  -- \nMouseEnable=0\n";
-  LoadVidPidList(path_, list);
-  EXPECT_EQ(list.count, 134u);
-  EXPECT_FALSE(ReadMouseEnable(path_));  // the other key stays
-}
-
-TEST_F(VidPidSettings, StoredListIsUsedAsIs) {
-  std::ofstream(path_) << "[Settings]\nVid&PidList=3d5e0013\n";
-  VidPidList list;
-  LoadVidPidList(path_, list);
-  ASSERT_EQ(list.count, 1u);
-  DeviceProfile profile;
-  EXPECT_TRUE(MatchVidPid(list, 0x3D5E, 0x0013, profile));
-  EXPECT_FALSE(MatchVidPid(list, 0x3D5E, 0x0014, profile));
-  EXPECT_FALSE(MatchVidPid(list, 0x0013, 0x3D5E, profile));
-  EXPECT_EQ(ReadSettingsString(path_, kVidPidListKey, ""), "3d5e0013");
-}
-
 TEST(MatchVidPid, SetsSeries01xxFromTheProductId) {
   VidPidList list;
   DefaultVidPidList(list);
@@ -109,26 +71,6 @@ TEST(MatchVidPid, SetsSeries01xxFromTheProductId) {
   profile.Series01xx = true;
   EXPECT_FALSE(MatchVidPid(list, 0x1234, 0x0113, profile));
   EXPECT_TRUE(profile.Series01xx);  // unchanged without a match
-}
-
-TEST(DeviceClasses, VersionRanges) {
-  struct Case {
-    std::uint16_t v;
-    bool split, multi, touchOutput;
-  } cases[] = {
-      {0x2050, false, false, false}, {0x2100, false, false, false}, {0x2101, false, false, true},
-      {0x2FFF, false, false, true},  {0x3001, false, false, false}, {0x3002, true, false, true},
-      {0x32FF, true, false, true},   {0x3300, true, true, true},    {0x3301, true, true, true},
-      {0x3FFF, true, true, true},    {0x4001, false, false, false}, {0x4002, true, false, true},
-      {0x42FF, true, false, true},   {0x4300, true, true, true},    {0x6FFF, true, true, true},
-      {0x7000, false, false, false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(IsSplitChannel(c.v), c.split) << std::hex << c.v;
-    EXPECT_EQ(IsSingleChannel(c.v), !c.split) << std::hex << c.v;
-    EXPECT_EQ(IsMultiTouch(c.v), c.multi) << std::hex << c.v;
-    EXPECT_EQ(IsTouchOutputRange(c.v), c.touchOutput) << std::hex << c.v;
-  }
 }
 
 // Interfaces as the system lists them: one per top-level collection.

@@ -21,7 +21,7 @@ struct Rec {
   std::string path, hex;  // hex: the written report, lower case
 };
 
-class NoOutput : public TouchOutputControl {
+class NoOutput : public OutputLifecycle {
  public:
   std::atomic<bool> started{false};
   void StartTouchOutput() override { started = true; }
@@ -47,15 +47,11 @@ class Framesim : public ::testing::Test {
     control_.last("record clear");
     hid_ = platform::CreateVirtualHidBackend(control_.address());
     ASSERT_TRUE(hid_);
-    settings_ = ::testing::TempDir() + "vantrel_framesim_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
-    std::remove(settings_.c_str());
   }
   void TearDown() override {
     pipeline_.reset();
     // Frames are named per test; unplugging leaves the simulator clean.
     for (const std::string& name : frames_) control_.last("unplug " + name);
-    std::remove(settings_.c_str());
   }
 
   void Add(const std::string& model, const std::string& name) {
@@ -63,7 +59,7 @@ class Framesim : public ::testing::Test {
     frames_.push_back(name);
   }
   TouchPipeline& Start(bool mouse = true) {
-    pipeline_ = std::make_unique<TouchPipeline>(*hid_, window_, driver_, &output_, settings_);
+    pipeline_ = std::make_unique<TouchPipeline>(*hid_, window_, driver_, &output_);
     pipeline_->SetSinks(&sinks_, &sinks_);
     pipeline_->StartTouchPipeline();
     pipeline_->CompleteStartUp(mouse);
@@ -100,7 +96,6 @@ class Framesim : public ::testing::Test {
 
   testsupport::SimControl control_;
   std::unique_ptr<platform::HidBackend> hid_;
-  std::string settings_;
   std::vector<std::string> frames_;
   HeadlessMainWindow window_;
   NullDriverApi driver_;

@@ -4,13 +4,15 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "MemoryHid.h"
 #include "RecordingSinks.h"
-#include "app/Settings.h"
 #include "bridge/DriverApiPort.h"
 #include "input/TouchPipeline.h"
+#include "platform/Trace.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ std::string Path(std::uint16_t pid, int col, const char* instance = "7&2a8f1c3&0
   return buf;
 }
 
-class RecordingOutput : public TouchOutputControl {
+class RecordingOutput : public OutputLifecycle {
  public:
   std::atomic<int> starts{0}, stops{0}, listeners{0};
   std::atomic<bool> started{false};
@@ -76,18 +78,10 @@ Report R(std::initializer_list<int> bytes) {
 
 class Pipeline : public ::testing::Test {
  protected:
-  void SetUp() override {
-    settings_ = ::testing::TempDir() + "vantrel_pipeline_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini";
-    std::remove(settings_.c_str());
-  }
-  void TearDown() override {
-    pipeline_.reset();
-    std::remove(settings_.c_str());
-  }
+  void TearDown() override { pipeline_.reset(); }
 
   TouchPipeline& Start(bool mouse = true) {
-    pipeline_ = std::make_unique<TouchPipeline>(hid_, window_, driver_, &output_, settings_);
+    pipeline_ = std::make_unique<TouchPipeline>(hid_, window_, driver_, &output_);
     pipeline_->SetPauseScale(0.02);
     pipeline_->SetSinks(&sinks_, &sinks_);
     pipeline_->StartTouchPipeline();
@@ -109,7 +103,6 @@ class Pipeline : public ::testing::Test {
         [&](MemoryHid& h) { return h.Queued(path) == 0 && h.PendingReads(path) > 0; }));
   }
 
-  std::string settings_;
   MemoryHid hid_;
   HeadlessMainWindow window_;
   RecordingDriver driver_;
@@ -265,10 +258,31 @@ TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
   EXPECT_EQ(output_.stops, 1);
 }
 
+// The trace's lines, captured for one test.
+struct TraceCapture {
+  std::mutex mutex;
+  std::string text;
+  explicit TraceCapture(trace::Level level) { trace::Process().Configure(level, &Add, this); }
+  ~TraceCapture() { trace::Process().Reset(); }
+  static void Add(void* self, trace::Level, const char* line) {
+    auto* c = static_cast<TraceCapture*>(self);
+    std::lock_guard<std::mutex> lock(c->mutex);
+    c->text += std::string(line) + "\n";
+  }
+  bool Has(const char* part) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return text.find(part) != std::string::npos;
+  }
+};
+
 TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
+  TraceCapture trace(trace::Level::Info);
   PlugFrame(0x0021, 0x2105, {1, 3});
   const std::string col03 = Path(0x0021, 3);
   TouchPipeline& p = Start();
+  EXPECT_TRUE(trace.Has("frame: start-up: not started -> discovering"));
+  EXPECT_TRUE(trace.Has("discovery: 2 interfaces, frame 3D5E:0021 version 2105, 1 usable"));
+  EXPECT_TRUE(trace.Has("start-up complete: starting -> awaiting read-back"));
   ASSERT_TRUE(hid_.WaitFor([](MemoryHid& h) { return h.PendingReads() == 1; }));
   hid_.ClearWrites();
 
@@ -286,6 +300,12 @@ TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
   EXPECT_EQ(window_.calibrationValid, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(hid_.PendingReads(), 0);
+  // What a person supporting the installation reads.
+  EXPECT_TRUE(trace.Has("frame: removal: awaiting read-back -> discovering"));
+  EXPECT_TRUE(trace.Has("write refused: command FC 30"));
+  EXPECT_TRUE(trace.Has("discovery: 0 interfaces, no usable interface of a listed frame"));
+  EXPECT_TRUE(trace.Has("frame: discovered: discovering -> absent"));
+  EXPECT_FALSE(trace.Has("debug:"));  // no per-report lines at this level
 }
 
 TEST_F(Pipeline, CloseSendsTouchOutputOffForItsRange) {
@@ -403,9 +423,8 @@ TEST(PipelineOnTheSystem, StartsWithoutAFrameAndStops) {
   auto hid = platform::CreateOsHidBackend();
   HeadlessMainWindow window;
   NullDriverApi driver;
-  const std::string settings = ::testing::TempDir() + "vantrel_pipeline_system.ini";
   {
-    TouchPipeline p(*hid, window, driver, nullptr, settings);
+    TouchPipeline p(*hid, window, driver, nullptr);
     p.SetPauseScale(0.02);
     p.StartTouchPipeline();
     p.CompleteStartUp(true);
@@ -414,8 +433,6 @@ TEST(PipelineOnTheSystem, StartsWithoutAFrameAndStops) {
     EXPECT_FALSE(window.awaitingReadBack);
     p.ShutDown();
   }
-  EXPECT_EQ(ReadSettingsString(settings, kVidPidListKey, "", kVidPidTextBuffer).size(), 1205u);
-  std::remove(settings.c_str());
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "input/TouchRecords.h"
+#include "common/TouchRecords.h"
 
 struct Dispatched {
   char kind;  // 'F' frame, 'T' table

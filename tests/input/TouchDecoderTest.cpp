@@ -34,28 +34,6 @@ struct Bench {
   TouchDecoder decoder{profile};
 };
 
-TEST(SelectLayout, FollowsTheProfileInItsOrder) {
-  struct Case {
-    std::uint16_t v, pid;
-    TouchLayout layout;
-  } cases[] = {
-      {0x3301, 0x0113, TouchLayout::F},  {0x0200, 0x0100, TouchLayout::F},
-      {0x3300, 0x0021, TouchLayout::MT}, {0x6FFF, 0x0021, TouchLayout::MT},
-      {0x4013, 0x0021, TouchLayout::C},  {0x42FF, 0x0021, TouchLayout::C},
-      {0x7000, 0x0021, TouchLayout::C},  {0x2101, 0x0021, TouchLayout::B},
-      {0x32FF, 0x0021, TouchLayout::B},  {0x4012, 0x0021, TouchLayout::B},
-      {0x2100, 0x0021, TouchLayout::A},  {0x3001, 0x0021, TouchLayout::A},
-      {0x4001, 0x0021, TouchLayout::A},
-  };
-  for (const Case& c : cases) {
-    DeviceProfile p;
-    p.VersionNumber = c.v;
-    p.ProductID = c.pid;
-    p.Series01xx = IsSeries01xxProduct(c.pid);
-    EXPECT_EQ(SelectLayout(p), c.layout) << std::hex << c.v;
-  }
-}
-
 // ---- Layouts A, B, C: 7-byte slots with a tip byte -------------------------
 
 struct PointLayout {

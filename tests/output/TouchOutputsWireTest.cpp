@@ -116,7 +116,7 @@ class OutputsWire : public ::testing::Test {
 TEST_F(OutputsWire, ATouchFromStartToStop) {
   outputs_->setDevice({0x3002, false});
   auto xml = Client();
-  outputs_->StartTouchOutput();
+  outputs_->startTouchOutput();
   std::string why = Mismatch(rx_.bundles(), {Cur({}, {}, -1), Obj(-1)});
   EXPECT_TRUE(why.empty()) << why;
 
@@ -162,7 +162,7 @@ TEST_F(OutputsWire, ATouchFromStartToStop) {
   NextTick();
   Deliver(One(100, 100, TOUCH_DOWN));
   rx_.drain(100);
-  outputs_->StopTouchOutput();
+  outputs_->stopTouchOutput();
   why = Mismatch(rx_.bundles(), {Cur({}, {}, -1), Obj(-1)});
   EXPECT_TRUE(why.empty()) << why;
   Deliver(One(100, 100, TOUCH_MOVE));  // stopped: nothing at all
@@ -173,7 +173,7 @@ TEST_F(OutputsWire, ATouchFromStartToStop) {
 TEST_F(OutputsWire, TablesGoOutAsOneBundleAnd32Frames) {
   outputs_->setDevice({0x4300, false});
   auto xml = Client();
-  outputs_->StartTouchOutput();
+  outputs_->startTouchOutput();
   rx_.drain(100);
   ContactTable t{};
   t.entry[2] = {2, TOUCH_DOWN, 16380, 32760};
@@ -193,7 +193,7 @@ TEST_F(OutputsWire, TablesGoOutAsOneBundleAnd32Frames) {
 TEST_F(OutputsWire, AStalledXmlClientDoesNotHoldUpTuio) {
   outputs_->setDevice({0x4300, false});
   auto stalled = Client();  // connects and never reads
-  outputs_->StartTouchOutput();
+  outputs_->startTouchOutput();
   rx_.drain(100);
 
   std::atomic<bool> sending{true};

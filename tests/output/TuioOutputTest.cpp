@@ -184,9 +184,9 @@ TEST(TouchOutputsCycle, StartAndStopNeverOverlapARecord) {
     }
   });
   for (int i = 0; i < 200; ++i) {
-    outputs.StartTouchOutput();
+    outputs.startTouchOutput();
     EXPECT_TRUE(outputs.outputStarted());
-    outputs.StopTouchOutput();
+    outputs.stopTouchOutput();
     EXPECT_FALSE(outputs.outputStarted());
   }
   done = true;

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   bool ok = testsupport::WaitFor([&] { return out.has("listening on UDP port"); }, 30000) &&
             testsupport::WaitFor([&] { return outputs.xmlLink().connected(); }, 30000);
   if (ok) {
-    outputs.StartTouchOutput();
+    outputs.startTouchOutput();
     _TouchFrame f{};
     const std::uint32_t xs[] = {2048, 2048, 2458, 2458};
     const std::uint32_t states[] = {TOUCH_DOWN, TOUCH_MOVE, TOUCH_MOVE, TOUCH_UP};
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
       outputs.updateFromFrame(f);
       outputs.sendFrameDocument(f);
     }
-    outputs.StopTouchOutput();
+    outputs.stopTouchOutput();
   }
   const std::vector<std::string> want = {
       "added   session 0 (0.5000, 0.2500)",

@@ -5,6 +5,10 @@
 
 namespace framesim {
 
+// The simulator describes the classes of frame on its own, independently of
+// common/FrameClasses.h that the service uses: a wrong rule there then shows
+// as a frame the service misreads, instead of being copied into the frames
+// it is tested against.
 bool IsSplitChannel(std::uint16_t v) {
   return (v >= 0x3002 && v <= 0x3FFF) || (v >= 0x4002 && v <= 0x6FFF);
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "common/FrameClasses.h"
 #include "device/Pelladex.h"
 
 namespace {
@@ -39,9 +40,8 @@ const char* KindName(std::uint32_t kind) {
 }
 
 bool IsSplitChannel(const _TouchDevInfo& r) {
-  const unsigned v = r.versionNumber;
   return r.interfaceType == TOUCHDEV_IF_HID && r.deviceKind == TOUCHDEV_KIND_STANDARD &&
-         ((v >= 0x3002 && v <= 0x3FFF) || (v >= 0x4002 && v <= 0x6FFF));
+         frame::IsSplitChannel(r.versionNumber);
 }
 
 void PrintPath(const char* label, const char* path) {

@@ -1,12 +1,13 @@
 #pragma once
-// The output side's start and stop, as the pipeline drives them: the outputs
-// start with the first frame and stop when it leaves. The output issue
-// implements this over the TUIO glue and the XML server.
+// What the pipeline needs of the outputs: their start and stop (they start
+// with the first frame and stop when it leaves), the XML listener's start,
+// and the opened frame's traits. The application implements it over
+// TouchOutputs (TouchOutputsLifecycle); tests record the calls.
 #include "input/DeviceProfile.h"
 
-class TouchOutputControl {
+class OutputLifecycle {
  public:
-  virtual ~TouchOutputControl() = default;
+  virtual ~OutputLifecycle() = default;
   virtual void StartTouchOutput() = 0;
   virtual void StopTouchOutput() = 0;
   virtual bool IsTouchOutputStarted() const = 0;

@@ -1,0 +1,112 @@
+#pragma once
+// The lifecycle of the opened frame as one state machine: it is told what
+// happened (start-up, a discovery's result, an arrival, a removal, a
+// read-back, a mode report, the exit) and answers with the steps to take, in
+// order. It does no I/O and holds no lock; TouchPipeline executes the steps
+// and feeds back the result of each discovery it was asked for.
+//
+//   NotStarted --StartUp--> Discovering(start-up) --Discovered--> Starting
+//   Starting --StartUpComplete--> AwaitingReadBack | Ready | Absent
+//   Absent/AwaitingReadBack/Ready --Arrival--> Discovering(arrival)
+//   Discovering(arrival) --Discovered--> AwaitingReadBack | Ready | Absent
+//   open --Removal of entry 0--> Discovering(removal) --Discovered--> ...
+//   AwaitingReadBack --ReadBack--> Ready
+//   any started state --Exit--> Closed
+#include <cstddef>
+#include <cstdint>
+
+#include "input/DeviceProfile.h"
+
+enum class FrameState : std::uint8_t {
+  NotStarted,
+  Discovering,       // a discovery was asked for; its result comes as Discovered
+  Starting,          // opened (or not) at start-up; the window's start-up still runs
+  Absent,            // no frame open
+  AwaitingReadBack,  // open; a single-channel frame's calibration was asked for
+  Ready,             // open
+  Closed,            // after the exit: nothing more happens
+};
+
+// What an opened frame is, as far as its lifecycle goes.
+enum class FrameKind : std::uint8_t { None, Series01xx, SplitChannel, SingleChannel };
+FrameKind KindOf(const DeviceProfile& profile, bool open);
+
+enum class FrameEvent : std::uint8_t {
+  StartUp,          // the main window's first show
+  Discovered,       // the discovery asked for ended (with the kind it opened)
+  StartUpComplete,  // the window applied its settings and is about to decode
+  Arrival,          // any HID interface arrived
+  Removal,          // entry 0 of the path list was removed
+  ReadBack,         // the reply to CMD_READ_CALIBRATION (byte 1 = 5)
+  ModeReport,       // a Series01xx frame's mode report
+  Reply,            // a split-channel frame answered while nothing was awaited
+  Exit,             // the main window's destruction
+};
+
+enum class FrameStep : std::uint8_t {
+  ResetXmlEntries,
+  Discover,  // closes the open frame first; answer with Discovered
+  CloseFrame,
+  StartOutput,
+  StartOutputIfStopped,
+  StopOutput,
+  StopOutputIfStarted,
+  StartReaders,
+  StartXmlListener,
+  TouchOutputOn,
+  InitSeriesDevice,
+  SeriesModeMouseOn,  // SendSeriesMode with the mouse-on bytes
+  ApplyMouseEnable,   // the window's current setting
+  ApplyMouseOn,       // mouse emulation back on at exit
+  RequestReadBack,    // awaiting flag set, CMD_READ_CALIBRATION, 100 ms
+  ClearAwaitingReadBack,
+  StoreReadBack,  // the block and the calibration-valid flag from the reply
+  MouseModeAfterReadBack,
+  StoreSeriesMode,
+  ClearCalibrationValid,
+  LayoutWindow,
+  EnableButtons,      // calibration and mouse, only while the frame is open
+  EnableMouseButton,  // only while the frame is open
+  DisableButtons,
+  SetInitialised,
+  ExitCommands,
+};
+
+// The steps of one transition, in order.
+struct FrameSteps {
+  static constexpr std::size_t kCapacity = 16;
+  FrameStep step[kCapacity];
+  std::size_t count = 0;
+
+  void Add(FrameStep s) { step[count++] = s; }
+  const FrameStep* begin() const { return step; }
+  const FrameStep* end() const { return step + count; }
+};
+
+const char* FrameStateName(FrameState state);
+const char* FrameEventName(FrameEvent event);
+
+class FrameSession {
+ public:
+  FrameState State() const { return state_; }
+  FrameKind Kind() const { return kind_; }
+  bool FrameOpen() const { return kind_ != FrameKind::None; }
+
+  // `kind` is read only with Discovered: what the discovery opened. The
+  // caller raises Removal only for entry 0 of the path list.
+  FrameSteps On(FrameEvent event, FrameKind kind = FrameKind::None);
+
+ private:
+  enum class Purpose : std::uint8_t { StartUp, Arrival, Removal };
+
+  FrameSteps Discovered(FrameKind kind);
+  void SettleOpenState();
+
+  FrameState state_ = FrameState::NotStarted;
+  Purpose purpose_ = Purpose::StartUp;
+  FrameKind kind_ = FrameKind::None;
+  // The window's awaiting-read-back flag: it outlives a removal, as the
+  // frame's reply may still be in flight.
+  bool awaitingReadBack_ = false;
+  bool initialised_ = false;
+};

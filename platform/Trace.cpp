@@ -1,0 +1,81 @@
+#include "platform/Trace.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Clock.h"
+
+namespace trace {
+
+namespace {
+
+const char* const kNames[] = {"off", "error", "warn", "info", "debug"};
+
+bool SameIgnoringCase(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    if (std::tolower(static_cast<unsigned char>(*a)) != *b) return false;
+  }
+  return *a == *b;
+}
+
+}  // namespace
+
+bool ParseLevel(const char* text, Level& level) {
+  if (!text) return false;
+  for (int i = 0; i <= static_cast<int>(Level::Debug); ++i) {
+    if (SameIgnoringCase(text, kNames[i])) {
+      level = static_cast<Level>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* LevelName(Level level) {
+  const int i = static_cast<int>(level);
+  return i >= 0 && i <= static_cast<int>(Level::Debug) ? kNames[i] : "?";
+}
+
+void Tracer::Configure(Level level, Sink sink, void* context) {
+  // Off first, so a line never reaches a half-configured sink.
+  level_.store(0);
+  sink_.store(sink);
+  context_.store(context);
+  if (sink) level_.store(static_cast<int>(level));
+}
+
+void Tracer::ConfigureFromEnvironment() {
+  Level level;
+  if (ParseLevel(std::getenv("VANTREL_LOG"), level)) {
+    ConfigurePlatform(level, std::getenv("VANTREL_LOG_FILE"));
+  }
+}
+
+void Tracer::Write(Level level, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  WriteV(level, format, args);
+  va_end(args);
+}
+
+void Tracer::WriteV(Level level, const char* format, std::va_list args) {
+  if (!Enabled(level)) return;
+  const Sink sink = sink_.load();
+  if (!sink) return;
+  char line[512];
+  const std::uint32_t ms = platform::TickCount();
+  int n = std::snprintf(line, sizeof line, "vantrel %u.%03u %s: ", ms / 1000, ms % 1000,
+                        LevelName(level));
+  if (n < 0) return;
+  std::vsnprintf(line + n, sizeof line - static_cast<unsigned>(n), format, args);
+  sink(context_.load(), level, line);
+}
+
+Tracer& Process() {
+  static Tracer tracer;
+  return tracer;
+}
+
+}  // namespace trace

@@ -1,0 +1,74 @@
+#pragma once
+// The service's trace: a small log with levels, off unless asked for, for
+// a person supporting an installation. It writes one line per event that
+// matters (discovery results, open failures, refused writes, XML clients,
+// lifecycle transitions); per-report lines only at the debug level. Lines
+// are formatted into a stack buffer, so tracing allocates nothing.
+//
+// Where lines go: standard error natively; on Windows the debugger channel
+// (OutputDebugString) and, when a file is named, that file too.
+//
+// Enabled by VANTREL_LOG=error|warn|info|debug (VANTREL_LOG_FILE=path for
+// the file) or the program's --log option.
+#include <atomic>
+#include <cstdarg>
+
+namespace trace {
+
+enum class Level : int { Off = 0, Error = 1, Warn = 2, Info = 3, Debug = 4 };
+
+// Receives each finished line (without a line end).
+using Sink = void (*)(void* context, Level level, const char* line);
+
+// "error", "warn", "info", "debug" or "off", in any case; false if unknown.
+bool ParseLevel(const char* text, Level& level);
+const char* LevelName(Level level);
+
+// The process's trace. A test configures it with its own sink and resets it
+// afterwards.
+class Tracer {
+ public:
+  bool Enabled(Level level) const {
+    return static_cast<int>(level) <= level_.load(std::memory_order_relaxed);
+  }
+  void Configure(Level level, Sink sink, void* context);
+  // The platform's sink (standard error, or the debugger channel and file).
+  void ConfigurePlatform(Level level, const char* file = nullptr);
+  // From VANTREL_LOG and VANTREL_LOG_FILE; leaves the trace off when unset.
+  void ConfigureFromEnvironment();
+  void Reset() { Configure(Level::Off, nullptr, nullptr); }
+
+  void Write(Level level, const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 3, 4)))
+#endif
+      ;
+  void WriteV(Level level, const char* format, std::va_list args);
+
+ private:
+  std::atomic<int> level_{0};
+  std::atomic<Sink> sink_{nullptr};
+  std::atomic<void*> context_{nullptr};
+};
+
+Tracer& Process();
+
+}  // namespace trace
+
+// The level test first, so that the arguments cost nothing while it is off.
+#define VANTREL_TRACE(level, ...)                                                        \
+  do {                                                                                   \
+    if (::trace::Process().Enabled(level)) ::trace::Process().Write(level, __VA_ARGS__); \
+  } while (0)
+#define TRACE_ERROR(...) VANTREL_TRACE(::trace::Level::Error, __VA_ARGS__)
+#define TRACE_WARN(...) VANTREL_TRACE(::trace::Level::Warn, __VA_ARGS__)
+#define TRACE_INFO(...) VANTREL_TRACE(::trace::Level::Info, __VA_ARGS__)
+#define TRACE_DEBUG(...) VANTREL_TRACE(::trace::Level::Debug, __VA_ARGS__)
+
+namespace platform {
+// The system's text for an error code: FormatMessage on Windows, strerror
+// natively. `code` 0 means the calling thread's last error.
+const char* ErrorText(char* buffer, unsigned size, unsigned long code = 0);
+// The calling thread's last error code (GetLastError / errno).
+unsigned long LastErrorCode();
+}  // namespace platform
