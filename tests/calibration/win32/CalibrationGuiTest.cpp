@@ -214,10 +214,8 @@ class CalibrationGui : public ::testing::Test {
   }
 
   void StartHost() {
-    const std::string settings = ::testing::TempDir() + "calibration_host_" + frame_ + ".ini";
-    std::remove(settings.c_str());
-    std::string cmd = "\"" + ExeDir() + "calibration_host.exe\" --tuio-port " +
-                      std::to_string(tuio_.port()) + " --settings \"" + settings + "\"";
+    std::string cmd =
+        "\"" + ExeDir() + "calibration_host.exe\" --tuio-port " + std::to_string(tuio_.port());
     STARTUPINFOA si{};
     si.cb = sizeof si;
     ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,

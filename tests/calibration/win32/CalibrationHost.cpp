@@ -1,7 +1,7 @@
 // A stand-in for the main window while the calibration dialog is tested: a
 // window with the Calibration button (1001) over a running pipeline and its
 // touch outputs, reaching the frame simulator that FRAMESIM_ADDR names.
-//   calibration_host --tuio-port N --xml-port N --settings FILE
+//   calibration_host --tuio-port N --xml-port N
 #include <windows.h>
 
 #include <cstdlib>
@@ -64,22 +64,19 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 int main(int argc, char** argv) {
   OutputEndpoints endpoints;
   endpoints.xml.port = 0;  // any free port unless told
-  std::string settings = "calibration_host.ini";
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--tuio-port")) {
       endpoints.tuioPort = std::atoi(argv[i + 1]);
     } else if (!std::strcmp(argv[i], "--xml-port")) {
       endpoints.xml.port = static_cast<std::uint16_t>(std::atoi(argv[i + 1]));
-    } else if (!std::strcmp(argv[i], "--settings")) {
-      settings = argv[i + 1];
     }
   }
   std::unique_ptr<platform::HidBackend> hid = platform::CreateHidBackend();
   NullDriverApi driver;
   TouchOutputs outputs(endpoints);
-  TouchOutputsControl control(outputs);
+  TouchOutputsLifecycle control(outputs);
   Host host;
-  TouchPipeline pipeline(*hid, host.model, driver, &control, settings);
+  TouchPipeline pipeline(*hid, host.model, driver, &control);
   pipeline.SetSinks(&outputs, &outputs);
   PipelineCalibrationFrame frame(pipeline, host.model);
   CCalibrationAppDlg dialog(frame, "Vantrel");
