@@ -4,8 +4,9 @@
 //
 // Three implementations sit behind it: win32/ (SetupAPI, HID and overlapped
 // file I/O), virtual/ (touch frames played by the frame simulator over a
-// loopback link) and posix/ (no HID stack: enumerates nothing). CreateHidBackend()
-// picks the virtual one when FRAMESIM_ADDR=127.0.0.1:PORT is set.
+// loopback link) and linux/ (hidraw nodes, one interface per top-level
+// collection). CreateHidBackend() picks the virtual one when
+// FRAMESIM_ADDR=127.0.0.1:PORT is set.
 //
 // Reports are exchanged as the frame sends them: byte 0 is the report id,
 // kReportSize bytes in all.
@@ -112,13 +113,13 @@ class HidBackend {
   // the backend is destroyed.
   virtual bool setChangeCallback(HidChangeCallback callback) = 0;
 
-  // "win32", "virtual 127.0.0.1:PORT" or "none": for logs and tests.
+  // "win32", "virtual 127.0.0.1:PORT" or "hidraw": for logs and tests.
   virtual std::string describe() const = 0;
 };
 
 // The virtual backend if FRAMESIM_ADDR=127.0.0.1:PORT is set, else the OS one.
 std::unique_ptr<HidBackend> CreateHidBackend();
-// The OS backend: win32 on Windows; on Linux one that enumerates nothing.
+// The OS backend: win32 on Windows, hidraw on Linux.
 std::unique_ptr<HidBackend> CreateOsHidBackend();
 // Touch frames played by the frame simulator at `address` ("127.0.0.1:PORT").
 // Null if the address does not parse.

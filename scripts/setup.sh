@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git dpkg-dev
   clang-format
   libgtest-dev googletest libbenchmark-dev
+  libudev-dev
   liboscpack-dev liblo-dev liblo-tools python3-liblo python3-lxml libxml2-utils libxml2-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64

@@ -11,6 +11,7 @@
 #include "app/ServiceApp.h"
 #include "tests/platform/SimControl.h"
 #include "tests/support/OscCapture.h"
+#include "tests/support/TempSettings.h"
 #include "tests/support/XmlClient.h"
 
 namespace {
@@ -74,13 +75,10 @@ class ServiceAppTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(sim_.connected());
     hid_ = platform::CreateVirtualHidBackend(sim_.address());
-    settings_ = ::testing::TempDir() + "vantrel_service_app.ini";
-    std::remove(settings_.c_str());
   }
-  void TearDown() override { std::remove(settings_.c_str()); }
   std::unique_ptr<ServiceApp> Make(DriverApiPort& driver) {
     ServiceApp::Options o;
-    o.settingsPath = settings_;
+    o.settingsPath = settings_.path();
     o.endpoints.tuioPort = rx_.port();
     o.endpoints.xml.port = 0;
     o.pause = [](std::uint32_t) {};
@@ -90,7 +88,7 @@ class ServiceAppTest : public ::testing::Test {
 
   testsupport::SimControl sim_;
   std::unique_ptr<platform::HidBackend> hid_;
-  std::string settings_;
+  testsupport::TempSettings settings_;
   testsupport::UdpCapture rx_;
 };
 

@@ -7,28 +7,17 @@
 
 #include "app/Settings.h"
 #include "platform/IniFile.h"
+#include "tests/support/TempSettings.h"
 
 namespace {
 
-// A settings file in the test's own temporary folder, removed afterwards.
 class SettingsFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = ::testing::TempDir() + "vantrel_" + info->name() + ".ini";
-    std::remove(path_.c_str());
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
+  void Write(const std::string& text) { file_.Write(text); }
+  std::string Contents() const { return file_.Contents(); }
 
-  void Write(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-  std::string Contents() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-
-  std::string path_;
+  testsupport::TempSettings file_;
+  const std::string& path_ = file_.path();
 };
 
 TEST(SettingsPath, ReplacesAFourCharacterExtension) {

@@ -5,8 +5,6 @@
 // Natively the service is build/native/app/vantrel; the Windows build runs
 // Vantrel.exe under Wine through the same test (VANTREL_E2E_SERVICE).
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
-#include <libxml/tree.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +20,7 @@
 #include "tests/platform/SimControl.h"
 #include "tests/support/OscCapture.h"
 #include "tests/support/XmlClient.h"
+#include "tests/support/XmlDocumentReader.h"
 
 namespace {
 
@@ -199,40 +198,18 @@ struct XmlDoc {
   int fseq = -1;
 };
 
-std::string Attr(xmlNodePtr n, const char* name) {
-  xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
-  std::string s = v ? reinterpret_cast<const char*>(v) : "";
-  xmlFree(v);
-  return s;
-}
-
-bool Named(xmlNodePtr n, const char* name) {
-  return n->type == XML_ELEMENT_NODE &&
-         xmlStrcmp(n->name, reinterpret_cast<const xmlChar*>(name)) == 0;
-}
-
 // Parses one document with libxml2 and checks its shape; failures go to `why`.
 bool ParseDocument(const std::string& text, XmlDoc& doc, std::string& why) {
   static const std::regex kFloat("-?[0-9]+\\.[0-9]{6}");
   static const std::regex kInt("-?[0-9]+");
-  xmlDocPtr x = xmlReadMemory(text.data(), int(text.size()), "touch.xml", nullptr,
-                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (!x) return why = "not well-formed: " + text, false;
-  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> guard(x, xmlFreeDoc);
-  xmlNodePtr root = xmlDocGetRootElement(x);
-  if (!root || !Named(root, "OSCPACKET") || Attr(root, "ADDRESS") != "127.0.0.1" ||
-      Attr(root, "PORT") != "3000" || Attr(root, "TIME") != "1")
+  testsupport::XmlPacket packet;
+  if (!testsupport::ReadXmlPacket(text, packet, why)) return false;
+  if (packet.address != "127.0.0.1" || packet.port != "3000" || packet.time != "1")
     return why = "bad packet element: " + text, false;
-  for (xmlNodePtr m = root->children; m; m = m->next) {
-    if (m->type != XML_ELEMENT_NODE) continue;
-    if (!Named(m, "MESSAGE") || Attr(m, "NAME") != "/tuio/2Dcur")
-      return why = "bad message element: " + text, false;
+  for (const testsupport::XmlMessage& m : packet.messages) {
+    if (m.name != "/tuio/2Dcur") return why = "bad message element: " + text, false;
     std::vector<std::pair<std::string, std::string>> args;
-    for (xmlNodePtr a = m->children; a; a = a->next) {
-      if (a->type != XML_ELEMENT_NODE) continue;
-      if (!Named(a, "ARGUMENT")) return why = "bad argument element: " + text, false;
-      args.emplace_back(Attr(a, "TYPE"), Attr(a, "VALUE"));
-    }
+    for (const testsupport::XmlArgument& a : m.args) args.emplace_back(a.type, a.value);
     if (args.empty() || args[0].first != "s") return why = "message without a word: " + text, false;
     const std::string& word = args[0].second;
     if (word == "set") {

@@ -14,6 +14,7 @@
 #include "bridge/DriverApiPort.h"
 #include "input/TouchPipeline.h"
 #include "tests/platform/SimControl.h"
+#include "tests/support/WaitFor.h"
 
 namespace {
 
@@ -29,14 +30,10 @@ class NoOutput : public OutputLifecycle {
   bool IsTouchOutputStarted() const override { return started; }
 };
 
+// The simulator runs real pauses: allow for a loaded machine.
 template <class Pred>
-bool Eventually(Pred pred, int ms = 10000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+bool Eventually(Pred pred) {
+  return testsupport::WaitFor(pred, 10000);
 }
 
 class Framesim : public ::testing::Test {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/Hid.h"
+#include "tests/support/WaitFor.h"
 
 class MemoryHid : public platform::HidBackend {
  public:
@@ -83,12 +84,7 @@ class MemoryHid : public platform::HidBackend {
   // not held), or `ms` pass.
   template <class Pred>
   bool WaitFor(Pred pred, int ms = 3000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred(*this)) {
-      if (std::chrono::steady_clock::now() >= end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return testsupport::WaitFor([&] { return pred(*this); }, ms);
   }
   std::size_t Queued(const std::string& path) const {
     std::lock_guard<std::mutex> lock(mu_);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -13,19 +14,22 @@
 #include "bridge/DriverApiPort.h"
 #include "input/TouchPipeline.h"
 #include "platform/Trace.h"
+#include "tools/framesim/FrameModel.h"
 
 namespace {
 
 using Report = MemoryHid::Report;
 using platform::HidInterfaceInfo;
 
-std::string Path(std::uint16_t pid, int col, const char* instance = "7&2a8f1c3&0") {
-  char buf[160];
-  std::snprintf(buf, sizeof buf,
-                "\\\\?\\hid#vid_3d5e&pid_%04x&col%02d#%s&%04d#{4d1e55b2-f16f-11cf-88cb-"
-                "001111000030}",
-                pid, col, instance, col - 1);
-  return buf;
+// Frames come from the simulator's catalogue, by model name.
+const framesim::FrameModel& Model(const char* name) {
+  const framesim::FrameModel* m = framesim::FindModel(name);
+  if (!m) throw std::runtime_error(std::string("no frame model ") + name);
+  return *m;
+}
+
+std::string Path(const char* model, int col, const char* instance = "7&2a8f1c3&0") {
+  return framesim::InterfacePath(Model(model), instance, col);
 }
 
 class RecordingOutput : public OutputLifecycle {
@@ -88,9 +92,13 @@ class Pipeline : public ::testing::Test {
     pipeline_->CompleteStartUp(mouse);
     return *pipeline_;
   }
-  void PlugFrame(std::uint16_t pid, std::uint16_t version, std::initializer_list<int> cols,
-                 const char* instance = "7&2a8f1c3&0", bool notify = false) {
-    for (int c : cols) hid_.Plug({Path(pid, c, instance), 0x3D5E, pid, version}, notify);
+  // Every collection of a frame of `model`.
+  void PlugFrame(const char* model, const char* instance = "7&2a8f1c3&0", bool notify = false) {
+    const framesim::FrameModel& m = Model(model);
+    for (const framesim::Collection& c : framesim::CollectionsOf(m)) {
+      hid_.Plug({Path(model, c.number, instance), m.vendorId, m.productId, m.versionNumber},
+                notify);
+    }
   }
   std::vector<MemoryHid::Written> WaitWrites(std::size_t n) {
     hid_.WaitFor([n](MemoryHid& h) { return h.Writes().size() >= n; });
@@ -112,8 +120,8 @@ class Pipeline : public ::testing::Test {
 };
 
 TEST_F(Pipeline, SingleChannelStartUpReadBackAndCalibratedTouches) {
-  PlugFrame(0x0021, 0x2105, {1, 3});
-  const std::string col03 = Path(0x0021, 3);
+  PlugFrame("single-b");
+  const std::string col03 = Path("single-b", 3);
   TouchPipeline& p = Start();
   ASSERT_TRUE(p.IsOpen());
   EXPECT_EQ(p.Profile().InputReportID, 0xFC);
@@ -163,8 +171,8 @@ TEST_F(Pipeline, SingleChannelStartUpReadBackAndCalibratedTouches) {
 }
 
 TEST_F(Pipeline, ReadBackWithoutAValidBlockStillEnablesAndSendsMouseMode) {
-  PlugFrame(0x0021, 0x2050, {1, 3});
-  const std::string col03 = Path(0x0021, 3);
+  PlugFrame("single-a");
+  const std::string col03 = Path("single-a", 3);
   Start(false);
   auto w = WaitWrites(2);
   // 0x2050: report id 0x02, no touch output command.
@@ -185,8 +193,8 @@ TEST_F(Pipeline, ReadBackWithoutAValidBlockStillEnablesAndSendsMouseMode) {
 }
 
 TEST_F(Pipeline, SplitChannelRoutesRepliesAndTouchesOnTheirCollections) {
-  PlugFrame(0x0021, 0x3301, {1, 3, 4, 5});
-  const std::string col03 = Path(0x0021, 3), col04 = Path(0x0021, 4);
+  PlugFrame("split-mt");
+  const std::string col03 = Path("split-mt", 3), col04 = Path("split-mt", 4);
   window_.driverApiContext = &window_;
   TouchPipeline& p = Start();
   ASSERT_TRUE(p.IsOpen());
@@ -222,8 +230,8 @@ TEST_F(Pipeline, SplitChannelRoutesRepliesAndTouchesOnTheirCollections) {
 }
 
 TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
-  PlugFrame(0x0113, 0x0201, {1});
-  const std::string col01 = Path(0x0113, 1);
+  PlugFrame("series");
+  const std::string col01 = Path("series", 1);
   TouchPipeline& p = Start(false);
   auto w = WaitWrites(4);
   ASSERT_EQ(w.size(), 4u);
@@ -277,18 +285,18 @@ struct TraceCapture {
 
 TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
   TraceCapture trace(trace::Level::Info);
-  PlugFrame(0x0021, 0x2105, {1, 3});
-  const std::string col03 = Path(0x0021, 3);
+  PlugFrame("single-b");
+  const std::string col03 = Path("single-b", 3);
   TouchPipeline& p = Start();
   EXPECT_TRUE(trace.Has("frame: start-up: not started -> discovering"));
-  EXPECT_TRUE(trace.Has("discovery: 2 interfaces, frame 3D5E:0021 version 2105, 1 usable"));
+  EXPECT_TRUE(trace.Has("discovery: 2 interfaces, frame 3D5E:0012 version 2105, 1 usable"));
   EXPECT_TRUE(trace.Has("start-up complete: starting -> awaiting read-back"));
   ASSERT_TRUE(hid_.WaitFor([](MemoryHid& h) { return h.PendingReads() == 1; }));
   hid_.ClearWrites();
 
   // The frame leaves while its reader waits: the removal closes it (touch
   // output off first), and the reader issues no further read.
-  hid_.Unplug(Path(0x0021, 1), false);
+  hid_.Unplug(Path("single-b", 1), false);
   hid_.Unplug(col03, true);
   ASSERT_TRUE(hid_.WaitFor([](MemoryHid& h) { return h.PendingReads() == 0; }));
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return !p.IsOpen() && output_.stops == 1; }));
@@ -309,7 +317,7 @@ TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
 }
 
 TEST_F(Pipeline, CloseSendsTouchOutputOffForItsRange) {
-  PlugFrame(0x0021, 0x2105, {1, 3});
+  PlugFrame("single-b");
   TouchPipeline& p = Start();
   WaitWrites(3);
   hid_.ClearWrites();
@@ -324,13 +332,13 @@ TEST_F(Pipeline, CloseSendsTouchOutputOffForItsRange) {
 }
 
 TEST_F(Pipeline, ArrivalOfAnUnrelatedDeviceClosesAndReopens) {
-  PlugFrame(0x0021, 0x2105, {1, 3});
-  const std::string col03 = Path(0x0021, 3);
+  PlugFrame("single-b");
+  const std::string col03 = Path("single-b", 3);
   TouchPipeline& p = Start();
   WaitWrites(3);
   hid_.ClearWrites();
   window_.calibrationValid = 1;
-  hid_.Plug({"\\\\?\\hid#vid_046d&pid_c077#7&1&0&0000#{x}", 0x046D, 0xC077, 0x7200}, true);
+  PlugFrame("mouse", "7&1&0", true);
   // Off, then the arrival's commands: read calibration, touch output on, mouse.
   auto w = WaitWrites(4);
   ASSERT_EQ(w.size(), 4u);
@@ -348,36 +356,36 @@ TEST_F(Pipeline, ArrivalOfAnUnrelatedDeviceClosesAndReopens) {
 }
 
 TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
-  PlugFrame(0x0021, 0x2105, {1, 3}, "7&aaaa&1");
-  PlugFrame(0x0012, 0x7000, {1, 3}, "7&bbbb&2");
+  PlugFrame("single-b", "7&aaaa&1");
+  PlugFrame("single-c", "7&bbbb&2");
   TouchPipeline& p = Start();
-  EXPECT_EQ(p.SelectedPath(), Path(0x0021, 3, "7&aaaa&1"));
+  EXPECT_EQ(p.SelectedPath(), Path("single-b", 3, "7&aaaa&1"));
   EXPECT_EQ(p.Profile().VersionNumber, 0x7000);  // the last listed interface's
   ASSERT_TRUE(p.IsOpen());
 
-  hid_.Unplug(Path(0x0021, 1, "7&aaaa&1"), false);
-  std::string upper = Path(0x0021, 3, "7&aaaa&1");
+  hid_.Unplug(Path("single-b", 1, "7&aaaa&1"), false);
+  std::string upper = Path("single-b", 3, "7&aaaa&1");
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  hid_.Unplug(Path(0x0021, 3, "7&aaaa&1"), false);
+  hid_.Unplug(Path("single-b", 3, "7&aaaa&1"), false);
   p.OnDeviceRemoval(upper);  // the name compares without regard to case
   EXPECT_TRUE(p.IsOpen());
-  EXPECT_EQ(p.SelectedPath(), Path(0x0012, 3, "7&bbbb&2"));
+  EXPECT_EQ(p.SelectedPath(), Path("single-c", 3, "7&bbbb&2"));
   EXPECT_FALSE(output_.started);
   // Removal asks for no read-back: the one requested at start-up is still
   // awaited, and the second frame's answer lets its touches (layout C) flow.
   EXPECT_TRUE(window_.awaitingReadBack);
-  hid_.Inject(Path(0x0012, 3, "7&bbbb&2"), R({0xFC, 0x05, 0}));
-  hid_.Inject(Path(0x0012, 3, "7&bbbb&2"), R({0xFC, 0, 0, 1, 5, 0, 6, 0}));
-  Settle(Path(0x0012, 3, "7&bbbb&2"));
+  hid_.Inject(Path("single-c", 3, "7&bbbb&2"), R({0xFC, 0x05, 0}));
+  hid_.Inject(Path("single-c", 3, "7&bbbb&2"), R({0xFC, 0, 0, 1, 5, 0, 6, 0}));
+  Settle(Path("single-c", 3, "7&bbbb&2"));
   ASSERT_FALSE(sinks_.Snapshot().empty());
   EXPECT_EQ(sinks_.Snapshot().back().frame.slot[0].x, 5u);
   // Removal of an interface that is not entry 0 is ignored.
-  p.OnDeviceRemoval(Path(0x0021, 1, "7&aaaa&1"));
+  p.OnDeviceRemoval(Path("single-b", 1, "7&aaaa&1"));
   EXPECT_TRUE(p.IsOpen());
 }
 
 TEST_F(Pipeline, ConcurrentSendersNeverTearTheCommandBuffer) {
-  PlugFrame(0x0021, 0x2105, {1, 3});
+  PlugFrame("single-b");
   TouchPipeline& p = Start();
   WaitWrites(3);
   hid_.ClearWrites();
@@ -404,8 +412,9 @@ TEST_F(Pipeline, NoFrameAtStartThenArrivalOpensIt) {
   TouchPipeline& p = Start();
   EXPECT_FALSE(p.IsOpen());
   EXPECT_TRUE(hid_.Writes().empty());
-  PlugFrame(0x0021, 0x3301, {1, 3, 4, 5}, "7&2a8f1c3&0", false);
-  hid_.Plug({Path(0x0021, 2), 0x3D5E, 0x0021, 0x3301}, true);
+  PlugFrame("split-mt", "7&2a8f1c3&0", false);
+  const framesim::FrameModel& mt = Model("split-mt");
+  hid_.Plug({Path("split-mt", 2), mt.vendorId, mt.productId, mt.versionNumber}, true);
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
   EXPECT_TRUE(p.IsOpen());
   EXPECT_TRUE(window_.calibrationButtonEnabled);

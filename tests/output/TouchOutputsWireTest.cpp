@@ -1,8 +1,6 @@
 // The outputs as a receiver sees them (native): TUIO bundles decoded by
 // liblo, XML documents read from TCP and parsed by libxml2.
 #include <gtest/gtest.h>
-#include <libxml/parser.h>
-#include <libxml/tree.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,6 +10,7 @@
 #include "output/TouchOutputs.h"
 #include "tests/support/TuioExpect.h"
 #include "tests/support/XmlClient.h"
+#include "tests/support/XmlDocumentReader.h"
 
 namespace {
 
@@ -24,38 +23,18 @@ struct LibxmlView {
   std::vector<std::vector<std::string>> messages;
 };
 
-std::string Prop(xmlNode* n, const char* name) {
-  xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
-  std::string s = v ? reinterpret_cast<const char*>(v) : "";
-  xmlFree(v);
-  return s;
-}
-
-bool Named(xmlNode* n, const char* name) {
-  return n->type == XML_ELEMENT_NODE && std::string(reinterpret_cast<const char*>(n->name)) == name;
-}
-
 LibxmlView ParseWithLibxml(const std::string& text) {
   LibxmlView v;
-  xmlDoc* doc = xmlReadMemory(text.data(), int(text.size()), "touch.xml", nullptr,
-                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  EXPECT_NE(doc, nullptr) << "libxml2 rejects: " << text;
-  if (!doc) return v;
-  xmlNode* root = xmlDocGetRootElement(doc);
-  EXPECT_TRUE(Named(root, "OSCPACKET"));
-  v.packet = Prop(root, "ADDRESS") + " " + Prop(root, "PORT") + " " + Prop(root, "TIME");
-  for (xmlNode* m = root->children; m; m = m->next) {
-    EXPECT_TRUE(Named(m, "MESSAGE")) << "stray node in " << text;
-    EXPECT_EQ(Prop(m, "NAME"), "/tuio/2Dcur");
+  XmlPacket packet;
+  std::string why;
+  EXPECT_TRUE(ReadXmlPacket(text, packet, why)) << why;
+  v.packet = packet.address + " " + packet.port + " " + packet.time;
+  for (const XmlMessage& m : packet.messages) {
+    EXPECT_EQ(m.name, "/tuio/2Dcur");
     std::vector<std::string> args;
-    for (xmlNode* a = m->children; a; a = a->next) {
-      EXPECT_TRUE(Named(a, "ARGUMENT"));
-      EXPECT_EQ(a->children, nullptr);
-      args.push_back(Prop(a, "TYPE") + ":" + Prop(a, "VALUE"));
-    }
+    for (const XmlArgument& a : m.args) args.push_back(a.type + ":" + a.value);
     v.messages.push_back(args);
   }
-  xmlFreeDoc(doc);
   return v;
 }
 

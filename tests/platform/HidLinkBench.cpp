@@ -1,11 +1,17 @@
 // What the simulator link costs per report: a command written through the
 // virtual backend and its reply read back (the whole loopback round trip),
-// and the frame's encoding of one contact-table sample.
+// and the frame's encoding of one contact-table sample. And what the hidraw
+// adapter adds: a report from the node's file to a waiting read (the node a
+// socket pair), and parsing a frame's report descriptor.
 #include <benchmark/benchmark.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "platform/Hid.h"
+#include "platform/linux/HidrawNode.h"
 #include "tests/platform/SimControl.h"
 #include "tools/framesim/Frame.h"
+#include "tools/framesim/ReportDescriptor.h"
 
 using namespace platform;
 
@@ -39,5 +45,38 @@ static void BM_EncodeContactTableOfNine(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_EncodeContactTableOfNine);
+
+static void BM_HidrawNodeReportToRead(benchmark::State& state) {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds) != 0) return state.SkipWithError("socketpair");
+  const auto bytes = framesim::ReportDescriptorOf(*framesim::FindModel("split-mt"));
+  HidDescriptorInfo info;
+  std::string error;
+  ParseHidDescriptor(bytes.data(), bytes.size(), info, error);
+  auto node = hidraw::Node::Create(fds[0], "/dev/hidraw-bench", info);
+  auto touch = node->open(3, kHidRead, HidShare::kShared, error);
+  std::uint8_t report[kReportSize] = {0xFB}, into[kReportSize];
+  for (auto _ : state) {
+    touch->startRead(into);
+    if (::send(fds[1], report, sizeof report, 0) != sizeof report) state.SkipWithError("send");
+    std::size_t n = 0;
+    if (touch->waitRead(kWaitForever, n) != HidIoStatus::kCompleted) state.SkipWithError("read");
+  }
+  touch.reset();
+  node.reset();
+  ::close(fds[1]);
+}
+BENCHMARK(BM_HidrawNodeReportToRead)->UseRealTime();
+
+static void BM_ParseFrameDescriptor(benchmark::State& state) {
+  const auto bytes = framesim::ReportDescriptorOf(*framesim::FindModel("split-mt"));
+  HidDescriptorInfo info;
+  std::string error;
+  for (auto _ : state) {
+    ParseHidDescriptor(bytes.data(), bytes.size(), info, error);
+    benchmark::DoNotOptimize(info.collections.data());
+  }
+}
+BENCHMARK(BM_ParseFrameDescriptor);
 
 BENCHMARK_MAIN();

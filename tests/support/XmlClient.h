@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Socket.h"
+#include "tests/support/WaitFor.h"
 
 namespace testsupport {
 
@@ -32,21 +33,4 @@ class XmlClient {
   bool ended_ = false;
 };
 
-// Waits up to `timeoutMs` for `ready()` to become true, polling.
-template <typename F>
-bool WaitFor(F ready, int timeoutMs = 3000);
-
 }  // namespace testsupport
-
-#include <chrono>
-#include <thread>
-
-template <typename F>
-bool testsupport::WaitFor(F ready, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}

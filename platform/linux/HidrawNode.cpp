@@ -1,0 +1,417 @@
+#include "platform/linux/HidrawNode.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/hidraw.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Trace.h"
+
+namespace platform {
+namespace hidraw {
+
+namespace {
+constexpr char kMarker[] = "&col";
+}
+
+std::string CollectionPath(const std::string& node, std::size_t index, std::size_t count) {
+  if (count <= 1) return node;
+  char marker[24];
+  std::snprintf(marker, sizeof marker, "%s%02zu", kMarker, index + 1);
+  return node + marker;
+}
+
+bool SplitCollectionPath(const std::string& path, std::string& node, std::size_t& index) {
+  const std::size_t at = path.rfind(kMarker);
+  if (at == std::string::npos) {
+    node = path;
+    index = 0;
+    return !path.empty();
+  }
+  const char* digits = path.c_str() + at + sizeof kMarker - 1;
+  char* end = nullptr;
+  const unsigned long n = std::strtoul(digits, &end, 10);
+  if (end == digits || *end != 0 || n == 0 || n > 999) return false;
+  node = path.substr(0, at);
+  index = n - 1;
+  return true;
+}
+
+std::string ErrnoText(const std::string& what, int error) {
+  char buf[128];
+  // The GNU strerror_r returns its text (not always in buf).
+  const char* text = strerror_r(error, buf, sizeof buf);
+  std::string result = what + ": " + text;
+  errno = error;  // still the reason for the seam's caller
+  return result;
+}
+
+// One open handle on one collection of a node.
+class CollectionHandle : public HidDevice {
+ public:
+  CollectionHandle(std::shared_ptr<Node> node, std::size_t index, std::string path, unsigned access,
+                   HidCaps caps)
+      : node_(std::move(node)),
+        index_(index),
+        path_(std::move(path)),
+        access_(access),
+        caps_(caps) {
+    if (access_ & kHidWrite) writer_ = std::thread([this] { writeLoop(); });
+  }
+  ~CollectionHandle() override { close(); }
+
+  // From the node's reader, under the node's handle lock: one input report.
+  void deliver(const std::uint8_t* report, std::size_t length) {
+    if (!(access_ & kHidRead)) return;
+    const std::size_t n = length < kReportSize ? length : kReportSize;
+    std::lock_guard<std::mutex> lock(m_);
+    if (!open_) return;
+    std::uint8_t* to;
+    if (readPending_ && !readDone_) {
+      to = readBuf_;
+      readDone_ = true;
+    } else {
+      if (ringCount_ == kRing) ringHead_ = (ringHead_ + 1) % kRing, --ringCount_;  // oldest dropped
+      to = ring_[(ringHead_ + ringCount_) % kRing].data();
+      ++ringCount_;
+    }
+    std::memcpy(to, report, n);
+    std::memset(to + n, 0, kReportSize - n);
+    cv_.notify_all();
+  }
+
+  void markGone() {
+    std::lock_guard<std::mutex> lock(m_);
+    gone_ = true;
+    error_ = "the device was removed";
+    cv_.notify_all();
+  }
+
+  bool startRead(std::uint8_t* buffer) override {
+    std::lock_guard<std::mutex> lock(m_);
+    if (!open_ || gone_ || !(access_ & kHidRead) || readPending_) return false;
+    readPending_ = true;
+    readDone_ = false;
+    readBuf_ = buffer;
+    if (ringCount_ > 0) {
+      std::memcpy(buffer, ring_[ringHead_].data(), kReportSize);
+      ringHead_ = (ringHead_ + 1) % kRing;
+      --ringCount_;
+      readDone_ = true;
+    }
+    return true;
+  }
+
+  HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
+    std::unique_lock<std::mutex> lock(m_);
+    bytesRead = 0;
+    if (!readPending_) return HidIoStatus::kFailed;
+    auto ready = [this] { return readDone_ || !open_ || gone_; };
+    if (timeoutMs == kWaitForever) {
+      cv_.wait(lock, ready);
+    } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+      return HidIoStatus::kTimedOut;
+    }
+    readPending_ = false;
+    readBuf_ = nullptr;
+    if (!readDone_) return HidIoStatus::kFailed;
+    // As Windows: the collection's input report length, id byte included.
+    bytesRead = caps_.inputReportLength < kReportSize ? caps_.inputReportLength : kReportSize;
+    return HidIoStatus::kCompleted;
+  }
+
+  bool readPending() const override {
+    std::lock_guard<std::mutex> lock(m_);
+    return readPending_;
+  }
+
+  void cancelRead() override {
+    std::lock_guard<std::mutex> lock(m_);
+    readPending_ = false;
+    readDone_ = false;
+    readBuf_ = nullptr;
+    cv_.notify_all();
+  }
+
+  bool write(const std::uint8_t* report, std::size_t length) override {
+    std::lock_guard<std::mutex> lock(m_);
+    if (!open_ || gone_ || !(access_ & kHidWrite))
+      return fail(gone_ ? ENODEV : EBADF, "the handle cannot write");
+    if (length == 0 || length > kReportSize) return fail(EINVAL, "bad report length");
+    // The kernel sends what it is given: exactly the report's own length.
+    const HidTopLevelCollection& c = node_->descriptor().collections[index_];
+    std::size_t reportLength = 0;
+    for (const HidReportLengths& r : c.reports)
+      if (r.id == report[0]) reportLength = r.output;
+    if (reportLength == 0) return fail(EINVAL, "no output report with this id on this collection");
+    if (length > c.outputLength)
+      return fail(EINVAL, "report longer than the collection's output reports");
+    if (queued_ == kRing) return fail(EAGAIN, "32 writes still in flight");
+    Out& o = out_[(outHead_ + queued_) % kRing];
+    o.bytes.fill(0);
+    std::memcpy(o.bytes.data(), report, length);
+    o.length = reportLength < kReportSize ? reportLength : kReportSize;
+    ++queued_;
+    ++pendingWrites_;
+    cv_.notify_all();
+    return true;
+  }
+
+  std::size_t pendingWrites() const override {
+    std::lock_guard<std::mutex> lock(m_);
+    return pendingWrites_;
+  }
+
+  bool waitWritesDone(std::uint32_t timeoutMs) override {
+    std::unique_lock<std::mutex> lock(m_);
+    auto done = [this] { return pendingWrites_ == 0; };
+    if (timeoutMs == kWaitForever) {
+      cv_.wait(lock, done);
+      return true;
+    }
+    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+  }
+
+  bool getFeature(std::uint8_t* buffer, std::size_t length) override {
+    return feature(false, buffer, length);
+  }
+  bool setFeature(const std::uint8_t* buffer, std::size_t length) override {
+    return feature(true, const_cast<std::uint8_t*>(buffer), length);
+  }
+
+  HidCaps caps() const override { return caps_; }
+  const std::string& path() const override { return path_; }
+
+  void close() override {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (!open_) return;
+      open_ = false;
+      cv_.notify_all();
+    }
+    node_->detach(this);  // the reader delivers here no more
+    std::lock_guard<std::mutex> join(joinMutex_);
+    if (writer_.joinable()) writer_.join();
+  }
+
+  bool isOpen() const override {
+    std::lock_guard<std::mutex> lock(m_);
+    return open_;
+  }
+
+  std::string lastError() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return error_;
+  }
+
+ private:
+  static constexpr int kRing = 32;
+  struct Out {
+    std::array<std::uint8_t, kReportSize> bytes;
+    std::size_t length;
+  };
+
+  // The seam's callers read errno for the reason (m_ held).
+  bool fail(int code, const char* why) {
+    error_ = path_ + ": " + why;
+    errno = code;
+    return false;
+  }
+
+  bool feature(bool set, std::uint8_t* buffer, std::size_t length) {
+    if (!buffer || length == 0) return false;
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      if (!open_ || gone_) return fail(gone_ ? ENODEV : EBADF, "the handle is closed");
+    }
+    std::string error;
+    if (node_->feature(set, buffer, length, error)) return true;
+    const int code = errno;
+    std::lock_guard<std::mutex> lock(m_);
+    error_ = error;
+    errno = code;
+    return false;
+  }
+
+  void writeLoop() {
+    for (;;) {
+      Out o;
+      {
+        std::unique_lock<std::mutex> lock(m_);
+        cv_.wait(lock, [this] { return queued_ > 0 || !open_ || gone_; });
+        if (!open_ || gone_) {
+          pendingWrites_ = 0;
+          cv_.notify_all();
+          return;
+        }
+        o = out_[outHead_];
+        outHead_ = (outHead_ + 1) % kRing;
+        --queued_;
+      }
+      std::string error;
+      const bool ok = node_->writeReport(o.bytes.data(), o.length, error);
+      // The write was accepted earlier; its failure shows only here.
+      if (!ok) TRACE_WARN("%s", error.c_str());
+      std::lock_guard<std::mutex> lock(m_);
+      if (!ok) error_ = error;
+      if (pendingWrites_) --pendingWrites_;
+      cv_.notify_all();
+    }
+  }
+
+  const std::shared_ptr<Node> node_;
+  const std::size_t index_;
+  const std::string path_;
+  const unsigned access_;
+  const HidCaps caps_;
+  mutable std::mutex m_;
+  std::condition_variable cv_;
+  bool open_ = true, gone_ = false;
+  bool readPending_ = false, readDone_ = false;
+  std::uint8_t* readBuf_ = nullptr;
+  std::array<std::array<std::uint8_t, kReportSize>, kRing> ring_{};
+  int ringHead_ = 0, ringCount_ = 0;
+  std::array<Out, kRing> out_{};
+  int outHead_ = 0, queued_ = 0;
+  std::size_t pendingWrites_ = 0;
+  std::string error_;
+  std::mutex joinMutex_;
+  std::thread writer_;
+};
+
+std::string LastError(const HidDevice& device) {
+  const auto* handle = dynamic_cast<const CollectionHandle*>(&device);
+  return handle ? handle->lastError() : std::string();
+}
+
+std::shared_ptr<Node> Node::Create(int fd, std::string nodePath, HidDescriptorInfo descriptor) {
+  std::shared_ptr<Node> node(new Node(fd, std::move(nodePath), std::move(descriptor)));
+  node->reader_ = std::thread([raw = node.get()] { raw->readLoop(); });
+  return node;
+}
+
+Node::Node(int fd, std::string nodePath, HidDescriptorInfo descriptor)
+    : fd_(fd), nodePath_(std::move(nodePath)), descriptor_(std::move(descriptor)) {
+  if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+}
+
+Node::~Node() {
+  if (wake_[1] >= 0) {
+    const char c = 0;
+    (void)!::write(wake_[1], &c, 1);
+  }
+  if (reader_.joinable()) reader_.join();
+  ::close(fd_);
+  if (wake_[0] >= 0) ::close(wake_[0]), ::close(wake_[1]);
+}
+
+bool Node::gone() const {
+  std::lock_guard<std::mutex> lock(handlesMutex_);
+  return gone_;
+}
+
+std::unique_ptr<HidDevice> Node::open(std::size_t index, HidAccess access, HidShare share,
+                                      std::string& error) {
+  const std::size_t count = descriptor_.collections.size();
+  const std::string path = CollectionPath(nodePath_, index, count);
+  if (index >= count) return errno = ENOENT, error = path + ": no such collection", nullptr;
+  std::lock_guard<std::mutex> lock(handlesMutex_);
+  if (gone_) return errno = ENODEV, error = path + ": the device was removed", nullptr;
+  for (const Entry& e : handles_) {
+    if (e.collection == index && (e.exclusive || share == HidShare::kExclusive))
+      return errno = EBUSY, error = path + ": already open and not shared", nullptr;
+  }
+  const HidTopLevelCollection& c = descriptor_.collections[index];
+  const HidCaps caps{c.inputLength, c.outputLength, c.featureLength};
+  auto handle = std::make_unique<CollectionHandle>(shared_from_this(), index, path, access, caps);
+  handles_.push_back({index, handle.get(), share == HidShare::kExclusive});
+  return handle;
+}
+
+void Node::detach(CollectionHandle* handle) {
+  std::lock_guard<std::mutex> lock(handlesMutex_);
+  for (auto it = handles_.begin(); it != handles_.end(); ++it) {
+    if (it->handle == handle) {
+      handles_.erase(it);
+      return;
+    }
+  }
+}
+
+bool Node::writeReport(const std::uint8_t* report, std::size_t length, std::string& error) {
+  for (;;) {
+    const ssize_t n = ::write(fd_, report, length);
+    if (n == static_cast<ssize_t>(length)) return true;
+    if (n < 0 && errno == EINTR) continue;
+    error = n < 0 ? ErrnoText("write " + nodePath_, errno) : "write " + nodePath_ + ": short write";
+    return false;
+  }
+}
+
+bool Node::feature(bool set, std::uint8_t* buffer, std::size_t length, std::string& error) {
+  if (length > 0x3FFF)  // the ioctl's size field
+    return errno = EINVAL, error = "feature report too long", false;
+  const unsigned long request = set ? HIDIOCSFEATURE(length) : HIDIOCGFEATURE(length);
+  const int n = ::ioctl(fd_, request, buffer);
+  if (n < 0) {
+    error = ErrnoText((set ? "set feature " : "get feature ") + nodePath_, errno);
+    return false;
+  }
+  // A shorter feature report leaves the rest of the caller's buffer zero.
+  if (!set && static_cast<std::size_t>(n) < length) std::memset(buffer + n, 0, length - n);
+  return true;
+}
+
+void Node::dispatch(const std::uint8_t* report, std::size_t length) {
+  std::uint8_t unnumbered[kReportSize];
+  int target = -1;
+  if (descriptor_.numbered) {
+    if (length == 0) return;
+    target = descriptor_.collectionOfReport(report[0]);
+  } else {
+    // No id byte on the node; the seam's reports start with id 0.
+    for (std::size_t c = 0; c < descriptor_.collections.size() && target < 0; ++c)
+      if (descriptor_.collections[c].inputLength) target = static_cast<int>(c);
+    const std::size_t n = length < kReportSize - 1 ? length : kReportSize - 1;
+    unnumbered[0] = 0;
+    std::memcpy(unnumbered + 1, report, n);
+    report = unnumbered;
+    length = n + 1;
+  }
+  if (target < 0) return;  // a report no collection declares
+  std::lock_guard<std::mutex> lock(handlesMutex_);
+  for (const Entry& e : handles_)
+    if (e.collection == static_cast<std::size_t>(target)) e.handle->deliver(report, length);
+}
+
+void Node::readLoop() {
+  std::size_t longest = kReportSize;
+  for (const HidTopLevelCollection& c : descriptor_.collections)
+    if (c.inputLength > longest) longest = c.inputLength;
+  std::vector<std::uint8_t> buffer(longest);  // once, before the first report
+  pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+  for (;;) {
+    const int ready = ::poll(fds, wake_[0] >= 0 ? 2 : 1, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0 || (fds[1].revents & POLLIN)) return;  // the node is being destroyed
+    if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) break;  // unplugged (ENODEV) or the peer closed
+    dispatch(buffer.data(), static_cast<std::size_t>(n));
+  }
+  std::lock_guard<std::mutex> lock(handlesMutex_);
+  gone_ = true;
+  for (const Entry& e : handles_) e.handle->markGone();
+}
+
+}  // namespace hidraw
+}  // namespace platform
