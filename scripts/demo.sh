@@ -4,7 +4,8 @@
 # (a multi-touch frame, then a single-channel one plugged in halfway), the
 # service reading it, and the monitor printing the touches as they arrive on
 # UDP 3333 and TCP 3000. Ends by itself after DEMO_SECONDS (default 22), or
-# on Ctrl+C, and leaves no process behind.
+# on Ctrl+C, and leaves no process behind. The monitor then draws every
+# cursor's path into DEMO_SVG (default build/native/demo-touches.svg).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,7 @@ cmake -S . -B "$build" -G Ninja >/dev/null
 cmake --build "$build" -j "${JOBS:-2}" --target framesim vantrel monitor
 
 seconds=${DEMO_SECONDS:-22}
+svg=${DEMO_SVG:-$PWD/$build/demo-touches.svg}
 dir=$(mktemp -d)
 sim= service= monitor=
 
@@ -27,6 +29,7 @@ stop() {
   sleep 0.3  # the monitor prints the end of the session
   [ -n "$monitor" ] && kill -INT "$monitor" 2>/dev/null || true
   [ -n "$monitor" ] && wait "$monitor" 2>/dev/null || true
+  if [ -n "$monitor" ] && [ -s "$svg" ]; then echo "demo: the touches drawn: $svg" >&2; fi
   [ -n "$sim" ] && kill "$sim" 2>/dev/null || true
   [ -n "$sim" ] && wait "$sim" 2>/dev/null || true
   rm -rf "$dir"
@@ -44,7 +47,8 @@ wait_for_file() {  # FILE PID WHAT
   exit 1
 }
 
-"$build/tools/monitor/monitor" &
+rm -f "$svg"
+"$build/tools/monitor/monitor" --svg "$svg" &
 monitor=$!
 "$build/tools/framesim/framesim" --port-file "$dir/port" \
   --scenario tools/framesim/scenarios/demo.txt >/dev/null &

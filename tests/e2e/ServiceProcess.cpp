@@ -25,21 +25,28 @@ std::vector<std::string> ServiceProcess::Command() {
 
 ServiceProcess::ServiceProcess(const std::string& simAddress,
                                const std::vector<std::string>& extraArgs) {
-  char tmpl[] = "/tmp/vantrel-e2e-XXXXXX";
-  if (!mkdtemp(tmpl)) return;
-  dir_ = tmpl;
   // Relative to the service's working directory, so the same name works for
   // the Windows build under Wine.
-  readyFile_ = dir_ + "/ready";
-  logFile_ = dir_ + "/output";
   std::vector<std::string> words = Command();
   words.push_back("--ready-file");
   words.push_back("ready");
   for (const std::string& a : extraArgs) words.push_back(a);
+  launch(std::move(words), "FRAMESIM_ADDR=" + simAddress);
+}
+
+ServiceProcess::ServiceProcess(std::vector<std::string> command) {
+  launch(std::move(command), "");
+}
+
+void ServiceProcess::launch(std::vector<std::string> words, const std::string& env) {
+  char tmpl[] = "/tmp/vantrel-e2e-XXXXXX";
+  if (!mkdtemp(tmpl)) return;
+  dir_ = tmpl;
+  readyFile_ = dir_ + "/ready";
+  logFile_ = dir_ + "/output";
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(&w[0]);
   argv.push_back(nullptr);
-  const std::string env = "FRAMESIM_ADDR=" + simAddress;
 
   pid_ = fork();
   if (pid_ == 0) {
@@ -48,7 +55,7 @@ ServiceProcess::ServiceProcess(const std::string& simAddress,
     const int null = open("/dev/null", O_RDONLY);
     if (log >= 0) dup2(log, 1), dup2(log, 2);
     if (null >= 0) dup2(null, 0);
-    putenv(const_cast<char*>(env.c_str()));
+    if (!env.empty()) putenv(const_cast<char*>(env.c_str()));
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -103,6 +110,12 @@ std::string ServiceProcess::output() const {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+int ServiceProcess::signalAndWait(int sig, int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  if (status_ < 0) kill(pid_, sig);
+  return waitExit(timeoutMs);
 }
 
 }  // namespace testsupport

@@ -15,6 +15,9 @@ class ServiceProcess {
  public:
   // Starts the service; `simAddress` goes into FRAMESIM_ADDR.
   ServiceProcess(const std::string& simAddress, const std::vector<std::string>& extraArgs = {});
+  // Starts another program the same way (its own private working directory,
+  // output kept), e.g. a client of the service.
+  explicit ServiceProcess(std::vector<std::string> command);
   // Kills the service if it still runs.
   ~ServiceProcess();
   ServiceProcess(const ServiceProcess&) = delete;
@@ -29,12 +32,18 @@ class ServiceProcess {
   // The exit status, or -1 if it did not end within `timeoutMs`.
   int waitExit(int timeoutMs);
   pid_t pid() const { return pid_; }
+  // The program's working directory: relative file names given to it land here.
+  const std::string& dir() const { return dir_; }
+  // Sends `sig` (a program started with a command: SIGINT is Ctrl+C, under
+  // Wine too), then waits for the exit like waitExit.
+  int signalAndWait(int sig, int timeoutMs);
   // What the service wrote on stdout and stderr.
   std::string output() const;
 
   static std::vector<std::string> Command();
 
  private:
+  void launch(std::vector<std::string> words, const std::string& env);
   pid_t pid_ = -1;
   int status_ = -1;
   std::string dir_, readyFile_, logFile_;

@@ -1,10 +1,12 @@
 // The monitor's readers: TUIO bundles into cursor changes, XML documents
-// into touches, and what they refuse.
+// into touches, and what they refuse; the cursor paths it draws.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
 #include "osc/OscOutboundPacketStream.h"
+#include "tools/monitor/CursorPaths.h"
 #include "tools/monitor/TouchDocumentReader.h"
 #include "tools/monitor/TuioCursorTracker.h"
 
@@ -131,6 +133,44 @@ TEST(XmlReader, RefusesWhatIsNotATouchDocument) {
     EXPECT_FALSE(monitor::ReadTouchDocument(text, &why)) << text;
     EXPECT_FALSE(why.empty()) << text;
   }
+}
+
+TEST(CursorPaths, OnePathPerCursorLifeNotPerId) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  monitor::CursorPaths paths;
+  paths.record({CursorEvent::Added, 7, 0.1f, 0.2f});
+  paths.record({CursorEvent::Added, 8, nan, nan});  // joined late: position not known yet
+  paths.record({CursorEvent::Moved, 7, 0.3f, 0.2f});
+  paths.record({CursorEvent::Moved, 7, 0.30001f, 0.2f});  // below the drawing's precision
+  paths.record({CursorEvent::Moved, 8, 0.9f, 0.9f});
+  paths.record({CursorEvent::Removed, 7, 0.3f, 0.2f});
+  paths.record({CursorEvent::Moved, 7, 0.5f, 0.5f});  // not alive: ignored
+  paths.record({CursorEvent::Added, 7, 0.6f, 0.6f});  // the id again, e.g. a restarted service
+  const auto& p = paths.paths();
+  ASSERT_EQ(p.size(), 3u);
+  EXPECT_EQ(p[0].id, 7);
+  ASSERT_EQ(p[0].points.size(), 2u);
+  EXPECT_EQ(p[0].points[1].x, 0.3f);
+  ASSERT_EQ(p[1].points.size(), 1u);
+  EXPECT_EQ(p[1].points[0].x, 0.9f);
+  EXPECT_EQ(p[2].id, 7);
+  EXPECT_EQ(paths.drawnCount(), 3u);
+  const std::string svg = paths.svg();
+  EXPECT_NE(svg.find("points=\"100.0,200.0 300.0,200.0\""), std::string::npos) << svg;
+  EXPECT_EQ(svg.find("no cursors seen"), std::string::npos);
+  EXPECT_NE(monitor::CursorPaths().svg().find("no cursors seen"), std::string::npos);
+}
+
+TEST(CursorPaths, ALongPathIsThinnedButKeepsItsEnds) {
+  monitor::CursorPaths paths(100);
+  paths.record({CursorEvent::Added, 1, 0.0f, 0.5f});
+  for (int i = 1; i <= 10001; ++i) paths.record({CursorEvent::Moved, 1, float(i) / 10001, 0.5f});
+  const auto& pts = paths.paths()[0].points;
+  EXPECT_LE(pts.size(), 100u);
+  EXPECT_GE(pts.size(), 40u);
+  EXPECT_EQ(pts.front().x, 0.0f);
+  EXPECT_EQ(pts.back().x, 1.0f);
+  for (std::size_t i = 1; i < pts.size(); ++i) EXPECT_LT(pts[i - 1].x, pts[i].x);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // monitor: shows what the touch service sends, as a TUIO client on UDP and
-// as an XML client on TCP. One line per cursor change and per document.
+// as an XML client on TCP. One line per cursor change and per document; on
+// request, the cursors' paths drawn as SVG when it ends.
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -15,6 +17,7 @@
 #include "ip/PacketListener.h"
 #include "ip/UdpSocket.h"
 #include "platform/Socket.h"
+#include "tools/monitor/CursorPaths.h"
 #include "tools/monitor/TouchDocumentReader.h"
 #include "tools/monitor/TuioCursorTracker.h"
 
@@ -27,10 +30,12 @@ void OnSignal(int) {
 
 const char* kUsage =
     "usage: monitor [--tuio-port N] [--xml-port N] [--xml-host HOST] [--seconds S]\n"
+    "               [--svg FILE]\n"
     "  Listens for TUIO cursors on UDP (default 3333) and reads XML touch\n"
     "  documents from TCP (default 127.0.0.1:3000), printing one line per\n"
     "  cursor added, moved or removed and per document. Ends on Ctrl+C or\n"
-    "  after S seconds.\n";
+    "  after S seconds. --svg FILE: when it ends, draws the path of every\n"
+    "  TUIO cursor it saw into FILE (an SVG picture of the touch surface).\n";
 
 class Printer {
  public:
@@ -58,6 +63,8 @@ std::string Position(float x, float y) {
 class TuioListener : public PacketListener {
  public:
   explicit TuioListener(Printer& out) : out_(out) {}
+  // Read once the UDP thread has ended.
+  const monitor::CursorPaths& paths() const { return paths_; }
   void ProcessPacket(const char* data, int size, const IpEndpointName&) override {
     std::string why;
     auto bundle = monitor::DecodeTuioBundle(data, std::size_t(size), &why);
@@ -74,6 +81,7 @@ class TuioListener : public PacketListener {
       const char* what = e.kind == monitor::CursorEvent::Added   ? "added  "
                          : e.kind == monitor::CursorEvent::Moved ? "moved  "
                                                                  : "removed";
+      paths_.record(e);
       out_.line("tuio", std::string(what) + " session " + std::to_string(e.id) + " " +
                             Position(e.x, e.y) + "  fseq " + std::to_string(bundle->fseq));
     }
@@ -82,6 +90,7 @@ class TuioListener : public PacketListener {
  private:
   Printer& out_;
   monitor::TuioCursorTracker tracker_;
+  monitor::CursorPaths paths_;
   bool sessionEnded_ = false;
 };
 
@@ -132,6 +141,14 @@ void ReadXml(const std::string& host, std::uint16_t port, Printer& out) {
   platform::StopSockets();
 }
 
+// Binary mode: the same bytes on Windows as elsewhere.
+bool WriteFile(const std::string& path, const std::string& text, bool append) {
+  FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  return std::fclose(f) == 0 && written;
+}
+
 bool Number(const char* s, long lo, long hi, long& out) {
   char* end = nullptr;
   out = std::strtol(s, &end, 10);
@@ -142,7 +159,7 @@ bool Number(const char* s, long lo, long hi, long& out) {
 
 int main(int argc, char** argv) {
   long tuioPort = 3333, xmlPort = 3000, seconds = 0;
-  std::string xmlHost = "127.0.0.1";
+  std::string xmlHost = "127.0.0.1", svgPath;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -152,12 +169,19 @@ int main(int argc, char** argv) {
     } else if (a == "--tuio-port" && hasValue && Number(argv[++i], 1, 65535, tuioPort)) {
     } else if (a == "--xml-port" && hasValue && Number(argv[++i], 1, 65535, xmlPort)) {
     } else if (a == "--seconds" && hasValue && Number(argv[++i], 1, 86400, seconds)) {
+    } else if (a == "--svg" && hasValue && *argv[i + 1]) {
+      svgPath = argv[++i];
     } else if (a == "--xml-host" && hasValue) {
       xmlHost = argv[++i];
     } else {
       std::fprintf(stderr, "monitor: bad argument '%s'\n%s", a.c_str(), kUsage);
       return 2;
     }
+  }
+  // A file that cannot be written is said now, not after the session.
+  if (!svgPath.empty() && !WriteFile(svgPath, "", true)) {
+    std::fprintf(stderr, "monitor: cannot write '%s': %s\n", svgPath.c_str(), std::strerror(errno));
+    return 2;
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
@@ -183,5 +207,12 @@ int main(int argc, char** argv) {
   udp->AsynchronousBreak();
   tuio.join();
   xml.join();
+  if (svgPath.empty()) return 0;
+  const monitor::CursorPaths& paths = listener.paths();
+  if (!WriteFile(svgPath, paths.svg(), false)) {
+    std::fprintf(stderr, "monitor: cannot write '%s': %s\n", svgPath.c_str(), std::strerror(errno));
+    return 1;
+  }
+  out.line("svg", "drew " + std::to_string(paths.drawnCount()) + " cursor paths into " + svgPath);
   return 0;
 }
