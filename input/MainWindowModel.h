@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "calibration/CalibrationReplyQueue.h"
 #include "calibration/CalibrationTransform.h"
 
 class MainWindowModel {
@@ -29,10 +30,18 @@ class MainWindowModel {
   // The driver-API context handed to DisableTouch/EnableTouch.
   void* driverApiContext = nullptr;
 
+  // The calibration dialog's queue, set once by the window that owns the
+  // dialog: a reader thread posts a copy of each reply there and returns, so
+  // it never waits for the window.
+  std::atomic<CalibrationReplyQueue*> calibrationReplyQueue{nullptr};
+
   virtual void EnableCalibrationButton(bool on) = 0;
   virtual void EnableMouseButton(bool on) = 0;
-  // A reply report while the calibration dialog runs (on a reader thread).
-  virtual void HandleCalibrationReply(const std::uint8_t* report) { (void)report; }
+  // A reply report while the calibration dialog runs (on a reader thread
+  // that holds the route lock).
+  virtual void HandleCalibrationReply(const std::uint8_t* report) {
+    if (CalibrationReplyQueue* queue = calibrationReplyQueue.load()) queue->Post(report);
+  }
   // Lay the window out for the opened frame's class.
   virtual void LayoutForDevice() {}
 };

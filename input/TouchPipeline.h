@@ -118,6 +118,9 @@ class TouchPipeline {
 
   // Pauses between commands (100 and 200 ms); tests may shorten them.
   void SetPauseScale(double scale) { pauseScale_ = scale; }
+  // The pause after a command, for senders outside the pipeline (the
+  // calibration dialog).
+  void Pause(std::uint32_t ms);
 
  private:
   // Feeds one event to the session and executes its steps; a Discover step
@@ -128,7 +131,6 @@ class TouchPipeline {
   void Execute(FrameStep step, const std::uint8_t* report);
   // Called with commandMutex_ held.
   int SendDeviceCommand();
-  void Pause(std::uint32_t ms);
   void ReaderLoop(ReaderRole role);
   std::shared_ptr<platform::HidDevice> HandleFor(ReaderRole role) const;
   void Route(ReaderRole role, const std::uint8_t* report);

@@ -1,0 +1,396 @@
+#include "calibration/win32/CalibrationWindows.h"
+
+#include "calibration/CalibrationIds.h"
+#include "calibration/TargetGeometry.h"
+
+namespace {
+
+// The reader's copy is waiting in the queue.
+constexpr UINT kReplyPosted = WM_APP + 0x31;
+constexpr UINT_PTR kRingTimer = 1;
+constexpr UINT kRingPeriodMs = 150;
+constexpr UINT kAboutCommand = 0x10;
+
+std::wstring Wide(const std::string& s) {
+  if (s.empty()) return std::wstring();
+  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+  return w;
+}
+
+std::string Narrow(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string s(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+  return s;
+}
+
+HINSTANCE Module() {
+  return GetModuleHandleW(nullptr);
+}
+
+// The icon centred in the client area of a minimized window.
+void PaintIconic(HWND hwnd, HICON icon) {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd, &ps);
+  SendMessageW(hwnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT rc;
+  GetClientRect(hwnd, &rc);
+  const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+  if (icon) DrawIcon(dc, (rc.right - cx + 1) / 2, (rc.bottom - cy + 1) / 2, icon);
+  EndPaint(hwnd, &ps);
+}
+
+}  // namespace
+
+// ---- the target window -----------------------------------------------------
+
+CRefDlg::~CRefDlg() {
+  if (hwnd_) DestroyWindow(hwnd_);
+  if (pen_) DeleteObject(pen_);
+}
+
+bool CRefDlg::Create(HWND ownerWindow) {
+  if (!pen_) pen_ = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
+  hwnd_ = CreateDialogParamW(Module(), MAKEINTRESOURCEW(IDD_TARGET), ownerWindow, Proc,
+                             reinterpret_cast<LPARAM>(this));
+  if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
+  return hwnd_ != nullptr;
+}
+
+void CRefDlg::PreTranslateMessage(const MSG& msg) {
+  if (!hwnd_ || msg.message != WM_KEYDOWN || msg.wParam != VK_ESCAPE) return;
+  if (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd)) return;
+  owner_.model().TargetEscape();
+}
+
+INT_PTR CALLBACK CRefDlg::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  CRefDlg* self;
+  if (message == WM_INITDIALOG) {
+    self = reinterpret_cast<CRefDlg*>(lParam);
+    SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+    self->hwnd_ = hwnd;
+  } else {
+    self = reinterpret_cast<CRefDlg*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+  }
+  if (!self) return FALSE;
+  const INT_PTR result = self->OnMessage(message, wParam, lParam);
+  if (message == WM_NCDESTROY) self->hwnd_ = nullptr;
+  return result;
+}
+
+INT_PTR CRefDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return TRUE;
+    case WM_SHOWWINDOW:
+      // Started (or restarted) on showing and hiding alike; never killed.
+      SetTimer(hwnd_, kRingTimer, kRingPeriodMs, nullptr);
+      return FALSE;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      BeginPaint(hwnd_, &ps);
+      if (state_.targetIndex != 0) DrawTarget();
+      EndPaint(hwnd_, &ps);
+      return TRUE;
+    }
+    case WM_TIMER:
+      if (wParam == kRingTimer) RingStep();
+      return FALSE;
+    case WM_CLOSE:
+      return TRUE;  // neither the system menu nor Alt+F4 closes it
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDCANCEL) {
+        owner_.model().TargetCancelled();
+        return TRUE;
+      }
+      if (LOWORD(wParam) == IDOK) {
+        ShowWindow(hwnd_, SW_HIDE);  // a modeless dialog's end
+        return TRUE;
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+bool CRefDlg::DisplaySize(int& width, int& height) {
+  DEVMODEA mode{};
+  mode.dmSize = sizeof mode;
+  if (!EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode)) return false;
+  width = static_cast<int>(mode.dmPelsWidth);
+  height = static_cast<int>(mode.dmPelsHeight);
+  return true;
+}
+
+void CRefDlg::DrawTarget() {
+  int w, h;
+  if (!DisplaySize(w, h)) {
+    // Once per calibration: every paint would stack another box.
+    if (TakeDisplayFailureReport(state_))
+      owner_.ShowMessageBox(hwnd_, kDisplaySettingsFailed, MB_ICONEXCLAMATION);
+    return;
+  }
+  TargetPoint at;
+  if (!TargetPosition(state_.targetIndex, w, h, at)) {
+    state_.targetIndex = 0;
+    return;
+  }
+  const int c = CrossSize(w);
+  DrawCross(at.x, at.y, c, c);
+}
+
+void CRefDlg::DrawCross(int x, int y, int width, int height) {
+  HDC dc = GetDC(hwnd_);
+  if (!dc) return;
+  HGDIOBJ old = SelectObject(dc, pen_);
+  SetROP2(dc, R2_COPYPEN);
+  MoveToEx(dc, x - width / 2, y, nullptr);
+  LineTo(dc, x + width / 2, y);
+  MoveToEx(dc, x, y - height / 2, nullptr);
+  LineTo(dc, x, y + height / 2);
+  SelectObject(dc, old);
+  ReleaseDC(hwnd_, dc);
+}
+
+void CRefDlg::RingStep() {
+  int w, h;
+  if (!DisplaySize(w, h)) return;
+  TargetPoint at;
+  if (!TargetPosition(state_.targetIndex, w, h, at)) {
+    state_.targetIndex = 0;
+    return;
+  }
+  HDC dc = GetDC(hwnd_);
+  if (!dc) return;
+  HGDIOBJ old = SelectObject(dc, pen_);
+  SetROP2(dc, R2_COPYPEN);
+  state_.ringRadius = NextRingRadius(state_.ringRadius, w);
+  // Erase and paint the cross now, then the ring over it.
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  const int r = state_.ringRadius;
+  Arc(dc, at.x - r, at.y - r, at.x + r, at.y + r, at.x, at.y - r, at.x, at.y - r);
+  SelectObject(dc, old);
+  ReleaseDC(hwnd_, dc);
+}
+
+// ---- the calibration dialog ------------------------------------------------
+
+CCalibrationAppDlg::CCalibrationAppDlg(CalibrationFrame& frame, std::string title)
+    : title_(std::move(title)), target_(*this), model_(*this, frame, target_.state()) {
+  icon_ = LoadIconW(Module(), MAKEINTRESOURCEW(IDI_PROGRAM));
+}
+
+CCalibrationAppDlg::~CCalibrationAppDlg() {
+  replies_.Close();
+  if (hwnd_) DestroyWindow(hwnd_);
+}
+
+INT_PTR CCalibrationAppDlg::DoModal(HWND owner) {
+  ended_ = false;
+  shown_ = false;
+  result_ = IDCANCEL;
+  if (!CreateDialogParamW(Module(), MAKEINTRESOURCEW(IDD_CALIBRATION), owner, Proc,
+                          reinterpret_cast<LPARAM>(this)))
+    return -1;
+  const bool ownerEnabled = owner && IsWindowEnabled(owner);
+  if (ownerEnabled) EnableWindow(owner, FALSE);
+  ShowWindow(hwnd_, SW_SHOW);
+  // The modal loop: the target window's Escape filter, then dialog keys for
+  // both windows.
+  MSG msg;
+  while (!ended_) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      PostQuitMessage(static_cast<int>(msg.wParam));  // for the outer loop
+      break;
+    }
+    if (got < 0) break;
+    target_.PreTranslateMessage(msg);
+    if (target_.hwnd() && IsDialogMessageW(target_.hwnd(), &msg)) continue;
+    if (hwnd_ && IsDialogMessageW(hwnd_, &msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  // The owner is enabled before the dialog goes, so it gets the activation.
+  if (ownerEnabled) EnableWindow(owner, TRUE);
+  if (hwnd_) DestroyWindow(hwnd_);
+  return result_;
+}
+
+INT_PTR CALLBACK CCalibrationAppDlg::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  CCalibrationAppDlg* self;
+  if (message == WM_INITDIALOG) {
+    self = reinterpret_cast<CCalibrationAppDlg*>(lParam);
+    SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+    self->hwnd_ = hwnd;
+  } else {
+    self = reinterpret_cast<CCalibrationAppDlg*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+  }
+  if (!self) return FALSE;
+  const INT_PTR result = self->OnMessage(message, wParam, lParam);
+  if (message == WM_NCDESTROY) self->hwnd_ = nullptr;
+  return result;
+}
+
+void CCalibrationAppDlg::OnInitDialog() {
+  wchar_t item[128];
+  if (LoadStringW(Module(), IDS_ABOUT_ITEM, item, 128) > 0) {
+    if (HMENU menu = GetSystemMenu(hwnd_, FALSE)) {
+      AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+      AppendMenuW(menu, MF_STRING, kAboutCommand, item);
+    }
+  }
+  if (icon_) SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  const HWND hwnd = hwnd_;
+  replies_.Open([hwnd] { PostMessageW(hwnd, kReplyPosted, 0, 0); });
+}
+
+INT_PTR CCalibrationAppDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog();
+      return TRUE;
+    case WM_SHOWWINDOW:
+      if (wParam && !shown_) {
+        shown_ = true;
+        target_.Create(hwnd_);
+        model_.SetUp();
+      }
+      return FALSE;
+    case kReplyPosted:
+      HandleQueuedReplies();
+      return TRUE;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == kAboutCommand) {
+        ShowAbout();
+        return TRUE;
+      }
+      return FALSE;
+    case WM_PAINT:
+      if (IsIconic(hwnd_)) {
+        PaintIconic(hwnd_, icon_);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_QUERYDRAGICON:
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(icon_));
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_DESTROY:
+      replies_.Close();
+      return FALSE;
+    default:
+      (void)lParam;
+      return FALSE;
+  }
+}
+
+void CCalibrationAppDlg::OnCommand(int id, int notification) {
+  switch (id) {
+    case IDC_ABOUT:
+      ShowAbout();
+      break;
+    case IDC_EXIT:
+    case IDCANCEL:  // Escape and the close box
+      model_.Cancel();
+      break;
+    case IDOK:  // not overridden: the dialog just ends
+      ended_ = true;
+      result_ = IDOK;
+      break;
+    case IDC_CALIBRATION:
+      model_.StartCalibration();
+      break;
+    case IDC_RESET:
+      model_.Reset();
+      break;
+    case IDC_RB_OK:
+      model_.ApplyRbParameters();
+      break;
+    case IDC_RIGHT_BUTTON:
+    case IDC_SECOND_SWITCH:
+      if (notification == BN_CLICKED) model_.ApplyRbSwitches();
+      break;
+    case IDC_SELECTOR:
+      if (notification == CBN_SELCHANGE) model_.RequestRbSettings();
+      break;
+    default:
+      break;
+  }
+}
+
+void CCalibrationAppDlg::HandleQueuedReplies() {
+  // A message box of one reply runs a message loop: later replies wait for
+  // the loop below instead of overtaking it.
+  if (draining_) return;
+  draining_ = true;
+  CalibrationReplyQueue::Report report;
+  while (hwnd_ && replies_.Take(report)) model_.HandleCalibrationReply(report.data());
+  draining_ = false;
+}
+
+void CCalibrationAppDlg::ShowAbout() {
+  if (showAbout_) showAbout_(hwnd_);
+}
+
+void CCalibrationAppDlg::ShowMessageBox(HWND owner, const std::string& text, UINT icon) {
+  MessageBoxW(owner, Wide(text).c_str(), Wide(title_).c_str(), MB_OK | icon);
+}
+
+// ---- the view's operations -------------------------------------------------
+
+void CCalibrationAppDlg::EnableControl(int id, bool enabled) {
+  EnableWindow(GetDlgItem(hwnd_, id), enabled ? TRUE : FALSE);
+}
+
+std::string CCalibrationAppDlg::ControlText(int id) {
+  HWND control = GetDlgItem(hwnd_, id);
+  const int n = GetWindowTextLengthW(control);
+  std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(control, &text[0], n + 1)));
+  return Narrow(text);
+}
+
+void CCalibrationAppDlg::SetControlText(int id, const std::string& text) {
+  SetDlgItemTextW(hwnd_, id, Wide(text).c_str());
+}
+
+bool CCalibrationAppDlg::IsChecked(int id) {
+  return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+}
+
+void CCalibrationAppDlg::SetChecked(int id, bool checked) {
+  CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void CCalibrationAppDlg::ShowMessage(const std::string& text, MessageIcon icon) {
+  ShowMessageBox(hwnd_, text,
+                 icon == MessageIcon::kInformation ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
+}
+
+void CCalibrationAppDlg::FocusAndSelectAll(int id) {
+  HWND control = GetDlgItem(hwnd_, id);
+  SetFocus(control);
+  SendMessageW(control, EM_SETSEL, 0, -1);
+  SendMessageW(control, EM_SCROLLCARET, 0, 0);
+}
+
+void CCalibrationAppDlg::ShowTargetWindow() {
+  ShowWindow(target_.hwnd(), SW_SHOWNORMAL);
+  ShowWindow(target_.hwnd(), SW_SHOWMAXIMIZED);
+}
+
+void CCalibrationAppDlg::HideTargetWindow() {
+  ShowWindow(target_.hwnd(), SW_HIDE);
+}
+
+void CCalibrationAppDlg::EndDialog() {
+  ended_ = true;
+  result_ = IDCANCEL;
+}
