@@ -319,7 +319,11 @@ void CMorvikVantrelDlg::ShowMainWindow() {
 }
 
 void CMorvikVantrelDlg::ShowAbout() {
-  CAboutDlg::DoModal(hwnd_);
+  ShowAboutBox(hwnd_);
+}
+
+void CMorvikVantrelDlg::ShowAboutBox(HWND owner) {
+  CAboutDlg::DoModal(owner);
 }
 
 void CMorvikVantrelDlg::OnCalibration() {

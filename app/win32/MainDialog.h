@@ -36,6 +36,9 @@ class CMorvikVantrelDlg final : public MainWindowModel {
   void SetCalibrationRunner(CalibrationRunner runner) { calibrationRunner_ = std::move(runner); }
   ServiceApp& app() { return app_; }
   HWND hwnd() const { return hwnd_; }
+  // The about box (dialog 100), modal over `owner`; the calibration dialog's
+  // about item shows it too.
+  static void ShowAboutBox(HWND owner);
 
   // MainWindowModel, from any thread.
   void EnableCalibrationButton(bool on) override;

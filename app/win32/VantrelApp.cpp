@@ -13,6 +13,8 @@
 #include "app/Settings.h"
 #include "app/win32/MainDialog.h"
 #include "bridge/BridgeDriverApi.h"
+#include "calibration/CalibrationButton.h"
+#include "calibration/win32/CalibrationWindows.h"
 #include "platform/Hid.h"
 #include "platform/Trace.h"
 
@@ -71,7 +73,16 @@ class CMorvikVantrelApp {
     ServiceApp::Options service;
     service.settingsPath = SettingsFilePath();
     CMorvikVantrelDlg dlg(*hid, driver, std::move(service), options_);
+    // The Calibration button runs the calibration dialog; the readers hand
+    // the frame's replies to its queue, and it handles them on this thread.
+    PipelineCalibrationFrame frame(dlg.app().pipeline(), dlg);
+    CCalibrationAppDlg calibration(frame, "Vantrel");
+    calibration.SetAboutBox([](HWND owner) { CMorvikVantrelDlg::ShowAboutBox(owner); });
+    dlg.calibrationReplyQueue = &calibration.replies();
+    dlg.SetCalibrationRunner(
+        [&calibration](HWND owner, CMorvikVantrelDlg&) { calibration.DoModal(owner); });
     dlg.DoModal();
+    dlg.calibrationReplyQueue = nullptr;
     return FALSE;
   }
 

@@ -20,6 +20,7 @@
 
 #include "app/Autostart.h"
 #include "app/MainWindowRules.h"
+#include "calibration/CalibrationIds.h"
 #include "tests/platform/SimControl.h"
 #include "tests/support/PngWriter.h"
 #include "tools/monitor/TuioCursorTracker.h"
@@ -455,6 +456,48 @@ TEST_F(TrayProgram, ExitFromTheTrayMenuAndTheSessionEndRunTheShutDown) {
     ExpectShutDown(tuio);
     EXPECT_TRUE(p.Ended(kEndMs));
   }
+}
+
+TEST_F(TrayProgram, CalibrationButtonRunsTheCalibrationDialogThenTheReadBack) {
+  Plug("single-b", "calvalid=0");
+  TuioSocket tuio;
+  ASSERT_TRUE(tuio.bound());
+  Program p;
+  HWND main = RunFromHere(p, tuio);
+  ASSERT_NE(main, nullptr);
+  DoubleClickTray(main);
+  HWND button = GetDlgItem(main, kIdCalibration);
+  ASSERT_TRUE(Until([&] { return IsWindowEnabled(button) != FALSE; }, 5000));
+
+  // Posted as the click's WM_COMMAND: the handler runs the dialog modally.
+  sim_.last("record clear");
+  PostMessageA(main, WM_COMMAND, MAKEWPARAM(kIdCalibration, BN_CLICKED),
+               reinterpret_cast<LPARAM>(button));
+  HWND dialog = WaitWindow(p.pid(), "#32770", "IR Touch calibration tool");
+  ASSERT_NE(dialog, nullptr);
+  HWND exit = nullptr;
+  ASSERT_TRUE(Until([&] { return (exit = GetDlgItem(dialog, IDC_EXIT)) != nullptr; }, 5000));
+  Screenshot(dialog, "calibration-dialog-from-main-window");
+  // Its set-up asks the single-channel frame for the right-button settings.
+  auto sent = [&](const std::string& head) {
+    return Until(
+        [&] {
+          for (const std::string& w : Written())
+            if (w.rfind(head, 0) == 0) return true;
+          return false;
+        },
+        5000);
+  };
+  EXPECT_TRUE(sent("fc03"));
+  // Closing it: the frame leaves calibration (255), then the main window
+  // asks for the new calibration block.
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED),
+               reinterpret_cast<LPARAM>(exit));
+  ASSERT_TRUE(Until([&] { return !IsWindow(dialog); }, 5000));
+  EXPECT_TRUE(sent("fc01ff"));
+  EXPECT_TRUE(sent("fc05"));
+  EXPECT_TRUE(Until([&] { return IsWindowEnabled(button) != FALSE; }, 5000));
+  EXPECT_EQ(p.Quit(), 0u);
 }
 
 struct LayoutCase {
