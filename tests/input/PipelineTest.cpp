@@ -16,6 +16,10 @@
 #include "platform/Trace.h"
 #include "tools/framesim/FrameModel.h"
 
+#ifdef __linux__
+#include <dirent.h>
+#endif
+
 namespace {
 
 using Report = MemoryHid::Report;
@@ -364,6 +368,50 @@ TEST_F(Pipeline, ArrivalsLeaveAPresentFrameAloneAndQueuedOnesAreOnePass) {
   ASSERT_EQ(w.size(), 3u);  // read calibration, touch output on, mouse
   EXPECT_TRUE(Wrote(w[0], {0xFC, 0x05}, false));
   EXPECT_TRUE(Wrote(w[1], {0xFC, 0x30, 1, 1, 0, 1}));
+}
+
+#ifdef __linux__
+// Entries of a /proc directory of this process (descriptors, threads).
+int ProcEntries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+#endif
+
+TEST_F(Pipeline, ThousandFastPlugCyclesEndOpenWithNothingLeaked) {
+  TraceCapture trace(trace::Level::Info);
+  PlugFrame("single-b");
+  TouchPipeline& p = Start();
+  WaitWrites(3);
+  const auto collections = framesim::CollectionsOf(Model("single-b"));
+#ifdef __linux__
+  const int fds = ProcEntries("/proc/self/fd"), threads = ProcEntries("/proc/self/task");
+#endif
+  for (int cycle = 0; cycle < 1000; ++cycle) {
+    for (const framesim::Collection& c : collections) hid_.Unplug(Path("single-b", c.number), true);
+    PlugFrame("single-b", "7&2a8f1c3&0", true);
+  }
+  // Current soon after the last notification: open, one read pending, and
+  // no pass left (nothing written for a while).
+  std::size_t written = 0;
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid& h) {
+    const std::size_t now = h.Writes().size();
+    const bool settled = now == written && p.IsOpen() && h.PendingReads() == 1;
+    written = now;
+    if (!settled) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return settled;
+  }));
+  // The notifications collapsed into far fewer passes than cycles.
+  EXPECT_LT(hid_.Writes().size(), 3u * 1000);
+  EXPECT_EQ(hid_.OpenHandles(), 2);  // read and write
+#ifdef __linux__
+  EXPECT_EQ(ProcEntries("/proc/self/fd"), fds);
+  EXPECT_EQ(ProcEntries("/proc/self/task"), threads);
+#endif
 }
 
 TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
