@@ -137,6 +137,22 @@ FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
   return s;
 }
 
+bool FrameSession::EventFor(const FrameChanges& c, FrameEvent& event) const {
+  if (state_ == FrameState::NotStarted || state_ == FrameState::Closed) return false;
+  if (c.removal && c.removalLast) {
+    event = FrameEvent::Removal;  // another listed frame may be present
+  } else if (c.listedArrival || c.removal) {
+    // A listed frame's arrival, or any arrival after the open frame went:
+    // the full re-discovery, once.
+    event = FrameEvent::Arrival;
+  } else if (c.otherArrival && !(FrameOpen() && c.openFramePresent)) {
+    event = FrameEvent::Arrival;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 FrameSteps FrameSession::Discovered(FrameKind kind) {
   FrameSteps s;
   kind_ = kind;

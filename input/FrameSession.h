@@ -86,6 +86,18 @@ struct FrameSteps {
 const char* FrameStateName(FrameState state);
 const char* FrameEventName(FrameEvent event);
 
+// What the device-change notifications that queued up while the last one
+// was handled come to. They are handled as one pass: discovery reads the
+// present devices, so one pass reaches the end state of one per
+// notification without closing and re-opening the frame each time.
+struct FrameChanges {
+  bool removal = false;          // entry 0 of the path list was removed
+  bool removalLast = false;      // ... and no arrival came after it
+  bool listedArrival = false;    // an interface of a listed frame arrived
+  bool otherArrival = false;     // any other interface arrived
+  bool openFramePresent = true;  // entry 0 is still among the present interfaces
+};
+
 class FrameSession {
  public:
   FrameState State() const { return state_; }
@@ -95,6 +107,12 @@ class FrameSession {
   // `kind` is read only with Discovered: what the discovery opened. The
   // caller raises Removal only for entry 0 of the path list.
   FrameSteps On(FrameEvent event, FrameKind kind = FrameKind::None);
+
+  // The one event (Arrival or Removal) a pass of device changes raises, or
+  // false when it leaves the frame alone: an arrival of another device while
+  // the open frame is still present would only re-open the same frame and
+  // lose touches meanwhile.
+  bool EventFor(const FrameChanges& changes, FrameEvent& event) const;
 
  private:
   enum class Purpose : std::uint8_t { StartUp, Arrival, Removal };

@@ -249,6 +249,8 @@ void TouchPipeline::DiscoverTouchFrame() {
   if (IsOpen()) CloseTouchFrame();
   vidPidSource_(vidPidList_);
   const std::vector<platform::HidInterfaceInfo> interfaces = hid_.enumerate();
+  knownPaths_.clear();
+  for (const platform::HidInterfaceInfo& info : interfaces) knownPaths_.push_back(info.path);
   DeviceProfile profile = profile_;
   const std::size_t found = ::DiscoverTouchFrame(interfaces, vidPidList_, profile, channel_.paths);
   {
@@ -359,16 +361,69 @@ void TouchPipeline::DeviceChangeLoop() {
   for (;;) {
     changeQueued_.wait(lock, [this] { return changeWorkerStop_ || !changes_.empty(); });
     if (changeWorkerStop_) return;
-    const auto change = changes_.front();
-    changes_.pop_front();
+    // Everything that queued up while the last pass ran is one pass.
+    std::deque<std::pair<platform::HidChange, std::string>> batch;
+    batch.swap(changes_);
     lock.unlock();
-    if (change.first == platform::HidChange::kArrival) {
-      OnDeviceArrival();
-    } else {
-      OnDeviceRemoval(change.second);
-    }
+    HandleDeviceChanges(batch);
     lock.lock();
   }
+}
+
+void TouchPipeline::HandleDeviceChanges(
+    const std::deque<std::pair<platform::HidChange, std::string>>& batch) {
+  std::lock_guard<std::recursive_mutex> control(controlMutex_);
+  const std::string opened = channel_.paths.path[0];
+  FrameChanges c;
+  bool arrivals = false;
+  for (const auto& change : batch) {
+    if (change.first == platform::HidChange::kArrival) {
+      arrivals = true;
+      c.removalLast = false;
+    } else {
+      for (std::string& known : knownPaths_) {
+        if (SamePathIgnoringCase(known, change.second)) known.clear();
+      }
+      if (SamePathIgnoringCase(change.second, opened)) c.removal = c.removalLast = true;
+    }
+  }
+  if (arrivals) {
+    // Which of the arrived interfaces are a listed frame's, and whether the
+    // open frame is still there.
+    VidPidList list;
+    vidPidSource_(list);
+    const std::vector<platform::HidInterfaceInfo> present = hid_.enumerate();
+    c.openFramePresent = false;
+    for (const platform::HidInterfaceInfo& info : present) {
+      if (!opened.empty() && SamePathIgnoringCase(info.path, opened)) c.openFramePresent = true;
+    }
+    for (const auto& change : batch) {
+      if (change.first != platform::HidChange::kArrival) continue;
+      // An interface the last discovery already saw (and that has not gone
+      // since) is a late notification of what was handled.
+      bool known = false;
+      for (const std::string& k : knownPaths_)
+        known = known || SamePathIgnoringCase(k, change.second);
+      bool listed = false;
+      for (const platform::HidInterfaceInfo& info : present) {
+        DeviceProfile scratch;
+        if (SamePathIgnoringCase(info.path, change.second) &&
+            MatchVidPid(list, info.vendorId, info.productId, scratch)) {
+          listed = true;
+        }
+      }
+      (listed && !known ? c.listedArrival : c.otherArrival) = true;
+    }
+  }
+  FrameEvent event;
+  bool raise;
+  {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    raise = session_.EventFor(c, event);
+  }
+  TRACE_INFO("device changes: %u notifications, %s", static_cast<unsigned>(batch.size()),
+             raise ? FrameEventName(event) : "the frame left alone");
+  if (raise) Dispatch(event);
 }
 
 // ---- the command channel ---------------------------------------------------

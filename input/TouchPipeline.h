@@ -136,6 +136,8 @@ class TouchPipeline {
   void Route(ReaderRole role, const std::uint8_t* report);
   void SetButtons(bool calibration, bool mouse, bool on);
   void DeviceChangeLoop();
+  // One pass over the notifications that queued up: at most one event.
+  void HandleDeviceChanges(const std::deque<std::pair<platform::HidChange, std::string>>& batch);
 
   platform::HidBackend& hid_;
   MainWindowModel& window_;
@@ -178,13 +180,16 @@ class TouchPipeline {
   bool stopping_ = false;
   std::thread readers_[kReaderCount];
 
-  // Device-change notifications arrive on a backend thread and are handled
-  // in order on this worker, as a window's message loop would.
+  // Device-change notifications arrive on a backend thread; this worker
+  // handles those that queued up meanwhile as one pass.
   std::mutex changeMutex_;
   std::condition_variable changeQueued_;
   std::deque<std::pair<platform::HidChange, std::string>> changes_;
   bool changeWorkerStop_ = false;
   std::thread changeWorker_;
+  // The interfaces present at the last discovery, less those removed since
+  // (control side).
+  std::vector<std::string> knownPaths_;
 
   std::atomic<double> pauseScale_{1.0};
 };

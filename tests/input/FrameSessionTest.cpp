@@ -131,6 +131,39 @@ TEST(FrameSession, RemovalClosesRediscoversAndLeavesTheOutputsStopped) {
   EXPECT_EQ(Names(s.On(E::Removal)), "ClearCalValid Discover");
 }
 
+// A pass of queued device changes raises at most one event.
+TEST(FrameSession, QueuedDeviceChangesRaiseOneEventAtMost) {
+  const auto event = [](const FrameSession& s, FrameChanges c) {
+    FrameEvent e;
+    return s.EventFor(c, e) ? std::string(FrameEventName(e)) : std::string("none");
+  };
+  FrameChanges other, listed, gone, cycle, replug;
+  other.otherArrival = true;
+  listed.listedArrival = listed.otherArrival = true;
+  gone.removal = gone.removalLast = true;
+  gone.otherArrival = true;  // an arrival before the removal
+  cycle = listed;
+  cycle.removal = true;  // unplugged, then plugged again
+  replug.removal = replug.otherArrival = true;
+
+  FrameSession open = Started(K::SingleChannel);
+  EXPECT_EQ(event(open, other), "none");  // the open frame is left alone
+  other.openFramePresent = false;
+  EXPECT_EQ(event(open, other), "arrival");
+  EXPECT_EQ(event(open, listed), "arrival");
+  EXPECT_EQ(event(open, gone), "removal");
+  EXPECT_EQ(event(open, cycle), "arrival");
+  EXPECT_EQ(event(open, replug), "arrival");
+  EXPECT_EQ(event(open, FrameChanges{}), "none");
+  // With nothing open any arrival looks for a frame; before the start-up
+  // and after the exit nothing does.
+  other.openFramePresent = true;
+  EXPECT_EQ(event(Started(K::None), other), "arrival");
+  EXPECT_EQ(event(FrameSession{}, listed), "none");
+  open.On(E::Exit);
+  EXPECT_EQ(event(open, listed), "none");
+}
+
 TEST(FrameSession, ReadBackEndsTheWaitAndRepliesEnableTheButtons) {
   FrameSession s = Started(K::SingleChannel);
   ASSERT_EQ(s.State(), St::AwaitingReadBack);
