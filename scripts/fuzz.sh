@@ -2,13 +2,18 @@
 # Builds the libFuzzer targets (clang, ASan and UBSan) in build/fuzz and runs
 # each over its seed corpus in tests/fuzz/corpus, one after the other.
 #   scripts/fuzz.sh            a few seconds each, as ctest (label fuzz)
-#   scripts/fuzz.sh 1800       30 minutes each, at the lowest priority
+#   scripts/fuzz.sh 1800       up to 30 minutes or 10 million executions each,
+#                              whichever comes first, at the lowest priority
+#   scripts/fuzz.sh 1800 report_fuzz settings_fuzz
+#                              the same for the targets named
 # Inputs found along the way go to build/fuzz/tests/fuzz/found/<target>,
 # crashes to build/fuzz/tests/fuzz/crash-<target>-*. The XML client target
 # uses the loopback interface only (any free port).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-}
+shift || true
+runs=${VANTREL_FUZZ_RUNS:-10000000}
 
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -20,10 +25,14 @@ if [ -z "$seconds" ]; then
 fi
 dir=build/fuzz/tests/fuzz
 status=0
-for target in $(ctest --test-dir build/fuzz -N -L '^fuzz$' | sed -n 's/^ *Test *#[0-9]*: //p'); do
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  mapfile -t targets < <(ctest --test-dir build/fuzz -N -L '^fuzz$' | sed -n 's/^ *Test *#[0-9]*: //p')
+fi
+for target in "${targets[@]}"; do
   mkdir -p "$dir/found/$target"
   echo "== $target ($seconds s)"
-  nice -n 19 "$dir/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+  nice -n 19 "$dir/$target" -max_total_time="$seconds" -runs="$runs" -timeout=30 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$dir/crash-$target-" \
     "$dir/found/$target" "tests/fuzz/corpus/$target" 2>&1 |
     grep -E '^(stat::|SUMMARY|==[0-9]+==ERROR)|DONE' || status=1
