@@ -69,6 +69,16 @@ void TouchPipeline::StartTouchPipeline() {
   changeWorker_ = std::thread(&TouchPipeline::DeviceChangeLoop, this);
   hid_.setChangeCallback([this](platform::HidChange change, const std::string& name) {
     std::lock_guard<std::mutex> lock(changeMutex_);
+    // A repeat of a queued notification moves it to the back: a pass reads
+    // which interfaces arrived or went and which came last, and the queue
+    // stays as short as the interfaces are few however fast a device
+    // bounces.
+    for (auto it = changes_.begin(); it != changes_.end(); ++it) {
+      if (it->first == change && it->second == name) {
+        changes_.erase(it);
+        break;
+      }
+    }
     changes_.emplace_back(change, name);
     changeQueued_.notify_one();
   });

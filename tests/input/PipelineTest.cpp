@@ -18,6 +18,9 @@
 
 #ifdef __linux__
 #include <dirent.h>
+#include <unistd.h>
+
+#include <fstream>
 #endif
 
 namespace {
@@ -380,6 +383,13 @@ int ProcEntries(const char* dir) {
   }
   return n;
 }
+// Resident memory of this process.
+long ResidentKiB() {
+  std::ifstream in("/proc/self/statm");
+  long size = 0, pages = -1;
+  in >> size >> pages;
+  return pages * (sysconf(_SC_PAGESIZE) / 1024);
+}
 #endif
 
 TEST_F(Pipeline, ThousandFastPlugCyclesEndOpenWithNothingLeaked) {
@@ -388,29 +398,41 @@ TEST_F(Pipeline, ThousandFastPlugCyclesEndOpenWithNothingLeaked) {
   TouchPipeline& p = Start();
   WaitWrites(3);
   const auto collections = framesim::CollectionsOf(Model("single-b"));
+  const auto cycles = [&](int n) {
+    for (int cycle = 0; cycle < n; ++cycle) {
+      for (const framesim::Collection& c : collections)
+        hid_.Unplug(Path("single-b", c.number), true);
+      PlugFrame("single-b", "7&2a8f1c3&0", true);
+    }
+    // Current soon after the last notification: open, one read pending,
+    // and no pass left (nothing written for a while).
+    std::size_t written = 0;
+    return hid_.WaitFor([&](MemoryHid& h) {
+      const std::size_t now = h.Writes().size();
+      const bool settled = now == written && p.IsOpen() && h.PendingReads() == 1;
+      written = now;
+      if (!settled) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return settled;
+    });
+  };
+  // A first round warms the allocator up (the queued notifications' peak).
+  ASSERT_TRUE(cycles(200));
 #ifdef __linux__
   const int fds = ProcEntries("/proc/self/fd"), threads = ProcEntries("/proc/self/task");
+  const long residentKiB = ResidentKiB();
 #endif
-  for (int cycle = 0; cycle < 1000; ++cycle) {
-    for (const framesim::Collection& c : collections) hid_.Unplug(Path("single-b", c.number), true);
-    PlugFrame("single-b", "7&2a8f1c3&0", true);
-  }
-  // Current soon after the last notification: open, one read pending, and
-  // no pass left (nothing written for a while).
-  std::size_t written = 0;
-  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid& h) {
-    const std::size_t now = h.Writes().size();
-    const bool settled = now == written && p.IsOpen() && h.PendingReads() == 1;
-    written = now;
-    if (!settled) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return settled;
-  }));
+  const std::size_t writes = hid_.Writes().size();
+  ASSERT_TRUE(cycles(1000));
   // The notifications collapsed into far fewer passes than cycles.
-  EXPECT_LT(hid_.Writes().size(), 3u * 1000);
+  EXPECT_LT(hid_.Writes().size() - writes, 3u * 1000);
   EXPECT_EQ(hid_.OpenHandles(), 2);  // read and write
 #ifdef __linux__
   EXPECT_EQ(ProcEntries("/proc/self/fd"), fds);
   EXPECT_EQ(ProcEntries("/proc/self/task"), threads);
+#if !VANTREL_SANITIZED  // a sanitizer's quarantine holds freed memory
+  // A leak of 100 bytes per cycle would show; the allocator's slack not.
+  EXPECT_LT(ResidentKiB() - residentKiB, 100) << residentKiB << " KiB before";
+#endif
 #endif
 }
 
