@@ -111,8 +111,11 @@ TEST_F(ServiceAppTest, StartUpAndShutDownRunInTheMainWindowsOrder) {
   EXPECT_TRUE(driver.calls[5].outputStarted);
   void* const context = driver.calls[0].context;
   ASSERT_NE(context, nullptr);
-  for (std::size_t i = 0; i < driver.calls.size(); ++i)
-    if (i != 1) EXPECT_EQ(driver.calls[i].context, context) << driver.calls[i].name;
+  for (std::size_t i = 0; i < driver.calls.size(); ++i) {
+    if (i != 1) {
+      EXPECT_EQ(driver.calls[i].context, context) << driver.calls[i].name;
+    }
+  }
   EXPECT_NE(app->outputs().xmlPort(), 0);
 
   const std::size_t before = driver.calls.size();
