@@ -3,7 +3,11 @@
 //    TUIO datagram arriving at a receiver on UDP 3333 (the control
 //    command's own hop is included, so the figure is an upper bound);
 //  - memory: a touch held and moved for ServiceMemory's report count, the
-//    service's resident memory at the start and at the end.
+//    service's resident memory at the start and at the end;
+//  - plugging: touches lost and the time until the service is current
+//    (the last command it wrote to the frame) after one plug, after a
+//    device that is not a frame arrives while a finger moves, and after
+//    300 fast unplug/plug cycles.
 // It runs build/native/app/vantrel against an in-process simulator and holds
 // the service's ports: nothing else may use them meanwhile.
 #include <benchmark/benchmark.h>
@@ -18,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,8 +88,9 @@ struct Session {
   std::atomic<long> documents{0};
   std::thread drain;
 
-  bool start(benchmark::State& state) {
-    if (sim.last("add split-mt f") != "ok f") return state.SkipWithError("simulator"), false;
+  bool start(benchmark::State& state, const std::string& model = "split-mt") {
+    if (sim.last("add " + model + " f calvalid=0") != "ok f")
+      return state.SkipWithError("simulator"), false;
     service = std::make_unique<testsupport::ServiceProcess>(sim.address());
     if (!service->waitReady(20000)) return state.SkipWithError("service not ready"), false;
     // An XML client that reads everything as fast as it comes and counts
@@ -223,6 +229,170 @@ void ServiceMemory(benchmark::State& state) {
     state.counters["rss_q" + std::to_string(q + 1) + "_KiB"] = double(atQuarter[q]);
 }
 BENCHMARK(ServiceMemory)->Arg(1000000)->Iterations(1)->Unit(benchmark::kSecond);
+
+// ---- plugging ---------------------------------------------------------------
+
+// Counts, on a thread of its own, the cursors that appear in the TUIO
+// bundles (a tap is one) and the set messages.
+class CursorCounter {
+ public:
+  explicit CursorCounter(testsupport::UdpCapture& tuio) : tuio_(tuio), thread_([this] { run(); }) {}
+  ~CursorCounter() {
+    running_ = false;
+    thread_.join();
+  }
+  long appeared() const { return appeared_; }
+  long sets() const { return sets_; }
+
+ private:
+  void run() {
+    std::set<int> alive;
+    while (running_) {
+      for (const testsupport::OscBundle& b : tuio_.bundles(50)) {
+        std::set<int> now;
+        bool cursors = false;
+        for (const testsupport::OscMessage& m : b.messages) {
+          if (m.address != "/tuio/2Dcur" || m.args.empty()) continue;
+          cursors = true;
+          const std::string word = std::get<std::string>(m.args[0]);
+          if (word == "set") ++sets_;
+          if (word != "alive") continue;
+          for (std::size_t i = 1; i < m.args.size(); ++i) {
+            const int id = std::get<std::int32_t>(m.args[i]);
+            now.insert(id);
+            if (!alive.count(id)) ++appeared_;
+          }
+        }
+        if (cursors) alive = now;
+      }
+    }
+  }
+  testsupport::UdpCapture& tuio_;
+  std::atomic<bool> running_{true};
+  std::atomic<long> appeared_{0}, sets_{0};
+  std::thread thread_;
+};
+
+// Polls the simulator's record until nothing was written to the frame for
+// `quietMs`; the time of the last write seen (or `since` if none came).
+Clock::time_point LastWrite(testsupport::SimControl& sim, Clock::time_point since, int quietMs,
+                            std::size_t* writes = nullptr) {
+  std::size_t count = sim.command("record").size();
+  const std::size_t first = count;
+  Clock::time_point last = since;
+  for (Clock::time_point changed = Clock::now();
+       Clock::now() - changed < std::chrono::milliseconds(quietMs);) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::size_t now = sim.command("record").size();
+    if (now != count) changed = last = Clock::now(), count = now;
+  }
+  if (writes) *writes = count - first;
+  return last;
+}
+
+double MsBetween(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// 20 taps 50 ms apart; how many of them never reached TUIO.
+long TapsLost(Session& s, CursorCounter& cursors) {
+  const long before = cursors.appeared();
+  for (int i = 0; i < 20; ++i) {
+    s.sim.last("tap f 0." + std::to_string(20 + 3 * i) + ",0.5");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  return 20 - (cursors.appeared() - before);
+}
+
+const char* const kPlugModels[] = {"single-b", "split-mt"};
+
+// One unplug and plug; 1 s after the plug, 20 taps.
+void PlugOnce(benchmark::State& state) {
+  Session s;
+  if (!s.start(state, kPlugModels[state.range(0)])) return;
+  CursorCounter cursors(s.tuio);
+  LastWrite(s.sim, Clock::now(), 1000);
+  double currentMs = 0, lost = 0;
+  for (auto _ : state) {
+    s.sim.last("unplug f");
+    LastWrite(s.sim, Clock::now(), 500);
+    const Clock::time_point plugged = Clock::now();
+    s.sim.last("plug f");
+    currentMs += MsBetween(plugged, LastWrite(s.sim, plugged, 1000));
+    std::this_thread::sleep_until(plugged + std::chrono::seconds(1));
+    lost += double(TapsLost(s, cursors));
+  }
+  state.counters["current_ms"] = currentMs / double(state.iterations());
+  state.counters["taps_lost_of_20"] = lost / double(state.iterations());
+}
+BENCHMARK(PlugOnce)->ArgName("split")->Arg(0)->Arg(1)->Iterations(5)->Unit(benchmark::kSecond);
+
+// A finger moves for 2 s (202 reports); a mouse arrives at 0.5 s, leaves at
+// 1 s and comes back at 1.5 s.
+void UnrelatedArrivalWhileMoving(benchmark::State& state) {
+  Session s;
+  if (!s.start(state, kPlugModels[state.range(0)])) return;
+  CursorCounter cursors(s.tuio);
+  LastWrite(s.sim, Clock::now(), 1000);
+  double lost = 0, writes = 0;
+  bool added = false;
+  for (auto _ : state) {
+    const long docs = s.documents;
+    const Clock::time_point start = Clock::now();
+    s.sim.last("gesture f 2000 0.2,0.3>0.7,0.6");
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(500));
+    s.sim.last(added ? "plug m" : "add mouse m");
+    added = true;
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(1000));
+    s.sim.last("unplug m");
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(1500));
+    s.sim.last("plug m");
+    std::size_t written = 0;
+    LastWrite(s.sim, start, 1000, &written);
+    writes += double(written);
+    // One XML document per report, but a two- or four-point frame's first
+    // record of a touch builds none.
+    lost += double(202 - (state.range(0) ? 0 : 1) - (s.documents - docs));
+  }
+  state.counters["reports_lost_of_202"] = lost / double(state.iterations());
+  state.counters["frame_writes"] = writes / double(state.iterations());
+}
+BENCHMARK(UnrelatedArrivalWhileMoving)
+    ->ArgName("split")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(5)
+    ->Unit(benchmark::kSecond);
+
+// 300 unplug/plug cycles as fast as the simulator takes them; 1 s after the
+// last plug, 20 taps.
+void FastPlugCycles(benchmark::State& state) {
+  Session s;
+  if (!s.start(state, kPlugModels[state.range(0)])) return;
+  CursorCounter cursors(s.tuio);
+  LastWrite(s.sim, Clock::now(), 1000);
+  Pipe control(s.sim.address());
+  double currentMs = 0, lost = 0;
+  for (auto _ : state) {
+    std::string batch;
+    for (int i = 0; i < 300; ++i) batch += "unplug f\nplug f\n";
+    control.send(batch);
+    control.answers(600);
+    const Clock::time_point plugged = Clock::now();
+    currentMs += MsBetween(plugged, LastWrite(s.sim, plugged, 2000));
+    std::this_thread::sleep_until(plugged + std::chrono::seconds(1));
+    lost += double(TapsLost(s, cursors));
+  }
+  state.counters["current_ms"] = currentMs / double(state.iterations());
+  state.counters["taps_lost_of_20"] = lost / double(state.iterations());
+}
+BENCHMARK(FastPlugCycles)
+    ->ArgName("split")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 
