@@ -7,7 +7,8 @@
 #   scripts/fuzz.sh 1800 report_fuzz settings_fuzz
 #                              the same for the targets named
 # Inputs found along the way go to build/fuzz/tests/fuzz/found/<target>,
-# crashes to build/fuzz/tests/fuzz/crash-<target>-*. The XML client target
+# crashes to build/fuzz/tests/fuzz/crash-<target>-*, each long run's output
+# to build/fuzz/tests/fuzz/<target>.log. The XML client target
 # uses the loopback interface only (any free port).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,9 +33,10 @@ fi
 for target in "${targets[@]}"; do
   mkdir -p "$dir/found/$target"
   echo "== $target ($seconds s)"
-  nice -n 19 "$dir/$target" -max_total_time="$seconds" -runs="$runs" -timeout=30 -rss_limit_mb=2048 \
+  nice -n 19 "$dir/$target" -max_total_time="$seconds" -runs="$runs" -timeout=120 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$dir/crash-$target-" \
-    "$dir/found/$target" "tests/fuzz/corpus/$target" 2>&1 |
-    grep -E '^(stat::|SUMMARY|==[0-9]+==ERROR)|DONE' || status=1
+    "$dir/found/$target" "tests/fuzz/corpus/$target" >"$dir/$target.log" 2>&1 || status=1
+  # The whole log stays beside the crashes; the summary and any failure here.
+  grep -E '^(stat::|SUMMARY)|ERROR|fuzz: |DONE' "$dir/$target.log" || true
 done
 exit "$status"

@@ -152,16 +152,22 @@ bool WriteIniString(const std::string& path, const std::string& section, const s
   }
   if (!done) {
     if (sectionLine == lines.size() && !inSection) {
-      lines.push_back({"[" + section + "]"});
-      lines.push_back({entry});
+      lines.push_back({"[" + section + "]", ""});
+      lines.push_back({entry, ""});
     } else {
-      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), Line{entry});
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), Line{entry, ""});
     }
   }
   std::string out;
   // Untouched lines keep their own line ends, so a stray carriage return
   // stays part of the value it was read with.
-  for (const Line& line : lines) out += line.text + (line.ending.empty() ? eol : line.ending);
+  for (const Line& line : lines) {
+    std::string ending = line.ending.empty() ? eol : line.ending;
+    // A carriage return at the end of a text (the file's last line, read
+    // without its '\n') stays its own only in front of "\r\n".
+    if (ending == "\n" && !line.text.empty() && line.text.back() == '\r') ending = "\r\n";
+    out += line.text + ending;
+  }
 
   // Never leave a half-written file: write a sibling, then rename over.
   std::string temp = path + ".XXXXXX";

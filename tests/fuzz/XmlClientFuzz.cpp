@@ -27,11 +27,12 @@ namespace {
   std::abort();
 }
 
-// Generous: a long run shares a busy machine at the lowest priority, and a
-// spinning wait would take the listener thread's turn.
+// Generous: a long run shares a busy machine at the lowest priority (where
+// it may wait seconds for a turn), and a spinning wait would take the
+// listener thread's turn.
 template <typename F>
 void Await(F done, const char* what) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!done()) {
     if (std::chrono::steady_clock::now() > end) Fail(what);
     std::this_thread::sleep_for(std::chrono::microseconds(50));
