@@ -4,7 +4,8 @@
 
 namespace {
 // Only where no wake-up socket could be made: how often a waiting listener
-// looks for a stop request or a dropped client.
+// looks for a stop request or a dropped client. Also the pause before an
+// accept that failed is tried again.
 constexpr int kFallbackPollMs = 50;
 // The client's bytes are read in pieces of this size and discarded.
 constexpr std::size_t kReceiveBytes = 512;
@@ -84,15 +85,22 @@ bool XmlListener::waitReadable(platform::SocketHandle s, bool& failed) {
 }
 
 void XmlListener::serve(platform::SocketHandle listener) {
-  bool failed = false;
+  bool failed = false, waited = false;
   while (!stopping()) {
-    if (!waitReadable(listener, failed)) {
+    // A client already waiting is taken without a wait first: clients that
+    // come in a burst are taken as fast as they leave, before the backlog
+    // fills.
+    const platform::SocketHandle client =
+        platform::AcceptConnection(listener, options_.sendBufferBytes);
+    if (client == platform::kInvalidSocket) {
+      // An accept that fails although a connection was announced (no
+      // descriptor left, say) is tried again a little later, not in a spin.
+      if (waited && sleepUnlessStopped(kFallbackPollMs)) return;
+      waited = waitReadable(listener, failed);
       if (failed) return;  // the listening socket failed: listen again
       continue;
     }
-    const platform::SocketHandle client =
-        platform::AcceptConnection(listener, options_.sendBufferBytes);
-    if (client == platform::kInvalidSocket) continue;
+    waited = false;
     link_.attach(client);
     TRACE_INFO("xml: client connected");
     serveClient(client);
@@ -106,13 +114,14 @@ void XmlListener::serveClient(platform::SocketHandle client) {
   bool failed = false;
   // Until the client leaves, the connection fails, or the sender drops a
   // client that fell too far behind.
+  // A client that left before it was accepted is seen without a wait.
   while (!stopping() && link_.isCurrent(client)) {
-    if (!waitReadable(client, failed)) {
+    const long n = platform::Receive(client, discard, sizeof discard);
+    if (n == platform::kWouldBlock) {
+      waitReadable(client, failed);
       if (failed) return;
       continue;
     }
-    const long n = platform::Receive(client, discard, sizeof discard);
-    if (n == platform::kWouldBlock) continue;
     if (n <= 0) return;
   }
 }

@@ -17,7 +17,8 @@ bool StartSockets();
 void StopSockets();
 
 // An IPv4 stream socket bound to any local address and `port` (0 picks a
-// free one), listening with `backlog`. kInvalidSocket if any step fails.
+// free one), listening with `backlog`. kInvalidSocket if any step fails. It
+// does not block: AcceptConnection returns at once when nobody waits.
 SocketHandle OpenTcpListener(std::uint16_t port, int backlog);
 // The local port a socket is bound to, or 0.
 std::uint16_t LocalPort(SocketHandle s);
@@ -48,7 +49,8 @@ constexpr int kWoken = 2;
 // timeoutMs < 0 waits without limit.
 int WaitReadableOrWoken(SocketHandle s, const WakeSocket& wake, int timeoutMs);
 
-// Accepts one pending connection. The new socket sends without blocking
+// Accepts one pending connection (kInvalidSocket when none is pending or
+// the accept failed). The new socket sends without blocking
 // (see SendSome) and without Nagle's delay; `sendBufferBytes` > 0 sets the
 // size of its send buffer.
 SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes);

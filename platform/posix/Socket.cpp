@@ -20,7 +20,7 @@ bool StartSockets() {
 void StopSockets() {}
 
 SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return kInvalidSocket;
   // Lets a restarted service listen again while old connections linger in
   // TIME_WAIT; an active listener on the port still makes bind fail.

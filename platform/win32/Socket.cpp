@@ -34,6 +34,8 @@ void StopSockets() {
 SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return kInvalidSocket;
+  u_long nonBlocking = 1;
+  ::ioctlsocket(s, FIONBIO, &nonBlocking);
   // No SO_REUSEADDR: on Windows it would let two listeners share the port.
   sockaddr_in a{};
   a.sin_family = AF_INET;

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -496,9 +497,12 @@ void BM_XmlRapidClients(benchmark::State& state) {
     for (int c = 0; c < 300; ++c) {
       const auto t0 = std::chrono::steady_clock::now();
       const platform::SocketHandle s = platform::ConnectTcp("127.0.0.1", outputs.xmlPort());
-      char b;
-      while (readFirst && platform::WaitReadable(s, 5000) == 1 && ::recv(int(s), &b, 1, 0) == 1 &&
-             b != 0) {
+      // Read in pieces, as a client would, until the first zero byte.
+      char buf[4096];
+      for (bool whole = !readFirst; !whole && platform::WaitReadable(s, 5000) == 1;) {
+        const ssize_t n = ::recv(int(s), buf, sizeof buf, 0);
+        if (n <= 0) break;
+        whole = std::memchr(buf, 0, std::size_t(n)) != nullptr;
       }
       ms.push_back(
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
