@@ -131,6 +131,20 @@ class ServiceEndToEnd : public ::testing::Test {
         10000));
   }
 
+  // The listener may accept the client a little after it connected: a tap
+  // on frame "f" until a document arrives, then both receivers drained.
+  void TapUntilBothOutputsServe() {
+    ASSERT_TRUE(testsupport::WaitFor(
+        [&] {
+          sim_.last("tap f 0.95,0.95");
+          return !xml_->documents(1, 200).empty();
+        },
+        20000));
+    xml_->documents(1000, 300);
+    ASSERT_TRUE(WaitFrames([&] { return LastFrameEmpty(); }));
+    Collect(100);
+  }
+
   // Everything that arrived so far, decoded.
   void Collect(int waitMs = 50) {
     for (const OscBundle& b : tuio_->bundles(waitMs)) {
@@ -248,17 +262,7 @@ TEST_P(EachLayout, GestureArrivesAsCursorsAndDocumentsAndTheFrameGetsItsCommands
   EXPECT_TRUE(testsupport::WaitFor([&] { return Record().size() >= c.startHeads.size(); }, 10000));
   EXPECT_EQ(Heads(Record(), 0, c.startHeads), Joined(c.startHeads));
 
-  // The listener may accept the client a little after it connected: a tap
-  // until a document arrives, then both receivers drained.
-  ASSERT_TRUE(testsupport::WaitFor(
-      [&] {
-        sim_.last("tap f 0.95,0.95");
-        return !xml_->documents(1, 200).empty();
-      },
-      20000));
-  xml_->documents(1000, 200);
-  ASSERT_TRUE(WaitFrames([&] { return LastFrameEmpty(); }));
-  Collect(100);
+  ASSERT_NO_FATAL_FAILURE(TapUntilBothOutputsServe());
 
   const std::vector<Finger> all = {
       {{0.20, 0.30}, {0.40, 0.45}}, {{0.70, 0.25}, {0.55, 0.60}}, {{0.50, 0.80}, {0.35, 0.70}}};
@@ -490,15 +494,7 @@ TEST_F(ServiceEndToEnd, UnrelatedArrivalsDuringAGestureLoseNoReport) {
   ASSERT_NO_FATAL_FAILURE(StartService());
   // Touch output on, the stored mouse setting, read calibration, mouse mode.
   ASSERT_TRUE(testsupport::WaitFor([&] { return Record().size() >= 4; }, 20000));
-  ASSERT_TRUE(testsupport::WaitFor(
-      [&] {
-        sim_.last("tap f 0.95,0.95");
-        return !xml_->documents(1, 200).empty();
-      },
-      20000));
-  xml_->documents(1000, 300);
-  ASSERT_TRUE(WaitFrames([&] { return LastFrameEmpty(); }));
-  Collect(100);
+  ASSERT_NO_FATAL_FAILURE(TapUntilBothOutputsServe());
   const std::size_t writes = Record().size(), mark = frames_.size();
 
   // Down, 30 moves 30 ms apart, up: 32 reports, 31 of them with the finger.
