@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/HandleQueues.h"
 #include "platform/Trace.h"
 
 namespace platform {
@@ -55,7 +56,7 @@ std::string ErrnoText(const std::string& what, int error) {
 }
 
 // One open handle on one collection of a node.
-class CollectionHandle : public HidDevice {
+class CollectionHandle : public HidDevice, HandleQueues {
  public:
   CollectionHandle(std::shared_ptr<Node> node, std::size_t index, std::string path, unsigned access,
                    HidCaps caps)
@@ -71,21 +72,8 @@ class CollectionHandle : public HidDevice {
   // From the node's reader, under the node's handle lock: one input report.
   void deliver(const std::uint8_t* report, std::size_t length) {
     if (!(access_ & kHidRead)) return;
-    const std::size_t n = length < kReportSize ? length : kReportSize;
     std::lock_guard<std::mutex> lock(m_);
-    if (!open_) return;
-    std::uint8_t* to;
-    if (readPending_ && !readDone_) {
-      to = readBuf_;
-      readDone_ = true;
-    } else {
-      if (ringCount_ == kRing) ringHead_ = (ringHead_ + 1) % kRing, --ringCount_;  // oldest dropped
-      to = ring_[(ringHead_ + ringCount_) % kRing].data();
-      ++ringCount_;
-    }
-    std::memcpy(to, report, n);
-    std::memset(to + n, 0, kReportSize - n);
-    cv_.notify_all();
+    if (open_) deliverLocked(report, length);
   }
 
   void markGone() {
@@ -96,50 +84,15 @@ class CollectionHandle : public HidDevice {
   }
 
   bool startRead(std::uint8_t* buffer) override {
-    std::lock_guard<std::mutex> lock(m_);
-    if (!open_ || gone_ || !(access_ & kHidRead) || readPending_) return false;
-    readPending_ = true;
-    readDone_ = false;
-    readBuf_ = buffer;
-    if (ringCount_ > 0) {
-      std::memcpy(buffer, ring_[ringHead_].data(), kReportSize);
-      ringHead_ = (ringHead_ + 1) % kRing;
-      --ringCount_;
-      readDone_ = true;
-    }
-    return true;
+    return (access_ & kHidRead) && beginRead(buffer);
   }
-
   HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
-    std::unique_lock<std::mutex> lock(m_);
-    bytesRead = 0;
-    if (!readPending_) return HidIoStatus::kFailed;
-    auto ready = [this] { return readDone_ || !open_ || gone_; };
-    if (timeoutMs == kWaitForever) {
-      cv_.wait(lock, ready);
-    } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
-      return HidIoStatus::kTimedOut;
-    }
-    readPending_ = false;
-    readBuf_ = nullptr;
-    if (!readDone_) return HidIoStatus::kFailed;
     // As Windows: the collection's input report length, id byte included.
-    bytesRead = caps_.inputReportLength < kReportSize ? caps_.inputReportLength : kReportSize;
-    return HidIoStatus::kCompleted;
+    return endRead(timeoutMs, bytesRead,
+                   caps_.inputReportLength < kReportSize ? caps_.inputReportLength : kReportSize);
   }
-
-  bool readPending() const override {
-    std::lock_guard<std::mutex> lock(m_);
-    return readPending_;
-  }
-
-  void cancelRead() override {
-    std::lock_guard<std::mutex> lock(m_);
-    readPending_ = false;
-    readDone_ = false;
-    readBuf_ = nullptr;
-    cv_.notify_all();
-  }
+  bool readPending() const override { return readOutstanding(); }
+  void cancelRead() override { dropRead(); }
 
   bool write(const std::uint8_t* report, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
@@ -154,31 +107,12 @@ class CollectionHandle : public HidDevice {
     if (reportLength == 0) return fail(EINVAL, "no output report with this id on this collection");
     if (length > c.outputLength)
       return fail(EINVAL, "report longer than the collection's output reports");
-    if (queued_ == kRing) return fail(EAGAIN, "32 writes still in flight");
-    Out& o = out_[(outHead_ + queued_) % kRing];
-    o.bytes.fill(0);
-    std::memcpy(o.bytes.data(), report, length);
-    o.length = reportLength < kReportSize ? reportLength : kReportSize;
-    ++queued_;
-    ++pendingWrites_;
-    cv_.notify_all();
+    if (!queueWriteLocked(report, length, reportLength < kReportSize ? reportLength : kReportSize))
+      return fail(EAGAIN, "32 writes still in flight");
     return true;
   }
-
-  std::size_t pendingWrites() const override {
-    std::lock_guard<std::mutex> lock(m_);
-    return pendingWrites_;
-  }
-
-  bool waitWritesDone(std::uint32_t timeoutMs) override {
-    std::unique_lock<std::mutex> lock(m_);
-    auto done = [this] { return pendingWrites_ == 0; };
-    if (timeoutMs == kWaitForever) {
-      cv_.wait(lock, done);
-      return true;
-    }
-    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
-  }
+  std::size_t pendingWrites() const override { return writesInFlight(); }
+  bool waitWritesDone(std::uint32_t timeoutMs) override { return awaitWrites(timeoutMs); }
 
   bool getFeature(std::uint8_t* buffer, std::size_t length) override {
     return feature(false, buffer, length);
@@ -191,21 +125,13 @@ class CollectionHandle : public HidDevice {
   const std::string& path() const override { return path_; }
 
   void close() override {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      if (!open_) return;
-      open_ = false;
-      cv_.notify_all();
-    }
+    if (!markClosed()) return;
     node_->detach(this);  // the reader delivers here no more
     std::lock_guard<std::mutex> join(joinMutex_);
     if (writer_.joinable()) writer_.join();
   }
 
-  bool isOpen() const override {
-    std::lock_guard<std::mutex> lock(m_);
-    return open_;
-  }
+  bool isOpen() const override { return opened(); }
 
   std::string lastError() const {
     std::lock_guard<std::mutex> lock(m_);
@@ -213,12 +139,6 @@ class CollectionHandle : public HidDevice {
   }
 
  private:
-  static constexpr int kRing = 32;
-  struct Out {
-    std::array<std::uint8_t, kReportSize> bytes;
-    std::size_t length;
-  };
-
   // The seam's callers read errno for the reason (m_ held).
   bool fail(int code, const char* why) {
     error_ = path_ + ": " + why;
@@ -242,19 +162,11 @@ class CollectionHandle : public HidDevice {
   }
 
   void writeLoop() {
-    for (;;) {
-      Out o;
-      {
-        std::unique_lock<std::mutex> lock(m_);
-        cv_.wait(lock, [this] { return queued_ > 0 || !open_ || gone_; });
-        if (!open_ || gone_) {
-          pendingWrites_ = 0;
-          cv_.notify_all();
-          return;
-        }
-        o = out_[outHead_];
-        outHead_ = (outHead_ + 1) % kRing;
-        --queued_;
+    for (Out o;;) {
+      if (!nextWrite(o)) {
+        std::lock_guard<std::mutex> lock(m_);
+        clearWritesLocked();
+        return;
       }
       std::string error;
       const bool ok = node_->writeReport(o.bytes.data(), o.length, error);
@@ -262,8 +174,7 @@ class CollectionHandle : public HidDevice {
       if (!ok) TRACE_WARN("%s", error.c_str());
       std::lock_guard<std::mutex> lock(m_);
       if (!ok) error_ = error;
-      if (pendingWrites_) --pendingWrites_;
-      cv_.notify_all();
+      writeDoneLocked();
     }
   }
 
@@ -272,16 +183,6 @@ class CollectionHandle : public HidDevice {
   const std::string path_;
   const unsigned access_;
   const HidCaps caps_;
-  mutable std::mutex m_;
-  std::condition_variable cv_;
-  bool open_ = true, gone_ = false;
-  bool readPending_ = false, readDone_ = false;
-  std::uint8_t* readBuf_ = nullptr;
-  std::array<std::array<std::uint8_t, kReportSize>, kRing> ring_{};
-  int ringHead_ = 0, ringCount_ = 0;
-  std::array<Out, kRing> out_{};
-  int outHead_ = 0, queued_ = 0;
-  std::size_t pendingWrites_ = 0;
   std::string error_;
   std::mutex joinMutex_;
   std::thread writer_;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/HandleQueues.h"
 #include "platform/Hid.h"
 #include "platform/virtual/LinkProtocol.h"
 #include "platform/virtual/LinkSocket.h"
@@ -25,7 +26,7 @@ bool StartsWith(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-class VirtualHidDevice : public HidDevice {
+class VirtualHidDevice : public HidDevice, HandleQueues {
  public:
   VirtualHidDevice(std::unique_ptr<LinkSocket> link, std::string path, unsigned access,
                    HidCaps caps)
@@ -36,77 +37,21 @@ class VirtualHidDevice : public HidDevice {
   ~VirtualHidDevice() override { close(); }
 
   bool startRead(std::uint8_t* buffer) override {
-    std::lock_guard<std::mutex> lock(m_);
-    if (!open_ || gone_ || !(access_ & kHidRead) || readPending_) return false;
-    readPending_ = true;
-    readDone_ = false;
-    readBuf_ = buffer;
-    if (ringCount_ > 0) {  // a report is already waiting
-      std::memcpy(buffer, ring_[ringHead_].data(), kReportSize);
-      ringHead_ = (ringHead_ + 1) % kRing;
-      --ringCount_;
-      readDone_ = true;
-    }
-    return true;
+    return (access_ & kHidRead) && beginRead(buffer);
   }
-
   HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
-    std::unique_lock<std::mutex> lock(m_);
-    bytesRead = 0;
-    if (!readPending_) return HidIoStatus::kFailed;
-    auto ready = [this] { return readDone_ || !open_ || gone_; };
-    if (timeoutMs == kWaitForever) {
-      cv_.wait(lock, ready);
-    } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
-      return HidIoStatus::kTimedOut;
-    }
-    readPending_ = false;
-    readBuf_ = nullptr;
-    if (!readDone_) return HidIoStatus::kFailed;
-    bytesRead = kReportSize;
-    return HidIoStatus::kCompleted;
+    return endRead(timeoutMs, bytesRead, kReportSize);
   }
-
-  bool readPending() const override {
-    std::lock_guard<std::mutex> lock(m_);
-    return readPending_;
-  }
-
-  void cancelRead() override {
-    std::lock_guard<std::mutex> lock(m_);
-    readPending_ = false;
-    readDone_ = false;
-    readBuf_ = nullptr;
-    cv_.notify_all();
-  }
+  bool readPending() const override { return readOutstanding(); }
+  void cancelRead() override { dropRead(); }
 
   bool write(const std::uint8_t* report, std::size_t length) override {
     if (length == 0 || length > kReportSize) return false;
     std::lock_guard<std::mutex> lock(m_);
-    if (!open_ || gone_ || !(access_ & kHidWrite) || queued_ == kRing) return false;
-    Out& o = out_[(outHead_ + queued_) % kRing];
-    std::memcpy(o.bytes.data(), report, length);
-    o.length = length;
-    ++queued_;
-    ++pendingWrites_;
-    cv_.notify_all();
-    return true;
+    return open_ && !gone_ && (access_ & kHidWrite) && queueWriteLocked(report, length, length);
   }
-
-  std::size_t pendingWrites() const override {
-    std::lock_guard<std::mutex> lock(m_);
-    return pendingWrites_;
-  }
-
-  bool waitWritesDone(std::uint32_t timeoutMs) override {
-    std::unique_lock<std::mutex> lock(m_);
-    auto done = [this] { return pendingWrites_ == 0; };
-    if (timeoutMs == kWaitForever) {
-      cv_.wait(lock, done);
-      return true;
-    }
-    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
-  }
+  std::size_t pendingWrites() const override { return writesInFlight(); }
+  bool waitWritesDone(std::uint32_t timeoutMs) override { return awaitWrites(timeoutMs); }
 
   bool getFeature(std::uint8_t* buffer, std::size_t length) override {
     return feature("gf ", buffer, length);
@@ -119,30 +64,16 @@ class VirtualHidDevice : public HidDevice {
   const std::string& path() const override { return path_; }
 
   void close() override {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      if (!open_) return;
-      open_ = false;
-      cv_.notify_all();
-    }
+    if (!markClosed()) return;
     link_->shutdown();
     std::lock_guard<std::mutex> join(joinMutex_);
     if (receiver_.joinable()) receiver_.join();
     if (writer_.joinable()) writer_.join();
   }
 
-  bool isOpen() const override {
-    std::lock_guard<std::mutex> lock(m_);
-    return open_;
-  }
+  bool isOpen() const override { return opened(); }
 
  private:
-  static constexpr int kRing = 32;
-  struct Out {
-    std::array<std::uint8_t, kReportSize> bytes;
-    std::size_t length;
-  };
-
   void receive() {
     std::string line;
     std::array<std::uint8_t, kReportSize> report{};
@@ -152,19 +83,10 @@ class VirtualHidDevice : public HidDevice {
         if (vlink::ParseHex(line.data() + 3, line.size() - 3, report.data(), report.size()) <= 0)
           continue;
         std::lock_guard<std::mutex> lock(m_);
-        if (readPending_ && !readDone_) {
-          std::memcpy(readBuf_, report.data(), kReportSize);
-          readDone_ = true;
-        } else {
-          if (ringCount_ == kRing) ringHead_ = (ringHead_ + 1) % kRing, --ringCount_;
-          ring_[(ringHead_ + ringCount_) % kRing] = report;
-          ++ringCount_;
-        }
-        cv_.notify_all();
+        deliverLocked(report.data(), kReportSize);
       } else if (StartsWith(line, "wd ")) {
         std::lock_guard<std::mutex> lock(m_);
-        if (pendingWrites_) --pendingWrites_;
-        cv_.notify_all();
+        writeDoneLocked();
       } else if (StartsWith(line, "gf ") || StartsWith(line, "sf ")) {
         std::lock_guard<std::mutex> lock(m_);
         featureReply_ = line;
@@ -177,28 +99,17 @@ class VirtualHidDevice : public HidDevice {
     // The device left (or the handle closed): every waiter fails now.
     std::lock_guard<std::mutex> lock(m_);
     gone_ = true;
-    pendingWrites_ = 0;
-    cv_.notify_all();
+    clearWritesLocked();
   }
 
   void writeLoop() {
     std::string line;
-    for (;;) {
-      Out o;
-      {
-        std::unique_lock<std::mutex> lock(m_);
-        cv_.wait(lock, [this] { return queued_ > 0 || !open_ || gone_; });
-        if (!open_ || gone_) return;
-        o = out_[outHead_];
-        outHead_ = (outHead_ + 1) % kRing;
-        --queued_;
-      }
+    for (Out o; nextWrite(o);) {
       line = "w ";
       vlink::AppendHex(line, o.bytes.data(), o.length);
       if (!link_->sendLine(line)) {
         std::lock_guard<std::mutex> lock(m_);
-        if (pendingWrites_) --pendingWrites_;
-        cv_.notify_all();
+        writeDoneLocked();
       }
     }
   }
@@ -229,20 +140,6 @@ class VirtualHidDevice : public HidDevice {
   const std::string path_;
   const unsigned access_;
   const HidCaps caps_;
-  mutable std::mutex m_;
-  std::condition_variable cv_;
-  bool open_ = true;
-  bool gone_ = false;
-  // The outstanding read.
-  bool readPending_ = false, readDone_ = false;
-  std::uint8_t* readBuf_ = nullptr;
-  // Input reports that arrived with no read outstanding.
-  std::array<std::array<std::uint8_t, kReportSize>, kRing> ring_{};
-  int ringHead_ = 0, ringCount_ = 0;
-  // Writes waiting for the writer thread, and writes not yet taken by the frame.
-  std::array<Out, kRing> out_{};
-  int outHead_ = 0, queued_ = 0;
-  std::size_t pendingWrites_ = 0;
   std::mutex featureMutex_;
   bool featureAnswered_ = false;
   std::string featureReply_;

@@ -1,0 +1,165 @@
+#pragma once
+// What an open HID handle keeps between the thread that feeds it and its
+// caller, for the backends that play the HID class driver's part themselves
+// (the simulator's link, hidraw): one read at a time into the caller's
+// buffer, input reports that arrive meanwhile in a ring of 32 (the oldest
+// dropped when it is full, as the driver does), and accepted writes in a
+// ring of 32 that the backend's writer thread completes in order. One mutex
+// guards it all; the backends guard their own state with it too.
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+
+#include "platform/Hid.h"
+
+namespace platform {
+
+class HandleQueues {
+ public:
+  static constexpr int kRing = 32;
+  struct Out {
+    std::array<std::uint8_t, kReportSize> bytes;
+    std::size_t length;
+  };
+
+ protected:
+  // HidDevice's read side; the caller checked that the handle may read.
+  bool beginRead(std::uint8_t* buffer) {
+    std::lock_guard<std::mutex> lock(m_);
+    if (!open_ || gone_ || readPending_) return false;
+    readPending_ = true;
+    readDone_ = false;
+    readBuf_ = buffer;
+    if (ringCount_ > 0) {  // a report is already waiting
+      std::memcpy(buffer, ring_[ringHead_].data(), kReportSize);
+      ringHead_ = (ringHead_ + 1) % kRing;
+      --ringCount_;
+      readDone_ = true;
+    }
+    return true;
+  }
+  // A completed read reports `length` bytes.
+  HidIoStatus endRead(std::uint32_t timeoutMs, std::size_t& bytesRead, std::size_t length) {
+    std::unique_lock<std::mutex> lock(m_);
+    bytesRead = 0;
+    if (!readPending_) return HidIoStatus::kFailed;
+    if (!WaitFor(lock, timeoutMs, [this] { return readDone_ || !open_ || gone_; }))
+      return HidIoStatus::kTimedOut;
+    readPending_ = false;
+    readBuf_ = nullptr;
+    if (!readDone_) return HidIoStatus::kFailed;
+    bytesRead = length;
+    return HidIoStatus::kCompleted;
+  }
+  bool readOutstanding() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return readPending_;
+  }
+  void dropRead() {
+    std::lock_guard<std::mutex> lock(m_);
+    readPending_ = false;
+    readDone_ = false;
+    readBuf_ = nullptr;
+    cv_.notify_all();
+  }
+  std::size_t writesInFlight() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return pendingWrites_;
+  }
+  bool awaitWrites(std::uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_);
+    return WaitFor(lock, timeoutMs, [this] { return pendingWrites_ == 0; });
+  }
+  bool opened() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return open_;
+  }
+  // Ends the handle for every waiter; false if it was closed already.
+  bool markClosed() {
+    std::lock_guard<std::mutex> lock(m_);
+    if (!open_) return false;
+    open_ = false;
+    cv_.notify_all();
+    return true;
+  }
+
+  // ---- with m_ held --------------------------------------------------------
+  // One input report (zero-padded): into the outstanding read, or the ring.
+  void deliverLocked(const std::uint8_t* report, std::size_t length) {
+    const std::size_t n = length < kReportSize ? length : kReportSize;
+    std::uint8_t* to;
+    if (readPending_ && !readDone_) {
+      to = readBuf_;
+      readDone_ = true;
+    } else {
+      if (ringCount_ == kRing) ringHead_ = (ringHead_ + 1) % kRing, --ringCount_;
+      to = ring_[(ringHead_ + ringCount_) % kRing].data();
+      ++ringCount_;
+    }
+    std::memcpy(to, report, n);
+    std::memset(to + n, 0, kReportSize - n);
+    cv_.notify_all();
+  }
+  // Accepts a write of `length` bytes that goes out as `sendLength` (zero-
+  // padded); false while 32 are waiting for the writer.
+  bool queueWriteLocked(const std::uint8_t* report, std::size_t length, std::size_t sendLength) {
+    if (queued_ == kRing) return false;
+    Out& o = out_[(outHead_ + queued_) % kRing];
+    o.bytes.fill(0);
+    std::memcpy(o.bytes.data(), report, length);
+    o.length = sendLength;
+    ++queued_;
+    ++pendingWrites_;
+    cv_.notify_all();
+    return true;
+  }
+  // A write completed (or failed after it was accepted).
+  void writeDoneLocked() {
+    if (pendingWrites_) --pendingWrites_;
+    cv_.notify_all();
+  }
+  // No write will complete any more.
+  void clearWritesLocked() {
+    pendingWrites_ = 0;
+    cv_.notify_all();
+  }
+
+  // The writer thread: the next accepted write, or false once the handle
+  // closed or the device went.
+  bool nextWrite(Out& o) {
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [this] { return queued_ > 0 || !open_ || gone_; });
+    if (!open_ || gone_) return false;
+    o = out_[outHead_];
+    outHead_ = (outHead_ + 1) % kRing;
+    --queued_;
+    return true;
+  }
+
+  template <class Pred>
+  bool WaitFor(std::unique_lock<std::mutex>& lock, std::uint32_t timeoutMs, Pred pred) {
+    if (timeoutMs == kWaitForever) {
+      cv_.wait(lock, pred);
+      return true;
+    }
+    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
+  }
+
+  mutable std::mutex m_;
+  std::condition_variable cv_;
+  bool open_ = true, gone_ = false;
+
+ private:
+  bool readPending_ = false, readDone_ = false;
+  std::uint8_t* readBuf_ = nullptr;
+  std::array<std::array<std::uint8_t, kReportSize>, kRing> ring_{};
+  int ringHead_ = 0, ringCount_ = 0;
+  std::array<Out, kRing> out_{};
+  int outHead_ = 0, queued_ = 0;
+  std::size_t pendingWrites_ = 0;
+};
+
+}  // namespace platform
