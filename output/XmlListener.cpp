@@ -113,8 +113,8 @@ void XmlListener::serveClient(platform::SocketHandle client) {
   char discard[kReceiveBytes];
   bool failed = false;
   // Until the client leaves, the connection fails, or the sender drops a
-  // client that fell too far behind.
-  // A client that left before it was accepted is seen without a wait.
+  // client that fell too far behind. Read before waiting: a client that
+  // left before it was accepted is seen without a wait.
   while (!stopping() && link_.isCurrent(client)) {
     const long n = platform::Receive(client, discard, sizeof discard);
     if (n == platform::kWouldBlock) {
