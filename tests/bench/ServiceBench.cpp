@@ -327,27 +327,48 @@ class Taps {
 
 const char* const kPlugModels[] = {"single-b", "split-mt"};
 
-// One unplug and plug; 1 s after the plug, 20 taps.
-void PlugOnce(benchmark::State& state) {
+// `cycles` unplug/plug cycles (one after the frame settled, or as fast as
+// the simulator takes them); from 1 s after the last plug, 20 taps.
+void PlugCycles(benchmark::State& state, int cycles) {
   Session s;
   if (!s.start(state, kPlugModels[state.range(0)])) return;
   CursorCounter cursors(s.tuio);
   LastWrite(s.sim, Clock::now(), 1000);
+  Pipe control(s.sim.address());
   double currentMs = 0, lost = 0;
   for (auto _ : state) {
-    s.sim.last("unplug f");
-    LastWrite(s.sim, Clock::now(), 500);
+    std::string batch;
+    for (int i = 0; i < cycles; ++i) batch += "unplug f\nplug f\n";
+    if (cycles == 1) {
+      control.send("unplug f\n");
+      control.answers(1);
+      LastWrite(s.sim, Clock::now(), 500);
+      batch = "plug f\n";
+    }
     s.sim.last("record clear");
+    control.send(batch);
+    control.answers(cycles == 1 ? 1 : 2 * std::size_t(cycles));
     const Clock::time_point plugged = Clock::now();
-    s.sim.last("plug f");
     Taps taps(s, cursors, plugged + std::chrono::seconds(1));
-    currentMs += MsBetween(plugged, LastWrite(s.sim, plugged, 1000));
+    currentMs += MsBetween(plugged, LastWrite(s.sim, plugged, cycles == 1 ? 1000 : 2000));
     lost += double(taps.lost());
   }
   state.counters["current_ms"] = currentMs / double(state.iterations());
   state.counters["taps_lost_of_20"] = lost / double(state.iterations());
 }
+void PlugOnce(benchmark::State& state) {
+  PlugCycles(state, 1);
+}
+void FastPlugCycles(benchmark::State& state) {
+  PlugCycles(state, 300);
+}
 BENCHMARK(PlugOnce)->ArgName("split")->Arg(0)->Arg(1)->Iterations(5)->Unit(benchmark::kSecond);
+BENCHMARK(FastPlugCycles)
+    ->ArgName("split")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(2)
+    ->Unit(benchmark::kSecond);
 
 // A finger moves for 2 s (202 reports); a mouse arrives at 0.5 s, leaves at
 // 1 s and comes back at 1.5 s.
@@ -384,36 +405,6 @@ BENCHMARK(UnrelatedArrivalWhileMoving)
     ->Arg(0)
     ->Arg(1)
     ->Iterations(5)
-    ->Unit(benchmark::kSecond);
-
-// 300 unplug/plug cycles as fast as the simulator takes them; 1 s after the
-// last plug, 20 taps.
-void FastPlugCycles(benchmark::State& state) {
-  Session s;
-  if (!s.start(state, kPlugModels[state.range(0)])) return;
-  CursorCounter cursors(s.tuio);
-  LastWrite(s.sim, Clock::now(), 1000);
-  Pipe control(s.sim.address());
-  double currentMs = 0, lost = 0;
-  for (auto _ : state) {
-    std::string batch;
-    for (int i = 0; i < 300; ++i) batch += "unplug f\nplug f\n";
-    s.sim.last("record clear");
-    control.send(batch);
-    control.answers(600);
-    const Clock::time_point plugged = Clock::now();
-    Taps taps(s, cursors, plugged + std::chrono::seconds(1));
-    currentMs += MsBetween(plugged, LastWrite(s.sim, plugged, 2000));
-    lost += double(taps.lost());
-  }
-  state.counters["current_ms"] = currentMs / double(state.iterations());
-  state.counters["taps_lost_of_20"] = lost / double(state.iterations());
-}
-BENCHMARK(FastPlugCycles)
-    ->ArgName("split")
-    ->Arg(0)
-    ->Arg(1)
-    ->Iterations(2)
     ->Unit(benchmark::kSecond);
 
 }  // namespace
