@@ -5,14 +5,14 @@
 ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Options options)
     : ServiceApp(hid, driver, headless_, std::move(options)) {}
 
-ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, MainWindowModel& window,
+ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, PipelineWindow& window,
                        Options options)
     : settingsPath_(std::move(options.settingsPath)),
       window_(window),
       session_(driver, std::move(options.pause)),
       outputs_(std::move(options.endpoints)),
       outputLifecycle_(outputs_),
-      pipeline_(hid, window_, driver, &outputLifecycle_,
+      pipeline_(hid, state_, window_, driver, &outputLifecycle_,
                 [this](VidPidList& list) { LoadVidPidList(settingsPath_, list); }) {
   pipeline_.SetPauseScale(options.commandPauseScale);
   pipeline_.SetSinks(&outputs_, &outputs_);
@@ -28,7 +28,7 @@ void ServiceApp::Start(void* mainWindow) {
   started_ = true;
   session_.Start(mainWindow ? mainWindow : &window_);
   // The multi-touch frame's mouse switch goes through the same context.
-  window_.driverApiContext = session_.context();
+  state_.driverApiContext = session_.context();
   pipeline_.StartTouchPipeline();
   pipeline_.CompleteStartUp(ReadMouseEnable(settingsPath_));
 }
@@ -37,8 +37,8 @@ void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {
   std::lock_guard<std::mutex> lock(lifeMutex_);
   if (shutDown_) return;
   shutDown_ = true;
-  // On Windows the window thread handles device changes, so none can land in
-  // the middle of its destruction; here the worker is stopped first.
+  // Device changes come on the pipeline's own worker: it is stopped first,
+  // so no arrival lands in the middle of the shut-down.
   pipeline_.StopDeviceChanges();
   if (started_) {
     session_.Shutdown([&] {
@@ -46,7 +46,7 @@ void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {
       if (beforeExitTouch) beforeExitTouch();
     });
   }
-  window_.driverApiContext = nullptr;
+  state_.driverApiContext = nullptr;
   pipeline_.Stop();
   outputs_.stopXmlListener();
   // A frame that never opened leaves the outputs started (no removal

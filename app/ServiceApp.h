@@ -8,9 +8,9 @@
 #include <mutex>
 #include <string>
 
-#include "bridge/DriverApiPort.h"
+#include "common/DriverApiPort.h"
 #include "bridge/DriverApiSession.h"
-#include "input/MainWindowModel.h"
+#include "input/PipelineState.h"
 #include "input/OutputLifecycle.h"
 #include "input/TouchPipeline.h"
 #include "output/TouchOutputs.h"
@@ -42,9 +42,9 @@ class ServiceApp {
   };
 
   ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Options options);
-  // With the main window's own model (the Windows GUI's dialog) in place of
-  // the headless one.
-  ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, MainWindowModel& window,
+  // With the main window (the Windows GUI's dialog) in place of the
+  // headless one.
+  ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, PipelineWindow& window,
              Options options);
   // ShutDown() if it has not run.
   ~ServiceApp();
@@ -64,10 +64,12 @@ class ServiceApp {
   // stop and before ExitTouch (the GUI removes its tray icon there).
   void ShutDown(const std::function<void()>& beforeExitTouch = {});
 
-  bool initialised() const { return window_.initialised.load(); }
-  MainWindowModel& window() { return window_; }
+  bool initialised() const { return state_.initialised.load(); }
+  // The flags and calibration the pipeline shares with the windows.
+  PipelineState& state() { return state_; }
+  PipelineWindow& window() { return window_; }
   // The headless stand-in (unused while a GUI window is in place).
-  HeadlessMainWindow& headless() { return headless_; }
+  HeadlessWindow& headless() { return headless_; }
   TouchPipeline& pipeline() { return pipeline_; }
   TouchOutputs& outputs() { return outputs_; }
   const bridge::DriverApiSession& driverApi() const { return session_; }
@@ -77,8 +79,9 @@ class ServiceApp {
   bool started_ = false;
   bool shutDown_ = false;
   const std::string settingsPath_;
-  HeadlessMainWindow headless_;
-  MainWindowModel& window_;
+  PipelineState state_;
+  HeadlessWindow headless_;
+  PipelineWindow& window_;
   bridge::DriverApiSession session_;
   TouchOutputs outputs_;
   TouchOutputsLifecycle outputLifecycle_;

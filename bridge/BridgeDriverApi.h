@@ -2,7 +2,7 @@
 // The service's own driver-API calls, made through the bridge (and so
 // through the same three blocks as the exports).
 #include "bridge/DriverApiBridge.h"
-#include "bridge/DriverApiPort.h"
+#include "common/DriverApiPort.h"
 
 namespace bridge {
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "bridge/DriverApiPort.h"
+#include "common/DriverApiPort.h"
 
 namespace bridge {
 

@@ -5,13 +5,13 @@
 #include "calibration/CalibrationCommands.h"
 #include "input/DeviceProfile.h"
 
-void RunCalibrationButton(MainWindowModel& window, TouchPipeline& pipeline,
+void RunCalibrationButton(PipelineState& state, TouchPipeline& pipeline,
                           const std::function<void()>& runDialog) {
-  window.calibrating = true;
+  state.calibrating = true;
   runDialog();
-  window.calibrating = false;
+  state.calibrating = false;
   if (IsSplitChannel(pipeline.Profile().VersionNumber)) {
-    window.awaitingReadBack = false;
+    state.awaitingReadBack = false;
   } else {
     pipeline.RequestCalibrationReadBack();
   }

@@ -4,26 +4,26 @@
 #include <functional>
 
 #include "calibration/CalibrationDialog.h"
-#include "input/MainWindowModel.h"
+#include "input/PipelineState.h"
 #include "input/TouchPipeline.h"
 
 // The calibrating flag is set while `runDialog` shows the dialog modally
 // (the readers then hand replies to it); afterwards a single-channel frame
 // is asked for its new calibration block.
-void RunCalibrationButton(MainWindowModel& window, TouchPipeline& pipeline,
+void RunCalibrationButton(PipelineState& state, TouchPipeline& pipeline,
                           const std::function<void()>& runDialog);
 
 class PipelineCalibrationFrame final : public CalibrationFrame {
  public:
-  PipelineCalibrationFrame(TouchPipeline& pipeline, MainWindowModel& window)
-      : pipeline_(pipeline), window_(window) {}
+  PipelineCalibrationFrame(TouchPipeline& pipeline, PipelineState& state)
+      : pipeline_(pipeline), state_(state) {}
   bool IsOpen() const override { return pipeline_.IsOpen(); }
   bool IsSplitChannel() const override;
   std::uint8_t InputReportId() const override { return pipeline_.Profile().InputReportID; }
   void Send(const std::uint8_t* command) override;
-  void SetCalibrationValid() override { window_.calibrationValid = 1; }
+  void SetCalibrationValid() override { state_.calibrationValid = 1; }
 
  private:
   TouchPipeline& pipeline_;
-  MainWindowModel& window_;
+  PipelineState& state_;
 };

@@ -1,5 +1,7 @@
 #include "input/Discovery.h"
 
+#include <cctype>
+
 namespace {
 
 bool Contains(const std::string& path, const char* part) {
@@ -37,4 +39,15 @@ std::size_t DiscoverTouchFrame(const std::vector<platform::HidInterfaceInfo>& in
   }
   paths.count = appended;
   return appended;
+}
+
+bool SamePathIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
 }

@@ -26,3 +26,7 @@ struct DevicePaths {
 // Returns the number appended (0: nothing to open).
 std::size_t DiscoverTouchFrame(const std::vector<platform::HidInterfaceInfo>& interfaces,
                                const VidPidList& list, DeviceProfile& profile, DevicePaths& paths);
+
+// Interface names as the system hands them out compare without regard to
+// case (a notification may spell the path otherwise than the enumeration).
+bool SamePathIgnoringCase(const std::string& a, const std::string& b);

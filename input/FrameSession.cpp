@@ -1,5 +1,7 @@
 #include "input/FrameSession.h"
 
+#include "input/Discovery.h"
+
 using S = FrameStep;
 
 FrameKind KindOf(const DeviceProfile& profile, bool open) {
@@ -49,6 +51,64 @@ const char* FrameEventName(FrameEvent event) {
       return "reply";
     case FrameEvent::Exit:
       return "exit";
+  }
+  return "?";
+}
+
+const char* FrameStepName(FrameStep step) {
+  switch (step) {
+    case FrameStep::ResetXmlEntries:
+      return "reset xml entries";
+    case FrameStep::Discover:
+      return "discover";
+    case FrameStep::CloseFrame:
+      return "close frame";
+    case FrameStep::StartOutput:
+      return "start output";
+    case FrameStep::StartOutputIfStopped:
+      return "start output if stopped";
+    case FrameStep::StopOutput:
+      return "stop output";
+    case FrameStep::StopOutputIfStarted:
+      return "stop output if started";
+    case FrameStep::StartReaders:
+      return "start readers";
+    case FrameStep::StartXmlListener:
+      return "start xml listener";
+    case FrameStep::TouchOutputOn:
+      return "touch output on";
+    case FrameStep::InitSeriesDevice:
+      return "init series device";
+    case FrameStep::SeriesModeMouseOn:
+      return "series mode mouse on";
+    case FrameStep::ApplyMouseEnable:
+      return "apply mouse enable";
+    case FrameStep::ApplyMouseOn:
+      return "apply mouse on";
+    case FrameStep::RequestReadBack:
+      return "request read back";
+    case FrameStep::ClearAwaitingReadBack:
+      return "clear awaiting read back";
+    case FrameStep::StoreReadBack:
+      return "store read back";
+    case FrameStep::MouseModeAfterReadBack:
+      return "mouse mode after read back";
+    case FrameStep::StoreSeriesMode:
+      return "store series mode";
+    case FrameStep::ClearCalibrationValid:
+      return "clear calibration valid";
+    case FrameStep::LayoutWindow:
+      return "layout window";
+    case FrameStep::EnableButtons:
+      return "enable buttons";
+    case FrameStep::EnableMouseButton:
+      return "enable mouse button";
+    case FrameStep::DisableButtons:
+      return "disable buttons";
+    case FrameStep::SetInitialised:
+      return "set initialised";
+    case FrameStep::ExitCommands:
+      return "exit commands";
   }
   return "?";
 }
@@ -217,4 +277,43 @@ void FrameSession::SettleOpenState() {
   } else {
     state_ = awaitingReadBack_ ? FrameState::AwaitingReadBack : FrameState::Ready;
   }
+}
+
+FrameChanges SortDeviceChanges(const DeviceChangeBatch& batch, const std::string& opened,
+                               std::vector<std::string>& knownPaths,
+                               const std::vector<platform::HidInterfaceInfo>& present,
+                               const VidPidList& list) {
+  FrameChanges c;
+  bool arrivals = false;
+  for (const DeviceChange& change : batch) {
+    if (change.change == platform::HidChange::kArrival) {
+      arrivals = true;
+      c.removalLast = false;
+    } else {
+      for (std::string& known : knownPaths) {
+        if (SamePathIgnoringCase(known, change.name)) known.clear();
+      }
+      if (SamePathIgnoringCase(change.name, opened)) c.removal = c.removalLast = true;
+    }
+  }
+  if (!arrivals) return c;
+  c.openFramePresent = false;
+  for (const platform::HidInterfaceInfo& info : present) {
+    if (!opened.empty() && SamePathIgnoringCase(info.path, opened)) c.openFramePresent = true;
+  }
+  for (const DeviceChange& change : batch) {
+    if (change.change != platform::HidChange::kArrival) continue;
+    bool known = false;
+    for (const std::string& k : knownPaths) known = known || SamePathIgnoringCase(k, change.name);
+    bool listed = false;
+    for (const platform::HidInterfaceInfo& info : present) {
+      DeviceProfile scratch;
+      if (SamePathIgnoringCase(info.path, change.name) &&
+          MatchVidPid(list, info.vendorId, info.productId, scratch)) {
+        listed = true;
+      }
+    }
+    (listed && !known ? c.listedArrival : c.otherArrival) = true;
+  }
+  return c;
 }

@@ -14,8 +14,12 @@
 //   any started state --Exit--> Closed
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
 
 #include "input/DeviceProfile.h"
+#include "platform/Hid.h"
 
 enum class FrameState : std::uint8_t {
   NotStarted,
@@ -85,6 +89,7 @@ struct FrameSteps {
 
 const char* FrameStateName(FrameState state);
 const char* FrameEventName(FrameEvent event);
+const char* FrameStepName(FrameStep step);
 
 // What the device-change notifications that queued up while the last one
 // was handled come to. They are handled as one pass: discovery reads the
@@ -97,6 +102,31 @@ struct FrameChanges {
   bool otherArrival = false;     // any other interface arrived
   bool openFramePresent = true;  // entry 0 is still among the present interfaces
 };
+
+// One notification of the HID backend, as it queued up.
+struct DeviceChange {
+  platform::HidChange change;
+  std::string name;
+};
+using DeviceChangeBatch = std::deque<DeviceChange>;
+
+inline bool HasArrival(const DeviceChangeBatch& batch) {
+  for (const DeviceChange& c : batch) {
+    if (c.change == platform::HidChange::kArrival) return true;
+  }
+  return false;
+}
+
+// Sorts one pass of notifications. `opened` is entry 0 of the path list;
+// `knownPaths` (the interfaces the last discovery saw) loses those that were
+// removed. With arrivals in the batch, `present` is what the system lists now
+// and `list` the acceptable frames: an interface the last discovery already
+// saw (and that has not gone since) is a late notification of what was
+// handled, not a listed arrival.
+FrameChanges SortDeviceChanges(const DeviceChangeBatch& batch, const std::string& opened,
+                               std::vector<std::string>& knownPaths,
+                               const std::vector<platform::HidInterfaceInfo>& present,
+                               const VidPidList& list);
 
 class FrameSession {
  public:

@@ -4,7 +4,7 @@
 // read-back or a Series01xx mode report fills.
 #include <cstdint>
 
-#include "calibration/CalibrationTransform.h"
+#include "input/CalibrationTransform.h"
 #include "input/DeviceCommands.h"
 #include "input/DeviceProfile.h"
 

@@ -14,7 +14,7 @@ TouchLayout SelectLayout(const DeviceProfile& profile) {
   return frame::LayoutFor(profile.VersionNumber, profile.Series01xx);
 }
 
-void TouchDecoder::DecodeTouchReport(MainWindowModel& window, const std::uint8_t* report) {
+void TouchDecoder::DecodeTouchReport(PipelineState& state, const std::uint8_t* report) {
   const TouchLayout layout = SelectLayout(profile_);
   switch (layout) {
     case TouchLayout::F:
@@ -24,7 +24,7 @@ void TouchDecoder::DecodeTouchReport(MainWindowModel& window, const std::uint8_t
       DecodeMultiTouch(report);
       break;
     default:
-      DecodePoints(window, report, layout);
+      DecodePoints(state, report, layout);
       break;
   }
 }
@@ -103,7 +103,7 @@ void TouchDecoder::DecodeMultiTouchSlot(const std::uint8_t* slot) {
 }
 
 // Layouts A, B and C: 7-byte slots (tip, x, y, two unused bytes).
-void TouchDecoder::DecodePoints(MainWindowModel& window, const std::uint8_t* r,
+void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r,
                                 TouchLayout layout) {
   const int base = layout == TouchLayout::A ? 1 : 3;
   const int slots = layout == TouchLayout::C ? 4 : 2;
@@ -124,8 +124,8 @@ void TouchDecoder::DecodePoints(MainWindowModel& window, const std::uint8_t* r,
     s.y = Le16(p + 3);
   }
   if (layout != TouchLayout::C && !IsSplitChannel(profile_.VersionNumber) &&
-      window.calibrationValid.load(std::memory_order_relaxed) != 0) {
-    CalibrationData& cal = window.calibration;
+      state.calibrationValid.load(std::memory_order_relaxed) != 0) {
+    CalibrationData& cal = state.calibration;
     for (int k = 0; k < 2; ++k) {
       _TouchSlot& s = standardFrame_.slot[k];
       cal.inX = static_cast<std::int16_t>(static_cast<std::uint16_t>(s.x));

@@ -6,7 +6,7 @@
 
 #include "common/TouchRecords.h"
 #include "input/DeviceProfile.h"
-#include "input/MainWindowModel.h"
+#include "input/PipelineState.h"
 #include "platform/HidInterface.h"
 
 using frame::TouchLayout;
@@ -27,7 +27,7 @@ class TouchDecoder {
 
   // report: 64 bytes. Reads the calibration-valid flag and the calibration
   // record of the window; nothing else.
-  void DecodeTouchReport(MainWindowModel& window, const std::uint8_t* report);
+  void DecodeTouchReport(PipelineState& state, const std::uint8_t* report);
 
   const _TouchFrame& seriesFrame() const { return seriesFrame_; }
   const _TouchFrame& standardFrame() const { return standardFrame_; }
@@ -37,7 +37,7 @@ class TouchDecoder {
   void DecodeSeries(const std::uint8_t* r);
   void DecodeMultiTouch(const std::uint8_t* r);
   void DecodeMultiTouchSlot(const std::uint8_t* slot);
-  void DecodePoints(MainWindowModel& window, const std::uint8_t* r, TouchLayout layout);
+  void DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout);
   void DispatchFrame(const _TouchFrame& frame);
   void DispatchTable(std::uint16_t count);
 

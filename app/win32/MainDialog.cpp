@@ -129,10 +129,10 @@ INT_PTR CMorvikVantrelDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   }
   switch (msg) {
     case WM_SHOWWINDOW:
-      if (!initialised) OnFirstShow();
+      if (!app_.state().initialised) OnFirstShow();
       return FALSE;
     case WM_WINDOWPOSCHANGING:
-      if (!visible) reinterpret_cast<WINDOWPOS*>(lp)->flags &= ~SWP_SHOWWINDOW;
+      if (!app_.state().visible) reinterpret_cast<WINDOWPOS*>(lp)->flags &= ~SWP_SHOWWINDOW;
       return FALSE;
     case WM_SYSCOMMAND:
       return OnSysCommand(wp) ? result(0) : FALSE;
@@ -205,16 +205,16 @@ BOOL CMorvikVantrelDlg::OnInitDialog() {
 void CMorvikVantrelDlg::OnFirstShow() {
   HWND hwnd = hwnd_;
   SetDlgItemTextA(hwnd, IDC_MOUSE, kDisableMouseText);
-  mouseEnable = true;
+  app_.state().mouseEnable = true;
   EnableWindow(GetDlgItem(hwnd, IDC_CALIBRATION), FALSE);
   EnableWindow(GetDlgItem(hwnd, IDC_MOUSE), FALSE);
   // Driver API, pipeline, the stored mouse setting, layout, read-back
   // request; the initialised flag last.
   app_.Start(hwnd);
   touchDeviceCount_ = app_.driverApi().deviceCount();
-  SetDlgItemTextA(hwnd, IDC_MOUSE, MouseButtonText(mouseEnable));
+  SetDlgItemTextA(hwnd, IDC_MOUSE, MouseButtonText(app_.state().mouseEnable));
   TrayIcon(true);
-  visible = false;
+  app_.state().visible = false;
   CheckDlgButton(hwnd, IDC_AUTOSTART,
                  IsAutostartCurrent(kAutostartValueName) ? BST_CHECKED : BST_UNCHECKED);
   if (options_.runMs >= 0) {
@@ -263,7 +263,7 @@ bool CMorvikVantrelDlg::OnSysCommand(WPARAM command) {
     return true;
   }
   if ((command & 0xFFF0) == SC_MINIMIZE || (command & 0xFFF0) == SC_CLOSE) {
-    visible = false;
+    app_.state().visible = false;
     ShowWindow(hwnd_, SW_HIDE);
     return true;
   }
@@ -311,7 +311,7 @@ bool CMorvikVantrelDlg::PreTranslateMessage(const MSG& msg) {
 }
 
 void CMorvikVantrelDlg::ShowMainWindow() {
-  visible = true;
+  app_.state().visible = true;
   Sleep(100);
   // Minimise then restore: brings the window to the front.
   ShowWindow(hwnd_, SW_MINIMIZE);
@@ -327,12 +327,12 @@ void CMorvikVantrelDlg::ShowAboutBox(HWND owner) {
 }
 
 void CMorvikVantrelDlg::OnCalibration() {
-  calibrating = true;
+  app_.state().calibrating = true;
   if (calibrationRunner_) calibrationRunner_(hwnd_, *this);
-  calibrating = false;
+  app_.state().calibrating = false;
   TouchPipeline& pipeline = app_.pipeline();
   if (IsSplitChannel(pipeline.Profile().VersionNumber)) {
-    awaitingReadBack = false;
+    app_.state().awaitingReadBack = false;
   } else {
     // The reply re-reads the frame's calibration and enables the buttons.
     pipeline.RequestCalibrationReadBack();
@@ -342,7 +342,7 @@ void CMorvikVantrelDlg::OnCalibration() {
 void CMorvikVantrelDlg::OnMouseToggle() {
   const bool on = MouseEnableAfterClick(ControlText(hwnd_, IDC_MOUSE));
   SetDlgItemTextA(hwnd_, IDC_MOUSE, MouseButtonText(on));
-  mouseEnable = on;
+  app_.state().mouseEnable = on;
   WriteMouseEnable(settingsPath_, on);
   app_.pipeline().ApplyMouseEnable(on);
 }

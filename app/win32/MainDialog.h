@@ -1,7 +1,7 @@
 #pragma once
 // CMorvikVantrelDlg: the program's only top-level window (dialog 102),
-// normally hidden behind its tray icon. It is the main-window model the
-// pipeline reads and calls; what the pipeline asks of it from other threads
+// normally hidden behind its tray icon. It is the window the pipeline
+// calls; what the pipeline asks of it from other threads
 // (buttons, layout) is posted to the window's thread, so a reader never
 // waits for the user interface.
 #include <windows.h>
@@ -11,14 +11,15 @@
 #include <string>
 
 #include "app/ServiceApp.h"
-#include "input/MainWindowModel.h"
+#include "calibration/CalibrationReplyQueue.h"
+#include "input/PipelineState.h"
 
 struct MainDialogOptions {
   std::string readyFile;  // written once the first-show start-up is complete
   long long runMs = -1;   // end through the shut-down after this long
 };
 
-class CMorvikVantrelDlg final : public MainWindowModel {
+class CMorvikVantrelDlg final : public PipelineWindow {
  public:
   // Runs the calibration dialog modally over `owner` (the calibration
   // views plug in here).
@@ -40,10 +41,18 @@ class CMorvikVantrelDlg final : public MainWindowModel {
   // about item shows it too.
   static void ShowAboutBox(HWND owner);
 
-  // MainWindowModel, from any thread.
+  // PipelineWindow, from any thread.
   void EnableCalibrationButton(bool on) override;
   void EnableMouseButton(bool on) override;
   void LayoutForDevice() override;
+  // A reader posts a copy to the calibration dialog's queue and returns.
+  void HandleCalibrationReply(const std::uint8_t* report) override {
+    if (CalibrationReplyQueue* queue = calibrationReplyQueue.load()) queue->Post(report);
+  }
+
+  // The calibration dialog's queue, set by the program while the dialog
+  // exists.
+  std::atomic<CalibrationReplyQueue*> calibrationReplyQueue{nullptr};
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

@@ -75,7 +75,7 @@ class CMorvikVantrelApp {
     CMorvikVantrelDlg dlg(*hid, driver, std::move(service), options_);
     // The Calibration button runs the calibration dialog; the readers hand
     // the frame's replies to its queue, and it handles them on this thread.
-    PipelineCalibrationFrame frame(dlg.app().pipeline(), dlg);
+    PipelineCalibrationFrame frame(dlg.app().pipeline(), dlg.app().state());
     CCalibrationAppDlg calibration(frame, "Vantrel");
     calibration.SetAboutBox([](HWND owner) { CMorvikVantrelDlg::ShowAboutBox(owner); });
     dlg.calibrationReplyQueue = &calibration.replies();

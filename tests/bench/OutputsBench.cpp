@@ -349,18 +349,18 @@ class ReaderPath {
  public:
   ReaderPath(const DeviceProfile& profile, TouchOutputs& outputs)
       : profile_(profile), decoder_(profile_) {
-    window_.initialised = true;
+    state_.initialised = true;
     decoder_.SetSinks(&outputs, &outputs);
   }
   void handle(const Report& report) {
     const ReaderFlags flags{true, false, false};
     if (RouteTouchReport(report.data(), profile_, flags) == ReportAction::Decode)
-      decoder_.DecodeTouchReport(window_, report.data());
+      decoder_.DecodeTouchReport(state_, report.data());
   }
 
  private:
   DeviceProfile profile_;
-  HeadlessMainWindow window_;
+  PipelineState state_;
   TouchDecoder decoder_;
 };
 

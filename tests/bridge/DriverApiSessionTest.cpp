@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bridge/DriverApiPort.h"
+#include "common/DriverApiPort.h"
 #include "bridge/DriverApiSession.h"
 
 namespace {

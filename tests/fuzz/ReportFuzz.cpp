@@ -131,13 +131,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   profile.InputReportID = kReportIds[in.byte() % 3];
   const std::uint8_t flags = in.byte();
 
-  HeadlessMainWindow window;
-  window.initialised = (flags & 2) != 0;
-  window.calibrating = (flags & 4) != 0;
-  window.awaitingReadBack = (flags & 8) != 0;
+  PipelineState state;
+  state.initialised = (flags & 2) != 0;
+  state.calibrating = (flags & 4) != 0;
+  state.awaitingReadBack = (flags & 8) != 0;
   std::uint8_t readBack[kReportSize] = {0xFC, 5, std::uint8_t(flags & 1)};
   in.take(readBack + 3, 24);
-  window.calibrationValid = ApplyReadBack(readBack, window.calibration);
+  state.calibrationValid = ApplyReadBack(readBack, state.calibration);
 
   // One set of outputs for the whole run (their buffers are large, and
   // making them anew per input would dominate); each input is one output
@@ -166,17 +166,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::uint8_t pick = in.byte();
       std::uint8_t report[kReportSize];
       in.take(report, sizeof report);
-      const ReaderFlags f{window.initialised, window.calibrating, window.awaitingReadBack};
+      const ReaderFlags f{state.initialised, state.calibrating, state.awaitingReadBack};
       const ReportAction action = !split       ? RouteSingleReport(report, profile, f)
                                   : (pick & 1) ? RouteTouchReport(report, profile, f)
                                                : RouteReplyReport(report, f);
       switch (action) {
         case ReportAction::Decode:
-          decoder.DecodeTouchReport(window, report);
+          decoder.DecodeTouchReport(state, report);
           break;
         case ReportAction::ReadBack:
-          window.calibrationValid = ApplyReadBack(report, window.calibration);
-          window.awaitingReadBack = false;
+          state.calibrationValid = ApplyReadBack(report, state.calibration);
+          state.awaitingReadBack = false;
           break;
         case ReportAction::SeriesMode:
           ParseSeriesMode(report, profile.VersionNumber, mode);

@@ -28,22 +28,22 @@ void Run(benchmark::State& state, std::uint16_t version, std::uint16_t product, 
   profile.VersionNumber = version;
   profile.Series01xx = IsSeries01xxProduct(product);
   profile.InputReportID = 0xFC;
-  HeadlessMainWindow window;
+  PipelineState shared;
   if (calibrated) {
-    CalibrationData& c = window.calibration;
+    CalibrationData& c = shared.calibration;
     c.referenceX[0] = 512, c.referenceY[0] = 512, c.referenceX[1] = 3583, c.referenceY[1] = 512;
     c.referenceX[2] = 3583, c.referenceY[2] = 3583;
     c.measuredX[0] = 1000, c.measuredY[0] = 500, c.measuredX[1] = 3000, c.measuredY[1] = 500;
     c.measuredX[2] = 3000, c.measuredY[2] = 3500;
     c.ComputeCalibration();
-    window.calibrationValid = 1;
+    shared.calibrationValid = 1;
   }
   CountingSinks sinks;
   TouchDecoder decoder(profile);
   decoder.SetSinks(&sinks, &sinks);
   for (auto _ : state) {
-    decoder.DecodeTouchReport(window, a.data());
-    decoder.DecodeTouchReport(window, b.data());
+    decoder.DecodeTouchReport(shared, a.data());
+    decoder.DecodeTouchReport(shared, b.data());
   }
   benchmark::DoNotOptimize(sinks.calls);
   state.SetItemsProcessed(state.iterations() * 2);

@@ -61,7 +61,7 @@ TEST(DecoderRobustness, RandomReportsInEveryLayout) {
     profile.VersionNumber = m.version;
     profile.Series01xx = IsSeries01xxProduct(m.product);
     profile.InputReportID = 0xFC;
-    HeadlessMainWindow window;
+    PipelineState state;
     CheckingSinks sinks;
     TouchDecoder decoder(profile);
     decoder.SetSinks(&sinks, &sinks);
@@ -72,7 +72,7 @@ TEST(DecoderRobustness, RandomReportsInEveryLayout) {
       if (i % 2) r[37] = static_cast<std::uint8_t>(byte(rng) % 12);
       if (i % 3 == 0) r[2] = 0;
       // A random read-back now and then: arbitrary words switch the mapping on.
-      if (i % 1000 == 0) window.calibrationValid = ApplyReadBack(r.data(), window.calibration);
+      if (i % 1000 == 0) state.calibrationValid = ApplyReadBack(r.data(), state.calibration);
       const ReaderFlags flags{true, false, false};
       if (RouteSingleReport(r.data(), profile, flags) == ReportAction::SeriesMode) {
         SeriesMode mode;
@@ -80,7 +80,7 @@ TEST(DecoderRobustness, RandomReportsInEveryLayout) {
       }
       RouteTouchReport(r.data(), profile, flags);
       RouteReplyReport(r.data(), flags);
-      decoder.DecodeTouchReport(window, r.data());
+      decoder.DecodeTouchReport(state, r.data());
       if (HasFatalFailure()) return;
     }
     EXPECT_GT(sinks.frames + sinks.tables, 10000) << std::hex << m.version;

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "RecordingSinks.h"
-#include "bridge/DriverApiPort.h"
+#include "common/DriverApiPort.h"
 #include "input/TouchPipeline.h"
 #include "tests/platform/SimControl.h"
 #include "tests/support/WaitFor.h"
@@ -56,7 +56,7 @@ class Framesim : public ::testing::Test {
     frames_.push_back(name);
   }
   TouchPipeline& Start(bool mouse = true) {
-    pipeline_ = std::make_unique<TouchPipeline>(*hid_, window_, driver_, &output_);
+    pipeline_ = std::make_unique<TouchPipeline>(*hid_, state_, window_, driver_, &output_);
     pipeline_->SetSinks(&sinks_, &sinks_);
     pipeline_->StartTouchPipeline();
     pipeline_->CompleteStartUp(mouse);
@@ -94,7 +94,8 @@ class Framesim : public ::testing::Test {
   testsupport::SimControl control_;
   std::unique_ptr<platform::HidBackend> hid_;
   std::vector<std::string> frames_;
-  HeadlessMainWindow window_;
+  PipelineState state_;
+  HeadlessWindow window_;
   NullDriverApi driver_;
   NoOutput output_;
   RecordingSinks sinks_;
@@ -144,12 +145,12 @@ TEST_F(Framesim, ReadBackStoresTheFramesBlockAndMapsTouches) {
   Add("single-b", "rb");
   TouchPipeline& p = Start();
   ASSERT_TRUE(Eventually([&] { return window_.calibrationButtonEnabled.load(); }));
-  EXPECT_EQ(window_.calibrationValid, 1);
-  EXPECT_FALSE(window_.awaitingReadBack);
+  EXPECT_EQ(state_.calibrationValid, 1);
+  EXPECT_FALSE(state_.awaitingReadBack);
   // The model's factory block: R = (512,512) (3584,512) (3584,3584),
   // P = (530,498) (3561,520) (3570,3602).
-  EXPECT_EQ(window_.calibration.referenceX[1], 3584);
-  EXPECT_EQ(window_.calibration.measuredY[2], 3602);
+  EXPECT_EQ(state_.calibration.referenceX[1], 3584);
+  EXPECT_EQ(state_.calibration.measuredY[2], 3602);
   // A touch at P1 lands on R1.
   ASSERT_EQ(control_.last("inject rb 3 fc0000"
                           "01e90d0802"
@@ -202,7 +203,7 @@ TEST_F(Framesim, UnplugDuringAPendingReadThenPlugAgain) {
   // The removal closes the frame, then disables the buttons and clears the
   // calibration-valid flag.
   ASSERT_TRUE(Eventually(
-      [&] { return !p.IsOpen() && !window_.mouseButtonEnabled && window_.calibrationValid == 0; }));
+      [&] { return !p.IsOpen() && !window_.mouseButtonEnabled && state_.calibrationValid == 0; }));
   Quiet();
   control_.last("record clear");
   ASSERT_EQ(control_.last("plug up"), "ok");
@@ -244,7 +245,7 @@ TEST_F(Framesim, UnrelatedArrivalLeavesTheFrameAloneAndASecondFrameTakesOver) {
   Add("mouse", "mouse");
   Quiet();
   EXPECT_TRUE(Record().empty());
-  EXPECT_EQ(window_.calibrationValid, 1);
+  EXPECT_EQ(state_.calibrationValid, 1);
   EXPECT_TRUE(p.IsOpen());
 
   ASSERT_EQ(control_.last("unplug first"), "ok");

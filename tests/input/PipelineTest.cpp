@@ -11,7 +11,7 @@
 
 #include "MemoryHid.h"
 #include "RecordingSinks.h"
-#include "bridge/DriverApiPort.h"
+#include "common/DriverApiPort.h"
 #include "input/TouchPipeline.h"
 #include "platform/Trace.h"
 #include "tools/framesim/FrameModel.h"
@@ -92,7 +92,7 @@ class Pipeline : public ::testing::Test {
   void TearDown() override { pipeline_.reset(); }
 
   TouchPipeline& Start(bool mouse = true) {
-    pipeline_ = std::make_unique<TouchPipeline>(hid_, window_, driver_, &output_);
+    pipeline_ = std::make_unique<TouchPipeline>(hid_, state_, window_, driver_, &output_);
     pipeline_->SetPauseScale(0.02);
     pipeline_->SetSinks(&sinks_, &sinks_);
     pipeline_->StartTouchPipeline();
@@ -119,7 +119,8 @@ class Pipeline : public ::testing::Test {
   }
 
   MemoryHid hid_;
-  HeadlessMainWindow window_;
+  PipelineState state_;
+  HeadlessWindow window_;
   RecordingDriver driver_;
   RecordingOutput output_;
   RecordingSinks sinks_;
@@ -141,7 +142,7 @@ TEST_F(Pipeline, SingleChannelStartUpReadBackAndCalibratedTouches) {
   EXPECT_TRUE(Wrote(w[0], {0xFC, 0x30, 1, 1, 0, 1}));  // touch output on
   EXPECT_TRUE(Wrote(w[1], {0xFC, 0x06, 1, 0}));        // stored mouse setting
   EXPECT_TRUE(Wrote(w[2], {0xFC, 0x05}, false));       // read calibration
-  EXPECT_TRUE(window_.awaitingReadBack);
+  EXPECT_TRUE(state_.awaitingReadBack);
   EXPECT_FALSE(window_.calibrationButtonEnabled);
 
   // While the read-back is awaited, touches are not decoded.
@@ -162,8 +163,8 @@ TEST_F(Pipeline, SingleChannelStartUpReadBackAndCalibratedTouches) {
   EXPECT_TRUE(Wrote(w[3], {0xFC, 0x06, 1, 1}));  // mouse mode after a read-back
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
   EXPECT_TRUE(window_.calibrationButtonEnabled);
-  EXPECT_FALSE(window_.awaitingReadBack);
-  EXPECT_EQ(window_.calibrationValid, 1);
+  EXPECT_FALSE(state_.awaitingReadBack);
+  EXPECT_EQ(state_.calibrationValid, 1);
 
   // Layout B, mapped through the block: (2000, 2000) -> (2048, 2047).
   hid_.Inject(col03, R({0xFC, 0x01, 0x00, 1, 0xD0, 0x07, 0xD0, 0x07}));
@@ -190,8 +191,8 @@ TEST_F(Pipeline, ReadBackWithoutAValidBlockStillEnablesAndSendsMouseMode) {
   w = WaitWrites(3);
   EXPECT_TRUE(Wrote(w[2], {0x02, 0x06, 0, 1}));
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
-  EXPECT_EQ(window_.calibrationValid, 0);
-  EXPECT_EQ(window_.calibration.referenceX[0], 0);  // block not stored
+  EXPECT_EQ(state_.calibrationValid, 0);
+  EXPECT_EQ(state_.calibration.referenceX[0], 0);  // block not stored
   // Layout A now flows, unmapped.
   hid_.Inject(col03, R({0x02, 1, 0x10, 0x00, 0x20, 0x00}));
   Settle(col03);
@@ -202,7 +203,7 @@ TEST_F(Pipeline, ReadBackWithoutAValidBlockStillEnablesAndSendsMouseMode) {
 TEST_F(Pipeline, SplitChannelRoutesRepliesAndTouchesOnTheirCollections) {
   PlugFrame("split-mt");
   const std::string col03 = Path("split-mt", 3), col04 = Path("split-mt", 4);
-  window_.driverApiContext = &window_;
+  state_.driverApiContext = &state_;
   TouchPipeline& p = Start();
   ASSERT_TRUE(p.IsOpen());
   auto w = WaitWrites(1);
@@ -210,13 +211,13 @@ TEST_F(Pipeline, SplitChannelRoutesRepliesAndTouchesOnTheirCollections) {
   EXPECT_EQ(w[0].path, col03);
   EXPECT_TRUE(Wrote(w[0], {0xFC, 0x30, 1, 1, 0, 1}));
   EXPECT_EQ(driver_.calls, "DE");  // multi-touch mouse through the driver API
-  EXPECT_FALSE(window_.awaitingReadBack);
+  EXPECT_FALSE(state_.awaitingReadBack);
 
   hid_.Inject(col03, R({0xFC, 0x01}));
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.calibrationButtonEnabled.load(); }));
   EXPECT_TRUE(window_.mouseButtonEnabled);
 
-  window_.calibrating = true;
+  state_.calibrating = true;
   hid_.Inject(col03, R({0xFC, 0x02}));
   Report touch = R({0xFB, 2, 7, 0x10, 0, 0x20, 0});  // status 2, contact 7
   touch[37] = 1;
@@ -247,7 +248,7 @@ TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
   EXPECT_TRUE(Wrote(w[1], {0xFE, 0x0C}));                 // mode query
   EXPECT_TRUE(Wrote(w[2], {0xFE, 0x08, 0, 0, 0, 1, 0}));  // stored modes, m3 = 1
   EXPECT_TRUE(Wrote(w[3], {0xFE, 0x08, 0, 3, 0, 1, 0}));  // mouse off
-  EXPECT_FALSE(window_.awaitingReadBack);
+  EXPECT_FALSE(state_.awaitingReadBack);
 
   hid_.Inject(col01, R({0xFD, 0x0C, 5, 3, 7, 9, 11, 13}));
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
@@ -312,7 +313,7 @@ TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
   // simulator test checks the bytes of this command.
   EXPECT_EQ(hid_.OpenHandles(), 0);
   EXPECT_FALSE(window_.calibrationButtonEnabled);
-  EXPECT_EQ(window_.calibrationValid, 0);
+  EXPECT_EQ(state_.calibrationValid, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(hid_.PendingReads(), 0);
   // What a person supporting the installation reads.
@@ -345,14 +346,14 @@ TEST_F(Pipeline, ArrivalsLeaveAPresentFrameAloneAndQueuedOnesAreOnePass) {
   TouchPipeline& p = Start();
   WaitWrites(3);
   hid_.ClearWrites();
-  window_.calibrationValid = 1;
+  state_.calibrationValid = 1;
   // A mouse arrives while the frame stays plugged: nothing is written (its
   // touch output stays on) and the reader keeps its handle.
   PlugFrame("mouse", "7&1&0", true);
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return trace.Has("the frame left alone"); }));
   EXPECT_TRUE(hid_.Writes().empty());
   EXPECT_TRUE(p.IsOpen());
-  EXPECT_EQ(window_.calibrationValid, 1);
+  EXPECT_EQ(state_.calibrationValid, 1);
   hid_.Inject(col03, R({0xFC, 0x05, 0}));
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
 
@@ -454,7 +455,7 @@ TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
   EXPECT_FALSE(output_.started);
   // Removal asks for no read-back: the one requested at start-up is still
   // awaited, and the second frame's answer lets its touches (layout C) flow.
-  EXPECT_TRUE(window_.awaitingReadBack);
+  EXPECT_TRUE(state_.awaitingReadBack);
   hid_.Inject(Path("single-c", 3, "7&bbbb&2"), R({0xFC, 0x05, 0}));
   hid_.Inject(Path("single-c", 3, "7&bbbb&2"), R({0xFC, 0, 0, 1, 5, 0, 6, 0}));
   Settle(Path("single-c", 3, "7&bbbb&2"));
@@ -511,16 +512,17 @@ namespace {
 // starts with no frame, waits, and ends cleanly.
 TEST(PipelineOnTheSystem, StartsWithoutAFrameAndStops) {
   auto hid = platform::CreateOsHidBackend();
-  HeadlessMainWindow window;
+  PipelineState state;
+  HeadlessWindow window;
   NullDriverApi driver;
   {
-    TouchPipeline p(*hid, window, driver, nullptr);
+    TouchPipeline p(*hid, state, window, driver, nullptr);
     p.SetPauseScale(0.02);
     p.StartTouchPipeline();
     p.CompleteStartUp(true);
     EXPECT_FALSE(p.IsOpen());
-    EXPECT_TRUE(window.initialised);
-    EXPECT_FALSE(window.awaitingReadBack);
+    EXPECT_TRUE(state.initialised);
+    EXPECT_FALSE(state.awaitingReadBack);
     p.ShutDown();
   }
 }

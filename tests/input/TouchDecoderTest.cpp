@@ -25,11 +25,11 @@ struct Bench {
     profile.InputReportID = version < 0x2101 ? 0x02 : 0xFC;
     decoder.SetSinks(&sinks, &sinks);
   }
-  void Decode(const Report& r) { decoder.DecodeTouchReport(window, r.data()); }
+  void Decode(const Report& r) { decoder.DecodeTouchReport(state, r.data()); }
   const _TouchFrame& LastFrame() const { return sinks.tuio.back().frame; }
 
   DeviceProfile profile;
-  HeadlessMainWindow window;
+  PipelineState state;
   RecordingSinks sinks;
   TouchDecoder decoder{profile};
 };
@@ -102,7 +102,7 @@ TEST(DecodePoints, TwoPointLayoutsLeaveSlotsThreeAndFourAsTheyWere) {
 }
 
 // The worked block of the calibration: (2000, 2000) maps to (2048, 2047).
-void LoadWorkedBlock(MainWindowModel& w) {
+void LoadWorkedBlock(PipelineState& w) {
   const int words[12] = {512, 512, 3583, 512, 3583, 3583, 1000, 500, 3000, 500, 3000, 3500};
   std::uint8_t bytes[24];
   for (int i = 0; i < 12; ++i) {
@@ -125,8 +125,8 @@ TEST(DecodePoints, CalibrationMapsSingleChannelLayoutsAAndBOnly) {
   };
   for (const Case& c : cases) {
     Bench b(c.version);
-    LoadWorkedBlock(b.window);
-    b.window.calibrationValid = c.valid;
+    LoadWorkedBlock(b.state);
+    b.state.calibrationValid = c.valid;
     const PointLayout& l = c.version == kA.version ? kA : c.version == kC.version ? kC : kB;
     // Both slots map every report, whatever their state.
     b.Decode(Points(l, {{0, 2000, 2000}, {1, 200, 4000}}));
@@ -145,7 +145,7 @@ TEST(DecodePoints, CalibrationMapsSingleChannelLayoutsAAndBOnly) {
 
 TEST(DecodePoints, CalibrationOnWithoutABlockPassesPointsThrough) {
   Bench b(kA.version);
-  b.window.calibrationValid = 1;  // a finished calibration before any read-back
+  b.state.calibrationValid = 1;  // a finished calibration before any read-back
   b.Decode(Points(kA, {{1, 1234, 567}, {0, 0, 0}}));
   EXPECT_EQ(b.LastFrame().slot[0].x, 1234u);
   EXPECT_EQ(b.LastFrame().slot[0].y, 567u);
@@ -206,8 +206,8 @@ TEST(DecodeSeries, EventCodesAndPointCounts) {
 
 TEST(DecodeSeries, NoCalibrationIsApplied) {
   Bench b(0x2100, 0x0113);
-  LoadWorkedBlock(b.window);
-  b.window.calibrationValid = 1;
+  LoadWorkedBlock(b.state);
+  b.state.calibrationValid = 1;
   b.Decode(Series(0, 1, 2000, 2000, 0, 0, 0, 1));
   EXPECT_EQ(b.LastFrame().slot[0].x, 2000u);
 }

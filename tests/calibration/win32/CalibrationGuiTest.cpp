@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "calibration/CalibrationIds.h"
-#include "calibration/CalibrationTransform.h"
+#include "input/CalibrationTransform.h"
 #include "calibration/TargetGeometry.h"
 #include "osc/OscReceivedElements.h"
 #include "tests/platform/SimControl.h"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/ServiceApp.h"
-#include "bridge/DriverApiPort.h"
+#include "common/DriverApiPort.h"
 #include "calibration/CalibrationButton.h"
 #include "calibration/win32/CalibrationWindows.h"
 
@@ -21,13 +21,18 @@ constexpr UINT kEnableCalibration = WM_APP + 1;
 
 // The readers' requests reach the window by posted messages, so a reader
 // never waits for the window thread.
-class HostWindowModel final : public MainWindowModel {
+class HostWindowModel final : public PipelineWindow {
  public:
   HWND window = nullptr;
+  PipelineState state;
+  std::atomic<CalibrationReplyQueue*> calibrationReplyQueue{nullptr};
   void EnableCalibrationButton(bool on) override {
     PostMessageW(window, kEnableCalibration, on ? 1 : 0, 0);
   }
   void EnableMouseButton(bool) override {}
+  void HandleCalibrationReply(const std::uint8_t* report) override {
+    if (CalibrationReplyQueue* queue = calibrationReplyQueue.load()) queue->Post(report);
+  }
 };
 
 struct Host {
@@ -42,7 +47,7 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
   switch (message) {
     case WM_COMMAND:
       if (host && LOWORD(wParam) == kCalibrationButton) {
-        RunCalibrationButton(host->model, *host->pipeline,
+        RunCalibrationButton(host->model.state, *host->pipeline,
                              [host, hwnd] { host->dialog->DoModal(hwnd); });
         return 0;
       }
@@ -76,9 +81,9 @@ int main(int argc, char** argv) {
   TouchOutputs outputs(endpoints);
   TouchOutputsLifecycle control(outputs);
   Host host;
-  TouchPipeline pipeline(*hid, host.model, driver, &control);
+  TouchPipeline pipeline(*hid, host.model.state, host.model, driver, &control);
   pipeline.SetSinks(&outputs, &outputs);
-  PipelineCalibrationFrame frame(pipeline, host.model);
+  PipelineCalibrationFrame frame(pipeline, host.model.state);
   CCalibrationAppDlg dialog(frame, "Vantrel");
   host.pipeline = &pipeline;
   host.dialog = &dialog;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "calibration/CalibrationTransform.h"
+#include "input/CalibrationTransform.h"
 
 namespace {
 

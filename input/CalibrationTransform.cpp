@@ -1,4 +1,4 @@
-#include "calibration/CalibrationTransform.h"
+#include "input/CalibrationTransform.h"
 
 #include <cmath>
 

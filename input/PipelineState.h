@@ -1,18 +1,15 @@
 #pragma once
-// What the pipeline reads of and asks of the main window. The flags are
-// written by the user-interface thread and read by the reader threads, so
-// they are atomics; the window itself (or a headless stand-in) renders the
-// button states it is told.
+// What the pipeline shares with the windows: the main window's flags, the
+// calibration block and the driver-API context (PipelineState), and what the
+// pipeline asks of the main window (PipelineWindow). The flags are written by
+// the user-interface thread and read by the reader threads, so they are
+// atomics.
 #include <atomic>
 #include <cstdint>
 
-#include "calibration/CalibrationReplyQueue.h"
-#include "calibration/CalibrationTransform.h"
+#include "input/CalibrationTransform.h"
 
-class MainWindowModel {
- public:
-  virtual ~MainWindowModel() = default;
-
+struct PipelineState {
   // Reports are decoded only once start-up is complete.
   std::atomic<bool> initialised{false};
   // Reports go to the calibration dialog while it runs.
@@ -29,26 +26,24 @@ class MainWindowModel {
   CalibrationData calibration;
   // The driver-API context handed to DisableTouch/EnableTouch.
   void* driverApiContext = nullptr;
+};
 
-  // The calibration dialog's queue, set once by the window that owns the
-  // dialog: a reader thread posts a copy of each reply there and returns, so
-  // it never waits for the window.
-  std::atomic<CalibrationReplyQueue*> calibrationReplyQueue{nullptr};
-
+class PipelineWindow {
+ public:
+  virtual ~PipelineWindow() = default;
   virtual void EnableCalibrationButton(bool on) = 0;
   virtual void EnableMouseButton(bool on) = 0;
-  // A reply report while the calibration dialog runs (on a reader thread
-  // that holds the route lock).
-  virtual void HandleCalibrationReply(const std::uint8_t* report) {
-    if (CalibrationReplyQueue* queue = calibrationReplyQueue.load()) queue->Post(report);
-  }
+  // A reply report while the calibration dialog runs, on a reader thread
+  // that holds the route lock: the window copies it and returns, it never
+  // waits for the user interface.
+  virtual void HandleCalibrationReply(const std::uint8_t* report) = 0;
   // Lay the window out for the opened frame's class.
   virtual void LayoutForDevice() {}
 };
 
 // A window without a view: it remembers the button states. The headless
 // service and the tests use it.
-class HeadlessMainWindow : public MainWindowModel {
+class HeadlessWindow : public PipelineWindow {
  public:
   std::atomic<bool> calibrationButtonEnabled{false};
   std::atomic<bool> mouseButtonEnabled{false};

@@ -1,0 +1,84 @@
+#pragma once
+// The open frame's handles and the reader threads that read them. The
+// control side opens and closes the handles; each reader waits for an open
+// channel, reads one report at a time and hands every complete report to
+// the router, on its own thread.
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "input/DeviceProfile.h"
+#include "input/Discovery.h"
+#include "platform/Hid.h"
+
+enum ReaderRole { kSingleReader, kReplyReader, kTouchReader, kReaderCount };
+// "SingleReader", "ReplyReader", "TouchReader": the threads' names in the trace.
+const char* ReaderName(ReaderRole role);
+
+// The handles of the open frame and its open flag.
+struct DeviceChannel {
+  std::shared_ptr<platform::HidDevice> singleRead;  // single-channel
+  std::shared_ptr<platform::HidDevice> replyRead;   // split-channel "col03"
+  std::shared_ptr<platform::HidDevice> touchRead;   // split-channel "col04"
+  std::shared_ptr<platform::HidDevice> write;
+  bool open = false;
+};
+
+class ReportRouter {
+ public:
+  virtual ~ReportRouter() = default;
+  // One complete report, on the reader thread of `role`.
+  virtual void Route(ReaderRole role, const std::uint8_t* report) = 0;
+};
+
+class FrameChannel {
+ public:
+  FrameChannel(platform::HidBackend& hid, ReportRouter& router) : hid_(hid), router_(router) {}
+  ~FrameChannel() { Stop(); }
+  FrameChannel(const FrameChannel&) = delete;
+  FrameChannel& operator=(const FrameChannel&) = delete;
+
+  // Opens the handles the frame's class needs (`paths.path[index]` for
+  // writing and, for a single-channel frame, reading). False when one could
+  // not be opened; the others stay in place until Close.
+  bool OpenHandles(const DevicePaths& paths, std::size_t index, const DeviceProfile& profile);
+  // The handles are complete: the readers issue their first reads.
+  void MarkOpen();
+  // Closes the handles of the frame's class (a pending read fails at once).
+  void Close(const DeviceProfile& profile);
+  bool IsOpen() const;
+
+  // The profile other threads than the control side read.
+  void SetProfile(const DeviceProfile& profile);
+  DeviceProfile Profile() const;
+  // The write handle and the profile of the open frame, for a sender; null
+  // while no frame is open.
+  std::shared_ptr<platform::HidDevice> Writer(DeviceProfile& profile) const;
+
+  // Starts the readers a frame of this class needs, once each.
+  void StartReaders(const DeviceProfile& profile);
+  // Closes every handle and joins the readers. Safe to call twice.
+  void Stop();
+
+ private:
+  void ReaderLoop(ReaderRole role);
+  std::shared_ptr<platform::HidDevice> HandleFor(ReaderRole role) const;
+
+  platform::HidBackend& hid_;
+  ReportRouter& router_;
+
+  // Guards the channel, the profile copy, the open generation and the stop
+  // flag; the readers wait on `changed_` for an open channel.
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  DeviceChannel channel_;
+  DeviceProfile profile_;
+  std::uint64_t openGeneration_ = 0;
+  bool stopping_ = false;
+  std::array<std::uint8_t, platform::kReportSize> singleBuffer_{};  // not cleared between reads
+  std::thread readers_[kReaderCount];
+};
