@@ -111,7 +111,8 @@ void FrameChannel::StartReaders(const DeviceProfile& profile) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stopping_) return;
   const auto start = [this](ReaderRole role) {
-    if (!readers_[role].joinable()) readers_[role] = std::thread(&FrameChannel::ReaderLoop, this, role);
+    if (!readers_[role].joinable())
+      readers_[role] = std::thread(&FrameChannel::ReaderLoop, this, role);
   };
   if (IsSplitChannel(profile.VersionNumber)) {
     if (readers_[kTouchReader].joinable()) return;

@@ -103,8 +103,7 @@ void TouchDecoder::DecodeMultiTouchSlot(const std::uint8_t* slot) {
 }
 
 // Layouts A, B and C: 7-byte slots (tip, x, y, two unused bytes).
-void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r,
-                                TouchLayout layout) {
+void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout) {
   const int base = layout == TouchLayout::A ? 1 : 3;
   const int slots = layout == TouchLayout::C ? 4 : 2;
   for (int k = 0; k < slots; ++k) {

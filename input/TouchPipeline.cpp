@@ -12,8 +12,8 @@ const char* StepList(const FrameSteps& steps, char* text, std::size_t size) {
   std::size_t used = 0;
   text[0] = '\0';
   for (FrameStep step : steps) {
-    const int n = std::snprintf(text + used, size - used, "%s%s", used ? ", " : "",
-                                FrameStepName(step));
+    const int n =
+        std::snprintf(text + used, size - used, "%s%s", used ? ", " : "", FrameStepName(step));
     if (n < 0 || static_cast<std::size_t>(n) >= size - used) break;
     used += static_cast<std::size_t>(n);
   }
@@ -23,8 +23,8 @@ const char* StepList(const FrameSteps& steps, char* text, std::size_t size) {
 }  // namespace
 
 TouchPipeline::TouchPipeline(platform::HidBackend& hid, PipelineState& state,
-                             PipelineWindow& window, DriverApiPort& driver,
-                             OutputLifecycle* output, VidPidSource vidPidSource)
+                             PipelineWindow& window, DriverApiPort& driver, OutputLifecycle* output,
+                             VidPidSource vidPidSource)
     : hid_(hid),
       state_(state),
       window_(window),
@@ -42,9 +42,8 @@ void TouchPipeline::StartTouchPipeline() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (State() != FrameState::NotStarted) return;
   changes_.Start();
-  hid_.setChangeCallback([this](platform::HidChange change, const std::string& name) {
-    changes_.Post(change, name);
-  });
+  hid_.setChangeCallback(
+      [this](platform::HidChange change, const std::string& name) { changes_.Post(change, name); });
   // Write completion is observed by the command channel; no watcher thread.
   Dispatch(FrameEvent::StartUp);
 }

@@ -13,11 +13,11 @@
 // Locks, outermost first: the control lock, the route lock, the session
 // lock, then the command channel's, the frame channel's and the change
 // queue's own.
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
-#include <functional>
 
 #include "common/DriverApiPort.h"
 #include "input/CommandChannel.h"

@@ -2,6 +2,7 @@
 // and the state it leaves.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "input/FrameSession.h"
@@ -13,38 +14,20 @@ using K = FrameKind;
 using S = FrameStep;
 using St = FrameState;
 
+// The steps by the names the trace prints them with.
 std::string Names(const FrameSteps& steps) {
-  static const char* const kNames[] = {"ResetXml",
-                                       "Discover",
-                                       "Close",
-                                       "StartOutput",
-                                       "StartOutputIfStopped",
-                                       "StopOutput",
-                                       "StopOutputIfStarted",
-                                       "StartReaders",
-                                       "StartXmlListener",
-                                       "TouchOutputOn",
-                                       "InitSeries",
-                                       "SeriesMouseOn",
-                                       "ApplyMouse",
-                                       "ApplyMouseOn",
-                                       "RequestReadBack",
-                                       "ClearAwaiting",
-                                       "StoreReadBack",
-                                       "MouseModeAfterReadBack",
-                                       "StoreMode",
-                                       "ClearCalValid",
-                                       "Layout",
-                                       "EnableButtons",
-                                       "EnableMouse",
-                                       "DisableButtons",
-                                       "SetInitialised",
-                                       "ExitCommands"};
-  static_assert(sizeof kNames / sizeof kNames[0] == static_cast<int>(S::ExitCommands) + 1,
-                "one name per step");
   std::string out;
-  for (S s : steps) out += std::string(out.empty() ? "" : " ") + kNames[static_cast<int>(s)];
+  for (S s : steps) out += std::string(out.empty() ? "" : ", ") + FrameStepName(s);
   return out;
+}
+
+TEST(FrameSession, EveryStepHasANameOfItsOwn) {
+  std::set<std::string> names;
+  for (int i = 0; i <= static_cast<int>(S::ExitCommands); ++i) {
+    const std::string name = FrameStepName(static_cast<S>(i));
+    EXPECT_NE(name, "?");
+    EXPECT_TRUE(names.insert(name).second) << name;
+  }
 }
 
 // A session through the start-up with a frame of `kind` (None: nothing found).
@@ -63,20 +46,22 @@ TEST(FrameSession, StartUpPerKind) {
     const char* complete;
     St state;
   } rows[] = {
-      {K::None, "StartOutput StartReaders TouchOutputOn StartXmlListener",
-       "ApplyMouse Layout ClearAwaiting SetInitialised", St::Absent},
-      {K::SingleChannel, "StartOutput StartReaders TouchOutputOn StartXmlListener",
-       "ApplyMouse Layout RequestReadBack SetInitialised", St::AwaitingReadBack},
-      {K::SplitChannel, "StartOutput StartReaders TouchOutputOn StartXmlListener",
-       "ApplyMouse Layout ClearAwaiting SetInitialised", St::Ready},
+      {K::None, "start output, start readers, touch output on, start xml listener",
+       "apply mouse enable, layout window, clear awaiting read back, set initialised", St::Absent},
+      {K::SingleChannel, "start output, start readers, touch output on, start xml listener",
+       "apply mouse enable, layout window, request read back, set initialised",
+       St::AwaitingReadBack},
+      {K::SplitChannel, "start output, start readers, touch output on, start xml listener",
+       "apply mouse enable, layout window, clear awaiting read back, set initialised", St::Ready},
       {K::Series01xx,
-       "StartOutput StartReaders TouchOutputOn StartXmlListener InitSeries SeriesMouseOn",
-       "ApplyMouse Layout ClearAwaiting SetInitialised", St::Ready},
+       "start output, start readers, touch output on, start xml listener, init series device, "
+       "series mode mouse on",
+       "apply mouse enable, layout window, clear awaiting read back, set initialised", St::Ready},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(static_cast<int>(r.kind));
     FrameSession s;
-    EXPECT_EQ(Names(s.On(E::StartUp)), "ResetXml Discover");
+    EXPECT_EQ(Names(s.On(E::StartUp)), "reset xml entries, discover");
     EXPECT_EQ(s.State(), St::Discovering);
     EXPECT_EQ(Names(s.On(E::Discovered, r.kind)), r.discovered);
     EXPECT_EQ(s.State(), St::Starting);
@@ -94,23 +79,24 @@ TEST(FrameSession, ArrivalReopensWithTheCommandsOfItsKind) {
     const char* steps;
     St state;
   } rows[] = {
-      {K::None, "ClearAwaiting DisableButtons", St::Absent},
+      {K::None, "clear awaiting read back, disable buttons", St::Absent},
       {K::SingleChannel,
-       "Layout StartOutputIfStopped StartReaders RequestReadBack TouchOutputOn ApplyMouse",
+       "layout window, start output if stopped, start readers, request read back, touch output on, "
+       "apply mouse enable",
        St::AwaitingReadBack},
       {K::SplitChannel,
-       "Layout StartOutputIfStopped StartReaders ClearAwaiting EnableButtons TouchOutputOn "
-       "ApplyMouse",
+       "layout window, start output if stopped, start readers, clear awaiting read back, enable "
+       "buttons, touch output on, apply mouse enable",
        St::Ready},
       {K::Series01xx,
-       "Layout StartOutputIfStopped StartReaders InitSeries EnableMouse SeriesMouseOn "
-       "TouchOutputOn ApplyMouse",
+       "layout window, start output if stopped, start readers, init series device, enable mouse "
+       "button, series mode mouse on, touch output on, apply mouse enable",
        St::Ready},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(static_cast<int>(r.kind));
     FrameSession s = Started(K::SplitChannel);
-    EXPECT_EQ(Names(s.On(E::Arrival)), "ClearCalValid Discover");
+    EXPECT_EQ(Names(s.On(E::Arrival)), "clear calibration valid, discover");
     EXPECT_EQ(s.State(), St::Discovering);
     EXPECT_FALSE(s.FrameOpen());  // discovery closes the frame first
     EXPECT_EQ(Names(s.On(E::Discovered, r.kind)), r.steps);
@@ -120,15 +106,17 @@ TEST(FrameSession, ArrivalReopensWithTheCommandsOfItsKind) {
 
 TEST(FrameSession, RemovalClosesRediscoversAndLeavesTheOutputsStopped) {
   FrameSession s = Started(K::SplitChannel);
-  EXPECT_EQ(Names(s.On(E::Removal)), "Close DisableButtons ClearCalValid Discover");
+  EXPECT_EQ(Names(s.On(E::Removal)),
+            "close frame, disable buttons, clear calibration valid, discover");
   // Another listed frame is opened without start-up commands.
-  EXPECT_EQ(Names(s.On(E::Discovered, K::SingleChannel)), "StopOutputIfStarted");
+  EXPECT_EQ(Names(s.On(E::Discovered, K::SingleChannel)), "stop output if started");
   EXPECT_EQ(s.State(), St::Ready);
-  EXPECT_EQ(Names(s.On(E::Removal)), "Close DisableButtons ClearCalValid Discover");
-  EXPECT_EQ(Names(s.On(E::Discovered, K::None)), "StopOutputIfStarted");
+  EXPECT_EQ(Names(s.On(E::Removal)),
+            "close frame, disable buttons, clear calibration valid, discover");
+  EXPECT_EQ(Names(s.On(E::Discovered, K::None)), "stop output if started");
   EXPECT_EQ(s.State(), St::Absent);
   // Nothing open: no close, still a discovery.
-  EXPECT_EQ(Names(s.On(E::Removal)), "ClearCalValid Discover");
+  EXPECT_EQ(Names(s.On(E::Removal)), "clear calibration valid, discover");
 }
 
 // A pass of queued device changes raises at most one event.
@@ -167,11 +155,12 @@ TEST(FrameSession, QueuedDeviceChangesRaiseOneEventAtMost) {
 TEST(FrameSession, ReadBackEndsTheWaitAndRepliesEnableTheButtons) {
   FrameSession s = Started(K::SingleChannel);
   ASSERT_EQ(s.State(), St::AwaitingReadBack);
-  EXPECT_EQ(Names(s.On(E::ReadBack)),
-            "StoreReadBack ClearAwaiting MouseModeAfterReadBack EnableButtons");
+  EXPECT_EQ(
+      Names(s.On(E::ReadBack)),
+      "store read back, clear awaiting read back, mouse mode after read back, enable buttons");
   EXPECT_EQ(s.State(), St::Ready);
-  EXPECT_EQ(Names(s.On(E::Reply)), "EnableButtons");
-  EXPECT_EQ(Names(s.On(E::ModeReport)), "StoreMode EnableMouse");
+  EXPECT_EQ(Names(s.On(E::Reply)), "enable buttons");
+  EXPECT_EQ(Names(s.On(E::ModeReport)), "store series mode, enable mouse button");
   EXPECT_EQ(s.State(), St::Ready);
 }
 
@@ -192,19 +181,20 @@ TEST(FrameSession, ArrivalBeforeTheWindowsStartUpCompletes) {
   s.On(E::Arrival);
   s.On(E::Discovered, K::SingleChannel);
   EXPECT_EQ(s.State(), St::Starting);
-  EXPECT_EQ(Names(s.On(E::StartUpComplete)), "ApplyMouse Layout RequestReadBack SetInitialised");
+  EXPECT_EQ(Names(s.On(E::StartUpComplete)),
+            "apply mouse enable, layout window, request read back, set initialised");
   EXPECT_EQ(s.State(), St::AwaitingReadBack);
 }
 
 TEST(FrameSession, ExitClosesAnOpenFrameAndEndsEverything) {
   FrameSession open = Started(K::Series01xx);
-  EXPECT_EQ(Names(open.On(E::Exit)), "ExitCommands Close ApplyMouseOn StopOutput");
+  EXPECT_EQ(Names(open.On(E::Exit)), "exit commands, close frame, apply mouse on, stop output");
   EXPECT_EQ(open.State(), St::Closed);
   for (E e : {E::Arrival, E::Removal, E::ReadBack, E::Reply, E::Exit}) {
     EXPECT_EQ(Names(open.On(e)), "");
   }
   FrameSession absent = Started(K::None);
-  EXPECT_EQ(Names(absent.On(E::Exit)), "ApplyMouseOn StopOutput");
+  EXPECT_EQ(Names(absent.On(E::Exit)), "apply mouse on, stop output");
   // Before the start nothing reacts to device changes.
   FrameSession fresh;
   EXPECT_EQ(Names(fresh.On(E::Arrival)), "");
