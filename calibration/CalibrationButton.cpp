@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "calibration/CalibrationCommands.h"
+#include "input/DeviceCommands.h"
 #include "input/DeviceProfile.h"
 
 void RunCalibrationButton(PipelineState& state, TouchPipeline& pipeline,
@@ -23,7 +23,7 @@ bool PipelineCalibrationFrame::IsSplitChannel() const {
 
 void PipelineCalibrationFrame::Send(const std::uint8_t* command) {
   pipeline_.SendCommand([command](std::uint8_t* buffer) {
-    std::memcpy(buffer + 1, command + 1, kCalibrationCommandSize - 1);
+    std::memcpy(buffer + 1, command + 1, kCommandSize - 1);
   });
   pipeline_.Pause(100);
 }

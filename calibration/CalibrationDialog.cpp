@@ -1,6 +1,6 @@
 #include "calibration/CalibrationDialog.h"
 
-#include "calibration/CalibrationCommands.h"
+#include "input/DeviceCommands.h"
 #include "calibration/CalibrationIds.h"
 #include "calibration/TargetGeometry.h"
 #include "calibration/ValidateNumber.h"
@@ -45,7 +45,7 @@ void CalibrationDialog::SetBusy(bool busy) {
 void CalibrationDialog::RequestRbSettings() {
   if (frame_.IsSplitChannel()) return;
   SetBusy(true);
-  std::uint8_t cmd[kCalibrationCommandSize];
+  std::uint8_t cmd[kCommandSize];
   FillGetRbParams(cmd);
   Send(cmd);
 }
@@ -56,14 +56,14 @@ void CalibrationDialog::StartCalibration() {
   view_.ShowTargetWindow();
   target_.targetIndex = 0;
   SetBusy(true);
-  std::uint8_t cmd[kCalibrationCommandSize];
+  std::uint8_t cmd[kCommandSize];
   FillCalibration(cmd, CAL_START);
   Send(cmd);
 }
 
 void CalibrationDialog::HandleCalibrationReply(const std::uint8_t* r) {
   if (r[0] != frame_.InputReportId()) return;
-  std::uint8_t cmd[kCalibrationCommandSize];
+  std::uint8_t cmd[kCommandSize];
   switch (r[1]) {
     case 1: {
       if (target_.calibrationRunning != 1) return;
@@ -126,7 +126,7 @@ void CalibrationDialog::ApplyRbParameters() {
   if (!ValidateNumber(IDC_RB_TIME, 500, 10000, time)) return;
   if (!ValidateNumber(IDC_RB_RANGE, 1, 50, range)) return;
   SetBusy(true);
-  std::uint8_t cmd[kCalibrationCommandSize];
+  std::uint8_t cmd[kCommandSize];
   FillSetRbParams(cmd, time, static_cast<std::uint8_t>(range));
   Send(cmd);
 }
@@ -135,13 +135,13 @@ void CalibrationDialog::ApplyRbSwitches() {
   SetBusy(true);
   const bool rightButton = view_.IsChecked(IDC_RIGHT_BUTTON);
   const bool second = view_.IsChecked(IDC_SECOND_SWITCH);
-  std::uint8_t cmd[kCalibrationCommandSize];
+  std::uint8_t cmd[kCommandSize];
   FillSetRbSwitches(cmd, rightButton, second);
   Send(cmd);
 }
 
 void CalibrationDialog::Reset() {
-  std::uint8_t cmd[kCalibrationCommandSize];
+  std::uint8_t cmd[kCommandSize];
   if (frame_.IsSplitChannel()) {
     FillCalibration(cmd, CAL_RESET);
     Send(cmd);
@@ -156,7 +156,7 @@ void CalibrationDialog::Reset() {
 
 void CalibrationDialog::Cancel() {
   if (!frame_.IsSplitChannel()) {
-    std::uint8_t cmd[kCalibrationCommandSize];
+    std::uint8_t cmd[kCommandSize];
     FillCalibration(cmd, CAL_LEAVE);
     Send(cmd);
   }
@@ -164,7 +164,7 @@ void CalibrationDialog::Cancel() {
 }
 
 void CalibrationDialog::TargetEscape() {
-  std::uint8_t cmd[kCalibrationCommandSize];
+  std::uint8_t cmd[kCommandSize];
   FillCancel(cmd);
   Send(cmd);
 }

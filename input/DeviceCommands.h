@@ -9,11 +9,17 @@
 
 constexpr int kCommandSize = 64;
 
+// Byte 1 of every command, the calibration conversation's included.
 enum : std::uint8_t {
+  CMD_CALIBRATION = 0x01,
+  CMD_SET_RB_PARAMS = 0x02,
+  CMD_GET_RB_PARAMS = 0x03,
+  CMD_SET_RB_SWITCHES = 0x04,
   CMD_READ_CALIBRATION = 0x05,
   CMD_MOUSE_MODE = 0x06,
   CMD_SERIES_MODE = 0x08,
   CMD_SERIES_QUERY = 0x0C,
+  CMD_CANCEL = 0x10,
   CMD_TOUCH_OUTPUT = 0x30,
 };
 
@@ -51,3 +57,27 @@ void FillMouseMode(std::uint8_t* buf, bool on, std::uint8_t reason);  // cleared
 void FillSeriesMode(std::uint8_t* buf, const std::uint8_t b[5]);      // not cleared
 void FillSeriesQuery(std::uint8_t* buf);                              // cleared
 void FillTouchOutput(std::uint8_t* buf, bool on);                     // cleared
+
+// Byte 2 of CMD_CALIBRATION as the host sends it (1 to 4 acknowledge a target).
+enum : std::uint8_t {
+  CAL_START = 0,
+  CAL_ALL_DONE = 5,
+  CAL_RESET = 6,    // split-channel frames: back to the factory calibration
+  CAL_LEAVE = 255,  // single-channel frames: the dialog closes
+};
+
+// Byte 2 of a type-1 reply as the frame sends it (1 to 4 name a target).
+enum : std::uint8_t {
+  CAL_REPLY_ALL_DONE = 5,
+  CAL_REPLY_NO_RESULT = 16,
+  CAL_REPLY_FINISHED = 255,
+};
+
+// The calibration conversation's commands; each fills a whole report from
+// zeros.
+void FillCalibration(std::uint8_t* buf, std::uint8_t subCode, std::uint8_t x = 0,
+                     std::uint8_t y = 0);
+void FillSetRbParams(std::uint8_t* buf, std::int32_t timeMs, std::uint8_t range);
+void FillGetRbParams(std::uint8_t* buf);
+void FillSetRbSwitches(std::uint8_t* buf, bool rightButton, bool second);
+void FillCancel(std::uint8_t* buf);

@@ -7,7 +7,7 @@
 #include <map>
 #include <vector>
 
-#include "calibration/CalibrationCommands.h"
+#include "input/DeviceCommands.h"
 #include "calibration/CalibrationDialog.h"
 #include "calibration/CalibrationIds.h"
 
