@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/AcceptedFrames.h"
 #include "common/FrameClasses.h"
 
 namespace pelladex {
@@ -50,10 +51,7 @@ std::uint32_t LogicalMaximum(const _TouchDevInfo& info) {
 }
 
 bool IsAcceptedFrame(std::uint16_t vid, std::uint16_t pid) {
-  if (vid == 0x5A0C) return pid == 0x0002;
-  if (vid != 0x3D5E) return false;
-  return (pid >= 0x0001 && pid <= 0x0003) || (pid >= 0x0010 && pid <= 0x003F) || pid == 0x01FF ||
-         (pid >= 0x0100 && pid <= 0x014F) || pid == 0xF0FC;
+  return frame::IsAccepted(vid, pid, frame::kInLibrary);
 }
 
 void ReplaceSameLength(char* text, const char* from, const char* to) {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/AcceptedFrames.h"
+
 namespace {
 
 int HexValue(char c) {
@@ -31,15 +33,12 @@ void ParseVidPidList(const char* text, std::size_t maxChars, VidPidList& list) {
 
 void DefaultVidPidList(VidPidList& list) {
   list.count = 0;
-  const auto add = [&list](std::uint32_t vid, std::uint32_t pid) {
-    list.entry[list.count++] = (vid << 16) | pid;
-  };
-  add(0x5A0C, 0x0002);
-  for (std::uint32_t p = 0x0001; p <= 0x0003; ++p) add(0x3D5E, p);
-  for (std::uint32_t p = 0x0010; p <= 0x003F; ++p) add(0x3D5E, p);
-  for (std::uint32_t p = 0x0100; p <= 0x014F; ++p) add(0x3D5E, p);
-  add(0x3D5E, 0x01FF);
-  add(0x0000, 0x0400);
+  for (const frame::AcceptedRange& r : frame::kAcceptedFrames) {
+    if (!(r.where & frame::kInServiceList)) continue;
+    for (std::uint32_t p = r.firstProduct; p <= r.lastProduct; ++p) {
+      list.entry[list.count++] = (std::uint32_t{r.vendorId} << 16) | p;
+    }
+  }
 }
 
 std::string FormatVidPidList(const VidPidList& list) {
