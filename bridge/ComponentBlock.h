@@ -65,6 +65,8 @@ class ComponentBlock {
   // calls in flight have ended); read by the Uses without the lock.
   std::vector<void*> addresses_;
 
+  // Guards the module, the load generation, the calls in flight and a
+  // pending release.
   mutable std::mutex mutex_;
   std::condition_variable idle_;  // no call in flight, or no release pending
   void* module_ = nullptr;

@@ -24,6 +24,7 @@ class CalibrationReplyQueue {
   bool Take(Report& out);
 
  private:
+  // Guards the wake-up and the pending replies.
   std::mutex mutex_;
   std::function<void()> wake_;
   std::deque<Report> pending_;
