@@ -152,6 +152,47 @@ TEST(FrameSession, QueuedDeviceChangesRaiseOneEventAtMost) {
   EXPECT_EQ(event(open, listed), "none");
 }
 
+// One pass of notifications sorted. "Aa"/"Ra": an arrival or removal of a
+// (the open frame's entry 0), m (a mouse) or n (a listed frame's interface
+// the last discovery saw); `present` is what the system lists afterwards.
+TEST(FrameSession, DeviceChangesSortedByWhatTheyAre) {
+  const platform::HidInterfaceInfo a{"frame-col03", 0x3D5E, 0x0013, 0x2102},
+      m{"mouse", 0x046D, 0xC077, 0x0100}, n{"n", 0x3D5E, 0x0010, 0x2102};
+  VidPidList list;
+  DefaultVidPidList(list);
+  struct Row {
+    const char* changes;
+    const char* present;
+    bool removal, removalLast, listedArrival, otherArrival, openFramePresent;
+  } rows[] = {
+      {"Ra", "mn", true, true, false, false, true},     // no arrival: nothing enumerated
+      {"RaAa", "amn", true, false, true, false, true},  // unplugged and back
+      {"AaRa", "mn", true, true, false, true, false},
+      {"Am", "amn", false, false, false, true, true},  // not a listed frame
+      {"An", "amn", false, false, false, true, true},  // late news of a known interface
+      {"Rn", "amn", false, false, false, false, true},
+      {"RnAn", "amn", false, false, true, false, true},  // gone and back: new again
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.changes);
+    const auto info = [&](char c) { return c == 'a' ? a : c == 'm' ? m : n; };
+    DeviceChangeBatch batch;
+    for (const char* c = r.changes; *c; c += 2) {
+      batch.push_back({c[0] == 'A' ? platform::HidChange::kArrival : platform::HidChange::kRemoval,
+                       info(c[1]).path});
+    }
+    std::vector<platform::HidInterfaceInfo> present;
+    for (const char* c = r.present; *c; ++c) present.push_back(info(*c));
+    std::vector<std::string> known{"FRAME-COL03", "N"};  // names compare without case
+    const FrameChanges c = SortDeviceChanges(batch, "Frame-Col03", known, present, list);
+    EXPECT_EQ(c.removal, r.removal);
+    EXPECT_EQ(c.removalLast, r.removalLast);
+    EXPECT_EQ(c.listedArrival, r.listedArrival);
+    EXPECT_EQ(c.otherArrival, r.otherArrival);
+    EXPECT_EQ(c.openFramePresent, r.openFramePresent);
+  }
+}
+
 TEST(FrameSession, ReadBackEndsTheWaitAndRepliesEnableTheButtons) {
   FrameSession s = Started(K::SingleChannel);
   ASSERT_EQ(s.State(), St::AwaitingReadBack);
