@@ -1,5 +1,6 @@
-# Sourced by test.sh and fuzz.sh: sets `ccache_flags` to the CMake options
-# that compile through ccache (empty without ccache).
+# Sourced by test.sh and fuzz.sh, with $root the clone's root: sets
+# `ccache_flags` to the CMake options that compile through ccache (empty
+# without ccache).
 #
 # Objects are shared between clones of the repository on one machine: the
 # base directory is this clone's root (ccache then writes the paths below it
