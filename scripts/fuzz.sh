@@ -12,13 +12,16 @@
 # uses the loopback interface only (any free port).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
+# shellcheck source=scripts/ccache.sh
+. scripts/ccache.sh
 seconds=${1:-}
 shift || true
 runs=${VANTREL_FUZZ_RUNS:-10000000}
 
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DVANTREL_SANITIZE=fuzzer-no-link,address,undefined -DVANTREL_FUZZ=ON >/dev/null
+  -DVANTREL_SANITIZE=fuzzer-no-link,address,undefined -DVANTREL_FUZZ=ON "${ccache_flags[@]}" >/dev/null
 cmake --build build/fuzz -j "$(nproc)" --target fuzz_targets
 
 if [ -z "$seconds" ]; then

@@ -13,6 +13,7 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine xvfb xauth
   nsis
+  ccache graphviz
 )
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

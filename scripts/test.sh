@@ -14,6 +14,8 @@ step() { printf '\n== %s (%ss)\n' "$1" "$SECONDS"; }
 
 step "setup"
 scripts/setup.sh
+# shellcheck source=scripts/ccache.sh
+. scripts/ccache.sh
 
 # Can this host run 32-bit code? Ask the 32-bit Wine loader itself: on a
 # kernel without 32-bit emulation it fails with "Exec format error".
@@ -25,7 +27,7 @@ elif ! probe=$(/usr/lib/wine/wine --version 2>&1); then
 fi
 
 step "native build"
-cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ccache_flags[@]}" >/dev/null
 cmake --build build/native -j "$jobs"
 
 windows_build() { # tree toolchain [targets...]
@@ -33,7 +35,7 @@ windows_build() { # tree toolchain [targets...]
   shift 2
   cmake -S . -B "build/$tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
-    -DVANTREL_NATIVE_BUILD_DIR="$root/build/native" >/dev/null
+    -DVANTREL_NATIVE_BUILD_DIR="$root/build/native" "${ccache_flags[@]}" >/dev/null
   cmake --build "build/$tree" -j "$jobs" ${1:+--target "$@"}
 }
 step "windows build, x86_64 (test flavour)"

@@ -30,6 +30,20 @@ namespace {
 constexpr int kStartMs = 30000;
 constexpr int kEndMs = 20000;
 
+// Vantrel.exe, named relative to the build tree (no absolute path in the
+// compile lines, so a clone elsewhere reuses the compiler cache) and looked
+// for in the folders above this program's own.
+std::string VantrelExe() {
+  char self[MAX_PATH];
+  std::string dir(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
+  for (std::size_t slash; (slash = dir.find_last_of("\\/")) != std::string::npos;) {
+    dir.resize(slash);
+    const std::string candidate = dir + "\\" + VANTREL_EXE;
+    if (GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate;
+  }
+  return VANTREL_EXE;
+}
+
 template <class F>
 bool Until(F ready, int timeoutMs) {
   const DWORD start = GetTickCount();
@@ -218,7 +232,7 @@ class Program {
            std::to_string(counter_++);
     CreateDirectoryA(dir_.c_str(), nullptr);
     exe_ = dir_ + "\\Vantrel.exe";
-    CopyFileA(VANTREL_EXE, exe_.c_str(), FALSE);
+    CopyFileA(VantrelExe().c_str(), exe_.c_str(), FALSE);
   }
   ~Program() {
     for (PROCESS_INFORMATION& p : procs_) {

@@ -4,21 +4,20 @@
 
 #include <cstring>
 
-#include "FrameInterfaces.h"
 #include "device/DeviceRules.h"
 #include "device/Queries.h"
+#include "tests/support/CatalogueFrames.h"
 
 using namespace pelladex;
-using pelladex_test::FrameDesc;
-using pelladex_test::InterfacePath;
-using pelladex_test::Interfaces;
+using testframes::Frame;
+using testframes::Of;
 
 namespace {
 
-std::vector<_TouchDevInfo> Find(const std::vector<FrameDesc>& frames, short count = 16) {
+std::vector<_TouchDevInfo> Find(const std::vector<Frame>& frames, short count = 16) {
   std::vector<_TouchDevInfo> out(count > 0 ? count + 2 : 2);
   std::memset(out.data(), 0xEE, out.size() * sizeof(_TouchDevInfo));  // guard pattern
-  const auto list = Interfaces(frames);
+  const auto list = testframes::Interfaces(frames);
   const short n = FindFrames([&] { return list; }, out.data(), count);
   EXPECT_GE(n, 0);
   // Records past the count returned are never touched.
@@ -35,10 +34,11 @@ std::vector<_TouchDevInfo> Find(const std::vector<FrameDesc>& frames, short coun
   return out;
 }
 
-const FrameDesc kSplit{0x3D5E, 0x0021, 0x3302, {1, 3, 4, 5}};
-const FrameDesc kStdLow{0x3D5E, 0x0002, 0x2050, {1, 3}};
-const FrameDesc kSeries{0x3D5E, 0x0105, 0x0201, {1, 2}};
-const FrameDesc kF0fc{0x3D5E, 0xF0FC, 0x0100, {1}};
+// Product, version, collections: 0021, 3301, col01/03/04/05; 0011, 2050,
+// col01/03; 0113, 0201, col01/02.
+const Frame kSplit = Of("split-mt");
+const Frame kStdLow = Of("single-a");
+const Frame kSeries = Of("series").Collections({1, 2});
 
 }  // namespace
 
@@ -107,8 +107,8 @@ TEST(Paths, ReplacementIsLeftToRightAndNonOverlapping) {
 
 TEST(Paths, InstanceIdDropsPrefixAndClassSuffix) {
   char id[TOUCHDEV_PATH_LEN];
-  InstanceIdFromPath(InterfacePath(kSplit, 3).c_str(), id);
-  EXPECT_STREQ(id, "VID_3D5E&PID_0021&COL03\\7&2C1E7A00&0&0002");
+  InstanceIdFromPath(kSplit.Path(3).c_str(), id);
+  EXPECT_STREQ(id, "VID_3D5E&PID_0021&COL03\\7&2A8F1C3&0&0002");
   const std::string shortest(47, 'x');
   InstanceIdFromPath(shortest.c_str(), id);
   EXPECT_STREQ(id, "");
@@ -143,13 +143,13 @@ TEST(FindFrames, SplitChannelRecord) {
   EXPECT_EQ(r.interfaceType, TOUCHDEV_IF_HID);
   EXPECT_EQ(r.vendorId, 0x3D5E);
   EXPECT_EQ(r.productId, 0x0021);
-  EXPECT_EQ(r.versionNumber, 0x3302);
+  EXPECT_EQ(r.versionNumber, 0x3301);
   EXPECT_EQ(r.reportId, 0xFC);
-  EXPECT_EQ(r.devicePath, InterfacePath(kSplit, 3));
-  EXPECT_EQ(r.replyPath, InterfacePath(kSplit, 3));
-  EXPECT_EQ(r.touchPath, InterfacePath(kSplit, 4));
-  EXPECT_EQ(r.auxPath, InterfacePath(kSplit, 5));
-  EXPECT_STREQ(r.instanceId, "VID_3D5E&PID_0021&COL03\\7&2C1E7A00&0&0002");
+  EXPECT_EQ(r.devicePath, kSplit.Path(3));
+  EXPECT_EQ(r.replyPath, kSplit.Path(3));
+  EXPECT_EQ(r.touchPath, kSplit.Path(4));
+  EXPECT_EQ(r.auxPath, kSplit.Path(5));
+  EXPECT_STREQ(r.instanceId, "VID_3D5E&PID_0021&COL03\\7&2A8F1C3&0&0002");
   EXPECT_STREQ(r.controlPath, "");
   EXPECT_EQ(r.maxPointNum, 0);
 }
@@ -163,7 +163,7 @@ TEST(FindFrames, ReportIdAndVersionWindowsOfStandardFrames) {
                {0x3000, 0, 0},    {0x3001, 0, 0},    {0x3002, 1, 0xFC}, {0x4001, 0, 0},
                {0x4002, 1, 0xFC}, {0x6FFF, 1, 0xFC}, {0x7000, 0, 0}};
   for (const Case& c : cases) {
-    const auto found = Find({{0x3D5E, 0x0003, c.version, {1, 3, 4}}});
+    const auto found = Find({Of("split-mt").Version(c.version).Collections({1, 3, 4})});
     ASSERT_EQ(found.size(), static_cast<std::size_t>(c.records)) << std::hex << c.version;
     if (c.records) {
       EXPECT_EQ(found[0].reportId, c.reportId) << std::hex << c.version;
@@ -175,29 +175,30 @@ TEST(FindFrames, ControlPathComesFromAnEarlierCol01) {
   // col01 listed before col03: the record keeps the control path.
   auto found = Find({kStdLow});
   ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(found[0].controlPath, InterfacePath(kStdLow, 1));
-  EXPECT_EQ(found[0].devicePath, InterfacePath(kStdLow, 3));
+  EXPECT_EQ(found[0].controlPath, kStdLow.Path(1));
+  EXPECT_EQ(found[0].devicePath, kStdLow.Path(3));
   EXPECT_STREQ(found[0].instanceId, "");
 
   // col03 before col01: no control path.
-  found = Find({{0x3D5E, 0x0002, 0x2050, {3, 1}}});
+  found = Find({Of("single-a").Collections({3, 1})});
   ASSERT_EQ(found.size(), 1u);
   EXPECT_STREQ(found[0].controlPath, "");
 
   // Not below 0x2FFF: col01 is not a control collection.
-  found = Find({{0x3D5E, 0x0002, 0x2FFF, {1, 3}}});
+  found = Find({Of("single-a").Version(0x2FFF)});
   ASSERT_EQ(found.size(), 1u);
   EXPECT_STREQ(found[0].controlPath, "");
 }
 
 TEST(FindFrames, Series01xxOnlyThroughCol01AndF0fcWhateverTheVersion) {
   for (std::uint16_t v : {0x0001, 0x0200, 0x3300, 0xFFFF}) {
-    const auto found = Find({{0x3D5E, 0x0105, v, {2, 1, 3}}, {0x3D5E, 0xF0FC, v, {1}}});
+    const Frame series = Of("series").Version(v).Collections({2, 1, 3});
+    const auto found = Find({series, Of("f0fc").Version(v)});
     ASSERT_EQ(found.size(), 2u) << std::hex << v;
     EXPECT_EQ(found[0].deviceKind, TOUCHDEV_KIND_SERIES01XX);
     EXPECT_EQ(found[0].reportId, 0xFE);
-    EXPECT_EQ(found[0].devicePath, InterfacePath({0x3D5E, 0x0105, v, {}}, 1));
-    EXPECT_STREQ(found[0].instanceId, "VID_3D5E&PID_0105&COL01\\7&2C1E7A00&0&0000");
+    EXPECT_EQ(found[0].devicePath, series.Path(1));
+    EXPECT_STREQ(found[0].instanceId, "VID_3D5E&PID_0113&COL01\\7&2A8F1C3&0&0000");
     EXPECT_EQ(found[1].deviceKind, TOUCHDEV_KIND_F0FC);
     EXPECT_EQ(found[1].reportId, 0xFC);
     EXPECT_EQ(found[1].productId, 0xF0FC);
@@ -205,27 +206,27 @@ TEST(FindFrames, Series01xxOnlyThroughCol01AndF0fcWhateverTheVersion) {
 }
 
 TEST(FindFrames, SplitChannelFramesComeFirstAndOtherVendorsAreIgnored) {
-  const auto found = Find(
-      {kSeries, {0x1234, 0x0021, 0x3302, {3}}, kStdLow, kSplit, {0x5A0C, 0x0002, 0x2050, {3}}});
+  const auto found = Find({kSeries, Of("split-mt").Vendor(0x1234).Collections({3}), kStdLow, kSplit,
+                           Of("vendor2-a").Collections({3})});
   ASSERT_EQ(found.size(), 4u);
   EXPECT_EQ(found[0].productId, 0x0021);
-  EXPECT_EQ(found[1].productId, 0x0105);
-  EXPECT_EQ(found[2].productId, 0x0002);
+  EXPECT_EQ(found[1].productId, 0x0113);
+  EXPECT_EQ(found[2].productId, 0x0011);
   EXPECT_EQ(found[3].vendorId, 0x5A0C);
 }
 
 TEST(FindFrames, EightRecordsAPassAndTheCountIsHonoured) {
-  std::vector<FrameDesc> frames;
+  std::vector<Frame> frames;
   for (int unit = 0; unit < 9; ++unit) {
-    frames.push_back({0x3D5E, 0x0021, 0x3302, {3, 4}, unit});
-    frames.push_back({0x3D5E, 0x0002, 0x2050, {3}, unit});
+    frames.push_back(Of("split-mt").Collections({3, 4}).Unit(unit));
+    frames.push_back(Of("single-a").Collections({3}).Unit(unit));
   }
   auto found = Find(frames);
   ASSERT_EQ(found.size(), 16u);
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(found[i].productId, 0x0021);
-    EXPECT_EQ(found[8 + i].productId, 0x0002);
-    EXPECT_EQ(found[i].devicePath, InterfacePath(frames[2 * i], 3));
+    EXPECT_EQ(found[8 + i].productId, 0x0011);
+    EXPECT_EQ(found[i].devicePath, frames[2 * i].Path(3));
   }
   // A smaller array gets exactly what fits, split-channel frames first.
   found = Find(frames, 3);
@@ -233,7 +234,7 @@ TEST(FindFrames, EightRecordsAPassAndTheCountIsHonoured) {
   EXPECT_EQ(found[2].productId, 0x0021);
   found = Find({kSplit, kStdLow, kSeries}, 2);
   ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[1].productId, 0x0002);
+  EXPECT_EQ(found[1].productId, 0x0011);
 }
 
 // --- query bytes ----------------------------------------------------------

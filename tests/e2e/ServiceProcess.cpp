@@ -25,12 +25,27 @@ void CloseInheritedFiles() {
   for (long fd = 3; fd < (max > 0 && max < 65536 ? max : 1024); ++fd) close(static_cast<int>(fd));
 }
 
+// The native service program. Its path is given relative to the build tree
+// (compile lines carry no absolute path, so a clone elsewhere reuses the
+// compiler cache) and looked for in the folders above this program's own.
+std::string NativeService() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string dir(self, n > 0 ? static_cast<std::size_t>(n) : 0);
+  for (std::size_t slash; (slash = dir.rfind('/')) != std::string::npos && slash > 0;) {
+    dir.resize(slash);
+    const std::string candidate = dir + "/" + VANTREL_NATIVE_SERVICE;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return VANTREL_NATIVE_SERVICE;
+}
+
 }  // namespace
 
 std::vector<std::string> ServiceProcess::Command() {
   std::vector<std::string> words;
   const char* env = std::getenv("VANTREL_E2E_SERVICE");
-  std::istringstream in(env && *env ? env : VANTREL_NATIVE_SERVICE);
+  std::istringstream in(env && *env ? env : NativeService());
   for (std::string w; in >> w;) words.push_back(w);
   return words;
 }

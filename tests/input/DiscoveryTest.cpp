@@ -7,10 +7,13 @@
 
 #include "input/DeviceProfile.h"
 #include "input/Discovery.h"
+#include "tests/support/CatalogueFrames.h"
 
 namespace {
 
 using platform::HidInterfaceInfo;
+using testframes::Frame;
+using testframes::Of;
 
 VidPidList Parse(const std::string& text) {
   VidPidList list;
@@ -73,23 +76,6 @@ TEST(MatchVidPid, SetsSeries01xxFromTheProductId) {
   EXPECT_TRUE(profile.Series01xx);  // unchanged without a match
 }
 
-// Interfaces as the system lists them: one per top-level collection.
-std::string Path(std::uint16_t pid, int col, int n = 7) {
-  char buf[160];
-  std::snprintf(buf, sizeof buf,
-                "\\\\?\\hid#vid_3d5e&pid_%04x&col%02d#%d&2a8f1c3&0&%04d#"
-                "{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                pid, col, n, col - 1);
-  return buf;
-}
-
-std::vector<HidInterfaceInfo> Frame(std::uint16_t pid, std::uint16_t version,
-                                    std::initializer_list<int> cols, int n = 7) {
-  std::vector<HidInterfaceInfo> list;
-  for (int col : cols) list.push_back({Path(pid, col, n), 0x3D5E, pid, version});
-  return list;
-}
-
 struct Discovered {
   DeviceProfile profile;
   DevicePaths paths;
@@ -107,72 +93,67 @@ Discovered Discover(const std::vector<HidInterfaceInfo>& interfaces) {
 TEST(Discovery, CollectionsAndReportIdsPerClass) {
   struct Case {
     const char* what;
-    std::uint16_t pid, version;
-    std::initializer_list<int> cols;
+    Frame frame;
     int appendedCol;  // 0: nothing
     std::uint8_t reportId;
     bool series;
   } cases[] = {
-      {"split-channel", 0x0021, 0x3301, {1, 3, 4, 5}, 3, 0xFC, false},
-      {"single 0x2100", 0x0021, 0x2100, {1, 3}, 3, 0x02, false},
-      {"single 0x2101", 0x0021, 0x2101, {1, 3}, 3, 0xFC, false},
-      {"single 0x3001", 0x0021, 0x3001, {1, 3}, 3, 0xFC, false},
-      {"single 0x7000", 0x0021, 0x7000, {1, 3}, 3, 0xFC, false},
-      {"series", 0x0113, 0x0201, {1}, 1, 0x00, true},
-      {"single without col03", 0x0021, 0x2050, {1, 2}, 0, 0x02, false},
+      {"split-channel", Of("split-mt"), 3, 0xFC, false},  // col01, col03, col04, col05
+      {"single 0x2100", Of("single-b").Version(0x2100), 3, 0x02, false},  // col01, col03
+      {"single 0x2101", Of("single-b").Version(0x2101), 3, 0xFC, false},
+      {"single 0x3001", Of("single-b").Version(0x3001), 3, 0xFC, false},
+      {"single 0x7000", Of("single-b").Version(0x7000), 3, 0xFC, false},
+      {"series", Of("series"), 1, 0x00, true},  // col01
+      {"single without col03", Of("single-a").Collections({1, 2}), 0, 0x02, false},
   };
   for (const Case& c : cases) {
-    const Discovered d = Discover(Frame(c.pid, c.version, c.cols));
-    EXPECT_EQ(d.profile.VersionNumber, c.version) << c.what;
+    const Discovered d = Discover(testframes::Interfaces({c.frame}));
+    EXPECT_EQ(d.profile.VersionNumber, c.frame.model.versionNumber) << c.what;
     EXPECT_EQ(d.profile.InputReportID, c.reportId) << c.what;
     EXPECT_EQ(d.profile.Series01xx, c.series) << c.what;
     if (c.appendedCol == 0) {
       EXPECT_EQ(d.count, 0u) << c.what;
     } else {
       ASSERT_EQ(d.count, 1u) << c.what;
-      EXPECT_EQ(d.paths.path[0], Path(c.pid, c.appendedCol)) << c.what;
+      EXPECT_EQ(d.paths.path[0], c.frame.Path(c.appendedCol)) << c.what;
     }
   }
 }
 
 TEST(Discovery, SplitChannelRemembersReplyAndTouchPaths) {
-  const Discovered d = Discover(Frame(0x0021, 0x4301, {1, 3, 4, 5}));
-  EXPECT_EQ(d.paths.replyPath, Path(0x0021, 3));
-  EXPECT_EQ(d.paths.touchPath, Path(0x0021, 4));
+  const Frame split = Of("split-mt4");
+  const Discovered d = Discover(testframes::Interfaces({split}));
+  EXPECT_EQ(d.paths.replyPath, split.Path(3));
+  EXPECT_EQ(d.paths.touchPath, split.Path(4));
   EXPECT_EQ(d.count, 1u);  // col04 is remembered, not appended
 }
 
 TEST(Discovery, UnlistedDevicesAreSkippedAndTheLastListedSetsTheProfile) {
-  std::vector<HidInterfaceInfo> interfaces = Frame(0x0021, 0x3301, {1, 3, 4});
-  interfaces.push_back({"\\\\?\\hid#vid_046d&pid_c077#7&1&0&0000#{x}", 0x046D, 0xC077, 0x7200});
-  auto second = Frame(0x0012, 0x2105, {1, 3}, 8);
-  interfaces.insert(interfaces.end(), second.begin(), second.end());
-  const Discovered d = Discover(interfaces);
+  const Frame first = Of("split-mt").Collections({1, 3, 4}), second = Of("single-b").Unit(8);
+  const Discovered d = Discover(testframes::Interfaces({first, Of("mouse"), second}));
   // Both frames' col03 are listed in order; the profile is the second frame's
   // (and its report id), while entry 0 is the first frame's reply collection.
   ASSERT_EQ(d.count, 2u);
-  EXPECT_EQ(d.paths.path[0], Path(0x0021, 3));
-  EXPECT_EQ(d.paths.path[1], Path(0x0012, 3, 8));
+  EXPECT_EQ(d.paths.path[0], first.Path(3));
+  EXPECT_EQ(d.paths.path[1], second.Path(3));
   EXPECT_EQ(d.profile.ProductID, 0x0012);
   EXPECT_EQ(d.profile.VersionNumber, 0x2105);
 }
 
 TEST(Discovery, StopsAfterTenPathsAndKeepsOldEntriesBeyondTheCount) {
-  std::vector<HidInterfaceInfo> interfaces;
-  for (int n = 0; n < 12; ++n) {
-    auto f = Frame(0x0021, 0x2105, {3}, n);
-    interfaces.insert(interfaces.end(), f.begin(), f.end());
-  }
-  Discovered d = Discover(interfaces);
+  std::vector<Frame> frames;
+  for (int n = 0; n < 12; ++n) frames.push_back(Of("single-b").Collections({3}).Unit(n));
+  Discovered d = Discover(testframes::Interfaces(frames));
   EXPECT_EQ(d.count, 10u);
-  EXPECT_EQ(d.paths.path[9], Path(0x0021, 3, 9));
+  EXPECT_EQ(d.paths.path[9], frames[9].Path(3));
 
   VidPidList list;
   DefaultVidPidList(list);
-  EXPECT_EQ(DiscoverTouchFrame(Frame(0x0021, 0x3301, {1, 3}), list, d.profile, d.paths), 1u);
-  EXPECT_EQ(d.paths.path[1], Path(0x0021, 3, 1));  // overwritten from index 0 only
+  const Frame split = Of("split-mt").Collections({1, 3});
+  EXPECT_EQ(DiscoverTouchFrame(testframes::Interfaces({split}), list, d.profile, d.paths), 1u);
+  EXPECT_EQ(d.paths.path[1], frames[1].Path(3));  // overwritten from index 0 only
   EXPECT_EQ(DiscoverTouchFrame({}, list, d.profile, d.paths), 0u);
-  EXPECT_EQ(d.paths.path[0], Path(0x0021, 3));  // entry 0 survives an empty discovery
+  EXPECT_EQ(d.paths.path[0], split.Path(3));  // entry 0 survives an empty discovery
   EXPECT_EQ(d.profile.VersionNumber, 0x3301);
 }
 

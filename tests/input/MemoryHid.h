@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/Hid.h"
+#include "tests/support/CatalogueFrames.h"
 #include "tests/support/WaitFor.h"
 
 class MemoryHid : public platform::HidBackend {
@@ -35,6 +36,11 @@ class MemoryHid : public platform::HidBackend {
       cb = callback_;
     }
     if (notify && cb) cb(platform::HidChange::kArrival, info.path);
+  }
+  // Every interface of a frame of the catalogue, collection by collection.
+  void PlugFrame(const testframes::Frame& frame, bool notify = true) {
+    for (const platform::HidInterfaceInfo& info : testframes::Interfaces({frame}))
+      Plug(info, notify);
   }
   // Removes the interface; its open handles fail their reads.
   void Unplug(const std::string& path, bool notify = true) {

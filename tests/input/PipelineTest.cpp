@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -29,14 +28,10 @@ using Report = MemoryHid::Report;
 using platform::HidInterfaceInfo;
 
 // Frames come from the simulator's catalogue, by model name.
-const framesim::FrameModel& Model(const char* name) {
-  const framesim::FrameModel* m = framesim::FindModel(name);
-  if (!m) throw std::runtime_error(std::string("no frame model ") + name);
-  return *m;
-}
+using testframes::Model;
 
 std::string Path(const char* model, int col, const char* instance = "7&2a8f1c3&0") {
-  return framesim::InterfacePath(Model(model), instance, col);
+  return testframes::Of(model).Instance(instance).Path(col);
 }
 
 class RecordingOutput : public OutputLifecycle {
@@ -101,11 +96,7 @@ class Pipeline : public ::testing::Test {
   }
   // Every collection of a frame of `model`.
   void PlugFrame(const char* model, const char* instance = "7&2a8f1c3&0", bool notify = false) {
-    const framesim::FrameModel& m = Model(model);
-    for (const framesim::Collection& c : framesim::CollectionsOf(m)) {
-      hid_.Plug({Path(model, c.number, instance), m.vendorId, m.productId, m.versionNumber},
-                notify);
-    }
+    hid_.PlugFrame(testframes::Of(model).Instance(instance), notify);
   }
   std::vector<MemoryHid::Written> WaitWrites(std::size_t n) {
     hid_.WaitFor([n](MemoryHid& h) { return h.Writes().size() >= n; });

@@ -217,6 +217,9 @@ std::vector<FrameModel> BuildCatalogue() {
   all.push_back(m);
   m = Model("f0fc", "frame with product 0xF0FC, one interface", 0xF0FC, 0x2105);
   all.push_back(m);
+  m = Model("vendor2-a", "single-channel frame of the second vendor (layout A)", 0x0002, 0x2050);
+  m.vendorId = 0x5A0C;
+  all.push_back(m);
   m = Model("mouse", "an unrelated HID mouse", 0x7501, 0x0100);
   m.vendorId = 0x1209;
   m.otherDevice = true;

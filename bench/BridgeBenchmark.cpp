@@ -1,14 +1,14 @@
 // What a forwarded call costs: through a block that holds the component, a
 // direct call of the same function for comparison, and a call that finds no
 // library (each one asks the OS loader again). Run with the test component
-// on LD_LIBRARY_PATH: LD_LIBRARY_PATH=tests/bridge/component tests/bridge/bridge_benchmark
+// on LD_LIBRARY_PATH: LD_LIBRARY_PATH=tests/bridge/component bench/bridge_benchmark
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 
-#include "BridgeTestSupport.h"
 #include "bridge/DriverApiBridge.h"
 #include "platform/ModuleLoader.h"
+#include "tests/bridge/BridgeTestSupport.h"
 
 namespace {
 

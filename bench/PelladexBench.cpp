@@ -10,24 +10,21 @@
 #include <memory>
 #include <thread>
 
-#include "FrameInterfaces.h"
 #include "device/DeviceRules.h"
 #include "device/Pelladex.h"
 #include "device/Queries.h"
 #include "tests/platform/SimControl.h"
+#include "tests/support/CatalogueFrames.h"
 
 namespace {
 
-// Four frames among a keyboard, mice and other HID devices: 40 interfaces.
+// Four frames among 16 mice of two collections each: 40 interfaces.
 std::vector<platform::HidInterfaceInfo> Machine() {
-  std::vector<pelladex_test::FrameDesc> frames = {
-      {0x3D5E, 0x0021, 0x3302, {1, 3, 4, 5}},
-      {0x3D5E, 0x0002, 0x2050, {1, 3}},
-      {0x3D5E, 0x0105, 0x0201, {1}},
-      {0x3D5E, 0xF0FC, 0x2105, {1}},
-  };
-  for (int i = 0; i < 16; ++i) frames.push_back({0x046D, 0xC52B, 0x1200, {1, 2}, i});
-  return pelladex_test::Interfaces(frames);
+  std::vector<testframes::Frame> frames = {testframes::Of("split-mt"), testframes::Of("single-a"),
+                                           testframes::Of("series"), testframes::Of("f0fc")};
+  for (int i = 0; i < 16; ++i)
+    frames.push_back(testframes::Of("mouse").Collections({1, 2}).Unit(i));
+  return testframes::Interfaces(frames);
 }
 
 void BM_FindFrames(benchmark::State& state) {
