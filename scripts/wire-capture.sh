@@ -53,7 +53,9 @@ find_program() {  # NAME RELATIVE-PATH
   exit 1
 }
 vantrel=$(find_program vantrel app/vantrel)
-framesim=$(find_program framesim tools/framesim/framesim)
+# WIRE_FRAMESIM names another simulator, e.g. the baseline's, so that only
+# the service differs between two captures.
+framesim=${WIRE_FRAMESIM:-$(find_program framesim tools/framesim/framesim)}
 
 mkdir -p "$out"
 tmp=$(mktemp -d /tmp/vantrel-wire-XXXXXX)
