@@ -11,6 +11,12 @@
 # and up to eleven fingers as the layout allows, an unplug and replug (the
 # calibrated models read their calibration back each time), then Ctrl+C.
 #
+# The service's tick (CLOCK_BOOTTIME) comes from a preloaded library
+# (scripts/wire/fixed-clock.c) that the driver steps before each touch
+# sample, waiting until the service has read it: the TUIO speeds, the
+# acceleration and the bundles of a new second come out the same on every
+# run, which a real tick on a busy machine never gives.
+#
 #   scripts/wire-capture.sh [--repeat N] BUILD_DIR OUT_DIR [MODEL...]
 # BUILD_DIR is a native build tree (app/vantrel, tools/framesim/framesim) or
 # a directory holding vantrel and framesim side by side.
