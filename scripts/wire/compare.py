@@ -176,6 +176,10 @@ def main():
     ap.add_argument("--quiet", action="store_true")
     args = ap.parse_args()
     say = (lambda *a: None) if args.quiet else print
+    for d in (args.a, args.b):
+        if not os.path.isdir(d):
+            print("wire-compare: no directory %s" % d, file=sys.stderr)
+            return 2
 
     def models(d):
         return {f.rsplit(".", 1)[0] for f in os.listdir(d) if f.endswith(".records")}
