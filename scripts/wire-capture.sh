@@ -79,8 +79,9 @@ done < <("$framesim" --models)
 [ $# -gt 0 ] && models=("$@")
 
 # The service's start-up has orders that only timing decides (a Series01xx
-# frame's mode answer against the next mode command); a raised priority
-# keeps the machine's other work from tipping them, where that is allowed.
+# frame's mode answer against the next mode command); a raised priority,
+# where allowed, lets the machine's other work tip them less often (they
+# still can: --repeat).
 boost=()
 if nice -n -10 true 2>/dev/null; then
   boost=(nice -n -10)
