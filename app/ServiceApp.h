@@ -64,13 +64,13 @@ class ServiceApp {
   // stop and before ExitTouch (the GUI removes its tray icon there).
   void ShutDown(const std::function<void()>& beforeExitTouch = {});
 
-  bool initialised() const { return window_.initialised.load(); }
-  MainWindowModel& window() { return window_; }
+  bool Initialised() const { return window_.initialised.load(); }
+  MainWindowModel& Window() { return window_; }
   // The headless stand-in (unused while a GUI window is in place).
-  HeadlessMainWindow& headless() { return headless_; }
-  TouchPipeline& pipeline() { return pipeline_; }
-  TouchOutputs& outputs() { return outputs_; }
-  const bridge::DriverApiSession& driverApi() const { return session_; }
+  HeadlessMainWindow& Headless() { return headless_; }
+  TouchPipeline& Pipeline() { return pipeline_; }
+  TouchOutputs& Outputs() { return outputs_; }
+  const bridge::DriverApiSession& DriverApi() const { return session_; }
 
  private:
   std::mutex lifeMutex_;  // Start against ShutDown

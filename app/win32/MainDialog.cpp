@@ -211,7 +211,7 @@ void CMorvikVantrelDlg::OnFirstShow() {
   // Driver API, pipeline, the stored mouse setting, layout, read-back
   // request; the initialised flag last.
   app_.Start(hwnd);
-  touchDeviceCount_ = app_.driverApi().deviceCount();
+  touchDeviceCount_ = app_.DriverApi().deviceCount();
   SetDlgItemTextA(hwnd, IDC_MOUSE, MouseButtonText(mouseEnable));
   TrayIcon(true);
   visible = false;
@@ -330,7 +330,7 @@ void CMorvikVantrelDlg::OnCalibration() {
   calibrating = true;
   if (calibrationRunner_) calibrationRunner_(hwnd_, *this);
   calibrating = false;
-  TouchPipeline& pipeline = app_.pipeline();
+  TouchPipeline& pipeline = app_.Pipeline();
   if (IsSplitChannel(pipeline.Profile().VersionNumber)) {
     awaitingReadBack = false;
   } else {
@@ -344,12 +344,12 @@ void CMorvikVantrelDlg::OnMouseToggle() {
   SetDlgItemTextA(hwnd_, IDC_MOUSE, MouseButtonText(on));
   mouseEnable = on;
   WriteMouseEnable(settingsPath_, on);
-  app_.pipeline().ApplyMouseEnable(on);
+  app_.Pipeline().ApplyMouseEnable(on);
 }
 
 void CMorvikVantrelDlg::ApplyLayout() {
   HWND hwnd = hwnd_;
-  const MainWindowLayout l = ::LayoutForDevice(app_.pipeline().Profile());
+  const MainWindowLayout l = ::LayoutForDevice(app_.Pipeline().Profile());
   const std::pair<int, const ButtonPlacement*> buttons[] = {
       {IDC_CALIBRATION, &l.calibration}, {IDC_MOUSE, &l.mouse}, {IDC_ABOUT, &l.about}};
   for (const auto& b : buttons) {

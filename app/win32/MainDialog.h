@@ -34,8 +34,8 @@ class CMorvikVantrelDlg final : public MainWindowModel {
   int DoModal();
 
   void SetCalibrationRunner(CalibrationRunner runner) { calibrationRunner_ = std::move(runner); }
-  ServiceApp& app() { return app_; }
-  HWND hwnd() const { return hwnd_; }
+  ServiceApp& App() { return app_; }
+  HWND Hwnd() const { return hwnd_; }
   // The about box (dialog 100), modal over `owner`; the calibration dialog's
   // about item shows it too.
   static void ShowAboutBox(HWND owner);

@@ -75,10 +75,10 @@ class CMorvikVantrelApp {
     CMorvikVantrelDlg dlg(*hid, driver, std::move(service), options_);
     // The Calibration button runs the calibration dialog; the readers hand
     // the frame's replies to its queue, and it handles them on this thread.
-    PipelineCalibrationFrame frame(dlg.app().pipeline(), dlg);
+    PipelineCalibrationFrame frame(dlg.App().Pipeline(), dlg);
     CCalibrationAppDlg calibration(frame, "Vantrel");
     calibration.SetAboutBox([](HWND owner) { CMorvikVantrelDlg::ShowAboutBox(owner); });
-    dlg.calibrationReplyQueue = &calibration.replies();
+    dlg.calibrationReplyQueue = &calibration.Replies();
     dlg.SetCalibrationRunner(
         [&calibration](HWND owner, CMorvikVantrelDlg&) { calibration.DoModal(owner); });
     dlg.DoModal();

@@ -64,7 +64,7 @@ bool CRefDlg::Create(HWND ownerWindow) {
 void CRefDlg::PreTranslateMessage(const MSG& msg) {
   if (!hwnd_ || msg.message != WM_KEYDOWN || msg.wParam != VK_ESCAPE) return;
   if (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd)) return;
-  owner_.model().TargetEscape();
+  owner_.Model().TargetEscape();
 }
 
 INT_PTR CALLBACK CRefDlg::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -104,7 +104,7 @@ INT_PTR CRefDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
       return TRUE;  // neither the system menu nor Alt+F4 closes it
     case WM_COMMAND:
       if (LOWORD(wParam) == IDCANCEL) {
-        owner_.model().TargetCancelled();
+        owner_.Model().TargetCancelled();
         return TRUE;
       }
       if (LOWORD(wParam) == IDOK) {
@@ -180,7 +180,7 @@ void CRefDlg::RingStep() {
 // ---- the calibration dialog ------------------------------------------------
 
 CCalibrationAppDlg::CCalibrationAppDlg(CalibrationFrame& frame, std::string title)
-    : title_(std::move(title)), target_(*this), model_(*this, frame, target_.state()) {
+    : title_(std::move(title)), target_(*this), model_(*this, frame, target_.State()) {
   icon_ = LoadIconW(Module(), MAKEINTRESOURCEW(IDI_PROGRAM));
 }
 
@@ -210,7 +210,7 @@ INT_PTR CCalibrationAppDlg::DoModal(HWND owner) {
     }
     if (got < 0) break;
     target_.PreTranslateMessage(msg);
-    if (target_.hwnd() && IsDialogMessageW(target_.hwnd(), &msg)) continue;
+    if (target_.Hwnd() && IsDialogMessageW(target_.Hwnd(), &msg)) continue;
     if (hwnd_ && IsDialogMessageW(hwnd_, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
@@ -382,12 +382,12 @@ void CCalibrationAppDlg::FocusAndSelectAll(int id) {
 }
 
 void CCalibrationAppDlg::ShowTargetWindow() {
-  ShowWindow(target_.hwnd(), SW_SHOWNORMAL);
-  ShowWindow(target_.hwnd(), SW_SHOWMAXIMIZED);
+  ShowWindow(target_.Hwnd(), SW_SHOWNORMAL);
+  ShowWindow(target_.Hwnd(), SW_SHOWMAXIMIZED);
 }
 
 void CCalibrationAppDlg::HideTargetWindow() {
-  ShowWindow(target_.hwnd(), SW_HIDE);
+  ShowWindow(target_.Hwnd(), SW_HIDE);
 }
 
 void CCalibrationAppDlg::EndDialog() {

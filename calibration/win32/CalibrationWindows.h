@@ -24,8 +24,8 @@ class CRefDlg {
 
   // Modeless from template 201, owned by `ownerWindow`, hidden.
   bool Create(HWND ownerWindow);
-  HWND hwnd() const { return hwnd_; }
-  TargetState& state() { return state_; }
+  HWND Hwnd() const { return hwnd_; }
+  TargetState& State() { return state_; }
   // Escape sends CMD_CANCEL before dialog processing turns it into cancel.
   void PreTranslateMessage(const MSG& msg);
 
@@ -56,12 +56,12 @@ class CCalibrationAppDlg final : public CalibrationDialogView {
   // Where the readers post copies of the frame's replies (any thread); they
   // are handled on the window thread in arrival order, and dropped while the
   // dialog is not up.
-  CalibrationReplyQueue& replies() { return replies_; }
+  CalibrationReplyQueue& Replies() { return replies_; }
   // The about box (the main window's); without one the item does nothing.
   void SetAboutBox(std::function<void(HWND owner)> show) { showAbout_ = std::move(show); }
 
-  HWND hwnd() const { return hwnd_; }
-  CalibrationDialog& model() { return model_; }
+  HWND Hwnd() const { return hwnd_; }
+  CalibrationDialog& Model() { return model_; }
 
   // CalibrationDialogView
   void EnableControl(int id, bool enabled) override;
