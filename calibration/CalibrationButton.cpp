@@ -13,6 +13,7 @@ void RunCalibrationButton(MainWindowModel& window, TouchPipeline& pipeline,
   if (IsSplitChannel(pipeline.Profile().VersionNumber)) {
     window.awaitingReadBack = false;
   } else {
+    // The reply re-reads the frame's calibration and enables the buttons.
     pipeline.RequestCalibrationReadBack();
   }
 }

@@ -10,6 +10,7 @@
 #include "app/MainWindowRules.h"
 #include "app/Settings.h"
 #include "app/win32/resource.h"
+#include "calibration/CalibrationButton.h"
 
 namespace {
 
@@ -315,16 +316,9 @@ void CMorvikVantrelDlg::ShowAboutBox(HWND owner) {
 }
 
 void CMorvikVantrelDlg::OnCalibration() {
-  calibrating = true;
-  if (calibrationRunner_) calibrationRunner_(Hwnd(), *this);
-  calibrating = false;
-  TouchPipeline& pipeline = app_.Pipeline();
-  if (IsSplitChannel(pipeline.Profile().VersionNumber)) {
-    awaitingReadBack = false;
-  } else {
-    // The reply re-reads the frame's calibration and enables the buttons.
-    pipeline.RequestCalibrationReadBack();
-  }
+  RunCalibrationButton(*this, app_.Pipeline(), [this] {
+    if (calibrationRunner_) calibrationRunner_(Hwnd(), *this);
+  });
 }
 
 void CMorvikVantrelDlg::OnMouseToggle() {
