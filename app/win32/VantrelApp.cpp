@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -16,7 +15,6 @@
 #include "calibration/CalibrationButton.h"
 #include "calibration/win32/CalibrationWindows.h"
 #include "platform/Hid.h"
-#include "platform/Trace.h"
 
 namespace {
 
@@ -94,10 +92,7 @@ int main(int argc, char** argv) {
   ServiceCommandLine cmd;
   if (!ParseServiceCommandLine(argc, argv, true, cmd)) return 2;
   if (cmd.quit) return QuitRunningInstance();
-  trace::Process().ConfigureFromEnvironment();
-  if (cmd.traceSet) {
-    trace::Process().ConfigurePlatform(cmd.traceLevel, std::getenv("VANTREL_LOG_FILE"));
-  }
+  ConfigureTrace(cmd);
   MainDialogOptions options;
   options.readyFile = cmd.readyFile;
   options.runMs = cmd.runMs;
