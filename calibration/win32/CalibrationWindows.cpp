@@ -44,6 +44,30 @@ void PaintIconic(HWND hwnd, HICON icon) {
   EndPaint(hwnd, &ps);
 }
 
+// The window's DC with `pen` selected in copy mode; the old pen goes back
+// and the DC is released on leaving.
+class PenDc {
+ public:
+  PenDc(HWND hwnd, HPEN pen) : hwnd_(hwnd), dc_(GetDC(hwnd)) {
+    if (!dc_) return;
+    old_ = SelectObject(dc_, pen);
+    SetROP2(dc_, R2_COPYPEN);
+  }
+  ~PenDc() {
+    if (!dc_) return;
+    SelectObject(dc_, old_);
+    ReleaseDC(hwnd_, dc_);
+  }
+  PenDc(const PenDc&) = delete;
+  PenDc& operator=(const PenDc&) = delete;
+  HDC Handle() const { return dc_; }
+
+ private:
+  HWND hwnd_;
+  HDC dc_;
+  HGDIOBJ old_ = nullptr;
+};
+
 }  // namespace
 
 // ---- the target window -----------------------------------------------------
@@ -110,6 +134,12 @@ bool CRefDlg::DisplaySize(int& width, int& height) {
   return true;
 }
 
+bool CRefDlg::CurrentTarget(int width, int height, TargetPoint& at) {
+  if (TargetPosition(state_.targetIndex, width, height, at)) return true;
+  state_.targetIndex = 0;
+  return false;
+}
+
 void CRefDlg::DrawTarget() {
   int w, h;
   if (!DisplaySize(w, h)) {
@@ -119,46 +149,34 @@ void CRefDlg::DrawTarget() {
     return;
   }
   TargetPoint at;
-  if (!TargetPosition(state_.targetIndex, w, h, at)) {
-    state_.targetIndex = 0;
-    return;
-  }
+  if (!CurrentTarget(w, h, at)) return;
   const int c = CrossSize(w);
   DrawCross(at.x, at.y, c, c);
 }
 
 void CRefDlg::DrawCross(int x, int y, int width, int height) {
-  HDC dc = GetDC(Hwnd());
+  PenDc pen(Hwnd(), pen_);
+  const HDC dc = pen.Handle();
   if (!dc) return;
-  HGDIOBJ old = SelectObject(dc, pen_);
-  SetROP2(dc, R2_COPYPEN);
   MoveToEx(dc, x - width / 2, y, nullptr);
   LineTo(dc, x + width / 2, y);
   MoveToEx(dc, x, y - height / 2, nullptr);
   LineTo(dc, x, y + height / 2);
-  SelectObject(dc, old);
-  ReleaseDC(Hwnd(), dc);
 }
 
 void CRefDlg::RingStep() {
   int w, h;
   if (!DisplaySize(w, h)) return;
   TargetPoint at;
-  if (!TargetPosition(state_.targetIndex, w, h, at)) {
-    state_.targetIndex = 0;
-    return;
-  }
-  HDC dc = GetDC(Hwnd());
+  if (!CurrentTarget(w, h, at)) return;
+  PenDc pen(Hwnd(), pen_);
+  const HDC dc = pen.Handle();
   if (!dc) return;
-  HGDIOBJ old = SelectObject(dc, pen_);
-  SetROP2(dc, R2_COPYPEN);
   state_.ringRadius = NextRingRadius(state_.ringRadius, w);
   // Erase and paint the cross now, then the ring over it.
   RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
   const int r = state_.ringRadius;
   Arc(dc, at.x - r, at.y - r, at.x + r, at.y + r, at.x, at.y - r, at.x, at.y - r);
-  SelectObject(dc, old);
-  ReleaseDC(Hwnd(), dc);
 }
 
 // ---- the calibration dialog ------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include "calibration/CalibrationDialog.h"
 #include "calibration/CalibrationReplyQueue.h"
+#include "calibration/TargetGeometry.h"
 #include "platform/win32/DialogBase.h"
 
 class CCalibrationAppDlg;
@@ -29,6 +30,9 @@ class CRefDlg final : public platform::DialogBase {
 
  private:
   INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  // Where the current target lies on a `width` x `height` display; an index
+  // without a position ends the target (index 0).
+  bool CurrentTarget(int width, int height, TargetPoint& at);
   void DrawTarget();
   void DrawCross(int x, int y, int width, int height);
   void RingStep();
