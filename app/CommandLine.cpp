@@ -63,3 +63,10 @@ void WriteReadyFile(const std::string& path) {
     std::rename(temp.c_str(), path.c_str());
   }
 }
+
+void ConfigureTrace(const ServiceCommandLine& cmd) {
+  trace::Process().ConfigureFromEnvironment();
+  if (cmd.traceSet) {
+    trace::Process().ConfigurePlatform(cmd.traceLevel, std::getenv("VANTREL_LOG_FILE"));
+  }
+}

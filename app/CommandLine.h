@@ -17,6 +17,10 @@ struct ServiceCommandLine {
 // know. `trayProgram` accepts --quit (alone).
 bool ParseServiceCommandLine(int argc, char** argv, bool trayProgram, ServiceCommandLine& out);
 
+// The process's trace from VANTREL_LOG and VANTREL_LOG_FILE, then from
+// --log when given (the file still from VANTREL_LOG_FILE).
+void ConfigureTrace(const ServiceCommandLine& cmd);
+
 // Written whole under a temporary name and renamed, so a script polling for
 // it never reads it half written.
 void WriteReadyFile(const std::string& path);

@@ -64,15 +64,15 @@ class ServiceApp {
   // stop and before ExitTouch (the GUI removes its tray icon there).
   void ShutDown(const std::function<void()>& beforeExitTouch = {});
 
-  bool initialised() const { return state_.initialised.load(); }
+  bool Initialised() const { return state_.initialised.load(); }
   // The flags and calibration the pipeline shares with the windows.
-  PipelineState& state() { return state_; }
-  PipelineWindow& window() { return window_; }
+  PipelineState& State() { return state_; }
+  PipelineWindow& Window() { return window_; }
   // The headless stand-in (unused while a GUI window is in place).
-  HeadlessWindow& headless() { return headless_; }
-  TouchPipeline& pipeline() { return pipeline_; }
-  TouchOutputs& outputs() { return outputs_; }
-  const bridge::DriverApiSession& driverApi() const { return session_; }
+  HeadlessWindow& Headless() { return headless_; }
+  TouchPipeline& Pipeline() { return pipeline_; }
+  TouchOutputs& Outputs() { return outputs_; }
+  const bridge::DriverApiSession& DriverApi() const { return session_; }
 
  private:
   std::mutex lifeMutex_;  // Start against ShutDown

@@ -2,7 +2,6 @@
 // Ctrl+C or a termination request (or the end of --seconds), and shuts down,
 // so receivers get their empty bundles and the frame its exit commands.
 // The program also exports the driver-API functions (linked in from bridge/).
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -12,17 +11,13 @@
 #include "bridge/BridgeDriverApi.h"
 #include "platform/Hid.h"
 #include "platform/Termination.h"
-#include "platform/Trace.h"
 
 int main(int argc, char** argv) {
   ServiceCommandLine cmd;
   if (!ParseServiceCommandLine(argc, argv, false, cmd)) return 2;
   // Before any thread starts: the signals are taken by the wait below.
   platform::TerminationWatch termination;
-  trace::Process().ConfigureFromEnvironment();
-  if (cmd.traceSet) {
-    trace::Process().ConfigurePlatform(cmd.traceLevel, std::getenv("VANTREL_LOG_FILE"));
-  }
+  ConfigureTrace(cmd);
   {
     std::unique_ptr<platform::HidBackend> hid = platform::CreateHidBackend();
     bridge::BridgeDriverApi driver;

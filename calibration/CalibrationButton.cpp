@@ -13,6 +13,7 @@ void RunCalibrationButton(PipelineState& state, TouchPipeline& pipeline,
   if (IsSplitChannel(pipeline.Profile().VersionNumber)) {
     state.awaitingReadBack = false;
   } else {
+    // The reply re-reads the frame's calibration and enables the buttons.
     pipeline.RequestCalibrationReadBack();
   }
 }

@@ -10,6 +10,7 @@
 #include "app/MainWindowRules.h"
 #include "app/Settings.h"
 #include "app/win32/resource.h"
+#include "calibration/CalibrationButton.h"
 
 namespace {
 
@@ -29,27 +30,29 @@ std::string ControlText(HWND dialog, int id) {
   return text;
 }
 
-INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM) {
-  if (msg == WM_INITDIALOG) return TRUE;
-  if (msg == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
-    EndDialog(hwnd, LOWORD(wp));
-    return TRUE;
-  }
-  return FALSE;
-}
-
 }  // namespace
 
 // CAboutDlg: dialog 100, modal over the main window.
-struct CAboutDlg {
-  static void DoModal(HWND owner) {
-    DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_ABOUTBOX), owner, AboutProc, 0);
+class CAboutDlg final : public platform::DialogBase {
+ public:
+  CAboutDlg() : DialogBase(Charset::kAnsi) {}
+  void DoModal(HWND owner) { RunModal(IDD_ABOUTBOX, owner); }
+
+ private:
+  INT_PTR HandleMessage(UINT msg, WPARAM wp, LPARAM) override {
+    if (msg == WM_INITDIALOG) return TRUE;
+    if (msg == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
+      EndDialog(Hwnd(), LOWORD(wp));
+      return TRUE;
+    }
+    return FALSE;
   }
 };
 
 CMorvikVantrelDlg::CMorvikVantrelDlg(platform::HidBackend& hid, DriverApiPort& driver,
                                      ServiceApp::Options serviceOptions, MainDialogOptions options)
-    : app_(hid, driver, *this, std::move(serviceOptions)),
+    : DialogBase(Charset::kAnsi),
+      app_(hid, driver, *this, std::move(serviceOptions)),
       settingsPath_(SettingsFilePath()),
       options_(std::move(options)),
       quitMessage_(RegisterWindowMessageA(kQuitMessageName)) {
@@ -67,8 +70,7 @@ CMorvikVantrelDlg::~CMorvikVantrelDlg() {
 }
 
 int CMorvikVantrelDlg::DoModal() {
-  HWND hwnd = CreateDialogParamA(Instance(), MAKEINTRESOURCEA(IDD_VANTREL_DIALOG), nullptr,
-                                 DialogProc, reinterpret_cast<LPARAM>(this));
+  HWND hwnd = CreateModeless(IDD_VANTREL_DIALOG, nullptr);
   if (!hwnd) return -1;
   // The first show runs the start-up; the window stays hidden.
   ShowWindow(hwnd, SW_SHOWNORMAL);
@@ -101,41 +103,28 @@ void CMorvikVantrelDlg::LayoutForDevice() {
 void CMorvikVantrelDlg::PostToWindow(UINT msg, WPARAM wp, LPARAM lp) {
   // Without a window (not yet created, or destroyed) there is nothing to
   // update; a null handle would post to the calling thread instead.
-  if (HWND hwnd = hwnd_.load()) PostMessageA(hwnd, msg, wp, lp);
+  if (HWND hwnd = Hwnd()) PostMessageA(hwnd, msg, wp, lp);
 }
 
 // ---- messages --------------------------------------------------------------
 
-INT_PTR CALLBACK CMorvikVantrelDlg::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<CMorvikVantrelDlg*>(lp);
-    SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
-    self->hwnd_ = hwnd;
-    return self->OnInitDialog();
-  }
-  auto* self = reinterpret_cast<CMorvikVantrelDlg*>(GetWindowLongPtrA(hwnd, DWLP_USER));
-  return self ? self->OnMessage(msg, wp, lp) : FALSE;
-}
-
-INT_PTR CMorvikVantrelDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  HWND hwnd = hwnd_;
-  const auto result = [hwnd](LRESULT r) {
-    SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, r);
-    return TRUE;
-  };
+INT_PTR CMorvikVantrelDlg::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  HWND hwnd = Hwnd();
   if (msg == quitMessage_ && quitMessage_ != 0) {
     PostQuitMessage(0);
-    return result(0);
+    return Answer(msg, 0);
   }
   switch (msg) {
+    case WM_INITDIALOG:
+      return OnInitDialog();
     case WM_SHOWWINDOW:
-      if (!app_.state().initialised) OnFirstShow();
+      if (!app_.State().initialised) OnFirstShow();
       return FALSE;
     case WM_WINDOWPOSCHANGING:
-      if (!app_.state().visible) reinterpret_cast<WINDOWPOS*>(lp)->flags &= ~SWP_SHOWWINDOW;
+      if (!app_.State().visible) reinterpret_cast<WINDOWPOS*>(lp)->flags &= ~SWP_SHOWWINDOW;
       return FALSE;
     case WM_SYSCOMMAND:
-      return OnSysCommand(wp) ? result(0) : FALSE;
+      return OnSysCommand(wp) ? Answer(msg, 0) : FALSE;
     case WM_PAINT:
       if (IsIconic(hwnd)) {
         PAINTSTRUCT ps;
@@ -149,12 +138,12 @@ INT_PTR CMorvikVantrelDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return FALSE;
     case WM_QUERYDRAGICON:
-      return reinterpret_cast<INT_PTR>(icon_);
+      return Answer(msg, reinterpret_cast<LRESULT>(icon_));
     case WM_DEVICECHANGE:
       // Arrivals and removals reach the pipeline through the HID backend's
       // own notification window and its change worker, where the frame's
       // command pauses cannot freeze this window.
-      return result(TRUE);
+      return Answer(msg, TRUE);
     case WM_COMMAND:
       OnCommand(LOWORD(wp), HIWORD(wp));
       return TRUE;
@@ -165,12 +154,12 @@ INT_PTR CMorvikVantrelDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       ApplyLayout();
       return TRUE;
     case kTrayCallbackMessage:
-      return result(OnTrayCallback(wp, lp));
+      return Answer(msg, OnTrayCallback(wp, lp));
     case WM_TIMER:
       if (wp == kRunTimer) End(IDCANCEL);
       return TRUE;
     case WM_QUERYENDSESSION:
-      return result(TRUE);
+      return Answer(msg, TRUE);
     case WM_ENDSESSION:
       // Log-off or shut-down ends the process without destroying windows:
       // the frame and the outputs get their shut-down here.
@@ -178,10 +167,10 @@ INT_PTR CMorvikVantrelDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         RunShutDown();
         End(IDCANCEL);
       }
-      return result(0);
+      return Answer(msg, 0);
     case WM_DESTROY:
       RunShutDown();
-      hwnd_ = nullptr;
+      ForgetWindow();
       return FALSE;
     default:
       return FALSE;
@@ -191,30 +180,30 @@ INT_PTR CMorvikVantrelDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
 BOOL CMorvikVantrelDlg::OnInitDialog() {
   char about[128] = {};
   if (LoadStringA(Instance(), IDS_ABOUTBOX, about, sizeof about) > 0 && about[0]) {
-    if (HMENU menu = GetSystemMenu(hwnd_, FALSE)) {
+    if (HMENU menu = GetSystemMenu(Hwnd(), FALSE)) {
       AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
       AppendMenuA(menu, MF_STRING, kAboutSysCommand, about);
     }
   }
-  SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-  SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  SendMessageA(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageA(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
   WriteDoubleClickSettings();
   return TRUE;
 }
 
 void CMorvikVantrelDlg::OnFirstShow() {
-  HWND hwnd = hwnd_;
+  HWND hwnd = Hwnd();
   SetDlgItemTextA(hwnd, IDC_MOUSE, kDisableMouseText);
-  app_.state().mouseEnable = true;
+  app_.State().mouseEnable = true;
   EnableWindow(GetDlgItem(hwnd, IDC_CALIBRATION), FALSE);
   EnableWindow(GetDlgItem(hwnd, IDC_MOUSE), FALSE);
   // Driver API, pipeline, the stored mouse setting, layout, read-back
   // request; the initialised flag last.
   app_.Start(hwnd);
-  touchDeviceCount_ = app_.driverApi().deviceCount();
-  SetDlgItemTextA(hwnd, IDC_MOUSE, MouseButtonText(app_.state().mouseEnable));
+  touchDeviceCount_ = app_.DriverApi().deviceCount();
+  SetDlgItemTextA(hwnd, IDC_MOUSE, MouseButtonText(app_.State().mouseEnable));
   TrayIcon(true);
-  app_.state().visible = false;
+  app_.State().visible = false;
   CheckDlgButton(hwnd, IDC_AUTOSTART,
                  IsAutostartCurrent(kAutostartValueName) ? BST_CHECKED : BST_UNCHECKED);
   if (options_.runMs >= 0) {
@@ -229,7 +218,7 @@ void CMorvikVantrelDlg::OnCommand(int id, int code) {
     case IDC_ABOUT:
     case kIdMenuAbout:
       // Nothing while Ctrl turned the button into "Advance".
-      if (ControlText(hwnd_, IDC_ABOUT) == kAboutText) ShowAbout();
+      if (ControlText(Hwnd(), IDC_ABOUT) == kAboutText) ShowAbout();
       break;
     case IDC_CALIBRATION:
       OnCalibration();
@@ -242,7 +231,7 @@ void CMorvikVantrelDlg::OnCommand(int id, int code) {
       break;
     case IDC_AUTOSTART:
       if (code == BN_CLICKED) {
-        if (IsDlgButtonChecked(hwnd_, IDC_AUTOSTART) == BST_CHECKED) {
+        if (IsDlgButtonChecked(Hwnd(), IDC_AUTOSTART) == BST_CHECKED) {
           WriteAutostart(kAutostartValueName);
         } else {
           DeleteAutostart(kAutostartValueName);
@@ -263,8 +252,8 @@ bool CMorvikVantrelDlg::OnSysCommand(WPARAM command) {
     return true;
   }
   if ((command & 0xFFF0) == SC_MINIMIZE || (command & 0xFFF0) == SC_CLOSE) {
-    app_.state().visible = false;
-    ShowWindow(hwnd_, SW_HIDE);
+    app_.State().visible = false;
+    ShowWindow(Hwnd(), SW_HIDE);
     return true;
   }
   return false;
@@ -290,8 +279,8 @@ LRESULT CMorvikVantrelDlg::OnTrayCallback(WPARAM iconId, LPARAM mouseMessage) {
       }
       // The menu closes when the user clicks elsewhere only if its owner is
       // in the foreground.
-      SetForegroundWindow(hwnd_);
-      TrackPopupMenu(menu, 0, at.x, at.y, 0, hwnd_, nullptr);
+      SetForegroundWindow(Hwnd());
+      TrackPopupMenu(menu, 0, at.x, at.y, 0, Hwnd(), nullptr);
       DestroyMenu(menu);
       break;
     }
@@ -302,7 +291,7 @@ LRESULT CMorvikVantrelDlg::OnTrayCallback(WPARAM iconId, LPARAM mouseMessage) {
 }
 
 bool CMorvikVantrelDlg::PreTranslateMessage(const MSG& msg) {
-  HWND hwnd = hwnd_;
+  HWND hwnd = Hwnd();
   if (msg.wParam == VK_CONTROL && (msg.hwnd == hwnd || IsChild(hwnd, msg.hwnd))) {
     if (msg.message == WM_KEYDOWN) SetDlgItemTextA(hwnd, IDC_ABOUT, kAdvanceText);
     if (msg.message == WM_KEYUP) SetDlgItemTextA(hwnd, IDC_ABOUT, kAboutText);
@@ -311,45 +300,38 @@ bool CMorvikVantrelDlg::PreTranslateMessage(const MSG& msg) {
 }
 
 void CMorvikVantrelDlg::ShowMainWindow() {
-  app_.state().visible = true;
+  app_.State().visible = true;
   Sleep(100);
   // Minimise then restore: brings the window to the front.
-  ShowWindow(hwnd_, SW_MINIMIZE);
-  ShowWindow(hwnd_, SW_RESTORE);
+  ShowWindow(Hwnd(), SW_MINIMIZE);
+  ShowWindow(Hwnd(), SW_RESTORE);
 }
 
 void CMorvikVantrelDlg::ShowAbout() {
-  ShowAboutBox(hwnd_);
+  ShowAboutBox(Hwnd());
 }
 
 void CMorvikVantrelDlg::ShowAboutBox(HWND owner) {
-  CAboutDlg::DoModal(owner);
+  CAboutDlg().DoModal(owner);
 }
 
 void CMorvikVantrelDlg::OnCalibration() {
-  app_.state().calibrating = true;
-  if (calibrationRunner_) calibrationRunner_(hwnd_, *this);
-  app_.state().calibrating = false;
-  TouchPipeline& pipeline = app_.pipeline();
-  if (IsSplitChannel(pipeline.Profile().VersionNumber)) {
-    app_.state().awaitingReadBack = false;
-  } else {
-    // The reply re-reads the frame's calibration and enables the buttons.
-    pipeline.RequestCalibrationReadBack();
-  }
+  RunCalibrationButton(app_.State(), app_.Pipeline(), [this] {
+    if (calibrationRunner_) calibrationRunner_(Hwnd(), *this);
+  });
 }
 
 void CMorvikVantrelDlg::OnMouseToggle() {
-  const bool on = MouseEnableAfterClick(ControlText(hwnd_, IDC_MOUSE));
-  SetDlgItemTextA(hwnd_, IDC_MOUSE, MouseButtonText(on));
-  app_.state().mouseEnable = on;
+  const bool on = MouseEnableAfterClick(ControlText(Hwnd(), IDC_MOUSE));
+  SetDlgItemTextA(Hwnd(), IDC_MOUSE, MouseButtonText(on));
+  app_.State().mouseEnable = on;
   WriteMouseEnable(settingsPath_, on);
-  app_.pipeline().ApplyMouseEnable(on);
+  app_.Pipeline().ApplyMouseEnable(on);
 }
 
 void CMorvikVantrelDlg::ApplyLayout() {
-  HWND hwnd = hwnd_;
-  const MainWindowLayout l = ::LayoutForDevice(app_.pipeline().Profile());
+  HWND hwnd = Hwnd();
+  const MainWindowLayout l = ::LayoutForDevice(app_.Pipeline().Profile());
   const std::pair<int, const ButtonPlacement*> buttons[] = {
       {IDC_CALIBRATION, &l.calibration}, {IDC_MOUSE, &l.mouse}, {IDC_ABOUT, &l.about}};
   for (const auto& b : buttons) {
@@ -365,7 +347,7 @@ void CMorvikVantrelDlg::ApplyLayout() {
 void CMorvikVantrelDlg::TrayIcon(bool add) {
   NOTIFYICONDATAA nid{};
   nid.cbSize = sizeof nid;
-  nid.hWnd = hwnd_;
+  nid.hWnd = Hwnd();
   nid.uID = kTrayIconId;
   if (add) {
     nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -379,7 +361,7 @@ void CMorvikVantrelDlg::TrayIcon(bool add) {
 void CMorvikVantrelDlg::RunShutDown() {
   if (shutDownDone_) return;
   shutDownDone_ = true;
-  KillTimer(hwnd_, kRunTimer);
+  KillTimer(Hwnd(), kRunTimer);
   // Right button and wheel on, exit commands, close, mouse emulation on,
   // outputs stopped, tray icon removed, ExitTouch.
   app_.ShutDown([this] { TrayIcon(false); });
@@ -389,5 +371,5 @@ void CMorvikVantrelDlg::RunShutDown() {
 void CMorvikVantrelDlg::End(int reason) {
   endReason_ = reason;
   ending_ = true;
-  PostMessageA(hwnd_, WM_NULL, 0, 0);  // wakes the loop
+  PostMessageA(Hwnd(), WM_NULL, 0, 0);  // wakes the loop
 }

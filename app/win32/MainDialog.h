@@ -6,20 +6,20 @@
 // waits for the user interface.
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <string>
 
 #include "app/ServiceApp.h"
 #include "calibration/CalibrationReplyQueue.h"
 #include "input/PipelineState.h"
+#include "platform/win32/DialogBase.h"
 
 struct MainDialogOptions {
   std::string readyFile;  // written once the first-show start-up is complete
   long long runMs = -1;   // end through the shut-down after this long
 };
 
-class CMorvikVantrelDlg final : public PipelineWindow {
+class CMorvikVantrelDlg final : public PipelineWindow, public platform::DialogBase {
  public:
   // Runs the calibration dialog modally over `owner` (the calibration
   // views plug in here).
@@ -35,8 +35,7 @@ class CMorvikVantrelDlg final : public PipelineWindow {
   int DoModal();
 
   void SetCalibrationRunner(CalibrationRunner runner) { calibrationRunner_ = std::move(runner); }
-  ServiceApp& app() { return app_; }
-  HWND hwnd() const { return hwnd_; }
+  ServiceApp& App() { return app_; }
   // The about box (dialog 100), modal over `owner`; the calibration dialog's
   // about item shows it too.
   static void ShowAboutBox(HWND owner);
@@ -55,8 +54,7 @@ class CMorvikVantrelDlg final : public PipelineWindow {
   std::atomic<CalibrationReplyQueue*> calibrationReplyQueue{nullptr};
 
  private:
-  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+  INT_PTR HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   BOOL OnInitDialog();
   void OnFirstShow();
   void OnCommand(int id, int code);
@@ -79,7 +77,6 @@ class CMorvikVantrelDlg final : public PipelineWindow {
   const UINT quitMessage_;
   HICON icon_ = nullptr;
   HICON smallIcon_ = nullptr;
-  std::atomic<HWND> hwnd_{nullptr};  // read by the threads that post
   bool ending_ = false;
   int endReason_ = 0;
   bool shutDownDone_ = false;

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -16,7 +15,6 @@
 #include "calibration/CalibrationButton.h"
 #include "calibration/win32/CalibrationWindows.h"
 #include "platform/Hid.h"
-#include "platform/Trace.h"
 
 namespace {
 
@@ -75,10 +73,10 @@ class CMorvikVantrelApp {
     CMorvikVantrelDlg dlg(*hid, driver, std::move(service), options_);
     // The Calibration button runs the calibration dialog; the readers hand
     // the frame's replies to its queue, and it handles them on this thread.
-    PipelineCalibrationFrame frame(dlg.app().pipeline(), dlg.app().state());
+    PipelineCalibrationFrame frame(dlg.App().Pipeline(), dlg.App().State());
     CCalibrationAppDlg calibration(frame, "Vantrel");
     calibration.SetAboutBox([](HWND owner) { CMorvikVantrelDlg::ShowAboutBox(owner); });
-    dlg.calibrationReplyQueue = &calibration.replies();
+    dlg.calibrationReplyQueue = &calibration.Replies();
     dlg.SetCalibrationRunner(
         [&calibration](HWND owner, CMorvikVantrelDlg&) { calibration.DoModal(owner); });
     dlg.DoModal();
@@ -94,10 +92,7 @@ int main(int argc, char** argv) {
   ServiceCommandLine cmd;
   if (!ParseServiceCommandLine(argc, argv, true, cmd)) return 2;
   if (cmd.quit) return QuitRunningInstance();
-  trace::Process().ConfigureFromEnvironment();
-  if (cmd.traceSet) {
-    trace::Process().ConfigurePlatform(cmd.traceLevel, std::getenv("VANTREL_LOG_FILE"));
-  }
+  ConfigureTrace(cmd);
   MainDialogOptions options;
   options.readyFile = cmd.readyFile;
   options.runMs = cmd.runMs;

@@ -44,57 +44,65 @@ void PaintIconic(HWND hwnd, HICON icon) {
   EndPaint(hwnd, &ps);
 }
 
+// The window's DC with `pen` selected in copy mode; the old pen goes back
+// and the DC is released on leaving.
+class PenDc {
+ public:
+  PenDc(HWND hwnd, HPEN pen) : hwnd_(hwnd), dc_(GetDC(hwnd)) {
+    if (!dc_) return;
+    old_ = SelectObject(dc_, pen);
+    SetROP2(dc_, R2_COPYPEN);
+  }
+  ~PenDc() {
+    if (!dc_) return;
+    SelectObject(dc_, old_);
+    ReleaseDC(hwnd_, dc_);
+  }
+  PenDc(const PenDc&) = delete;
+  PenDc& operator=(const PenDc&) = delete;
+  HDC Handle() const { return dc_; }
+
+ private:
+  HWND hwnd_;
+  HDC dc_;
+  HGDIOBJ old_ = nullptr;
+};
+
 }  // namespace
 
 // ---- the target window -----------------------------------------------------
 
 CRefDlg::~CRefDlg() {
-  if (hwnd_) DestroyWindow(hwnd_);
+  if (HWND hwnd = Hwnd()) DestroyWindow(hwnd);
   if (pen_) DeleteObject(pen_);
 }
 
 bool CRefDlg::Create(HWND ownerWindow) {
   if (!pen_) pen_ = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
-  hwnd_ = CreateDialogParamW(Module(), MAKEINTRESOURCEW(IDD_TARGET), ownerWindow, Proc,
-                             reinterpret_cast<LPARAM>(this));
-  if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
-  return hwnd_ != nullptr;
+  HWND hwnd = CreateModeless(IDD_TARGET, ownerWindow);
+  if (hwnd) ShowWindow(hwnd, SW_HIDE);
+  return hwnd != nullptr;
 }
 
 void CRefDlg::PreTranslateMessage(const MSG& msg) {
-  if (!hwnd_ || msg.message != WM_KEYDOWN || msg.wParam != VK_ESCAPE) return;
-  if (msg.hwnd != hwnd_ && !IsChild(hwnd_, msg.hwnd)) return;
-  owner_.model().TargetEscape();
+  if (!Hwnd() || msg.message != WM_KEYDOWN || msg.wParam != VK_ESCAPE) return;
+  if (msg.hwnd != Hwnd() && !IsChild(Hwnd(), msg.hwnd)) return;
+  owner_.Model().TargetEscape();
 }
 
-INT_PTR CALLBACK CRefDlg::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  CRefDlg* self;
-  if (message == WM_INITDIALOG) {
-    self = reinterpret_cast<CRefDlg*>(lParam);
-    SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
-    self->hwnd_ = hwnd;
-  } else {
-    self = reinterpret_cast<CRefDlg*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-  }
-  if (!self) return FALSE;
-  const INT_PTR result = self->OnMessage(message, wParam, lParam);
-  if (message == WM_NCDESTROY) self->hwnd_ = nullptr;
-  return result;
-}
-
-INT_PTR CRefDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CRefDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
       return TRUE;
     case WM_SHOWWINDOW:
       // Started (or restarted) on showing and hiding alike; never killed.
-      SetTimer(hwnd_, kRingTimer, kRingPeriodMs, nullptr);
+      SetTimer(Hwnd(), kRingTimer, kRingPeriodMs, nullptr);
       return FALSE;
     case WM_PAINT: {
       PAINTSTRUCT ps;
-      BeginPaint(hwnd_, &ps);
+      BeginPaint(Hwnd(), &ps);
       if (state_.targetIndex != 0) DrawTarget();
-      EndPaint(hwnd_, &ps);
+      EndPaint(Hwnd(), &ps);
       return TRUE;
     }
     case WM_TIMER:
@@ -104,11 +112,11 @@ INT_PTR CRefDlg::OnMessage(UINT message, WPARAM wParam, LPARAM) {
       return TRUE;  // neither the system menu nor Alt+F4 closes it
     case WM_COMMAND:
       if (LOWORD(wParam) == IDCANCEL) {
-        owner_.model().TargetCancelled();
+        owner_.Model().TargetCancelled();
         return TRUE;
       }
       if (LOWORD(wParam) == IDOK) {
-        ShowWindow(hwnd_, SW_HIDE);  // a modeless dialog's end
+        ShowWindow(Hwnd(), SW_HIDE);  // a modeless dialog's end
         return TRUE;
       }
       return FALSE;
@@ -126,79 +134,74 @@ bool CRefDlg::DisplaySize(int& width, int& height) {
   return true;
 }
 
+bool CRefDlg::CurrentTarget(int width, int height, TargetPoint& at) {
+  if (TargetPosition(state_.targetIndex, width, height, at)) return true;
+  state_.targetIndex = 0;
+  return false;
+}
+
 void CRefDlg::DrawTarget() {
   int w, h;
   if (!DisplaySize(w, h)) {
     // Once per calibration: every paint would stack another box.
     if (TakeDisplayFailureReport(state_))
-      owner_.ShowMessageBox(hwnd_, kDisplaySettingsFailed, MB_ICONEXCLAMATION);
+      owner_.ShowMessageBox(Hwnd(), kDisplaySettingsFailed, MB_ICONEXCLAMATION);
     return;
   }
   TargetPoint at;
-  if (!TargetPosition(state_.targetIndex, w, h, at)) {
-    state_.targetIndex = 0;
-    return;
-  }
+  if (!CurrentTarget(w, h, at)) return;
   const int c = CrossSize(w);
   DrawCross(at.x, at.y, c, c);
 }
 
 void CRefDlg::DrawCross(int x, int y, int width, int height) {
-  HDC dc = GetDC(hwnd_);
+  PenDc pen(Hwnd(), pen_);
+  const HDC dc = pen.Handle();
   if (!dc) return;
-  HGDIOBJ old = SelectObject(dc, pen_);
-  SetROP2(dc, R2_COPYPEN);
   MoveToEx(dc, x - width / 2, y, nullptr);
   LineTo(dc, x + width / 2, y);
   MoveToEx(dc, x, y - height / 2, nullptr);
   LineTo(dc, x, y + height / 2);
-  SelectObject(dc, old);
-  ReleaseDC(hwnd_, dc);
 }
 
 void CRefDlg::RingStep() {
   int w, h;
   if (!DisplaySize(w, h)) return;
   TargetPoint at;
-  if (!TargetPosition(state_.targetIndex, w, h, at)) {
-    state_.targetIndex = 0;
-    return;
-  }
-  HDC dc = GetDC(hwnd_);
+  if (!CurrentTarget(w, h, at)) return;
+  PenDc pen(Hwnd(), pen_);
+  const HDC dc = pen.Handle();
   if (!dc) return;
-  HGDIOBJ old = SelectObject(dc, pen_);
-  SetROP2(dc, R2_COPYPEN);
   state_.ringRadius = NextRingRadius(state_.ringRadius, w);
   // Erase and paint the cross now, then the ring over it.
-  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
   const int r = state_.ringRadius;
   Arc(dc, at.x - r, at.y - r, at.x + r, at.y + r, at.x, at.y - r, at.x, at.y - r);
-  SelectObject(dc, old);
-  ReleaseDC(hwnd_, dc);
 }
 
 // ---- the calibration dialog ------------------------------------------------
 
 CCalibrationAppDlg::CCalibrationAppDlg(CalibrationFrame& frame, std::string title)
-    : title_(std::move(title)), target_(*this), model_(*this, frame, target_.state()) {
+    : DialogBase(Charset::kWide),
+      title_(std::move(title)),
+      target_(*this),
+      model_(*this, frame, target_.State()) {
   icon_ = LoadIconW(Module(), MAKEINTRESOURCEW(IDI_PROGRAM));
 }
 
 CCalibrationAppDlg::~CCalibrationAppDlg() {
   replies_.Close();
-  if (hwnd_) DestroyWindow(hwnd_);
+  if (HWND hwnd = Hwnd()) DestroyWindow(hwnd);
 }
 
 INT_PTR CCalibrationAppDlg::DoModal(HWND owner) {
   ended_ = false;
   shown_ = false;
   result_ = IDCANCEL;
-  if (!CreateDialogParamW(Module(), MAKEINTRESOURCEW(IDD_CALIBRATION), owner, Proc,
-                          reinterpret_cast<LPARAM>(this)))
-    return -1;
+  if (!CreateModeless(IDD_CALIBRATION, owner)) return -1;
   const bool ownerEnabled = owner && IsWindowEnabled(owner);
   if (ownerEnabled) EnableWindow(owner, FALSE);
-  ShowWindow(hwnd_, SW_SHOW);
+  ShowWindow(Hwnd(), SW_SHOW);
   // The modal loop: the target window's Escape filter, then dialog keys for
   // both windows.
   MSG msg;
@@ -210,46 +213,31 @@ INT_PTR CCalibrationAppDlg::DoModal(HWND owner) {
     }
     if (got < 0) break;
     target_.PreTranslateMessage(msg);
-    if (target_.hwnd() && IsDialogMessageW(target_.hwnd(), &msg)) continue;
-    if (hwnd_ && IsDialogMessageW(hwnd_, &msg)) continue;
+    if (target_.Hwnd() && IsDialogMessageW(target_.Hwnd(), &msg)) continue;
+    if (Hwnd() && IsDialogMessageW(Hwnd(), &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
   // The owner is enabled before the dialog goes, so it gets the activation.
   if (ownerEnabled) EnableWindow(owner, TRUE);
-  if (hwnd_) DestroyWindow(hwnd_);
+  if (HWND hwnd = Hwnd()) DestroyWindow(hwnd);
   return result_;
-}
-
-INT_PTR CALLBACK CCalibrationAppDlg::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  CCalibrationAppDlg* self;
-  if (message == WM_INITDIALOG) {
-    self = reinterpret_cast<CCalibrationAppDlg*>(lParam);
-    SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
-    self->hwnd_ = hwnd;
-  } else {
-    self = reinterpret_cast<CCalibrationAppDlg*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-  }
-  if (!self) return FALSE;
-  const INT_PTR result = self->OnMessage(message, wParam, lParam);
-  if (message == WM_NCDESTROY) self->hwnd_ = nullptr;
-  return result;
 }
 
 void CCalibrationAppDlg::OnInitDialog() {
   wchar_t item[128];
   if (LoadStringW(Module(), IDS_ABOUT_ITEM, item, 128) > 0) {
-    if (HMENU menu = GetSystemMenu(hwnd_, FALSE)) {
+    if (HMENU menu = GetSystemMenu(Hwnd(), FALSE)) {
       AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
       AppendMenuW(menu, MF_STRING, kAboutCommand, item);
     }
   }
-  if (icon_) SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-  const HWND hwnd = hwnd_;
+  if (icon_) SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  const HWND hwnd = Hwnd();
   replies_.Open([hwnd] { PostMessageW(hwnd, kReplyPosted, 0, 0); });
 }
 
-INT_PTR CCalibrationAppDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CCalibrationAppDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       OnInitDialog();
@@ -257,7 +245,7 @@ INT_PTR CCalibrationAppDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_SHOWWINDOW:
       if (wParam && !shown_) {
         shown_ = true;
-        target_.Create(hwnd_);
+        target_.Create(Hwnd());
         model_.SetUp();
       }
       return FALSE;
@@ -271,14 +259,14 @@ INT_PTR CCalibrationAppDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
       }
       return FALSE;
     case WM_PAINT:
-      if (IsIconic(hwnd_)) {
-        PaintIconic(hwnd_, icon_);
+      if (IsIconic(Hwnd())) {
+        PaintIconic(Hwnd(), icon_);
         return TRUE;
       }
       return FALSE;
     case WM_QUERYDRAGICON:
-      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(icon_));
-      return TRUE;
+      // Through DWLP_MSGRESULT, as this dialog has always answered it.
+      return AnswerThroughMsgResult(reinterpret_cast<LRESULT>(icon_));
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
@@ -331,12 +319,12 @@ void CCalibrationAppDlg::HandleQueuedReplies() {
   if (draining_) return;
   draining_ = true;
   CalibrationReplyQueue::Report report;
-  while (hwnd_ && replies_.Take(report)) model_.HandleCalibrationReply(report.data());
+  while (Hwnd() && replies_.Take(report)) model_.HandleCalibrationReply(report.data());
   draining_ = false;
 }
 
 void CCalibrationAppDlg::ShowAbout() {
-  if (showAbout_) showAbout_(hwnd_);
+  if (showAbout_) showAbout_(Hwnd());
 }
 
 void CCalibrationAppDlg::ShowMessageBox(HWND owner, const std::string& text, UINT icon) {
@@ -346,11 +334,11 @@ void CCalibrationAppDlg::ShowMessageBox(HWND owner, const std::string& text, UIN
 // ---- the view's operations -------------------------------------------------
 
 void CCalibrationAppDlg::EnableControl(int id, bool enabled) {
-  EnableWindow(GetDlgItem(hwnd_, id), enabled ? TRUE : FALSE);
+  EnableWindow(GetDlgItem(Hwnd(), id), enabled ? TRUE : FALSE);
 }
 
 std::string CCalibrationAppDlg::ControlText(int id) {
-  HWND control = GetDlgItem(hwnd_, id);
+  HWND control = GetDlgItem(Hwnd(), id);
   const int n = GetWindowTextLengthW(control);
   std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
   text.resize(static_cast<std::size_t>(GetWindowTextW(control, &text[0], n + 1)));
@@ -358,36 +346,36 @@ std::string CCalibrationAppDlg::ControlText(int id) {
 }
 
 void CCalibrationAppDlg::SetControlText(int id, const std::string& text) {
-  SetDlgItemTextW(hwnd_, id, Wide(text).c_str());
+  SetDlgItemTextW(Hwnd(), id, Wide(text).c_str());
 }
 
 bool CCalibrationAppDlg::IsChecked(int id) {
-  return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+  return IsDlgButtonChecked(Hwnd(), id) == BST_CHECKED;
 }
 
 void CCalibrationAppDlg::SetChecked(int id, bool checked) {
-  CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(Hwnd(), id, checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
 void CCalibrationAppDlg::ShowMessage(const std::string& text, MessageIcon icon) {
-  ShowMessageBox(hwnd_, text,
+  ShowMessageBox(Hwnd(), text,
                  icon == MessageIcon::kInformation ? MB_ICONINFORMATION : MB_ICONEXCLAMATION);
 }
 
 void CCalibrationAppDlg::FocusAndSelectAll(int id) {
-  HWND control = GetDlgItem(hwnd_, id);
+  HWND control = GetDlgItem(Hwnd(), id);
   SetFocus(control);
   SendMessageW(control, EM_SETSEL, 0, -1);
   SendMessageW(control, EM_SCROLLCARET, 0, 0);
 }
 
 void CCalibrationAppDlg::ShowTargetWindow() {
-  ShowWindow(target_.hwnd(), SW_SHOWNORMAL);
-  ShowWindow(target_.hwnd(), SW_SHOWMAXIMIZED);
+  ShowWindow(target_.Hwnd(), SW_SHOWNORMAL);
+  ShowWindow(target_.Hwnd(), SW_SHOWMAXIMIZED);
 }
 
 void CCalibrationAppDlg::HideTargetWindow() {
-  ShowWindow(target_.hwnd(), SW_HIDE);
+  ShowWindow(target_.Hwnd(), SW_HIDE);
 }
 
 void CCalibrationAppDlg::EndDialog() {

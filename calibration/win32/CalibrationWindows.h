@@ -10,28 +10,29 @@
 
 #include "calibration/CalibrationDialog.h"
 #include "calibration/CalibrationReplyQueue.h"
+#include "calibration/TargetGeometry.h"
+#include "platform/win32/DialogBase.h"
 
 class CCalibrationAppDlg;
 
 // The full-screen target window: a red cross at the target the frame named
 // and a shrinking ring around it, redrawn on a 150 ms timer.
-class CRefDlg {
+class CRefDlg final : public platform::DialogBase {
  public:
-  explicit CRefDlg(CCalibrationAppDlg& owner) : owner_(owner) {}
-  ~CRefDlg();
-  CRefDlg(const CRefDlg&) = delete;
-  CRefDlg& operator=(const CRefDlg&) = delete;
+  explicit CRefDlg(CCalibrationAppDlg& owner) : DialogBase(Charset::kWide), owner_(owner) {}
+  ~CRefDlg() override;
 
   // Modeless from template 201, owned by `ownerWindow`, hidden.
   bool Create(HWND ownerWindow);
-  HWND hwnd() const { return hwnd_; }
-  TargetState& state() { return state_; }
+  TargetState& State() { return state_; }
   // Escape sends CMD_CANCEL before dialog processing turns it into cancel.
   void PreTranslateMessage(const MSG& msg);
 
  private:
-  static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  // Where the current target lies on a `width` x `height` display; an index
+  // without a position ends the target (index 0).
+  bool CurrentTarget(int width, int height, TargetPoint& at);
   void DrawTarget();
   void DrawCross(int x, int y, int width, int height);
   void RingStep();
@@ -39,12 +40,11 @@ class CRefDlg {
   static bool DisplaySize(int& width, int& height);
 
   CCalibrationAppDlg& owner_;
-  HWND hwnd_ = nullptr;
   HPEN pen_ = nullptr;
   TargetState state_;
 };
 
-class CCalibrationAppDlg final : public CalibrationDialogView {
+class CCalibrationAppDlg final : public CalibrationDialogView, public platform::DialogBase {
  public:
   // `title`: the application's title, the caption of every message box.
   CCalibrationAppDlg(CalibrationFrame& frame, std::string title);
@@ -56,12 +56,11 @@ class CCalibrationAppDlg final : public CalibrationDialogView {
   // Where the readers post copies of the frame's replies (any thread); they
   // are handled on the window thread in arrival order, and dropped while the
   // dialog is not up.
-  CalibrationReplyQueue& replies() { return replies_; }
+  CalibrationReplyQueue& Replies() { return replies_; }
   // The about box (the main window's); without one the item does nothing.
   void SetAboutBox(std::function<void(HWND owner)> show) { showAbout_ = std::move(show); }
 
-  HWND hwnd() const { return hwnd_; }
-  CalibrationDialog& model() { return model_; }
+  CalibrationDialog& Model() { return model_; }
 
   // CalibrationDialogView
   void EnableControl(int id, bool enabled) override;
@@ -79,8 +78,7 @@ class CCalibrationAppDlg final : public CalibrationDialogView {
   void ShowMessageBox(HWND owner, const std::string& text, UINT icon);
 
  private:
-  static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void OnInitDialog();
   void OnCommand(int id, int notification);
   void HandleQueuedReplies();
@@ -88,7 +86,6 @@ class CCalibrationAppDlg final : public CalibrationDialogView {
 
   std::string title_;
   HICON icon_ = nullptr;
-  HWND hwnd_ = nullptr;
   CRefDlg target_;
   CalibrationDialog model_;
   CalibrationReplyQueue replies_;

@@ -96,9 +96,9 @@ TEST_F(ServiceAppTest, StartUpAndShutDownRunInTheMainWindowsOrder) {
   ASSERT_EQ(sim_.last("add split-mt t"), "ok t");
   RecordingDriver driver(sim_, 1);
   auto app = Make(driver);
-  driver.outputs = &app->outputs();
+  driver.outputs = &app->Outputs();
   app->Start();
-  ASSERT_TRUE(app->initialised());
+  ASSERT_TRUE(app->Initialised());
   EXPECT_EQ(driver.Names(),
             "InitTouch GetTouchDevCount DisableRightButton DisableWheel DisableDrag "
             // the stored mouse setting (on) of a multi-touch frame
@@ -116,7 +116,7 @@ TEST_F(ServiceAppTest, StartUpAndShutDownRunInTheMainWindowsOrder) {
       EXPECT_EQ(driver.calls[i].context, context) << driver.calls[i].name;
     }
   }
-  EXPECT_NE(app->outputs().xmlPort(), 0);
+  EXPECT_NE(app->Outputs().xmlPort(), 0);
 
   const std::size_t before = driver.calls.size();
   const std::size_t writesBefore = Writes(sim_).size();
@@ -134,8 +134,8 @@ TEST_F(ServiceAppTest, StartUpAndShutDownRunInTheMainWindowsOrder) {
   EXPECT_EQ(driver.calls[before + 3].writes, writesBefore + 2);
   EXPECT_TRUE(driver.calls[before + 4].outputStarted);
   EXPECT_FALSE(driver.calls.back().outputStarted);
-  EXPECT_EQ(app->driverApi().context(), nullptr);
-  EXPECT_EQ(app->outputs().xmlPort(), 0);
+  EXPECT_EQ(app->DriverApi().context(), nullptr);
+  EXPECT_EQ(app->Outputs().xmlPort(), 0);
   // The receivers heard the output end: the empty cursor and object
   // bundles come last.
   const auto bundles = rx_.bundles(200);
@@ -162,8 +162,8 @@ TEST_F(ServiceAppTest, WithoutFramesOrStartTheShutDownStaysQuiet) {
     // disabled, so nothing is enabled again; the destructor shuts down.
     auto app = Make(driver);
     app->Start();
-    EXPECT_TRUE(app->initialised());
-    EXPECT_FALSE(app->pipeline().IsOpen());
+    EXPECT_TRUE(app->Initialised());
+    EXPECT_FALSE(app->Pipeline().IsOpen());
   }
   EXPECT_EQ(driver.Names(), "InitTouch GetTouchDevCount ExitTouch ");
 }

@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
   CCalibrationAppDlg dialog(frame, "Vantrel");
   host.pipeline = &pipeline;
   host.dialog = &dialog;
-  host.model.calibrationReplyQueue = &dialog.replies();
+  host.model.calibrationReplyQueue = &dialog.Replies();
 
   WNDCLASSW wc{};
   wc.lpfnWndProc = WindowProc;
