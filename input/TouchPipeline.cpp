@@ -293,10 +293,9 @@ void TouchPipeline::OpenTouchFrame(std::size_t index) {
     }
     std::shared_ptr<HidDevice> device(hid_.open(path, access, HidShare::kShared));
     if (!device) {
-      char text[256];
-      platform::ErrorText(text, sizeof text);
       TRACE_ERROR("open failed: %s for %s: %s", path.c_str(),
-                  access == platform::kHidRead ? "reading" : "writing", text);
+                  access == platform::kHidRead ? "reading" : "writing",
+                  hid_.LastError().c_str());
     }
     return device;
   };
@@ -451,9 +450,8 @@ int TouchPipeline::SendDeviceCommand() {
   }
   commandBuffer_[0] = CommandReportId(profile);
   if (!write->write(commandBuffer_.data(), kCommandSize)) {
-    char text[256];
-    platform::ErrorText(text, sizeof text);
-    TRACE_WARN("write refused: command %02X %02X: %s", commandBuffer_[0], commandBuffer_[1], text);
+    TRACE_WARN("write refused: command %02X %02X: %s", commandBuffer_[0], commandBuffer_[1],
+               write->LastError().c_str());
     return 0;
   }
   // The buffer and the write record stay ours until the write completed.

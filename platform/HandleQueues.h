@@ -6,12 +6,14 @@
 // dropped when it is full, as the driver does), and accepted writes in a
 // ring of 32 that the backend's writer thread completes in order. One mutex
 // guards it all; the backends guard their own state with it too.
+// Refusals are recorded in the handle's error record as "<path>: <why>".
 #include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "platform/Hid.h"
 
@@ -26,10 +28,20 @@ class HandleQueues {
   };
 
  protected:
+  // `errors` is the handle's own record (HidDevice::error_).
+  HandleQueues(HidErrorRecord& errors, std::string path)
+      : path_(std::move(path)), errors_(errors) {}
+
+  // Records "<path>: <why>"; false.
+  bool Refuse(const char* why) { return errors_.Fail(path_ + ": " + why); }
+
   // HidDevice's read side; the caller checked that the handle may read.
   bool beginRead(std::uint8_t* buffer) {
     std::lock_guard<std::mutex> lock(m_);
-    if (!open_ || gone_ || readPending_) return false;
+    if (!open_) return Refuse("the handle is closed");
+    if (gone_) return Refuse("the device was removed");
+    if (readPending_) return Refuse("a read is already outstanding");
+    errors_.Clear();
     readPending_ = true;
     readDone_ = false;
     readBuf_ = buffer;
@@ -45,12 +57,17 @@ class HandleQueues {
   HidIoStatus endRead(std::uint32_t timeoutMs, std::size_t& bytesRead, std::size_t length) {
     std::unique_lock<std::mutex> lock(m_);
     bytesRead = 0;
-    if (!readPending_) return HidIoStatus::kFailed;
-    if (!WaitFor(lock, timeoutMs, [this] { return readDone_ || !open_ || gone_; }))
+    if (!readPending_) return Refuse("no read outstanding"), HidIoStatus::kFailed;
+    if (!WaitFor(lock, timeoutMs, [this] { return readDone_ || !open_ || gone_; })) {
+      errors_.Clear();
       return HidIoStatus::kTimedOut;
+    }
     readPending_ = false;
     readBuf_ = nullptr;
-    if (!readDone_) return HidIoStatus::kFailed;
+    if (!readDone_)
+      return Refuse(open_ ? "the device was removed" : "the handle is closed"),
+             HidIoStatus::kFailed;
+    errors_.Clear();
     bytesRead = length;
     return HidIoStatus::kCompleted;
   }
@@ -148,6 +165,8 @@ class HandleQueues {
     return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
   }
 
+  const std::string path_;
+  HidErrorRecord& errors_;
   mutable std::mutex m_;
   std::condition_variable cv_;
   bool open_ = true, gone_ = false;

@@ -10,6 +10,21 @@
 //
 // Reports are exchanged as the frame sends them: byte 0 is the report id,
 // kReportSize bytes in all.
+//
+// Errors: every handle and every backend keeps the text of its last failure,
+// read through LastError() the same way on every backend ("" if none):
+// "open /dev/hidraw3: Permission denied", "\\?\hid#...: the handle is
+// closed". A call that can fail (startRead, waitRead, write, getFeature,
+// setFeature; enumerate, open, setChangeCallback) records its reason when it
+// fails and clears the text when it succeeds; a timed-out wait is no failure.
+// Two successes keep a reason: an enumeration that skipped an interface it
+// could not read, and an open whose report lengths could not be read (caps()
+// is zero then). A write that fails after it was accepted records its reason
+// when the backend learns of it. Each failure is traced at debug level (the
+// skipped interfaces and unreadable lengths at warn). On one handle used by
+// several threads the text is that of the last call, whichever thread made
+// it. The system's code stays where the system keeps it (errno natively,
+// GetLastError on Windows).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/HidError.h"
 #include "platform/HidInterface.h"
 
 namespace platform {
@@ -87,6 +103,12 @@ class HidDevice {
   // calls fail. Safe to call twice.
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
+
+  // The last failure on this handle ("" if none); see the top of this file.
+  std::string LastError() const { return error_.Text(); }
+
+ protected:
+  HidErrorRecord error_;
 };
 
 enum class HidChange { kArrival, kRemoval };
@@ -99,7 +121,7 @@ class HidBackend {
 
   // The HID interfaces present now, one per top-level collection, in the
   // order the system lists them. Interfaces whose attributes cannot be read
-  // are skipped.
+  // are skipped (and the last one's reason recorded).
   virtual std::vector<HidInterfaceInfo> enumerate() = 0;
 
   // Opens `path` for overlapped I/O. Null if the interface is missing or the
@@ -115,6 +137,12 @@ class HidBackend {
 
   // "win32", "virtual 127.0.0.1:PORT" or "hidraw": for logs and tests.
   virtual std::string describe() const = 0;
+
+  // The last failure of enumerate, open or setChangeCallback ("" if none).
+  std::string LastError() const { return error_.Text(); }
+
+ protected:
+  HidErrorRecord error_;
 };
 
 // The virtual backend if FRAMESIM_ADDR=127.0.0.1:PORT is set, else the OS one.

@@ -190,7 +190,8 @@ class HidrawBackend : public HidBackend {
   std::vector<HidInterfaceInfo> enumerate() override {
     std::vector<HidInterfaceInfo> found;
     UdevPtr<udev> u(udev_new());
-    if (!u) return setError("udev unavailable"), found;
+    if (!u) return error_.Fail("enumerate: udev unavailable"), found;
+    error_.Clear();
     UdevPtr<udev_enumerate> e(udev_enumerate_new(u.get()));
     udev_enumerate_add_match_subsystem(e.get(), "hidraw");
     udev_enumerate_scan_devices(e.get());
@@ -203,7 +204,7 @@ class HidrawBackend : public HidBackend {
       if (!dev || !Describe(u.get(), dev.get(), d, error)) {
         // Its interfaces are skipped, as Windows skips unreadable ones.
         TRACE_WARN("enumeration: %s", error.c_str());
-        setError(error);
+        error_.Fail(error);
         continue;
       }
       std::vector<std::string> paths = PathsOf(d);
@@ -219,7 +220,7 @@ class HidrawBackend : public HidBackend {
     std::string nodePath, error;
     std::size_t index = 0;
     if (!hidraw::SplitCollectionPath(path, nodePath, index))
-      return errno = EINVAL, setError(path + ": not a hidraw interface path"), nullptr;
+      return errno = EINVAL, error_.Fail(path + ": not a hidraw interface path"), nullptr;
     std::lock_guard<std::mutex> lock(nodesMutex_);
     std::shared_ptr<Node> node = nodes_[nodePath].lock();
     if (!node || node->gone()) {
@@ -231,18 +232,16 @@ class HidrawBackend : public HidBackend {
         const int code = errno;
         if (denied && deniedReported_.insert(nodePath).second)
           std::fprintf(stderr, "%s\n", error.c_str());
-        setError(error);
         errno = code;
-        return nullptr;
+        return error_.Fail(error), nullptr;
       }
       nodes_[nodePath] = node;
     }
     auto handle = node->open(index, access, share, error);
-    if (!handle) {
-      const int code = errno;
-      setError(error);
-      errno = code;
-    }
+    if (handle)
+      error_.Clear();
+    else
+      error_.Fail(error);
     return handle;
   }
 
@@ -257,6 +256,7 @@ class HidrawBackend : public HidBackend {
         watcher_.join();
       watch_.reset();
     }
+    error_.Clear();
     if (!callback) return true;
     auto w = std::make_shared<Watch>();
     w->known = known_;
@@ -269,8 +269,7 @@ class HidrawBackend : public HidBackend {
         udev_monitor_filter_add_match_subsystem_devtype(w->monitor.get(), "hidraw", nullptr) < 0 ||
         udev_monitor_enable_receiving(w->monitor.get()) < 0 ||
         ::pipe2(w->wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-      setError(ErrnoText("udev monitor", errno));
-      return false;
+      return error_.Fail(ErrnoText("device notifications: udev monitor", errno));
     }
     watch_ = w;
     watcher_ = std::thread(WatchLoop, std::move(w), std::move(callback));
@@ -279,17 +278,7 @@ class HidrawBackend : public HidBackend {
 
   std::string describe() const override { return "hidraw"; }
 
-  std::string lastError() const {
-    std::lock_guard<std::mutex> lock(errorMutex_);
-    return error_;
-  }
-
  private:
-  void setError(const std::string& error) {
-    std::lock_guard<std::mutex> lock(errorMutex_);
-    error_ = error;
-  }
-
   static std::shared_ptr<Node> openNode(const std::string& nodePath, std::string& error,
                                         bool& denied) {
     const int fd = ::open(nodePath.c_str(), O_RDWR | O_CLOEXEC);
@@ -326,16 +315,9 @@ class HidrawBackend : public HidBackend {
   std::mutex watchMutex_;
   std::shared_ptr<Watch> watch_;
   std::thread watcher_;
-  mutable std::mutex errorMutex_;
-  std::string error_;
 };
 
 }  // namespace
-
-std::string hidraw::LastError(const HidBackend& backend) {
-  const auto* hidraw = dynamic_cast<const HidrawBackend*>(&backend);
-  return hidraw ? hidraw->lastError() : std::string();
-}
 
 std::unique_ptr<HidBackend> CreateOsHidBackend() {
   return std::make_unique<HidrawBackend>();

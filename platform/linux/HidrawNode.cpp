@@ -60,9 +60,9 @@ class CollectionHandle : public HidDevice, HandleQueues {
  public:
   CollectionHandle(std::shared_ptr<Node> node, std::size_t index, std::string path, unsigned access,
                    HidCaps caps)
-      : node_(std::move(node)),
+      : HandleQueues(error_, std::move(path)),
+        node_(std::move(node)),
         index_(index),
-        path_(std::move(path)),
         access_(access),
         caps_(caps) {
     if (access_ & kHidWrite) writer_ = std::thread([this] { writeLoop(); });
@@ -79,12 +79,12 @@ class CollectionHandle : public HidDevice, HandleQueues {
   void markGone() {
     std::lock_guard<std::mutex> lock(m_);
     gone_ = true;
-    error_ = "the device was removed";
     cv_.notify_all();
   }
 
   bool startRead(std::uint8_t* buffer) override {
-    return (access_ & kHidRead) && beginRead(buffer);
+    if (!(access_ & kHidRead)) return fail(EBADF, "the handle was not opened for reading");
+    return beginRead(buffer);
   }
   HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
     // As Windows: the collection's input report length, id byte included.
@@ -109,6 +109,7 @@ class CollectionHandle : public HidDevice, HandleQueues {
       return fail(EINVAL, "report longer than the collection's output reports");
     if (!queueWriteLocked(report, length, reportLength < kReportSize ? reportLength : kReportSize))
       return fail(EAGAIN, "32 writes still in flight");
+    error_.Clear();
     return true;
   }
   std::size_t pendingWrites() const override { return writesInFlight(); }
@@ -133,32 +134,25 @@ class CollectionHandle : public HidDevice, HandleQueues {
 
   bool isOpen() const override { return opened(); }
 
-  std::string lastError() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return error_;
-  }
-
  private:
-  // The seam's callers read errno for the reason (m_ held).
+  // Records "<path>: <why>" and leaves errno `code`, where the system keeps
+  // its reason.
   bool fail(int code, const char* why) {
-    error_ = path_ + ": " + why;
     errno = code;
-    return false;
+    return Refuse(why);
   }
 
   bool feature(bool set, std::uint8_t* buffer, std::size_t length) {
-    if (!buffer || length == 0) return false;
+    if (!buffer || length == 0) return fail(EINVAL, "bad feature report length");
     {
       std::lock_guard<std::mutex> lock(m_);
-      if (!open_ || gone_) return fail(gone_ ? ENODEV : EBADF, "the handle is closed");
+      if (!open_) return fail(EBADF, "the handle is closed");
+      if (gone_) return fail(ENODEV, "the device was removed");
     }
     std::string error;
-    if (node_->feature(set, buffer, length, error)) return true;
-    const int code = errno;
-    std::lock_guard<std::mutex> lock(m_);
-    error_ = error;
-    errno = code;
-    return false;
+    if (!node_->feature(set, buffer, length, error)) return error_.Fail(std::move(error));
+    error_.Clear();
+    return true;
   }
 
   void writeLoop() {
@@ -171,27 +165,22 @@ class CollectionHandle : public HidDevice, HandleQueues {
       std::string error;
       const bool ok = node_->writeReport(o.bytes.data(), o.length, error);
       // The write was accepted earlier; its failure shows only here.
-      if (!ok) TRACE_WARN("%s", error.c_str());
+      if (!ok) {
+        TRACE_WARN("%s", error.c_str());
+        error_.Fail(std::move(error));
+      }
       std::lock_guard<std::mutex> lock(m_);
-      if (!ok) error_ = error;
       writeDoneLocked();
     }
   }
 
   const std::shared_ptr<Node> node_;
   const std::size_t index_;
-  const std::string path_;
   const unsigned access_;
   const HidCaps caps_;
-  std::string error_;
   std::mutex joinMutex_;
   std::thread writer_;
 };
-
-std::string LastError(const HidDevice& device) {
-  const auto* handle = dynamic_cast<const CollectionHandle*>(&device);
-  return handle ? handle->lastError() : std::string();
-}
 
 std::shared_ptr<Node> Node::Create(int fd, std::string nodePath, HidDescriptorInfo descriptor) {
   std::shared_ptr<Node> node(new Node(fd, std::move(nodePath), std::move(descriptor)));

@@ -30,11 +30,6 @@ std::string ErrnoText(const std::string& what, int error);
 
 class CollectionHandle;
 
-// The last failure of a handle this backend made, or of the hidraw backend
-// itself (CreateOsHidBackend), as text ("" if none).
-std::string LastError(const HidDevice& device);
-std::string LastError(const HidBackend& backend);
-
 class Node : public std::enable_shared_from_this<Node> {
  public:
   // Takes `fd` (the open node); starts its reader.

@@ -30,14 +30,18 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
  public:
   VirtualHidDevice(std::unique_ptr<LinkSocket> link, std::string path, unsigned access,
                    HidCaps caps)
-      : link_(std::move(link)), path_(std::move(path)), access_(access), caps_(caps) {
+      : HandleQueues(error_, std::move(path)),
+        link_(std::move(link)),
+        access_(access),
+        caps_(caps) {
     receiver_ = std::thread([this] { receive(); });
     writer_ = std::thread([this] { writeLoop(); });
   }
   ~VirtualHidDevice() override { close(); }
 
   bool startRead(std::uint8_t* buffer) override {
-    return (access_ & kHidRead) && beginRead(buffer);
+    if (!(access_ & kHidRead)) return Refuse("the handle was not opened for reading");
+    return beginRead(buffer);
   }
   HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
     return endRead(timeoutMs, bytesRead, kReportSize);
@@ -46,9 +50,14 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
   void cancelRead() override { dropRead(); }
 
   bool write(const std::uint8_t* report, std::size_t length) override {
-    if (length == 0 || length > kReportSize) return false;
+    if (length == 0 || length > kReportSize) return Refuse("bad report length");
     std::lock_guard<std::mutex> lock(m_);
-    return open_ && !gone_ && (access_ & kHidWrite) && queueWriteLocked(report, length, length);
+    if (!open_) return Refuse("the handle is closed");
+    if (gone_) return Refuse("the device was removed");
+    if (!(access_ & kHidWrite)) return Refuse("the handle was not opened for writing");
+    if (!queueWriteLocked(report, length, length)) return Refuse("32 writes still in flight");
+    error_.Clear();
+    return true;
   }
   std::size_t pendingWrites() const override { return writesInFlight(); }
   bool waitWritesDone(std::uint32_t timeoutMs) override { return awaitWrites(timeoutMs); }
@@ -85,6 +94,8 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
         std::lock_guard<std::mutex> lock(m_);
         deliverLocked(report.data(), kReportSize);
       } else if (StartsWith(line, "wd ")) {
+        // "wd 0": the simulator refused a write it had accepted.
+        if (line == "wd 0") Refuse("the frame refused a write");
         std::lock_guard<std::mutex> lock(m_);
         writeDoneLocked();
       } else if (StartsWith(line, "gf ") || StartsWith(line, "sf ")) {
@@ -108,6 +119,7 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
       line = "w ";
       vlink::AppendHex(line, o.bytes.data(), o.length);
       if (!link_->sendLine(line)) {
+        Refuse("the link to the frame simulator failed");
         std::lock_guard<std::mutex> lock(m_);
         writeDoneLocked();
       }
@@ -115,29 +127,33 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
   }
 
   bool feature(const char* verb, std::uint8_t* buffer, std::size_t length) {
-    if (!buffer || length == 0 || length > kReportSize) return false;
+    if (!buffer || length == 0 || length > kReportSize) return Refuse("bad feature report length");
     std::lock_guard<std::mutex> one(featureMutex_);  // one request at a time
     {
       std::lock_guard<std::mutex> lock(m_);
-      if (!open_ || gone_) return false;
+      if (!open_) return Refuse("the handle is closed");
+      if (gone_) return Refuse("the device was removed");
       featureAnswered_ = false;
     }
     std::string line = verb;
     vlink::AppendHex(line, buffer, length);
-    if (!link_->sendLine(line)) return false;
+    if (!link_->sendLine(line)) return Refuse("the link to the frame simulator failed");
     std::unique_lock<std::mutex> lock(m_);
     if (!cv_.wait_for(lock, std::chrono::seconds(2),
-                      [this] { return featureAnswered_ || !open_ || gone_; }) ||
-        !featureAnswered_)
-      return false;
-    if (verb[0] == 's') return featureReply_ == "sf 1";
-    if (!StartsWith(featureReply_, "gf 1 ")) return false;
-    return vlink::ParseHex(featureReply_.data() + 5, featureReply_.size() - 5, buffer, length) ==
-           static_cast<long>(length);
+                      [this] { return featureAnswered_ || !open_ || gone_; }))
+      return Refuse("no answer to a feature request");
+    if (!featureAnswered_) return Refuse(open_ ? "the device was removed" : "the handle is closed");
+    const bool ok = verb[0] == 's'
+                        ? featureReply_ == "sf 1"
+                        : StartsWith(featureReply_, "gf 1 ") &&
+                              vlink::ParseHex(featureReply_.data() + 5, featureReply_.size() - 5,
+                                              buffer, length) == static_cast<long>(length);
+    if (!ok) return Refuse("the frame refused the feature request");
+    error_.Clear();
+    return true;
   }
 
   std::unique_ptr<LinkSocket> link_;
-  const std::string path_;
   const unsigned access_;
   const HidCaps caps_;
   std::mutex featureMutex_;
@@ -155,7 +171,8 @@ class VirtualHidBackend : public HidBackend {
   std::vector<HidInterfaceInfo> enumerate() override {
     std::vector<HidInterfaceInfo> found;
     auto link = LinkSocket::Connect(host_, port_);
-    if (!link || !link->sendLine("enum")) return found;
+    if (!link || !link->sendLine("enum")) return error_.Fail("enumerate: " + Unreachable()), found;
+    error_.Clear();
     std::string line;
     while (link->readLine(line) && StartsWith(line, "iface ")) {
       char path[1024];
@@ -170,16 +187,21 @@ class VirtualHidBackend : public HidBackend {
 
   std::unique_ptr<HidDevice> open(const std::string& path, HidAccess access,
                                   HidShare share) override {
-    if (path.empty() || path.find_first_of(" \t\r\n") != std::string::npos) return nullptr;
+    if (path.empty() || path.find_first_of(" \t\r\n") != std::string::npos)
+      return error_.Fail("open " + path + ": not an interface path"), nullptr;
     auto link = LinkSocket::Connect(host_, port_);
     const char* acc = access == kHidRead ? "r" : access == kHidWrite ? "w" : "rw";
     if (!link || !link->sendLine("open " + path + " " + acc +
                                  (share == HidShare::kExclusive ? " excl" : " shared")))
-      return nullptr;
+      return error_.Fail("open " + path + ": " + Unreachable()), nullptr;
     std::string line;
     unsigned in = 0, out = 0, feat = 0;
-    if (!link->readLine(line) || std::sscanf(line.c_str(), "ok %u %u %u", &in, &out, &feat) != 3)
-      return nullptr;
+    if (!link->readLine(line) || std::sscanf(line.c_str(), "ok %u %u %u", &in, &out, &feat) != 3) {
+      // The simulator says why: "err no such interface", "err sharing violation".
+      const std::string why = StartsWith(line, "err ") ? line.substr(4) : "no answer";
+      return error_.Fail("open " + path + ": " + why), nullptr;
+    }
+    error_.Clear();
     HidCaps caps{static_cast<std::uint16_t>(in), static_cast<std::uint16_t>(out),
                  static_cast<std::uint16_t>(feat)};
     return std::make_unique<VirtualHidDevice>(std::move(link), path, access, caps);
@@ -195,10 +217,12 @@ class VirtualHidBackend : public HidBackend {
         watcher_.join();
       watchLink_.reset();
     }
+    error_.Clear();
     if (!callback) return true;
     auto link = LinkSocket::Connect(host_, port_);
     std::string line;
-    if (!link || !link->sendLine("watch") || !link->readLine(line) || line != "ok") return false;
+    if (!link || !link->sendLine("watch") || !link->readLine(line) || line != "ok")
+      return error_.Fail("device notifications: " + Unreachable());
     watchLink_ = std::shared_ptr<LinkSocket>(std::move(link));
     watcher_ = std::thread([link = watchLink_, callback = std::move(callback)] {
       std::string event;
@@ -215,6 +239,10 @@ class VirtualHidBackend : public HidBackend {
   std::string describe() const override { return "virtual " + host_ + ":" + std::to_string(port_); }
 
  private:
+  std::string Unreachable() const {
+    return "no frame simulator answers at " + host_ + ":" + std::to_string(port_);
+  }
+
   const std::string host_;
   const unsigned short port_;
   std::mutex watchMutex_;

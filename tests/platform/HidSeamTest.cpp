@@ -8,13 +8,21 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 
 #include "platform/Hid.h"
 #include "platform/virtual/LinkSocket.h"
 #include "tests/platform/SimControl.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/linux/HidrawNode.h"
+#include "tools/framesim/ReportDescriptor.h"
 #include "tools/framesim/Server.h"
 #endif
 
@@ -408,3 +416,130 @@ TEST(HidSeamNoSimulator, NothingListeningMeansNothingFound) {
     EXPECT_EQ(CreateVirtualHidBackend(bad), nullptr) << bad;
 }
 #endif
+
+// One error contract on every backend this build has: each failing call
+// leaves its reason, naming the interface, in LastError() of the handle or
+// backend it was made on, and the next call that succeeds clears it.
+namespace {
+
+struct ErrorSubject {
+  std::string name;
+  std::unique_ptr<HidBackend> backend;
+  std::string missing;                               // a path the backend cannot open
+  std::function<std::unique_ptr<HidDevice>()> open;  // a handle for reading and writing
+  std::vector<std::uint8_t> accepted;                // a write such a handle takes
+  std::function<void()> cleanup;
+};
+
+std::vector<ErrorSubject> ErrorSubjects() {
+  std::vector<ErrorSubject> all;
+  const std::string frame = "single-a-errors";
+  Sim().last("add single-a " + frame);
+  const std::string path = Sim().path(frame, 3);
+  auto virt = Backend();
+  HidBackend* v = virt.get();
+  all.push_back({"virtual", std::move(virt), "\\\\?\\hid#vid_3d5e&pid_9999&col03#7&1&0&0002#{x}",
+                 [v, path] { return v->open(path, kHidReadWrite, HidShare::kShared); },
+                 Report({0x02, 0x05}), [frame] { Sim().last("unplug " + frame); }});
+#ifdef _WIN32
+  // No HID device here: a message-mode pipe plays one (as in HidWin32Test),
+  // a server end made for each handle.
+  const std::string pipe =
+      "\\\\.\\pipe\\vantrel-hid-errors-" + std::to_string(GetCurrentProcessId());
+  auto servers = std::make_shared<std::vector<HANDLE>>();
+  auto os = CreateOsHidBackend();
+  HidBackend* w = os.get();
+  all.push_back({"win32", std::move(os),
+                 "\\\\?\\hid#vid_3d5e&pid_0021&col03#7&2a8f1c3&0&0002#{4d1e}",
+                 [w, pipe, servers] {
+                   servers->push_back(CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX,
+                                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE,
+                                                       255, 4096, 4096, 0, nullptr));
+                   return w->open(pipe, kHidReadWrite, HidShare::kShared);
+                 },
+                 Report({0xFC, 0x05}),
+                 [servers] {
+                   for (HANDLE h : *servers) CloseHandle(h);
+                 }});
+#else
+  // hidraw: opens of missing nodes through the backend; handles on a node
+  // whose file is one end of a socket pair.
+  int fds[2];
+  EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds), 0);
+  HidDescriptorInfo info;
+  std::string error;
+  const auto bytes = framesim::ReportDescriptorOf(*framesim::FindModel("series"));
+  EXPECT_TRUE(ParseHidDescriptor(bytes.data(), bytes.size(), info, error));
+  auto node = hidraw::Node::Create(fds[0], "/dev/hidraw9", info);
+  all.push_back(
+      {"hidraw", CreateOsHidBackend(), "/dev/no-such-hidraw&col03",
+       [node, error]() mutable { return node->open(0, kHidReadWrite, HidShare::kShared, error); },
+       Report({0xFE, 0x0C}), [peer = fds[1]] { ::close(peer); }});
+#endif
+  return all;
+}
+
+}  // namespace
+
+TEST_F(HidSeam, EveryFailingCallLeavesItsReasonOnEveryBackend) {
+  std::uint8_t buf[kReportSize + 8] = {};
+  std::size_t n = 0;
+  struct Row {
+    const char* call;
+    bool onClosed;
+    std::function<bool(HidDevice&)> fails;
+  } rows[] = {
+      {"a second startRead", false,
+       [&](HidDevice& d) {
+         const bool first = d.startRead(buf), second = d.startRead(buf);
+         d.cancelRead();  // neither fails nor succeeds: the reason stays
+         return first && !second;
+       }},
+      {"waitRead with no read outstanding", false,
+       [&](HidDevice& d) { return d.waitRead(0, n) == HidIoStatus::kFailed; }},
+      {"an empty write", false, [&](HidDevice& d) { return !d.write(buf, 0); }},
+      {"a write longer than a report", false,
+       [&](HidDevice& d) { return !d.write(buf, kReportSize + 1); }},
+      {"startRead on a closed handle", true, [&](HidDevice& d) { return !d.startRead(buf); }},
+      {"waitRead on a closed handle", true,
+       [&](HidDevice& d) { return d.waitRead(0, n) == HidIoStatus::kFailed; }},
+      {"write on a closed handle", true, [&](HidDevice& d) { return !d.write(buf, kReportSize); }},
+      {"getFeature on a closed handle", true,
+       [&](HidDevice& d) { return !d.getFeature(buf, kReportSize); }},
+      {"setFeature on a closed handle", true,
+       [&](HidDevice& d) { return !d.setFeature(buf, kReportSize); }},
+  };
+  for (ErrorSubject& s : ErrorSubjects()) {
+    SCOPED_TRACE(s.name);
+    EXPECT_FALSE(s.backend->open(s.missing, kHidRead, HidShare::kShared));
+    const std::string openError = s.backend->LastError();
+    EXPECT_NE(openError.find(s.missing.substr(0, s.missing.find('&'))), std::string::npos)
+        << openError;
+    auto live = s.open(), closed = s.open();
+    ASSERT_TRUE(live && closed);
+    closed->close();
+    // hidraw's handles here come from the node, not the backend. A pipe has
+    // no report lengths: its open succeeds and keeps the reason.
+    if (s.name != "hidraw")
+      EXPECT_EQ(s.backend->LastError().find("report lengths of " + live->path()),
+                s.name == "win32" ? 0 : std::string::npos)
+          << s.backend->LastError();
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.call);
+      HidDevice& d = row.onClosed ? *closed : *live;
+      ASSERT_TRUE(row.fails(d));
+      EXPECT_NE(d.LastError().find(d.path()), std::string::npos) << d.LastError();
+      if (row.onClosed) continue;
+      ASSERT_TRUE(d.write(s.accepted.data(), s.accepted.size()));
+      EXPECT_EQ(d.LastError(), "") << "stale after a write that went out";
+    }
+    // Nor does a wait that times out (or completes) leave one.
+    ASSERT_TRUE(live->startRead(buf));
+    ASSERT_FALSE(live->write(buf, 0));
+    EXPECT_NE(live->waitRead(0, n), HidIoStatus::kFailed);
+    EXPECT_EQ(live->LastError(), "");
+    live.reset();
+    closed.reset();
+    s.cleanup();
+  }
+}

@@ -137,11 +137,11 @@ TEST_F(HidrawNodeTest, WritesCarryTheReportsOwnLengthAndRefuseForeignIds) {
   std::vector<std::uint8_t> input = Report(0xFD, 1);
   EXPECT_FALSE(h->write(input.data(), input.size()));
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_NE(hidraw::LastError(*h).find("no output report with this id"), std::string::npos);
+  EXPECT_NE(h->LastError().find("no output report with this id"), std::string::npos);
   // Feature requests go through the node's ioctl, which a socket refuses.
   std::uint8_t feature[64] = {0x01};
   EXPECT_FALSE(h->getFeature(feature, sizeof feature));
-  EXPECT_NE(hidraw::LastError(*h).find("get feature /dev/hidraw9: "), std::string::npos);
+  EXPECT_NE(h->LastError().find("get feature /dev/hidraw9: "), std::string::npos);
 }
 
 TEST_F(HidrawNodeTest, SharingModesPerCollection) {
@@ -173,7 +173,7 @@ TEST_F(HidrawNodeTest, UnplugFailsWaitsWritesAndOpens) {
   ::close(fds_[1]);  // the device left
   fds_[1] = -1;
   EXPECT_EQ(touch->waitRead(kWaitForever, n), HidIoStatus::kFailed);
-  EXPECT_EQ(hidraw::LastError(*touch), "the device was removed");
+  EXPECT_EQ(touch->LastError(), "/dev/hidraw9&col04: the device was removed");
   EXPECT_TRUE(node->gone());  // true once every handle knows
   const auto command = Report(0xFC, 0x01);
   EXPECT_FALSE(write->write(command.data(), command.size()));
@@ -198,7 +198,7 @@ TEST(HidrawBackend, OpenFailuresSayWhatAndWhy) {
   EXPECT_EQ(backend->describe(), "hidraw");
   EXPECT_FALSE(backend->open("/dev/no-such-hidraw&col03", kHidRead, HidShare::kShared));
   EXPECT_EQ(errno, ENOENT);  // the seam's callers read the reason there
-  EXPECT_EQ(hidraw::LastError(*backend), "open /dev/no-such-hidraw: No such file or directory");
+  EXPECT_EQ(backend->LastError(), "open /dev/no-such-hidraw: No such file or directory");
   // A node that opens but is no hidraw node: its descriptor cannot be read.
   char file[] = "/tmp/vantrel-hidraw-XXXXXX";
   const int fd = ::mkstemp(file);
@@ -206,10 +206,10 @@ TEST(HidrawBackend, OpenFailuresSayWhatAndWhy) {
   ::close(fd);
   EXPECT_FALSE(backend->open(std::string(file) + "&col03", kHidReadWrite, HidShare::kShared));
   EXPECT_EQ(errno, ENOTTY);
-  EXPECT_EQ(hidraw::LastError(*backend),
+  EXPECT_EQ(backend->LastError(),
             "report descriptor size of " + std::string(file) + ": Inappropriate ioctl for device");
   ::unlink(file);
   EXPECT_FALSE(backend->open("/dev/hidraw1&col00", kHidRead, HidShare::kShared));
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(hidraw::LastError(*backend), "/dev/hidraw1&col00: not a hidraw interface path");
+  EXPECT_EQ(backend->LastError(), "/dev/hidraw1&col00: not a hidraw interface path");
 }
