@@ -1,40 +1,28 @@
 #include "platform/virtual/LinkSocket.h"
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#ifndef _WIN32
 #include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #endif
 
 #include <cstring>
 
+#include "platform/SocketNative.h"
+
 namespace vlink {
 
 namespace {
+using Native = platform::NativeSocket;
+constexpr Native kInvalid = platform::kInvalidNativeSocket;
+using platform::CloseNativeSocket;
 #ifdef _WIN32
-using Native = SOCKET;
-constexpr Native kInvalid = INVALID_SOCKET;
-void CloseNative(Native s) {
-  closesocket(s);
-}
 constexpr int kSendFlags = 0;
 constexpr int kShutBoth = SD_BOTH;
 #else
-using Native = int;
-constexpr Native kInvalid = -1;
-void CloseNative(Native s) {
-  ::close(s);
-}
 constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kShutBoth = SHUT_RDWR;
 #endif
 Native AsNative(std::intptr_t fd) {
-  return static_cast<Native>(fd);
+  return platform::AsNativeSocket(fd);
 }
 }  // namespace
 
@@ -54,7 +42,7 @@ std::unique_ptr<LinkSocket> LinkSocket::Connect(const std::string& host, unsigne
   }
   Native s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == kInvalid || connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (s != kInvalid) CloseNative(s);
+    if (s != kInvalid) CloseNativeSocket(s);
 #ifdef _WIN32
     WSACleanup();
 #endif
@@ -66,7 +54,7 @@ std::unique_ptr<LinkSocket> LinkSocket::Connect(const std::string& host, unsigne
 }
 
 LinkSocket::~LinkSocket() {
-  CloseNative(AsNative(fd_));
+  CloseNativeSocket(AsNative(fd_));
 #ifdef _WIN32
   WSACleanup();
 #endif
