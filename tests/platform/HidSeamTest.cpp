@@ -520,10 +520,11 @@ TEST_F(HidSeam, EveryFailingCallLeavesItsReasonOnEveryBackend) {
     closed->close();
     // hidraw's handles here come from the node, not the backend. A pipe has
     // no report lengths: its open succeeds and keeps the reason.
-    if (s.name != "hidraw")
+    if (s.name != "hidraw") {
       EXPECT_EQ(s.backend->LastError().find("report lengths of " + live->path()),
                 s.name == "win32" ? 0 : std::string::npos)
           << s.backend->LastError();
+    }
     for (const Row& row : rows) {
       SCOPED_TRACE(row.call);
       HidDevice& d = row.onClosed ? *closed : *live;
