@@ -294,8 +294,7 @@ void TouchPipeline::OpenTouchFrame(std::size_t index) {
     std::shared_ptr<HidDevice> device(hid_.open(path, access, HidShare::kShared));
     if (!device) {
       TRACE_ERROR("open failed: %s for %s: %s", path.c_str(),
-                  access == platform::kHidRead ? "reading" : "writing",
-                  hid_.LastError().c_str());
+                  access == platform::kHidRead ? "reading" : "writing", hid_.LastError().c_str());
     }
     return device;
   };
