@@ -30,7 +30,7 @@ bool SamePathIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 void CloseHandle(std::shared_ptr<HidDevice>& h) {
-  if (h) h->close();
+  if (h) h->Close();
   h.reset();
 }
 
@@ -67,7 +67,7 @@ void TouchPipeline::StartTouchPipeline() {
   if (State() != FrameState::NotStarted) return;
   channel_.selectedIndex = 0;
   changeWorker_ = std::thread(&TouchPipeline::DeviceChangeLoop, this);
-  hid_.setChangeCallback([this](platform::HidChange change, const std::string& name) {
+  hid_.SetChangeCallback([this](platform::HidChange change, const std::string& name) {
     std::lock_guard<std::mutex> lock(changeMutex_);
     // A repeat of a queued notification moves it to the back: a pass reads
     // which interfaces arrived or went and which came last, and the queue
@@ -225,7 +225,7 @@ void TouchPipeline::SetButtons(bool calibration, bool mouse, bool on) {
 }
 
 void TouchPipeline::StopDeviceChanges() {
-  hid_.setChangeCallback({});
+  hid_.SetChangeCallback({});
   {
     std::lock_guard<std::mutex> lock(changeMutex_);
     changeWorkerStop_ = true;
@@ -258,7 +258,7 @@ void TouchPipeline::DiscoverTouchFrame() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (IsOpen()) CloseTouchFrame();
   vidPidSource_(vidPidList_);
-  const std::vector<platform::HidInterfaceInfo> interfaces = hid_.enumerate();
+  const std::vector<platform::HidInterfaceInfo> interfaces = hid_.Enumerate();
   knownPaths_.clear();
   for (const platform::HidInterfaceInfo& info : interfaces) knownPaths_.push_back(info.path);
   DeviceProfile profile = profile_;
@@ -291,7 +291,7 @@ void TouchPipeline::OpenTouchFrame(std::size_t index) {
       TRACE_ERROR("open failed: the frame lacks a collection it needs (\"col03\"/\"col04\")");
       return std::shared_ptr<HidDevice>();
     }
-    std::shared_ptr<HidDevice> device(hid_.open(path, access, HidShare::kShared));
+    std::shared_ptr<HidDevice> device(hid_.Open(path, access, HidShare::kShared));
     if (!device) {
       TRACE_ERROR("open failed: %s for %s: %s", path.c_str(),
                   access == platform::kHidRead ? "reading" : "writing", hid_.LastError().c_str());
@@ -400,7 +400,7 @@ void TouchPipeline::HandleDeviceChanges(
     // open frame is still there.
     VidPidList list;
     vidPidSource_(list);
-    const std::vector<platform::HidInterfaceInfo> present = hid_.enumerate();
+    const std::vector<platform::HidInterfaceInfo> present = hid_.Enumerate();
     c.openFramePresent = false;
     for (const platform::HidInterfaceInfo& info : present) {
       if (!opened.empty() && SamePathIgnoringCase(info.path, opened)) c.openFramePresent = true;
@@ -448,13 +448,13 @@ int TouchPipeline::SendDeviceCommand() {
     profile = profileCopy_;
   }
   commandBuffer_[0] = CommandReportId(profile);
-  if (!write->write(commandBuffer_.data(), kCommandSize)) {
+  if (!write->Write(commandBuffer_.data(), kCommandSize)) {
     TRACE_WARN("write refused: command %02X %02X: %s", commandBuffer_[0], commandBuffer_[1],
                write->LastError().c_str());
     return 0;
   }
   // The buffer and the write record stay ours until the write completed.
-  write->waitWritesDone(kWriteTimeoutMs);
+  write->WaitWritesDone(kWriteTimeoutMs);
   return 1;
 }
 
@@ -557,7 +557,7 @@ void TouchPipeline::ReaderLoop(ReaderRole role) {
     if (role != kSingleReader) std::memset(buffer, 0, kReportSize);
     std::size_t bytes = 0;
     HidIoStatus status = HidIoStatus::kFailed;
-    if (handle->startRead(buffer)) status = handle->waitRead(platform::kWaitForever, bytes);
+    if (handle->StartRead(buffer)) status = handle->WaitRead(platform::kWaitForever, bytes);
     bool open;
     {
       std::lock_guard<std::mutex> lock(deviceMutex_);

@@ -66,7 +66,7 @@ struct NodeDescription {
   HidDescriptorInfo descriptor;
 };
 
-bool Describe(udev* u, udev_device* raw, NodeDescription& out, std::string& error) {
+bool DescribeNode(udev* u, udev_device* raw, NodeDescription& out, std::string& error) {
   const char* devnode = udev_device_get_devnode(raw);
   udev_device* hid = udev_device_get_parent_with_subsystem_devtype(raw, "hid", nullptr);
   if (!devnode || !hid) return error = "a hidraw node without a HID device", false;
@@ -127,11 +127,11 @@ std::vector<std::string> PathsOf(const NodeDescription& d) {
 // which sysfs no longer describes the node) names the same interfaces.
 class KnownPaths {
  public:
-  void remember(const std::string& node, std::vector<std::string> paths) {
+  void Remember(const std::string& node, std::vector<std::string> paths) {
     std::lock_guard<std::mutex> lock(m_);
     paths_[node] = std::move(paths);
   }
-  std::vector<std::string> forget(const std::string& node) {
+  std::vector<std::string> Forget(const std::string& node) {
     std::lock_guard<std::mutex> lock(m_);
     auto it = paths_.find(node);
     if (it == paths_.end()) return {node};
@@ -174,20 +174,20 @@ void WatchLoop(std::shared_ptr<Watch> w, HidChangeCallback callback) {
       NodeDescription d;
       std::string error;
       std::vector<std::string> paths{devnode};
-      if (Describe(w->context.get(), dev.get(), d, error)) paths = PathsOf(d);
-      w->known->remember(devnode, paths);
+      if (DescribeNode(w->context.get(), dev.get(), d, error)) paths = PathsOf(d);
+      w->known->Remember(devnode, paths);
       for (const std::string& p : paths) callback(HidChange::kArrival, p);
     } else if (std::string(action) == "remove") {
-      for (const std::string& p : w->known->forget(devnode)) callback(HidChange::kRemoval, p);
+      for (const std::string& p : w->known->Forget(devnode)) callback(HidChange::kRemoval, p);
     }
   }
 }
 
 class HidrawBackend : public HidBackend {
  public:
-  ~HidrawBackend() override { setChangeCallback(nullptr); }
+  ~HidrawBackend() override { SetChangeCallback(nullptr); }
 
-  std::vector<HidInterfaceInfo> enumerate() override {
+  std::vector<HidInterfaceInfo> Enumerate() override {
     std::vector<HidInterfaceInfo> found;
     UdevPtr<udev> u(udev_new());
     if (!u) return error_.Fail("enumerate: udev unavailable"), found;
@@ -201,7 +201,7 @@ class HidrawBackend : public HidBackend {
           udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
       NodeDescription d;
       std::string error;
-      if (!dev || !Describe(u.get(), dev.get(), d, error)) {
+      if (!dev || !DescribeNode(u.get(), dev.get(), d, error)) {
         // Its interfaces are skipped, as Windows skips unreadable ones.
         TRACE_WARN("enumeration: %s", error.c_str());
         error_.Fail(error);
@@ -210,12 +210,12 @@ class HidrawBackend : public HidBackend {
       std::vector<std::string> paths = PathsOf(d);
       for (const std::string& p : paths)
         found.push_back({p, d.vendorId, d.productId, d.versionNumber});
-      known_->remember(d.node, std::move(paths));
+      known_->Remember(d.node, std::move(paths));
     }
     return found;
   }
 
-  std::unique_ptr<HidDevice> open(const std::string& path, HidAccess access,
+  std::unique_ptr<HidDevice> Open(const std::string& path, HidAccess access,
                                   HidShare share) override {
     std::string nodePath, error;
     std::size_t index = 0;
@@ -223,9 +223,9 @@ class HidrawBackend : public HidBackend {
       return errno = EINVAL, error_.Fail(path + ": not a hidraw interface path"), nullptr;
     std::lock_guard<std::mutex> lock(nodesMutex_);
     std::shared_ptr<Node> node = nodes_[nodePath].lock();
-    if (!node || node->gone()) {
+    if (!node || node->Gone()) {
       bool denied = false;
-      node = openNode(nodePath, error, denied);
+      node = OpenNode(nodePath, error, denied);
       if (!node) {
         // Said once per node: the frame is there, and only the system's
         // permissions stand between it and the service.
@@ -237,7 +237,7 @@ class HidrawBackend : public HidBackend {
       }
       nodes_[nodePath] = node;
     }
-    auto handle = node->open(index, access, share, error);
+    auto handle = node->Open(index, access, share, error);
     if (handle)
       error_.Clear();
     else
@@ -245,7 +245,7 @@ class HidrawBackend : public HidBackend {
     return handle;
   }
 
-  bool setChangeCallback(HidChangeCallback callback) override {
+  bool SetChangeCallback(HidChangeCallback callback) override {
     std::lock_guard<std::mutex> lock(watchMutex_);
     if (watch_) {
       const char c = 0;
@@ -276,10 +276,10 @@ class HidrawBackend : public HidBackend {
     return true;
   }
 
-  std::string describe() const override { return "hidraw"; }
+  std::string Describe() const override { return "hidraw"; }
 
  private:
-  static std::shared_ptr<Node> openNode(const std::string& nodePath, std::string& error,
+  static std::shared_ptr<Node> OpenNode(const std::string& nodePath, std::string& error,
                                         bool& denied) {
     const int fd = ::open(nodePath.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {

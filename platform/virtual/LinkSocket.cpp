@@ -60,7 +60,7 @@ LinkSocket::~LinkSocket() {
 #endif
 }
 
-bool LinkSocket::sendLine(const std::string& line) {
+bool LinkSocket::SendLine(const std::string& line) {
   std::lock_guard<std::mutex> lock(sendMutex_);
   auto sendAll = [this](const char* p, std::size_t n) {
     while (n > 0) {
@@ -74,7 +74,7 @@ bool LinkSocket::sendLine(const std::string& line) {
   return sendAll(line.data(), line.size()) && sendAll("\n", 1);
 }
 
-bool LinkSocket::readLine(std::string& line) {
+bool LinkSocket::ReadLine(std::string& line) {
   line.clear();
   for (;;) {
     for (std::size_t i = begin_; i < end_; ++i) {
@@ -93,7 +93,7 @@ bool LinkSocket::readLine(std::string& line) {
   }
 }
 
-void LinkSocket::shutdown() {
+void LinkSocket::Shutdown() {
   ::shutdown(AsNative(fd_), kShutBoth);
 }
 

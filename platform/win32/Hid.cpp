@@ -51,19 +51,19 @@ class Win32HidDevice : public HidDevice {
     for (Slot& s : writes_) s.ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
   ~Win32HidDevice() override {
-    close();
+    Close();
     CloseHandle(readEvent_);
     CloseHandle(closeEvent_);
     for (Slot& s : writes_) CloseHandle(s.ov.hEvent);
   }
-  bool valid() const {
+  bool Valid() const {
     if (!readEvent_ || !closeEvent_) return false;
     for (const Slot& s : writes_)
       if (!s.ov.hEvent) return false;
     return true;
   }
 
-  bool startRead(std::uint8_t* buffer) override {
+  bool StartRead(std::uint8_t* buffer) override {
     std::lock_guard<std::mutex> lock(m_);
     if (closed_) return Refuse("the handle is closed");
     if (readPending_) return Refuse("a read is already outstanding");
@@ -78,7 +78,7 @@ class Win32HidDevice : public HidDevice {
     return true;
   }
 
-  HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
+  HidIoStatus WaitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
     bytesRead = 0;
     {
       std::lock_guard<std::mutex> lock(m_);
@@ -104,21 +104,21 @@ class Win32HidDevice : public HidDevice {
     return HidIoStatus::kCompleted;
   }
 
-  bool readPending() const override {
+  bool ReadPending() const override {
     std::lock_guard<std::mutex> lock(m_);
     return readPending_;
   }
 
-  void cancelRead() override {
+  void CancelRead() override {
     std::lock_guard<std::mutex> lock(m_);
-    endRead();
+    EndRead();
   }
 
-  bool write(const std::uint8_t* report, std::size_t length) override {
+  bool Write(const std::uint8_t* report, std::size_t length) override {
     if (length == 0 || length > kReportSize) return Refuse("bad report length");
     std::lock_guard<std::mutex> lock(m_);
     if (closed_) return Refuse("the handle is closed");
-    reap();
+    Reap();
     for (Slot& s : writes_) {
       if (s.busy) continue;
       std::memcpy(s.bytes, report, length);
@@ -140,21 +140,21 @@ class Win32HidDevice : public HidDevice {
     return Refuse("eight writes still in flight");
   }
 
-  std::size_t pendingWrites() const override {
+  std::size_t PendingWrites() const override {
     std::lock_guard<std::mutex> lock(m_);
-    const_cast<Win32HidDevice*>(this)->reap();
+    const_cast<Win32HidDevice*>(this)->Reap();
     std::size_t n = 0;
     for (const Slot& s : writes_) n += s.busy;
     return n;
   }
 
-  bool waitWritesDone(std::uint32_t timeoutMs) override {
+  bool WaitWritesDone(std::uint32_t timeoutMs) override {
     const DWORD start = GetTickCount();
     for (;;) {
       HANDLE ev = nullptr;
       {
         std::lock_guard<std::mutex> lock(m_);
-        reap();
+        Reap();
         for (Slot& s : writes_)
           if (s.busy) ev = s.ov.hEvent;
       }
@@ -165,7 +165,7 @@ class Win32HidDevice : public HidDevice {
     }
   }
 
-  bool getFeature(std::uint8_t* buffer, std::size_t length) override {
+  bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
     if (closed_) return Refuse("the handle is closed");
     if (!buffer) return Refuse("no buffer for the feature report");
@@ -174,7 +174,7 @@ class Win32HidDevice : public HidDevice {
     error_.Clear();
     return true;
   }
-  bool setFeature(const std::uint8_t* buffer, std::size_t length) override {
+  bool SetFeature(const std::uint8_t* buffer, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
     if (closed_) return Refuse("the handle is closed");
     if (!buffer || length == 0) return Refuse("bad feature report length");
@@ -187,15 +187,15 @@ class Win32HidDevice : public HidDevice {
     return true;
   }
 
-  HidCaps caps() const override { return caps_; }
-  const std::string& path() const override { return path_; }
+  HidCaps Caps() const override { return caps_; }
+  const std::string& Path() const override { return path_; }
 
-  void close() override {
+  void Close() override {
     std::lock_guard<std::mutex> lock(m_);
     if (closed_) return;
     closed_ = true;
     SetEvent(closeEvent_);  // a waiting reader returns now
-    endRead();
+    EndRead();
     for (Slot& s : writes_) {
       if (!s.busy) continue;
       DWORD n;
@@ -207,7 +207,7 @@ class Win32HidDevice : public HidDevice {
     h_ = INVALID_HANDLE_VALUE;
   }
 
-  bool isOpen() const override {
+  bool IsOpen() const override {
     std::lock_guard<std::mutex> lock(m_);
     return !closed_;
   }
@@ -221,7 +221,7 @@ class Win32HidDevice : public HidDevice {
 
   // Cancels the outstanding read and waits for its end, so that the caller's
   // buffer is never written afterwards. Holds m_.
-  void endRead() {
+  void EndRead() {
     if (!readPending_) return;
     DWORD n;
     CancelIoEx(h_, &readOv_);
@@ -229,7 +229,7 @@ class Win32HidDevice : public HidDevice {
     readPending_ = false;
   }
 
-  void reap() {
+  void Reap() {
     for (Slot& s : writes_) {
       if (!s.busy || !HasOverlappedIoCompleted(&s.ov)) continue;
       s.busy = false;
@@ -257,18 +257,18 @@ class Win32HidDevice : public HidDevice {
 class Notifier {
  public:
   explicit Notifier(HidChangeCallback callback) : callback_(std::move(callback)) {}
-  ~Notifier() { stop(); }
+  ~Notifier() { Stop(); }
 
-  bool start() {
+  bool Start() {
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!ready) return false;
-    thread_ = std::thread([this, ready] { loop(ready); });
+    thread_ = std::thread([this, ready] { Loop(ready); });
     WaitForSingleObject(ready, INFINITE);
     CloseHandle(ready);
     return registered_;
   }
 
-  void stop() {
+  void Stop() {
     if (HWND h = hwnd_.load()) PostMessageA(h, WM_CLOSE, 0, 0);
     if (thread_.joinable()) {
       if (thread_.get_id() == std::this_thread::get_id())
@@ -302,7 +302,7 @@ class Notifier {
     return DefWindowProcA(hwnd, msg, wp, lp);
   }
 
-  void loop(HANDLE ready) {
+  void Loop(HANDLE ready) {
     static const char kClass[] = "VantrelHidNotifier";
     WNDCLASSA wc{};
     wc.lpfnWndProc = WndProc;
@@ -333,15 +333,15 @@ class Notifier {
 
   HidChangeCallback callback_;
   std::thread thread_;
-  std::atomic<HWND> hwnd_{nullptr};  // read by stop() on another thread
+  std::atomic<HWND> hwnd_{nullptr};  // read by Stop() on another thread
   bool registered_ = false;
 };
 
 class Win32HidBackend : public HidBackend {
  public:
-  ~Win32HidBackend() override { setChangeCallback(nullptr); }
+  ~Win32HidBackend() override { SetChangeCallback(nullptr); }
 
-  std::vector<HidInterfaceInfo> enumerate() override {
+  std::vector<HidInterfaceInfo> Enumerate() override {
     std::vector<HidInterfaceInfo> found;
     GUID hid;
     HidD_GetHidGuid(&hid);
@@ -394,7 +394,7 @@ class Win32HidBackend : public HidBackend {
     return found;
   }
 
-  std::unique_ptr<HidDevice> open(const std::string& path, HidAccess access,
+  std::unique_ptr<HidDevice> Open(const std::string& path, HidAccess access,
                                   HidShare share) override {
     DWORD rights =
         ((access & kHidRead) ? GENERIC_READ : 0) | ((access & kHidWrite) ? GENERIC_WRITE : 0);
@@ -403,7 +403,7 @@ class Win32HidBackend : public HidBackend {
                            FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return error_.Fail(SystemError("open " + path)), nullptr;
     error_.Clear();
-    // Without its report lengths the handle still reads and writes; caps()
+    // Without its report lengths the handle still reads and writes; Caps()
     // stays zero and the reason is kept.
     HidCaps caps;
     std::string capsError;
@@ -431,24 +431,24 @@ class Win32HidBackend : public HidBackend {
       error_.Fail(capsError);
     }
     auto dev = std::make_unique<Win32HidDevice>(h, path, caps);
-    if (!dev->valid()) return error_.Fail(SystemError("open " + path + ": events")), nullptr;
+    if (!dev->Valid()) return error_.Fail(SystemError("open " + path + ": events")), nullptr;
     return dev;
   }
 
-  bool setChangeCallback(HidChangeCallback callback) override {
+  bool SetChangeCallback(HidChangeCallback callback) override {
     std::lock_guard<std::mutex> lock(m_);
     notifier_.reset();
     error_.Clear();
     if (!callback) return true;
     notifier_ = std::make_unique<Notifier>(std::move(callback));
-    if (!notifier_->start()) {
+    if (!notifier_->Start()) {
       notifier_.reset();
       return error_.Fail("device notifications: the notification window could not register");
     }
     return true;
   }
 
-  std::string describe() const override { return "win32"; }
+  std::string Describe() const override { return "win32"; }
 
  private:
   // An interface enumeration leaves out: said, and kept as the reason.
