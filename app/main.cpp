@@ -26,9 +26,9 @@ int main(int argc, char** argv) {
     ServiceApp app(*hid, driver, std::move(options));
     app.Start();
     if (!cmd.readyFile.empty()) WriteReadyFile(cmd.readyFile);
-    termination.wait(cmd.runMs);
+    termination.Wait(cmd.runMs);
     app.ShutDown();
   }
-  termination.shutdownDone();
+  termination.ShutdownDone();
   return 0;
 }

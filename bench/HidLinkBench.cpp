@@ -20,14 +20,14 @@ static void BM_CommandReplyRoundTrip(benchmark::State& state) {
   sim.last("add split-mt bench");
   auto backend = CreateVirtualHidBackend(sim.address());
   const std::string path = sim.path("bench", 3);
-  auto reader = backend->open(path, kHidRead, HidShare::kShared);
-  auto writer = backend->open(path, kHidWrite, HidShare::kShared);
+  auto reader = backend->Open(path, kHidRead, HidShare::kShared);
+  auto writer = backend->Open(path, kHidWrite, HidShare::kShared);
   std::uint8_t cmd[kReportSize] = {0xFC, 0x08}, reply[kReportSize];
   for (auto _ : state) {
-    writer->write(cmd, sizeof cmd);
-    reader->startRead(reply);
+    writer->Write(cmd, sizeof cmd);
+    reader->StartRead(reply);
     std::size_t n = 0;
-    if (reader->waitRead(kWaitForever, n) != HidIoStatus::kCompleted) state.SkipWithError("read");
+    if (reader->WaitRead(kWaitForever, n) != HidIoStatus::kCompleted) state.SkipWithError("read");
   }
 }
 BENCHMARK(BM_CommandReplyRoundTrip)->UseRealTime();
@@ -54,13 +54,13 @@ static void BM_HidrawNodeReportToRead(benchmark::State& state) {
   std::string error;
   ParseHidDescriptor(bytes.data(), bytes.size(), info, error);
   auto node = hidraw::Node::Create(fds[0], "/dev/hidraw-bench", info);
-  auto touch = node->open(3, kHidRead, HidShare::kShared, error);
+  auto touch = node->Open(3, kHidRead, HidShare::kShared, error);
   std::uint8_t report[kReportSize] = {0xFB}, into[kReportSize];
   for (auto _ : state) {
-    touch->startRead(into);
+    touch->StartRead(into);
     if (::send(fds[1], report, sizeof report, 0) != sizeof report) state.SkipWithError("send");
     std::size_t n = 0;
-    if (touch->waitRead(kWaitForever, n) != HidIoStatus::kCompleted) state.SkipWithError("read");
+    if (touch->WaitRead(kWaitForever, n) != HidIoStatus::kCompleted) state.SkipWithError("read");
   }
   touch.reset();
   node.reset();

@@ -32,15 +32,15 @@ bool Valid(PelladexHandle h) {
 PelladexHandle OpenHandle(PelladexBackend& backend, const char* path, platform::HidAccess access,
                           platform::HidShare share) {
   if (path[0] == '\0') return PELLADEX_INVALID_HANDLE;
-  std::unique_ptr<platform::HidDevice> device = backend.hid->open(path, access, share);
+  std::unique_ptr<platform::HidDevice> device = backend.hid->Open(path, access, share);
   return device ? device.release() : PELLADEX_INVALID_HANDLE;
 }
 
 // Cancels the handle's outstanding read (waiting for its end) and closes it.
 void CloseHandle(PelladexHandle& h) {
   if (Valid(h)) {
-    Device(h)->cancelRead();
-    Device(h)->close();
+    Device(h)->CancelRead();
+    Device(h)->Close();
     delete Device(h);
   }
   h = PELLADEX_INVALID_HANDLE;
@@ -60,10 +60,10 @@ struct PelladexIo {
     platform::HidDevice& device = *Device(handle);
     if (idle) {
       std::memset(target.report, 0, sizeof target.report);
-      if (!device.startRead(target.report)) return 0;  // the device is gone
+      if (!device.StartRead(target.report)) return 0;  // the device is gone
     }
     std::size_t bytes = 0;
-    switch (device.waitRead(timeoutMs, bytes)) {
+    switch (device.WaitRead(timeoutMs, bytes)) {
       case platform::HidIoStatus::kTimedOut:
         idle = 0;
         return TD_READ_TIMEOUT;
@@ -143,7 +143,7 @@ struct PelladexIo {
           OpenHandle(b, info.controlPath, platform::kHidWrite, platform::HidShare::kShared);
       const PelladexHandle query = Valid(self.m_hCtrlRead) ? self.m_hCtrlRead : self.m_hCtrlWrite;
       if (Valid(query)) {
-        const platform::HidCaps caps = Device(query)->caps();
+        const platform::HidCaps caps = Device(query)->Caps();
         self.m_inputReportLen = static_cast<std::int16_t>(caps.inputReportLength);
         self.m_outputReportLen = static_cast<std::int16_t>(caps.outputReportLength);
         self.m_featureReportLen = static_cast<std::int16_t>(caps.featureReportLength);
@@ -163,7 +163,7 @@ short CPelladex::FindDevice(_TouchDevInfo* list, short count) {
   // Each pass walks the interfaces present at that moment.
   return pelladex::FindFrames(
       [&backend] {
-        return backend ? backend->enumerate() : std::vector<platform::HidInterfaceInfo>{};
+        return backend ? backend->Enumerate() : std::vector<platform::HidInterfaceInfo>{};
       },
       list, count);
 }
@@ -213,7 +213,7 @@ void CPelladex::CloseDevice() {
 
 void CPelladex::EndOutstandingReads() {
   for (PelladexHandle h : {m_hRead, m_hReplyRead, m_hTouchRead, m_hCtrlRead}) {
-    if (Valid(h)) Device(h)->cancelRead();
+    if (Valid(h)) Device(h)->CancelRead();
   }
   if (m_isOpen) {
     // A cancelled read is no longer outstanding: the next poll issues a new one.
@@ -279,7 +279,7 @@ char CPelladex::SendCmd(const _TouchDevData* cmd, _TouchDevData* reply) {
     m_waitReply = 1;
     lock.unlock();
   }
-  if (!Device(m_hWrite)->write(report, sizeof report)) {
+  if (!Device(m_hWrite)->Write(report, sizeof report)) {
     if (waits) {
       lock.lock();
       m_waitReply = 0;
@@ -304,7 +304,7 @@ char CPelladex::GetFeatureReport_Control(std::uint8_t* buffer, std::uint32_t len
   if (!m_isOpen) return TD_ERR_NOT_OPEN;
   if (m_hCtrlRead == PELLADEX_INVALID_HANDLE) return TD_ERR_BAD_HANDLE;
   if (m_hCtrlRead == nullptr || buffer == nullptr) return TD_ERR_PARAM;
-  return Device(m_hCtrlRead)->getFeature(buffer, length) ? 1 : 0;
+  return Device(m_hCtrlRead)->GetFeature(buffer, length) ? 1 : 0;
 }
 
 char CPelladex::SetFeatureReport_Control(std::uint8_t* buffer, std::uint32_t length) {
@@ -312,7 +312,7 @@ char CPelladex::SetFeatureReport_Control(std::uint8_t* buffer, std::uint32_t len
   if (!m_isOpen) return TD_ERR_NOT_OPEN;
   if (m_hCtrlWrite == PELLADEX_INVALID_HANDLE) return TD_ERR_BAD_HANDLE;
   if (m_hCtrlWrite == nullptr || buffer == nullptr) return TD_ERR_PARAM;
-  return Device(m_hCtrlWrite)->setFeature(buffer, length) ? 1 : 0;
+  return Device(m_hCtrlWrite)->SetFeature(buffer, length) ? 1 : 0;
 }
 
 short CPelladex::GetInputReportBufferLength() {
@@ -326,11 +326,11 @@ char CPelladex::GetInputReport_Interrupt(std::uint8_t* buffer, std::uint32_t len
   // The seam reads whole reports: read into our own buffer and hand the
   // caller no more than it has room for.
   std::uint8_t report[platform::kReportSize] = {};
-  if (!device.startRead(report)) return 0;
+  if (!device.StartRead(report)) return 0;
   std::size_t bytes = 0;
-  const platform::HidIoStatus status = device.waitRead(kInterruptWaitMs, bytes);
+  const platform::HidIoStatus status = device.WaitRead(kInterruptWaitMs, bytes);
   if (status != platform::HidIoStatus::kCompleted) {
-    device.cancelRead();  // ends before `report` goes away
+    device.CancelRead();  // ends before `report` goes away
     return 0;
   }
   std::memcpy(buffer, report, bytes < length ? bytes : length);

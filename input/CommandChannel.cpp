@@ -21,13 +21,12 @@ int CommandChannel::WriteBuffer() {
   const std::shared_ptr<platform::HidDevice> write = frame_.Writer(profile);
   if (!write) return 0;
   buffer_[0] = CommandReportId(profile);
-  if (!write->write(buffer_.data(), kCommandSize)) {
-    char text[256];
-    platform::ErrorText(text, sizeof text);
-    TRACE_WARN("write refused: command %02X %02X: %s", buffer_[0], buffer_[1], text);
+  if (!write->Write(buffer_.data(), kCommandSize)) {
+    TRACE_WARN("write refused: command %02X %02X: %s", buffer_[0], buffer_[1],
+               write->LastError().c_str());
     return 0;
   }
-  write->waitWritesDone(kWriteTimeoutMs);
+  write->WaitWritesDone(kWriteTimeoutMs);
   return 1;
 }
 

@@ -10,7 +10,7 @@ using platform::HidIoStatus;
 namespace {
 
 void CloseHandle(std::shared_ptr<HidDevice>& h) {
-  if (h) h->close();
+  if (h) h->Close();
   h.reset();
 }
 
@@ -34,12 +34,10 @@ bool FrameChannel::OpenHandles(const DevicePaths& paths, std::size_t index,
       TRACE_ERROR("open failed: the frame lacks a collection it needs (\"col03\"/\"col04\")");
       return std::shared_ptr<HidDevice>();
     }
-    std::shared_ptr<HidDevice> device(hid_.open(path, access, platform::HidShare::kShared));
+    std::shared_ptr<HidDevice> device(hid_.Open(path, access, platform::HidShare::kShared));
     if (!device) {
-      char text[256];
-      platform::ErrorText(text, sizeof text);
       TRACE_ERROR("open failed: %s for %s: %s", path.c_str(),
-                  access == platform::kHidRead ? "reading" : "writing", text);
+                  access == platform::kHidRead ? "reading" : "writing", hid_.LastError().c_str());
     }
     return device;
   };
@@ -174,7 +172,7 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
     if (role != kSingleReader) std::memset(buffer, 0, platform::kReportSize);
     std::size_t bytes = 0;
     HidIoStatus status = HidIoStatus::kFailed;
-    if (handle->startRead(buffer)) status = handle->waitRead(platform::kWaitForever, bytes);
+    if (handle->StartRead(buffer)) status = handle->WaitRead(platform::kWaitForever, bytes);
     bool open;
     {
       std::lock_guard<std::mutex> lock(mutex_);

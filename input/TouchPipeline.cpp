@@ -42,7 +42,7 @@ void TouchPipeline::StartTouchPipeline() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (State() != FrameState::NotStarted) return;
   changes_.Start();
-  hid_.setChangeCallback(
+  hid_.SetChangeCallback(
       [this](platform::HidChange change, const std::string& name) { changes_.Post(change, name); });
   // Write completion is observed by the command channel; no watcher thread.
   Dispatch(FrameEvent::StartUp);
@@ -66,7 +66,7 @@ void TouchPipeline::OnDeviceRemoval(const std::string& interfaceName) {
 }
 
 void TouchPipeline::StopDeviceChanges() {
-  hid_.setChangeCallback({});
+  hid_.SetChangeCallback({});
   changes_.Stop();
 }
 
@@ -201,7 +201,7 @@ void TouchPipeline::DiscoverTouchFrame() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (IsOpen()) CloseTouchFrame();
   vidPidSource_(vidPidList_);
-  const std::vector<platform::HidInterfaceInfo> interfaces = hid_.enumerate();
+  const std::vector<platform::HidInterfaceInfo> interfaces = hid_.Enumerate();
   knownPaths_.clear();
   for (const platform::HidInterfaceInfo& info : interfaces) knownPaths_.push_back(info.path);
   DeviceProfile profile = profile_;
@@ -253,7 +253,7 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch) {
   std::vector<platform::HidInterfaceInfo> present;
   if (HasArrival(batch)) {
     vidPidSource_(list);
-    present = hid_.enumerate();
+    present = hid_.Enumerate();
   }
   const FrameChanges c = SortDeviceChanges(batch, paths_.path[0], knownPaths_, present, list);
   FrameEvent event;

@@ -6,12 +6,14 @@
 // dropped when it is full, as the driver does), and accepted writes in a
 // ring of 32 that the backend's writer thread completes in order. One mutex
 // guards it all; the backends guard their own state with it too.
+// Refusals are recorded in the handle's error record as "<path>: <why>".
 #include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "platform/Hid.h"
 
@@ -26,10 +28,20 @@ class HandleQueues {
   };
 
  protected:
+  // `errors` is the handle's own record (HidDevice::error_).
+  HandleQueues(HidErrorRecord& errors, std::string path)
+      : path_(std::move(path)), errors_(errors) {}
+
+  // Records "<path>: <why>"; false.
+  bool Refuse(const char* why) { return errors_.Fail(path_ + ": " + why); }
+
   // HidDevice's read side; the caller checked that the handle may read.
-  bool beginRead(std::uint8_t* buffer) {
+  bool BeginRead(std::uint8_t* buffer) {
     std::lock_guard<std::mutex> lock(m_);
-    if (!open_ || gone_ || readPending_) return false;
+    if (!open_) return Refuse("the handle is closed");
+    if (gone_) return Refuse("the device was removed");
+    if (readPending_) return Refuse("a read is already outstanding");
+    errors_.Clear();
     readPending_ = true;
     readDone_ = false;
     readBuf_ = buffer;
@@ -42,43 +54,48 @@ class HandleQueues {
     return true;
   }
   // A completed read reports `length` bytes.
-  HidIoStatus endRead(std::uint32_t timeoutMs, std::size_t& bytesRead, std::size_t length) {
+  HidIoStatus EndRead(std::uint32_t timeoutMs, std::size_t& bytesRead, std::size_t length) {
     std::unique_lock<std::mutex> lock(m_);
     bytesRead = 0;
-    if (!readPending_) return HidIoStatus::kFailed;
-    if (!WaitFor(lock, timeoutMs, [this] { return readDone_ || !open_ || gone_; }))
+    if (!readPending_) return Refuse("no read outstanding"), HidIoStatus::kFailed;
+    if (!WaitFor(lock, timeoutMs, [this] { return readDone_ || !open_ || gone_; })) {
+      errors_.Clear();
       return HidIoStatus::kTimedOut;
+    }
     readPending_ = false;
     readBuf_ = nullptr;
-    if (!readDone_) return HidIoStatus::kFailed;
+    if (!readDone_)
+      return Refuse(open_ ? "the device was removed" : "the handle is closed"),
+             HidIoStatus::kFailed;
+    errors_.Clear();
     bytesRead = length;
     return HidIoStatus::kCompleted;
   }
-  bool readOutstanding() const {
+  bool ReadOutstanding() const {
     std::lock_guard<std::mutex> lock(m_);
     return readPending_;
   }
-  void dropRead() {
+  void DropRead() {
     std::lock_guard<std::mutex> lock(m_);
     readPending_ = false;
     readDone_ = false;
     readBuf_ = nullptr;
     cv_.notify_all();
   }
-  std::size_t writesInFlight() const {
+  std::size_t WritesInFlight() const {
     std::lock_guard<std::mutex> lock(m_);
     return pendingWrites_;
   }
-  bool awaitWrites(std::uint32_t timeoutMs) {
+  bool AwaitWrites(std::uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(m_);
     return WaitFor(lock, timeoutMs, [this] { return pendingWrites_ == 0; });
   }
-  bool opened() const {
+  bool Opened() const {
     std::lock_guard<std::mutex> lock(m_);
     return open_;
   }
   // Ends the handle for every waiter; false if it was closed already.
-  bool markClosed() {
+  bool MarkClosed() {
     std::lock_guard<std::mutex> lock(m_);
     if (!open_) return false;
     open_ = false;
@@ -88,7 +105,7 @@ class HandleQueues {
 
   // ---- with m_ held --------------------------------------------------------
   // One input report (zero-padded): into the outstanding read, or the ring.
-  void deliverLocked(const std::uint8_t* report, std::size_t length) {
+  void DeliverLocked(const std::uint8_t* report, std::size_t length) {
     const std::size_t n = length < kReportSize ? length : kReportSize;
     std::uint8_t* to;
     if (readPending_ && !readDone_) {
@@ -105,7 +122,7 @@ class HandleQueues {
   }
   // Accepts a write of `length` bytes that goes out as `sendLength` (zero-
   // padded); false while 32 are waiting for the writer.
-  bool queueWriteLocked(const std::uint8_t* report, std::size_t length, std::size_t sendLength) {
+  bool QueueWriteLocked(const std::uint8_t* report, std::size_t length, std::size_t sendLength) {
     if (queued_ == kRing) return false;
     Out& o = out_[(outHead_ + queued_) % kRing];
     o.bytes.fill(0);
@@ -117,19 +134,19 @@ class HandleQueues {
     return true;
   }
   // A write completed (or failed after it was accepted).
-  void writeDoneLocked() {
+  void WriteDoneLocked() {
     if (pendingWrites_) --pendingWrites_;
     cv_.notify_all();
   }
   // No write will complete any more.
-  void clearWritesLocked() {
+  void ClearWritesLocked() {
     pendingWrites_ = 0;
     cv_.notify_all();
   }
 
   // The writer thread: the next accepted write, or false once the handle
   // closed or the device went.
-  bool nextWrite(Out& o) {
+  bool NextWrite(Out& o) {
     std::unique_lock<std::mutex> lock(m_);
     cv_.wait(lock, [this] { return queued_ > 0 || !open_ || gone_; });
     if (!open_ || gone_) return false;
@@ -148,6 +165,8 @@ class HandleQueues {
     return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
   }
 
+  const std::string path_;
+  HidErrorRecord& errors_;
   mutable std::mutex m_;
   std::condition_variable cv_;
   bool open_ = true, gone_ = false;

@@ -10,6 +10,21 @@
 //
 // Reports are exchanged as the frame sends them: byte 0 is the report id,
 // kReportSize bytes in all.
+//
+// Errors: every handle and every backend keeps the text of its last failure,
+// read through LastError() the same way on every backend ("" if none):
+// "open /dev/hidraw3: Permission denied", "\\?\hid#...: the handle is
+// closed". A call that can fail (StartRead, WaitRead, Write, GetFeature,
+// SetFeature; Enumerate, Open, SetChangeCallback) records its reason when it
+// fails and clears the text when it succeeds; a timed-out wait is no failure.
+// Two successes keep a reason: an enumeration that skipped an interface it
+// could not read, and an open whose report lengths could not be read (Caps()
+// is zero then). A write that fails after it was accepted records its reason
+// when the backend learns of it. Each failure is traced at debug level (the
+// skipped interfaces and unreadable lengths at warn). On one handle used by
+// several threads the text is that of the last call, whichever thread made
+// it. The system's code stays where the system keeps it (errno natively,
+// GetLastError on Windows).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/HidError.h"
 #include "platform/HidInterface.h"
 
 namespace platform {
@@ -41,14 +57,14 @@ struct HidCaps {
 
 // One open handle on one HID interface.
 //
-// Reads are overlapped: startRead() issues a read into a caller-owned buffer,
-// waitRead() waits for it. A wait that times out leaves the read outstanding;
-// a later waitRead() completes it, and no input report is lost in between.
+// Reads are overlapped: StartRead() issues a read into a caller-owned buffer,
+// WaitRead() waits for it. A wait that times out leaves the read outstanding;
+// a later WaitRead() completes it, and no input report is lost in between.
 // At most one read is outstanding per handle. The buffer must stay valid until
 // the read has completed, failed or been cancelled.
 //
-// close() may be called from any thread while another thread waits in
-// waitRead(): that wait returns kFailed at once. The object itself must only
+// Close() may be called from any thread while another thread waits in
+// WaitRead(): that wait returns kFailed at once. The object itself must only
 // be destroyed once no other thread uses it (the destructor closes).
 class HidDevice {
  public:
@@ -57,36 +73,42 @@ class HidDevice {
   // Issues a read of one input report (kReportSize bytes) into `buffer`.
   // False if the handle is closed, lacks read access, or a read is already
   // outstanding.
-  virtual bool startRead(std::uint8_t* buffer) = 0;
+  virtual bool StartRead(std::uint8_t* buffer) = 0;
   // Waits up to `timeoutMs` (kWaitForever: no limit) for the outstanding read.
   // On kCompleted, `bytesRead` holds the byte count (kReportSize normally).
-  virtual HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) = 0;
-  virtual bool readPending() const = 0;
+  virtual HidIoStatus WaitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) = 0;
+  virtual bool ReadPending() const = 0;
   // Cancels the outstanding read, if any, and waits for its end; afterwards
   // the buffer is no longer written.
-  virtual void cancelRead() = 0;
+  virtual void CancelRead() = 0;
 
   // Issues an overlapped write of `length` bytes (an output report, byte 0 the
   // report id). The bytes are copied; the write completes in the background
   // and the call never waits for it. False if the handle is closed, lacks
   // write access, or the write failed at once.
-  virtual bool write(const std::uint8_t* report, std::size_t length) = 0;
+  virtual bool Write(const std::uint8_t* report, std::size_t length) = 0;
   // Writes issued and not yet completed.
-  virtual std::size_t pendingWrites() const = 0;
+  virtual std::size_t PendingWrites() const = 0;
   // Waits up to `timeoutMs` until no write is pending; true when none is.
-  virtual bool waitWritesDone(std::uint32_t timeoutMs) = 0;
+  virtual bool WaitWritesDone(std::uint32_t timeoutMs) = 0;
 
   // HidD_GetFeature / HidD_SetFeature: byte 0 of `buffer` selects the report.
-  virtual bool getFeature(std::uint8_t* buffer, std::size_t length) = 0;
-  virtual bool setFeature(const std::uint8_t* buffer, std::size_t length) = 0;
+  virtual bool GetFeature(std::uint8_t* buffer, std::size_t length) = 0;
+  virtual bool SetFeature(const std::uint8_t* buffer, std::size_t length) = 0;
 
-  virtual HidCaps caps() const = 0;
-  virtual const std::string& path() const = 0;
+  virtual HidCaps Caps() const = 0;
+  virtual const std::string& Path() const = 0;
 
   // Closes the handle: a pending read completes with kFailed at once, later
   // calls fail. Safe to call twice.
-  virtual void close() = 0;
-  virtual bool isOpen() const = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+
+  // The last failure on this handle ("" if none); see the top of this file.
+  std::string LastError() const { return error_.Text(); }
+
+ protected:
+  HidErrorRecord error_;
 };
 
 enum class HidChange { kArrival, kRemoval };
@@ -99,22 +121,28 @@ class HidBackend {
 
   // The HID interfaces present now, one per top-level collection, in the
   // order the system lists them. Interfaces whose attributes cannot be read
-  // are skipped.
-  virtual std::vector<HidInterfaceInfo> enumerate() = 0;
+  // are skipped (and the last one's reason recorded).
+  virtual std::vector<HidInterfaceInfo> Enumerate() = 0;
 
   // Opens `path` for overlapped I/O. Null if the interface is missing or the
   // sharing mode conflicts with another open handle.
-  virtual std::unique_ptr<HidDevice> open(const std::string& path, HidAccess access,
+  virtual std::unique_ptr<HidDevice> Open(const std::string& path, HidAccess access,
                                           HidShare share) = 0;
 
   // Registers for arrival and removal of HID interfaces (replacing any earlier
   // callback; an empty callback unregisters). False if notifications are not
   // available. The callback is not called after unregistering returns or after
   // the backend is destroyed.
-  virtual bool setChangeCallback(HidChangeCallback callback) = 0;
+  virtual bool SetChangeCallback(HidChangeCallback callback) = 0;
 
   // "win32", "virtual 127.0.0.1:PORT" or "hidraw": for logs and tests.
-  virtual std::string describe() const = 0;
+  virtual std::string Describe() const = 0;
+
+  // The last failure of Enumerate, Open or SetChangeCallback ("" if none).
+  std::string LastError() const { return error_.Text(); }
+
+ protected:
+  HidErrorRecord error_;
 };
 
 // The virtual backend if FRAMESIM_ADDR=127.0.0.1:PORT is set, else the OS one.

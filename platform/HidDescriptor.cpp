@@ -50,7 +50,7 @@ std::uint16_t Bytes(std::uint32_t bits) {
 
 }  // namespace
 
-int HidDescriptorInfo::collectionOfReport(std::uint8_t id) const {
+int HidDescriptorInfo::CollectionOfReport(std::uint8_t id) const {
   for (std::size_t c = 0; c < collections.size(); ++c)
     for (const HidReportLengths& r : collections[c].reports)
       if (r.id == id) return static_cast<int>(c);

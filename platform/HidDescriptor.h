@@ -37,7 +37,7 @@ struct HidDescriptorInfo {
   std::vector<HidTopLevelCollection> collections;
 
   // The collection (index) that carries report `id`, or -1.
-  int collectionOfReport(std::uint8_t id) const;
+  int CollectionOfReport(std::uint8_t id) const;
 };
 
 // Parses `size` bytes. On failure returns false with `error` naming the

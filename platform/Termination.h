@@ -14,10 +14,10 @@ class TerminationWatch {
 
   // True once a request arrived; false when `milliseconds` passed first
   // (a negative value waits without limit).
-  bool wait(long long milliseconds);
+  bool Wait(long long milliseconds);
   // The program has shut down. Windows ends the process as soon as the
   // handler of a closing console returns, so that handler waits for this.
-  void shutdownDone();
+  void ShutdownDone();
 };
 
 }  // namespace platform

@@ -66,7 +66,7 @@ struct NodeDescription {
   HidDescriptorInfo descriptor;
 };
 
-bool Describe(udev* u, udev_device* raw, NodeDescription& out, std::string& error) {
+bool DescribeNode(udev* u, udev_device* raw, NodeDescription& out, std::string& error) {
   const char* devnode = udev_device_get_devnode(raw);
   udev_device* hid = udev_device_get_parent_with_subsystem_devtype(raw, "hid", nullptr);
   if (!devnode || !hid) return error = "a hidraw node without a HID device", false;
@@ -127,11 +127,11 @@ std::vector<std::string> PathsOf(const NodeDescription& d) {
 // which sysfs no longer describes the node) names the same interfaces.
 class KnownPaths {
  public:
-  void remember(const std::string& node, std::vector<std::string> paths) {
+  void Remember(const std::string& node, std::vector<std::string> paths) {
     std::lock_guard<std::mutex> lock(m_);
     paths_[node] = std::move(paths);
   }
-  std::vector<std::string> forget(const std::string& node) {
+  std::vector<std::string> Forget(const std::string& node) {
     std::lock_guard<std::mutex> lock(m_);
     auto it = paths_.find(node);
     if (it == paths_.end()) return {node};
@@ -174,23 +174,24 @@ void WatchLoop(std::shared_ptr<Watch> w, HidChangeCallback callback) {
       NodeDescription d;
       std::string error;
       std::vector<std::string> paths{devnode};
-      if (Describe(w->context.get(), dev.get(), d, error)) paths = PathsOf(d);
-      w->known->remember(devnode, paths);
+      if (DescribeNode(w->context.get(), dev.get(), d, error)) paths = PathsOf(d);
+      w->known->Remember(devnode, paths);
       for (const std::string& p : paths) callback(HidChange::kArrival, p);
     } else if (std::string(action) == "remove") {
-      for (const std::string& p : w->known->forget(devnode)) callback(HidChange::kRemoval, p);
+      for (const std::string& p : w->known->Forget(devnode)) callback(HidChange::kRemoval, p);
     }
   }
 }
 
 class HidrawBackend : public HidBackend {
  public:
-  ~HidrawBackend() override { setChangeCallback(nullptr); }
+  ~HidrawBackend() override { SetChangeCallback(nullptr); }
 
-  std::vector<HidInterfaceInfo> enumerate() override {
+  std::vector<HidInterfaceInfo> Enumerate() override {
     std::vector<HidInterfaceInfo> found;
     UdevPtr<udev> u(udev_new());
-    if (!u) return setError("udev unavailable"), found;
+    if (!u) return error_.Fail("enumerate: udev unavailable"), found;
+    error_.Clear();
     UdevPtr<udev_enumerate> e(udev_enumerate_new(u.get()));
     udev_enumerate_add_match_subsystem(e.get(), "hidraw");
     udev_enumerate_scan_devices(e.get());
@@ -200,53 +201,51 @@ class HidrawBackend : public HidBackend {
           udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
       NodeDescription d;
       std::string error;
-      if (!dev || !Describe(u.get(), dev.get(), d, error)) {
+      if (!dev || !DescribeNode(u.get(), dev.get(), d, error)) {
         // Its interfaces are skipped, as Windows skips unreadable ones.
         TRACE_WARN("enumeration: %s", error.c_str());
-        setError(error);
+        error_.Fail(error);
         continue;
       }
       std::vector<std::string> paths = PathsOf(d);
       for (const std::string& p : paths)
         found.push_back({p, d.vendorId, d.productId, d.versionNumber});
-      known_->remember(d.node, std::move(paths));
+      known_->Remember(d.node, std::move(paths));
     }
     return found;
   }
 
-  std::unique_ptr<HidDevice> open(const std::string& path, HidAccess access,
+  std::unique_ptr<HidDevice> Open(const std::string& path, HidAccess access,
                                   HidShare share) override {
     std::string nodePath, error;
     std::size_t index = 0;
     if (!hidraw::SplitCollectionPath(path, nodePath, index))
-      return errno = EINVAL, setError(path + ": not a hidraw interface path"), nullptr;
+      return errno = EINVAL, error_.Fail(path + ": not a hidraw interface path"), nullptr;
     std::lock_guard<std::mutex> lock(nodesMutex_);
     std::shared_ptr<Node> node = nodes_[nodePath].lock();
-    if (!node || node->gone()) {
+    if (!node || node->Gone()) {
       bool denied = false;
-      node = openNode(nodePath, error, denied);
+      node = OpenNode(nodePath, error, denied);
       if (!node) {
         // Said once per node: the frame is there, and only the system's
         // permissions stand between it and the service.
         const int code = errno;
         if (denied && deniedReported_.insert(nodePath).second)
           std::fprintf(stderr, "%s\n", error.c_str());
-        setError(error);
         errno = code;
-        return nullptr;
+        return error_.Fail(error), nullptr;
       }
       nodes_[nodePath] = node;
     }
-    auto handle = node->open(index, access, share, error);
-    if (!handle) {
-      const int code = errno;
-      setError(error);
-      errno = code;
-    }
+    auto handle = node->Open(index, access, share, error);
+    if (handle)
+      error_.Clear();
+    else
+      error_.Fail(error);
     return handle;
   }
 
-  bool setChangeCallback(HidChangeCallback callback) override {
+  bool SetChangeCallback(HidChangeCallback callback) override {
     std::lock_guard<std::mutex> lock(watchMutex_);
     if (watch_) {
       const char c = 0;
@@ -257,6 +256,7 @@ class HidrawBackend : public HidBackend {
         watcher_.join();
       watch_.reset();
     }
+    error_.Clear();
     if (!callback) return true;
     auto w = std::make_shared<Watch>();
     w->known = known_;
@@ -269,28 +269,17 @@ class HidrawBackend : public HidBackend {
         udev_monitor_filter_add_match_subsystem_devtype(w->monitor.get(), "hidraw", nullptr) < 0 ||
         udev_monitor_enable_receiving(w->monitor.get()) < 0 ||
         ::pipe2(w->wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-      setError(ErrnoText("udev monitor", errno));
-      return false;
+      return error_.Fail(ErrnoText("device notifications: udev monitor", errno));
     }
     watch_ = w;
     watcher_ = std::thread(WatchLoop, std::move(w), std::move(callback));
     return true;
   }
 
-  std::string describe() const override { return "hidraw"; }
-
-  std::string lastError() const {
-    std::lock_guard<std::mutex> lock(errorMutex_);
-    return error_;
-  }
+  std::string Describe() const override { return "hidraw"; }
 
  private:
-  void setError(const std::string& error) {
-    std::lock_guard<std::mutex> lock(errorMutex_);
-    error_ = error;
-  }
-
-  static std::shared_ptr<Node> openNode(const std::string& nodePath, std::string& error,
+  static std::shared_ptr<Node> OpenNode(const std::string& nodePath, std::string& error,
                                         bool& denied) {
     const int fd = ::open(nodePath.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
@@ -326,16 +315,9 @@ class HidrawBackend : public HidBackend {
   std::mutex watchMutex_;
   std::shared_ptr<Watch> watch_;
   std::thread watcher_;
-  mutable std::mutex errorMutex_;
-  std::string error_;
 };
 
 }  // namespace
-
-std::string hidraw::LastError(const HidBackend& backend) {
-  const auto* hidraw = dynamic_cast<const HidrawBackend*>(&backend);
-  return hidraw ? hidraw->lastError() : std::string();
-}
 
 std::unique_ptr<HidBackend> CreateOsHidBackend() {
   return std::make_unique<HidrawBackend>();

@@ -60,142 +60,131 @@ class CollectionHandle : public HidDevice, HandleQueues {
  public:
   CollectionHandle(std::shared_ptr<Node> node, std::size_t index, std::string path, unsigned access,
                    HidCaps caps)
-      : node_(std::move(node)),
+      : HandleQueues(error_, std::move(path)),
+        node_(std::move(node)),
         index_(index),
-        path_(std::move(path)),
         access_(access),
         caps_(caps) {
-    if (access_ & kHidWrite) writer_ = std::thread([this] { writeLoop(); });
+    if (access_ & kHidWrite) writer_ = std::thread([this] { WriteLoop(); });
   }
-  ~CollectionHandle() override { close(); }
+  ~CollectionHandle() override { Close(); }
 
   // From the node's reader, under the node's handle lock: one input report.
-  void deliver(const std::uint8_t* report, std::size_t length) {
+  void Deliver(const std::uint8_t* report, std::size_t length) {
     if (!(access_ & kHidRead)) return;
     std::lock_guard<std::mutex> lock(m_);
-    if (open_) deliverLocked(report, length);
+    if (open_) DeliverLocked(report, length);
   }
 
-  void markGone() {
+  void MarkGone() {
     std::lock_guard<std::mutex> lock(m_);
     gone_ = true;
-    error_ = "the device was removed";
     cv_.notify_all();
   }
 
-  bool startRead(std::uint8_t* buffer) override {
-    return (access_ & kHidRead) && beginRead(buffer);
+  bool StartRead(std::uint8_t* buffer) override {
+    if (!(access_ & kHidRead)) return Fail(EBADF, "the handle was not opened for reading");
+    return BeginRead(buffer);
   }
-  HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
+  HidIoStatus WaitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
     // As Windows: the collection's input report length, id byte included.
-    return endRead(timeoutMs, bytesRead,
+    return EndRead(timeoutMs, bytesRead,
                    caps_.inputReportLength < kReportSize ? caps_.inputReportLength : kReportSize);
   }
-  bool readPending() const override { return readOutstanding(); }
-  void cancelRead() override { dropRead(); }
+  bool ReadPending() const override { return ReadOutstanding(); }
+  void CancelRead() override { DropRead(); }
 
-  bool write(const std::uint8_t* report, std::size_t length) override {
+  bool Write(const std::uint8_t* report, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
     if (!open_ || gone_ || !(access_ & kHidWrite))
-      return fail(gone_ ? ENODEV : EBADF, "the handle cannot write");
-    if (length == 0 || length > kReportSize) return fail(EINVAL, "bad report length");
+      return Fail(gone_ ? ENODEV : EBADF, "the handle cannot write");
+    if (length == 0 || length > kReportSize) return Fail(EINVAL, "bad report length");
     // The kernel sends what it is given: exactly the report's own length.
-    const HidTopLevelCollection& c = node_->descriptor().collections[index_];
+    const HidTopLevelCollection& c = node_->Descriptor().collections[index_];
     std::size_t reportLength = 0;
     for (const HidReportLengths& r : c.reports)
       if (r.id == report[0]) reportLength = r.output;
-    if (reportLength == 0) return fail(EINVAL, "no output report with this id on this collection");
+    if (reportLength == 0) return Fail(EINVAL, "no output report with this id on this collection");
     if (length > c.outputLength)
-      return fail(EINVAL, "report longer than the collection's output reports");
-    if (!queueWriteLocked(report, length, reportLength < kReportSize ? reportLength : kReportSize))
-      return fail(EAGAIN, "32 writes still in flight");
+      return Fail(EINVAL, "report longer than the collection's output reports");
+    if (!QueueWriteLocked(report, length, reportLength < kReportSize ? reportLength : kReportSize))
+      return Fail(EAGAIN, "32 writes still in flight");
+    error_.Clear();
     return true;
   }
-  std::size_t pendingWrites() const override { return writesInFlight(); }
-  bool waitWritesDone(std::uint32_t timeoutMs) override { return awaitWrites(timeoutMs); }
+  std::size_t PendingWrites() const override { return WritesInFlight(); }
+  bool WaitWritesDone(std::uint32_t timeoutMs) override { return AwaitWrites(timeoutMs); }
 
-  bool getFeature(std::uint8_t* buffer, std::size_t length) override {
-    return feature(false, buffer, length);
+  bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
+    return Feature(false, buffer, length);
   }
-  bool setFeature(const std::uint8_t* buffer, std::size_t length) override {
-    return feature(true, const_cast<std::uint8_t*>(buffer), length);
+  bool SetFeature(const std::uint8_t* buffer, std::size_t length) override {
+    return Feature(true, const_cast<std::uint8_t*>(buffer), length);
   }
 
-  HidCaps caps() const override { return caps_; }
-  const std::string& path() const override { return path_; }
+  HidCaps Caps() const override { return caps_; }
+  const std::string& Path() const override { return path_; }
 
-  void close() override {
-    if (!markClosed()) return;
-    node_->detach(this);  // the reader delivers here no more
+  void Close() override {
+    if (!MarkClosed()) return;
+    node_->Detach(this);  // the reader delivers here no more
     std::lock_guard<std::mutex> join(joinMutex_);
     if (writer_.joinable()) writer_.join();
   }
 
-  bool isOpen() const override { return opened(); }
-
-  std::string lastError() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return error_;
-  }
+  bool IsOpen() const override { return Opened(); }
 
  private:
-  // The seam's callers read errno for the reason (m_ held).
-  bool fail(int code, const char* why) {
-    error_ = path_ + ": " + why;
+  // Records "<path>: <why>" and leaves errno `code`, where the system keeps
+  // its reason.
+  bool Fail(int code, const char* why) {
     errno = code;
-    return false;
+    return Refuse(why);
   }
 
-  bool feature(bool set, std::uint8_t* buffer, std::size_t length) {
-    if (!buffer || length == 0) return false;
+  bool Feature(bool set, std::uint8_t* buffer, std::size_t length) {
+    if (!buffer || length == 0) return Fail(EINVAL, "bad feature report length");
     {
       std::lock_guard<std::mutex> lock(m_);
-      if (!open_ || gone_) return fail(gone_ ? ENODEV : EBADF, "the handle is closed");
+      if (!open_) return Fail(EBADF, "the handle is closed");
+      if (gone_) return Fail(ENODEV, "the device was removed");
     }
     std::string error;
-    if (node_->feature(set, buffer, length, error)) return true;
-    const int code = errno;
-    std::lock_guard<std::mutex> lock(m_);
-    error_ = error;
-    errno = code;
-    return false;
+    if (!node_->Feature(set, buffer, length, error)) return error_.Fail(std::move(error));
+    error_.Clear();
+    return true;
   }
 
-  void writeLoop() {
+  void WriteLoop() {
     for (Out o;;) {
-      if (!nextWrite(o)) {
+      if (!NextWrite(o)) {
         std::lock_guard<std::mutex> lock(m_);
-        clearWritesLocked();
+        ClearWritesLocked();
         return;
       }
       std::string error;
-      const bool ok = node_->writeReport(o.bytes.data(), o.length, error);
+      const bool ok = node_->WriteReport(o.bytes.data(), o.length, error);
       // The write was accepted earlier; its failure shows only here.
-      if (!ok) TRACE_WARN("%s", error.c_str());
+      if (!ok) {
+        TRACE_WARN("%s", error.c_str());
+        error_.Fail(std::move(error));
+      }
       std::lock_guard<std::mutex> lock(m_);
-      if (!ok) error_ = error;
-      writeDoneLocked();
+      WriteDoneLocked();
     }
   }
 
   const std::shared_ptr<Node> node_;
   const std::size_t index_;
-  const std::string path_;
   const unsigned access_;
   const HidCaps caps_;
-  std::string error_;
   std::mutex joinMutex_;
   std::thread writer_;
 };
 
-std::string LastError(const HidDevice& device) {
-  const auto* handle = dynamic_cast<const CollectionHandle*>(&device);
-  return handle ? handle->lastError() : std::string();
-}
-
 std::shared_ptr<Node> Node::Create(int fd, std::string nodePath, HidDescriptorInfo descriptor) {
   std::shared_ptr<Node> node(new Node(fd, std::move(nodePath), std::move(descriptor)));
-  node->reader_ = std::thread([raw = node.get()] { raw->readLoop(); });
+  node->reader_ = std::thread([raw = node.get()] { raw->ReadLoop(); });
   return node;
 }
 
@@ -214,12 +203,12 @@ Node::~Node() {
   if (wake_[0] >= 0) ::close(wake_[0]), ::close(wake_[1]);
 }
 
-bool Node::gone() const {
+bool Node::Gone() const {
   std::lock_guard<std::mutex> lock(handlesMutex_);
   return gone_;
 }
 
-std::unique_ptr<HidDevice> Node::open(std::size_t index, HidAccess access, HidShare share,
+std::unique_ptr<HidDevice> Node::Open(std::size_t index, HidAccess access, HidShare share,
                                       std::string& error) {
   const std::size_t count = descriptor_.collections.size();
   const std::string path = CollectionPath(nodePath_, index, count);
@@ -237,7 +226,7 @@ std::unique_ptr<HidDevice> Node::open(std::size_t index, HidAccess access, HidSh
   return handle;
 }
 
-void Node::detach(CollectionHandle* handle) {
+void Node::Detach(CollectionHandle* handle) {
   std::lock_guard<std::mutex> lock(handlesMutex_);
   for (auto it = handles_.begin(); it != handles_.end(); ++it) {
     if (it->handle == handle) {
@@ -247,7 +236,7 @@ void Node::detach(CollectionHandle* handle) {
   }
 }
 
-bool Node::writeReport(const std::uint8_t* report, std::size_t length, std::string& error) {
+bool Node::WriteReport(const std::uint8_t* report, std::size_t length, std::string& error) {
   for (;;) {
     const ssize_t n = ::write(fd_, report, length);
     if (n == static_cast<ssize_t>(length)) return true;
@@ -257,7 +246,7 @@ bool Node::writeReport(const std::uint8_t* report, std::size_t length, std::stri
   }
 }
 
-bool Node::feature(bool set, std::uint8_t* buffer, std::size_t length, std::string& error) {
+bool Node::Feature(bool set, std::uint8_t* buffer, std::size_t length, std::string& error) {
   if (length > 0x3FFF)  // the ioctl's size field
     return errno = EINVAL, error = "feature report too long", false;
   const unsigned long request = set ? HIDIOCSFEATURE(length) : HIDIOCGFEATURE(length);
@@ -271,12 +260,12 @@ bool Node::feature(bool set, std::uint8_t* buffer, std::size_t length, std::stri
   return true;
 }
 
-void Node::dispatch(const std::uint8_t* report, std::size_t length) {
+void Node::Dispatch(const std::uint8_t* report, std::size_t length) {
   std::uint8_t unnumbered[kReportSize];
   int target = -1;
   if (descriptor_.numbered) {
     if (length == 0) return;
-    target = descriptor_.collectionOfReport(report[0]);
+    target = descriptor_.CollectionOfReport(report[0]);
   } else {
     // No id byte on the node; the seam's reports start with id 0.
     for (std::size_t c = 0; c < descriptor_.collections.size() && target < 0; ++c)
@@ -290,10 +279,10 @@ void Node::dispatch(const std::uint8_t* report, std::size_t length) {
   if (target < 0) return;  // a report no collection declares
   std::lock_guard<std::mutex> lock(handlesMutex_);
   for (const Entry& e : handles_)
-    if (e.collection == static_cast<std::size_t>(target)) e.handle->deliver(report, length);
+    if (e.collection == static_cast<std::size_t>(target)) e.handle->Deliver(report, length);
 }
 
-void Node::readLoop() {
+void Node::ReadLoop() {
   std::size_t longest = kReportSize;
   for (const HidTopLevelCollection& c : descriptor_.collections)
     if (c.inputLength > longest) longest = c.inputLength;
@@ -307,11 +296,11 @@ void Node::readLoop() {
     const ssize_t n = ::read(fd_, buffer.data(), buffer.size());
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) break;  // unplugged (ENODEV) or the peer closed
-    dispatch(buffer.data(), static_cast<std::size_t>(n));
+    Dispatch(buffer.data(), static_cast<std::size_t>(n));
   }
   std::lock_guard<std::mutex> lock(handlesMutex_);
   gone_ = true;
-  for (const Entry& e : handles_) e.handle->markGone();
+  for (const Entry& e : handles_) e.handle->MarkGone();
 }
 
 }  // namespace hidraw

@@ -30,11 +30,6 @@ std::string ErrnoText(const std::string& what, int error);
 
 class CollectionHandle;
 
-// The last failure of a handle this backend made, or of the hidraw backend
-// itself (CreateOsHidBackend), as text ("" if none).
-std::string LastError(const HidDevice& device);
-std::string LastError(const HidBackend& backend);
-
 class Node : public std::enable_shared_from_this<Node> {
  public:
   // Takes `fd` (the open node); starts its reader.
@@ -46,22 +41,22 @@ class Node : public std::enable_shared_from_this<Node> {
   // A handle on collection `index`. Null with `error` if the index is out of
   // range, the node is gone, or the sharing mode conflicts with a handle
   // already open on that collection (exclusive excludes every other).
-  std::unique_ptr<HidDevice> open(std::size_t index, HidAccess access, HidShare share,
+  std::unique_ptr<HidDevice> Open(std::size_t index, HidAccess access, HidShare share,
                                   std::string& error);
 
-  const std::string& nodePath() const { return nodePath_; }
-  const HidDescriptorInfo& descriptor() const { return descriptor_; }
-  bool gone() const;
+  const std::string& NodePath() const { return nodePath_; }
+  const HidDescriptorInfo& Descriptor() const { return descriptor_; }
+  bool Gone() const;
 
   // Used by the handles.
-  bool writeReport(const std::uint8_t* report, std::size_t length, std::string& error);
-  bool feature(bool set, std::uint8_t* buffer, std::size_t length, std::string& error);
-  void detach(CollectionHandle* handle);
+  bool WriteReport(const std::uint8_t* report, std::size_t length, std::string& error);
+  bool Feature(bool set, std::uint8_t* buffer, std::size_t length, std::string& error);
+  void Detach(CollectionHandle* handle);
 
  private:
   Node(int fd, std::string nodePath, HidDescriptorInfo descriptor);
-  void readLoop();
-  void dispatch(const std::uint8_t* report, std::size_t length);
+  void ReadLoop();
+  void Dispatch(const std::uint8_t* report, std::size_t length);
 
   const int fd_;
   int wake_[2] = {-1, -1};

@@ -12,6 +12,8 @@
 
 #include <cstring>
 
+#include "platform/SocketNative.h"
+
 namespace platform {
 
 bool StartSockets() {
@@ -26,10 +28,7 @@ SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
   // TIME_WAIT; an active listener on the port still makes bind fail.
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  a.sin_port = htons(port);
+  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0) {
     ::close(fd);
     return kInvalidSocket;
@@ -38,10 +37,7 @@ SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
 }
 
 std::uint16_t LocalPort(SocketHandle s) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  if (::getsockname(int(s), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
-  return ntohs(a.sin_port);
+  return BoundPort(int(s));
 }
 
 int WaitReadable(SocketHandle s, int timeoutMs) {
@@ -98,15 +94,8 @@ SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes) {
 }
 
 SocketHandle ConnectTcp(const char* host, std::uint16_t port) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return kInvalidSocket;
-  sockaddr_in a{};
-  std::memcpy(&a, found->ai_addr, sizeof a);
-  ::freeaddrinfo(found);
-  a.sin_port = htons(port);
+  sockaddr_in a;
+  if (!ResolveIpv4(host, port, a)) return kInvalidSocket;
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return kInvalidSocket;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {

@@ -36,7 +36,7 @@ TerminationWatch::~TerminationWatch() {
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-bool TerminationWatch::wait(long long milliseconds) {
+bool TerminationWatch::Wait(long long milliseconds) {
   const sigset_t set = TerminationSignals();
   timespec until{};
   clock_gettime(CLOCK_MONOTONIC, &until);
@@ -67,6 +67,6 @@ bool TerminationWatch::wait(long long milliseconds) {
   }
 }
 
-void TerminationWatch::shutdownDone() {}
+void TerminationWatch::ShutdownDone() {}
 
 }  // namespace platform

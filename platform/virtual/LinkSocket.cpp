@@ -1,40 +1,28 @@
 #include "platform/virtual/LinkSocket.h"
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#ifndef _WIN32
 #include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #endif
 
 #include <cstring>
 
+#include "platform/SocketNative.h"
+
 namespace vlink {
 
 namespace {
+using Native = platform::NativeSocket;
+constexpr Native kInvalid = platform::kInvalidNativeSocket;
+using platform::CloseNativeSocket;
 #ifdef _WIN32
-using Native = SOCKET;
-constexpr Native kInvalid = INVALID_SOCKET;
-void CloseNative(Native s) {
-  closesocket(s);
-}
 constexpr int kSendFlags = 0;
 constexpr int kShutBoth = SD_BOTH;
 #else
-using Native = int;
-constexpr Native kInvalid = -1;
-void CloseNative(Native s) {
-  ::close(s);
-}
 constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kShutBoth = SHUT_RDWR;
 #endif
 Native AsNative(std::intptr_t fd) {
-  return static_cast<Native>(fd);
+  return platform::AsNativeSocket(fd);
 }
 }  // namespace
 
@@ -54,7 +42,7 @@ std::unique_ptr<LinkSocket> LinkSocket::Connect(const std::string& host, unsigne
   }
   Native s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == kInvalid || connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (s != kInvalid) CloseNative(s);
+    if (s != kInvalid) CloseNativeSocket(s);
 #ifdef _WIN32
     WSACleanup();
 #endif
@@ -66,13 +54,13 @@ std::unique_ptr<LinkSocket> LinkSocket::Connect(const std::string& host, unsigne
 }
 
 LinkSocket::~LinkSocket() {
-  CloseNative(AsNative(fd_));
+  CloseNativeSocket(AsNative(fd_));
 #ifdef _WIN32
   WSACleanup();
 #endif
 }
 
-bool LinkSocket::sendLine(const std::string& line) {
+bool LinkSocket::SendLine(const std::string& line) {
   std::lock_guard<std::mutex> lock(sendMutex_);
   auto sendAll = [this](const char* p, std::size_t n) {
     while (n > 0) {
@@ -86,7 +74,7 @@ bool LinkSocket::sendLine(const std::string& line) {
   return sendAll(line.data(), line.size()) && sendAll("\n", 1);
 }
 
-bool LinkSocket::readLine(std::string& line) {
+bool LinkSocket::ReadLine(std::string& line) {
   line.clear();
   for (;;) {
     for (std::size_t i = begin_; i < end_; ++i) {
@@ -105,7 +93,7 @@ bool LinkSocket::readLine(std::string& line) {
   }
 }
 
-void LinkSocket::shutdown() {
+void LinkSocket::Shutdown() {
   ::shutdown(AsNative(fd_), kShutBoth);
 }
 

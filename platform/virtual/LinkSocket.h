@@ -17,12 +17,12 @@ class LinkSocket {
   LinkSocket& operator=(const LinkSocket&) = delete;
 
   // Sends `line` and a line end; from any thread, whole lines never interleave.
-  bool sendLine(const std::string& line);
+  bool SendLine(const std::string& line);
   // Reads the next line (without its end) into `line`, reusing its storage.
   // False at the end of the stream or on an error. One reader at a time.
-  bool readLine(std::string& line);
+  bool ReadLine(std::string& line);
   // Ends the connection in both directions: a blocked readLine returns false.
-  void shutdown();
+  void Shutdown();
 
  private:
   explicit LinkSocket(std::intptr_t fd) : fd_(fd) {}

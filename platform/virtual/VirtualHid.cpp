@@ -30,63 +30,74 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
  public:
   VirtualHidDevice(std::unique_ptr<LinkSocket> link, std::string path, unsigned access,
                    HidCaps caps)
-      : link_(std::move(link)), path_(std::move(path)), access_(access), caps_(caps) {
-    receiver_ = std::thread([this] { receive(); });
-    writer_ = std::thread([this] { writeLoop(); });
+      : HandleQueues(error_, std::move(path)),
+        link_(std::move(link)),
+        access_(access),
+        caps_(caps) {
+    receiver_ = std::thread([this] { Receive(); });
+    writer_ = std::thread([this] { WriteLoop(); });
   }
-  ~VirtualHidDevice() override { close(); }
+  ~VirtualHidDevice() override { Close(); }
 
-  bool startRead(std::uint8_t* buffer) override {
-    return (access_ & kHidRead) && beginRead(buffer);
+  bool StartRead(std::uint8_t* buffer) override {
+    if (!(access_ & kHidRead)) return Refuse("the handle was not opened for reading");
+    return BeginRead(buffer);
   }
-  HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
-    return endRead(timeoutMs, bytesRead, kReportSize);
+  HidIoStatus WaitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
+    return EndRead(timeoutMs, bytesRead, kReportSize);
   }
-  bool readPending() const override { return readOutstanding(); }
-  void cancelRead() override { dropRead(); }
+  bool ReadPending() const override { return ReadOutstanding(); }
+  void CancelRead() override { DropRead(); }
 
-  bool write(const std::uint8_t* report, std::size_t length) override {
-    if (length == 0 || length > kReportSize) return false;
+  bool Write(const std::uint8_t* report, std::size_t length) override {
+    if (length == 0 || length > kReportSize) return Refuse("bad report length");
     std::lock_guard<std::mutex> lock(m_);
-    return open_ && !gone_ && (access_ & kHidWrite) && queueWriteLocked(report, length, length);
+    if (!open_) return Refuse("the handle is closed");
+    if (gone_) return Refuse("the device was removed");
+    if (!(access_ & kHidWrite)) return Refuse("the handle was not opened for writing");
+    if (!QueueWriteLocked(report, length, length)) return Refuse("32 writes still in flight");
+    error_.Clear();
+    return true;
   }
-  std::size_t pendingWrites() const override { return writesInFlight(); }
-  bool waitWritesDone(std::uint32_t timeoutMs) override { return awaitWrites(timeoutMs); }
+  std::size_t PendingWrites() const override { return WritesInFlight(); }
+  bool WaitWritesDone(std::uint32_t timeoutMs) override { return AwaitWrites(timeoutMs); }
 
-  bool getFeature(std::uint8_t* buffer, std::size_t length) override {
-    return feature("gf ", buffer, length);
+  bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
+    return Feature("gf ", buffer, length);
   }
-  bool setFeature(const std::uint8_t* buffer, std::size_t length) override {
-    return feature("sf ", const_cast<std::uint8_t*>(buffer), length);
+  bool SetFeature(const std::uint8_t* buffer, std::size_t length) override {
+    return Feature("sf ", const_cast<std::uint8_t*>(buffer), length);
   }
 
-  HidCaps caps() const override { return caps_; }
-  const std::string& path() const override { return path_; }
+  HidCaps Caps() const override { return caps_; }
+  const std::string& Path() const override { return path_; }
 
-  void close() override {
-    if (!markClosed()) return;
-    link_->shutdown();
+  void Close() override {
+    if (!MarkClosed()) return;
+    link_->Shutdown();
     std::lock_guard<std::mutex> join(joinMutex_);
     if (receiver_.joinable()) receiver_.join();
     if (writer_.joinable()) writer_.join();
   }
 
-  bool isOpen() const override { return opened(); }
+  bool IsOpen() const override { return Opened(); }
 
  private:
-  void receive() {
+  void Receive() {
     std::string line;
     std::array<std::uint8_t, kReportSize> report{};
-    while (link_->readLine(line)) {
+    while (link_->ReadLine(line)) {
       if (StartsWith(line, "in ")) {
         report.fill(0);
         if (vlink::ParseHex(line.data() + 3, line.size() - 3, report.data(), report.size()) <= 0)
           continue;
         std::lock_guard<std::mutex> lock(m_);
-        deliverLocked(report.data(), kReportSize);
+        DeliverLocked(report.data(), kReportSize);
       } else if (StartsWith(line, "wd ")) {
+        // "wd 0": the simulator refused a write it had accepted.
+        if (line == "wd 0") Refuse("the frame refused a write");
         std::lock_guard<std::mutex> lock(m_);
-        writeDoneLocked();
+        WriteDoneLocked();
       } else if (StartsWith(line, "gf ") || StartsWith(line, "sf ")) {
         std::lock_guard<std::mutex> lock(m_);
         featureReply_ = line;
@@ -99,45 +110,50 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
     // The device left (or the handle closed): every waiter fails now.
     std::lock_guard<std::mutex> lock(m_);
     gone_ = true;
-    clearWritesLocked();
+    ClearWritesLocked();
   }
 
-  void writeLoop() {
+  void WriteLoop() {
     std::string line;
-    for (Out o; nextWrite(o);) {
+    for (Out o; NextWrite(o);) {
       line = "w ";
       vlink::AppendHex(line, o.bytes.data(), o.length);
-      if (!link_->sendLine(line)) {
+      if (!link_->SendLine(line)) {
+        Refuse("the link to the frame simulator failed");
         std::lock_guard<std::mutex> lock(m_);
-        writeDoneLocked();
+        WriteDoneLocked();
       }
     }
   }
 
-  bool feature(const char* verb, std::uint8_t* buffer, std::size_t length) {
-    if (!buffer || length == 0 || length > kReportSize) return false;
+  bool Feature(const char* verb, std::uint8_t* buffer, std::size_t length) {
+    if (!buffer || length == 0 || length > kReportSize) return Refuse("bad feature report length");
     std::lock_guard<std::mutex> one(featureMutex_);  // one request at a time
     {
       std::lock_guard<std::mutex> lock(m_);
-      if (!open_ || gone_) return false;
+      if (!open_) return Refuse("the handle is closed");
+      if (gone_) return Refuse("the device was removed");
       featureAnswered_ = false;
     }
     std::string line = verb;
     vlink::AppendHex(line, buffer, length);
-    if (!link_->sendLine(line)) return false;
+    if (!link_->SendLine(line)) return Refuse("the link to the frame simulator failed");
     std::unique_lock<std::mutex> lock(m_);
     if (!cv_.wait_for(lock, std::chrono::seconds(2),
-                      [this] { return featureAnswered_ || !open_ || gone_; }) ||
-        !featureAnswered_)
-      return false;
-    if (verb[0] == 's') return featureReply_ == "sf 1";
-    if (!StartsWith(featureReply_, "gf 1 ")) return false;
-    return vlink::ParseHex(featureReply_.data() + 5, featureReply_.size() - 5, buffer, length) ==
-           static_cast<long>(length);
+                      [this] { return featureAnswered_ || !open_ || gone_; }))
+      return Refuse("no answer to a feature request");
+    if (!featureAnswered_) return Refuse(open_ ? "the device was removed" : "the handle is closed");
+    const bool ok = verb[0] == 's'
+                        ? featureReply_ == "sf 1"
+                        : StartsWith(featureReply_, "gf 1 ") &&
+                              vlink::ParseHex(featureReply_.data() + 5, featureReply_.size() - 5,
+                                              buffer, length) == static_cast<long>(length);
+    if (!ok) return Refuse("the frame refused the feature request");
+    error_.Clear();
+    return true;
   }
 
   std::unique_ptr<LinkSocket> link_;
-  const std::string path_;
   const unsigned access_;
   const HidCaps caps_;
   std::mutex featureMutex_;
@@ -150,14 +166,15 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
 class VirtualHidBackend : public HidBackend {
  public:
   VirtualHidBackend(std::string host, unsigned short port) : host_(std::move(host)), port_(port) {}
-  ~VirtualHidBackend() override { setChangeCallback(nullptr); }
+  ~VirtualHidBackend() override { SetChangeCallback(nullptr); }
 
-  std::vector<HidInterfaceInfo> enumerate() override {
+  std::vector<HidInterfaceInfo> Enumerate() override {
     std::vector<HidInterfaceInfo> found;
     auto link = LinkSocket::Connect(host_, port_);
-    if (!link || !link->sendLine("enum")) return found;
+    if (!link || !link->SendLine("enum")) return error_.Fail("enumerate: " + Unreachable()), found;
+    error_.Clear();
     std::string line;
-    while (link->readLine(line) && StartsWith(line, "iface ")) {
+    while (link->ReadLine(line) && StartsWith(line, "iface ")) {
       char path[1024];
       unsigned vid, pid, ver;
       if (line.size() < sizeof path &&
@@ -168,41 +185,48 @@ class VirtualHidBackend : public HidBackend {
     return found;
   }
 
-  std::unique_ptr<HidDevice> open(const std::string& path, HidAccess access,
+  std::unique_ptr<HidDevice> Open(const std::string& path, HidAccess access,
                                   HidShare share) override {
-    if (path.empty() || path.find_first_of(" \t\r\n") != std::string::npos) return nullptr;
+    if (path.empty() || path.find_first_of(" \t\r\n") != std::string::npos)
+      return error_.Fail("open " + path + ": not an interface path"), nullptr;
     auto link = LinkSocket::Connect(host_, port_);
     const char* acc = access == kHidRead ? "r" : access == kHidWrite ? "w" : "rw";
-    if (!link || !link->sendLine("open " + path + " " + acc +
+    if (!link || !link->SendLine("open " + path + " " + acc +
                                  (share == HidShare::kExclusive ? " excl" : " shared")))
-      return nullptr;
+      return error_.Fail("open " + path + ": " + Unreachable()), nullptr;
     std::string line;
     unsigned in = 0, out = 0, feat = 0;
-    if (!link->readLine(line) || std::sscanf(line.c_str(), "ok %u %u %u", &in, &out, &feat) != 3)
-      return nullptr;
+    if (!link->ReadLine(line) || std::sscanf(line.c_str(), "ok %u %u %u", &in, &out, &feat) != 3) {
+      // The simulator says why: "err no such interface", "err sharing violation".
+      const std::string why = StartsWith(line, "err ") ? line.substr(4) : "no answer";
+      return error_.Fail("open " + path + ": " + why), nullptr;
+    }
+    error_.Clear();
     HidCaps caps{static_cast<std::uint16_t>(in), static_cast<std::uint16_t>(out),
                  static_cast<std::uint16_t>(feat)};
     return std::make_unique<VirtualHidDevice>(std::move(link), path, access, caps);
   }
 
-  bool setChangeCallback(HidChangeCallback callback) override {
+  bool SetChangeCallback(HidChangeCallback callback) override {
     std::lock_guard<std::mutex> lock(watchMutex_);
     if (watchLink_) {
-      watchLink_->shutdown();
+      watchLink_->Shutdown();
       if (watcher_.get_id() == std::this_thread::get_id())
         watcher_.detach();  // unregistering from inside the callback
       else if (watcher_.joinable())
         watcher_.join();
       watchLink_.reset();
     }
+    error_.Clear();
     if (!callback) return true;
     auto link = LinkSocket::Connect(host_, port_);
     std::string line;
-    if (!link || !link->sendLine("watch") || !link->readLine(line) || line != "ok") return false;
+    if (!link || !link->SendLine("watch") || !link->ReadLine(line) || line != "ok")
+      return error_.Fail("device notifications: " + Unreachable());
     watchLink_ = std::shared_ptr<LinkSocket>(std::move(link));
     watcher_ = std::thread([link = watchLink_, callback = std::move(callback)] {
       std::string event;
-      while (link->readLine(event)) {
+      while (link->ReadLine(event)) {
         if (StartsWith(event, "arrival "))
           callback(HidChange::kArrival, event.substr(8));
         else if (StartsWith(event, "removal "))
@@ -212,9 +236,13 @@ class VirtualHidBackend : public HidBackend {
     return true;
   }
 
-  std::string describe() const override { return "virtual " + host_ + ":" + std::to_string(port_); }
+  std::string Describe() const override { return "virtual " + host_ + ":" + std::to_string(port_); }
 
  private:
+  std::string Unreachable() const {
+    return "no frame simulator answers at " + host_ + ":" + std::to_string(port_);
+  }
+
   const std::string host_;
   const unsigned short port_;
   std::mutex watchMutex_;

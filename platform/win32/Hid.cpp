@@ -19,10 +19,17 @@ extern "C" {  // the HID headers declare no C linkage of their own
 #include <vector>
 
 #include "platform/Hid.h"
+#include "platform/Trace.h"
 
 namespace platform {
 
 namespace {
+
+// "<what>: <the system's text>" for the thread's last error.
+std::string SystemError(const std::string& what) {
+  char text[256];
+  return what + ": " + ErrorText(text, sizeof text, GetLastError());
+}
 
 static_assert(sizeof(void*) != 4 || sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5,
               "the interface detail's size field is 5 on 32-bit Windows");
@@ -44,67 +51,74 @@ class Win32HidDevice : public HidDevice {
     for (Slot& s : writes_) s.ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   }
   ~Win32HidDevice() override {
-    close();
+    Close();
     CloseHandle(readEvent_);
     CloseHandle(closeEvent_);
     for (Slot& s : writes_) CloseHandle(s.ov.hEvent);
   }
-  bool valid() const {
+  bool Valid() const {
     if (!readEvent_ || !closeEvent_) return false;
     for (const Slot& s : writes_)
       if (!s.ov.hEvent) return false;
     return true;
   }
 
-  bool startRead(std::uint8_t* buffer) override {
+  bool StartRead(std::uint8_t* buffer) override {
     std::lock_guard<std::mutex> lock(m_);
-    if (closed_ || readPending_) return false;
+    if (closed_) return Refuse("the handle is closed");
+    if (readPending_) return Refuse("a read is already outstanding");
     std::memset(&readOv_, 0, sizeof readOv_);
     readOv_.hEvent = readEvent_;
     ResetEvent(readEvent_);
     if (!ReadFile(h_, buffer, static_cast<DWORD>(kReportSize), nullptr, &readOv_) &&
         GetLastError() != ERROR_IO_PENDING)
-      return false;
+      return error_.Fail(SystemError("read " + path_));
+    error_.Clear();
     readPending_ = true;
     return true;
   }
 
-  HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
+  HidIoStatus WaitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
     bytesRead = 0;
     {
       std::lock_guard<std::mutex> lock(m_);
-      if (!readPending_) return HidIoStatus::kFailed;
+      if (!readPending_)
+        return Refuse(closed_ ? "the handle is closed" : "no read outstanding"),
+               HidIoStatus::kFailed;
     }
     HANDLE events[2] = {readEvent_, closeEvent_};
     DWORD r =
         WaitForMultipleObjects(2, events, FALSE, timeoutMs == kWaitForever ? INFINITE : timeoutMs);
-    if (r == WAIT_TIMEOUT) return HidIoStatus::kTimedOut;
+    if (r == WAIT_TIMEOUT) return error_.Clear(), HidIoStatus::kTimedOut;
     std::lock_guard<std::mutex> lock(m_);
-    if (!readPending_) return HidIoStatus::kFailed;  // closed or cancelled meanwhile
+    if (!readPending_)  // closed or cancelled meanwhile
+      return Refuse(closed_ ? "the handle is closed" : "the read was cancelled"),
+             HidIoStatus::kFailed;
     DWORD n = 0;
     BOOL ok = GetOverlappedResult(h_, &readOv_, &n, FALSE);
-    if (!ok && GetLastError() == ERROR_IO_INCOMPLETE) return HidIoStatus::kTimedOut;
+    if (!ok && GetLastError() == ERROR_IO_INCOMPLETE) return error_.Clear(), HidIoStatus::kTimedOut;
     readPending_ = false;
-    if (!ok) return HidIoStatus::kFailed;
+    if (!ok) return error_.Fail(SystemError("read " + path_)), HidIoStatus::kFailed;
+    error_.Clear();
     bytesRead = n;
     return HidIoStatus::kCompleted;
   }
 
-  bool readPending() const override {
+  bool ReadPending() const override {
     std::lock_guard<std::mutex> lock(m_);
     return readPending_;
   }
 
-  void cancelRead() override {
+  void CancelRead() override {
     std::lock_guard<std::mutex> lock(m_);
-    endRead();
+    EndRead();
   }
 
-  bool write(const std::uint8_t* report, std::size_t length) override {
-    if (length == 0 || length > kReportSize) return false;
+  bool Write(const std::uint8_t* report, std::size_t length) override {
+    if (length == 0 || length > kReportSize) return Refuse("bad report length");
     std::lock_guard<std::mutex> lock(m_);
-    if (closed_) return false;
-    reap();
+    if (closed_) return Refuse("the handle is closed");
+    Reap();
     for (Slot& s : writes_) {
       if (s.busy) continue;
       std::memcpy(s.bytes, report, length);
@@ -116,30 +130,31 @@ class Win32HidDevice : public HidDevice {
         const DWORD error = GetLastError();
         // A failure without an error code counts as sent; nothing is in
         // flight, so the record stays free.
-        if (error == 0) return true;
-        if (error != ERROR_IO_PENDING) return false;
+        if (error == 0) return error_.Clear(), true;
+        if (error != ERROR_IO_PENDING) return error_.Fail(SystemError("write " + path_));
       }
       s.busy = true;  // the buffer and record stay valid until the write ends
+      error_.Clear();
       return true;
     }
-    return false;  // every write record is still in use
+    return Refuse("eight writes still in flight");
   }
 
-  std::size_t pendingWrites() const override {
+  std::size_t PendingWrites() const override {
     std::lock_guard<std::mutex> lock(m_);
-    const_cast<Win32HidDevice*>(this)->reap();
+    const_cast<Win32HidDevice*>(this)->Reap();
     std::size_t n = 0;
     for (const Slot& s : writes_) n += s.busy;
     return n;
   }
 
-  bool waitWritesDone(std::uint32_t timeoutMs) override {
+  bool WaitWritesDone(std::uint32_t timeoutMs) override {
     const DWORD start = GetTickCount();
     for (;;) {
       HANDLE ev = nullptr;
       {
         std::lock_guard<std::mutex> lock(m_);
-        reap();
+        Reap();
         for (Slot& s : writes_)
           if (s.busy) ev = s.ov.hEvent;
       }
@@ -150,28 +165,37 @@ class Win32HidDevice : public HidDevice {
     }
   }
 
-  bool getFeature(std::uint8_t* buffer, std::size_t length) override {
+  bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
-    return !closed_ && buffer && HidD_GetFeature(h_, buffer, static_cast<ULONG>(length));
+    if (closed_) return Refuse("the handle is closed");
+    if (!buffer) return Refuse("no buffer for the feature report");
+    if (!HidD_GetFeature(h_, buffer, static_cast<ULONG>(length)))
+      return error_.Fail(SystemError("get feature " + path_));
+    error_.Clear();
+    return true;
   }
-  bool setFeature(const std::uint8_t* buffer, std::size_t length) override {
+  bool SetFeature(const std::uint8_t* buffer, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
-    if (closed_ || !buffer || length == 0) return false;
+    if (closed_) return Refuse("the handle is closed");
+    if (!buffer || length == 0) return Refuse("bad feature report length");
     // The call takes a non-const buffer; the caller's length goes through
     // (the driver refuses one that does not fit the collection).
     std::vector<std::uint8_t> copy(buffer, buffer + length);
-    return HidD_SetFeature(h_, copy.data(), static_cast<ULONG>(length));
+    if (!HidD_SetFeature(h_, copy.data(), static_cast<ULONG>(length)))
+      return error_.Fail(SystemError("set feature " + path_));
+    error_.Clear();
+    return true;
   }
 
-  HidCaps caps() const override { return caps_; }
-  const std::string& path() const override { return path_; }
+  HidCaps Caps() const override { return caps_; }
+  const std::string& Path() const override { return path_; }
 
-  void close() override {
+  void Close() override {
     std::lock_guard<std::mutex> lock(m_);
     if (closed_) return;
     closed_ = true;
     SetEvent(closeEvent_);  // a waiting reader returns now
-    endRead();
+    EndRead();
     for (Slot& s : writes_) {
       if (!s.busy) continue;
       DWORD n;
@@ -183,7 +207,7 @@ class Win32HidDevice : public HidDevice {
     h_ = INVALID_HANDLE_VALUE;
   }
 
-  bool isOpen() const override {
+  bool IsOpen() const override {
     std::lock_guard<std::mutex> lock(m_);
     return !closed_;
   }
@@ -197,7 +221,7 @@ class Win32HidDevice : public HidDevice {
 
   // Cancels the outstanding read and waits for its end, so that the caller's
   // buffer is never written afterwards. Holds m_.
-  void endRead() {
+  void EndRead() {
     if (!readPending_) return;
     DWORD n;
     CancelIoEx(h_, &readOv_);
@@ -205,10 +229,18 @@ class Win32HidDevice : public HidDevice {
     readPending_ = false;
   }
 
-  void reap() {
-    for (Slot& s : writes_)
-      if (s.busy && HasOverlappedIoCompleted(&s.ov)) s.busy = false;
+  void Reap() {
+    for (Slot& s : writes_) {
+      if (!s.busy || !HasOverlappedIoCompleted(&s.ov)) continue;
+      s.busy = false;
+      // An accepted write that failed: learnt of here.
+      DWORD n = 0;
+      if (!GetOverlappedResult(h_, &s.ov, &n, FALSE)) error_.Fail(SystemError("write " + path_));
+    }
   }
+
+  // Records "<path>: <why>"; false.
+  bool Refuse(const char* why) { return error_.Fail(path_ + ": " + why); }
 
   mutable std::mutex m_;
   HANDLE h_;
@@ -225,18 +257,18 @@ class Win32HidDevice : public HidDevice {
 class Notifier {
  public:
   explicit Notifier(HidChangeCallback callback) : callback_(std::move(callback)) {}
-  ~Notifier() { stop(); }
+  ~Notifier() { Stop(); }
 
-  bool start() {
+  bool Start() {
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!ready) return false;
-    thread_ = std::thread([this, ready] { loop(ready); });
+    thread_ = std::thread([this, ready] { Loop(ready); });
     WaitForSingleObject(ready, INFINITE);
     CloseHandle(ready);
     return registered_;
   }
 
-  void stop() {
+  void Stop() {
     if (HWND h = hwnd_.load()) PostMessageA(h, WM_CLOSE, 0, 0);
     if (thread_.joinable()) {
       if (thread_.get_id() == std::this_thread::get_id())
@@ -270,7 +302,7 @@ class Notifier {
     return DefWindowProcA(hwnd, msg, wp, lp);
   }
 
-  void loop(HANDLE ready) {
+  void Loop(HANDLE ready) {
     static const char kClass[] = "VantrelHidNotifier";
     WNDCLASSA wc{};
     wc.lpfnWndProc = WndProc;
@@ -301,91 +333,130 @@ class Notifier {
 
   HidChangeCallback callback_;
   std::thread thread_;
-  std::atomic<HWND> hwnd_{nullptr};  // read by stop() on another thread
+  std::atomic<HWND> hwnd_{nullptr};  // read by Stop() on another thread
   bool registered_ = false;
 };
 
 class Win32HidBackend : public HidBackend {
  public:
-  ~Win32HidBackend() override { setChangeCallback(nullptr); }
+  ~Win32HidBackend() override { SetChangeCallback(nullptr); }
 
-  std::vector<HidInterfaceInfo> enumerate() override {
+  std::vector<HidInterfaceInfo> Enumerate() override {
     std::vector<HidInterfaceInfo> found;
     GUID hid;
     HidD_GetHidGuid(&hid);
     HDEVINFO set = SetupDiGetClassDevsA(&hid, nullptr, nullptr,
                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);  // 0x12
-    if (set == INVALID_HANDLE_VALUE) return found;
+    if (set == INVALID_HANDLE_VALUE)
+      return error_.Fail(SystemError("enumerate: the HID interface list")), found;
+    error_.Clear();
     SP_DEVICE_INTERFACE_DATA iface;
     iface.cbSize = sizeof iface;
     for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid, i, &iface); ++i) {
       DWORD size = 0;
       SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &size, nullptr);
-      if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) continue;
+      if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+        Skip(SystemError("enumeration: interface " + std::to_string(i) + " has no detail"));
+        continue;
+      }
       std::vector<char> storage;
       try {
         storage.resize(size);
       } catch (const std::bad_alloc&) {
         // Out of memory mid-walk: report nothing rather than half a device.
         SetupDiDestroyDeviceInfoList(set);
-        return {};
+        return error_.Fail("enumerate: out of memory"), std::vector<HidInterfaceInfo>{};
       }
       auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
       detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-      if (!SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, size, nullptr, nullptr)) continue;
+      if (!SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, size, nullptr, nullptr)) {
+        Skip(SystemError("enumeration: interface " + std::to_string(i) + " has no detail"));
+        continue;
+      }
       HANDLE h = OpenQueryHandle(detail->DevicePath);
-      if (h == INVALID_HANDLE_VALUE) continue;
+      if (h == INVALID_HANDLE_VALUE) {
+        Skip(SystemError(std::string("enumeration: ") + detail->DevicePath));
+        continue;
+      }
       HIDD_ATTRIBUTES attr;
       attr.Size = sizeof attr;
       BOOLEAN ok = HidD_GetAttributes(h, &attr);
+      const std::string why =
+          ok ? "" : SystemError(std::string("enumeration: attributes of ") + detail->DevicePath);
       CloseHandle(h);
-      if (!ok) continue;
+      if (!ok) {
+        Skip(why);
+        continue;
+      }
       found.push_back({detail->DevicePath, attr.VendorID, attr.ProductID, attr.VersionNumber});
     }
     SetupDiDestroyDeviceInfoList(set);
     return found;
   }
 
-  std::unique_ptr<HidDevice> open(const std::string& path, HidAccess access,
+  std::unique_ptr<HidDevice> Open(const std::string& path, HidAccess access,
                                   HidShare share) override {
     DWORD rights =
         ((access & kHidRead) ? GENERIC_READ : 0) | ((access & kHidWrite) ? GENERIC_WRITE : 0);
     DWORD sharing = share == HidShare::kShared ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
     HANDLE h = CreateFileA(path.c_str(), rights, sharing, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    if (h == INVALID_HANDLE_VALUE) return error_.Fail(SystemError("open " + path)), nullptr;
+    error_.Clear();
+    // Without its report lengths the handle still reads and writes; Caps()
+    // stays zero and the reason is kept.
     HidCaps caps;
+    std::string capsError;
     HANDLE q = OpenQueryHandle(path.c_str());
     if (q != INVALID_HANDLE_VALUE) {
       PHIDP_PREPARSED_DATA pp = nullptr;
       if (HidD_GetPreparsedData(q, &pp)) {
         HIDP_CAPS c;
-        if (HidP_GetCaps(pp, &c) == HIDP_STATUS_SUCCESS)
+        const NTSTATUS status = HidP_GetCaps(pp, &c);
+        if (status == HIDP_STATUS_SUCCESS)
           caps = {c.InputReportByteLength, c.OutputReportByteLength, c.FeatureReportByteLength};
+        else
+          capsError = "report lengths of " + path + ": HidP_GetCaps status " +
+                      std::to_string(static_cast<unsigned long>(status));
         HidD_FreePreparsedData(pp);
+      } else {
+        capsError = SystemError("report lengths of " + path);
       }
       CloseHandle(q);
+    } else {
+      capsError = SystemError("report lengths of " + path);
+    }
+    if (!capsError.empty()) {
+      TRACE_WARN("%s", capsError.c_str());
+      error_.Fail(capsError);
     }
     auto dev = std::make_unique<Win32HidDevice>(h, path, caps);
-    if (!dev->valid()) return nullptr;
+    if (!dev->Valid()) return error_.Fail(SystemError("open " + path + ": events")), nullptr;
     return dev;
   }
 
-  bool setChangeCallback(HidChangeCallback callback) override {
+  bool SetChangeCallback(HidChangeCallback callback) override {
     std::lock_guard<std::mutex> lock(m_);
     notifier_.reset();
+    error_.Clear();
     if (!callback) return true;
     notifier_ = std::make_unique<Notifier>(std::move(callback));
-    if (!notifier_->start()) {
+    if (!notifier_->Start()) {
       notifier_.reset();
-      return false;
+      return error_.Fail("device notifications: the notification window could not register");
     }
     return true;
   }
 
-  std::string describe() const override { return "win32"; }
+  std::string Describe() const override { return "win32"; }
 
  private:
+  // An interface enumeration leaves out: said, and kept as the reason.
+  void Skip(const std::string& why) {
+    TRACE_WARN("%s", why.c_str());
+    error_.Fail(why);
+  }
+
   std::mutex m_;
   std::unique_ptr<Notifier> notifier_;
 };

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "platform/SocketNative.h"
+
 namespace platform {
 namespace {
 
@@ -37,10 +39,7 @@ SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
   u_long nonBlocking = 1;
   ::ioctlsocket(s, FIONBIO, &nonBlocking);
   // No SO_REUSEADDR: on Windows it would let two listeners share the port.
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  a.sin_port = htons(port);
+  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
   if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, backlog) != 0) {
     ::closesocket(s);
     return kInvalidSocket;
@@ -49,10 +48,7 @@ SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
 }
 
 std::uint16_t LocalPort(SocketHandle s) {
-  sockaddr_in a{};
-  int len = sizeof a;
-  if (::getsockname(AsSocket(s), reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
-  return ntohs(a.sin_port);
+  return BoundPort(AsSocket(s));
 }
 
 int WaitReadable(SocketHandle s, int timeoutMs) {
@@ -68,9 +64,7 @@ int WaitReadable(SocketHandle s, int timeoutMs) {
 bool OpenWakeSocket(WakeSocket& w) {
   const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) return false;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in a = Ipv4Address(INADDR_LOOPBACK, 0);
   int len = sizeof a;
   u_long nonBlocking = 1;
   // Bound to a free loopback port and connected to itself: it receives only
@@ -130,15 +124,8 @@ SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes) {
 }
 
 SocketHandle ConnectTcp(const char* host, std::uint16_t port) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return kInvalidSocket;
-  sockaddr_in a{};
-  std::memcpy(&a, found->ai_addr, sizeof a);
-  ::freeaddrinfo(found);
-  a.sin_port = htons(port);
+  sockaddr_in a;
+  if (!ResolveIpv4(host, port, a)) return kInvalidSocket;
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return kInvalidSocket;
   if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {

@@ -37,7 +37,7 @@ TerminationWatch::~TerminationWatch() {
   // the process ends.
 }
 
-bool TerminationWatch::wait(long long milliseconds) {
+bool TerminationWatch::Wait(long long milliseconds) {
   DWORD limit = INFINITE;
   if (milliseconds >= 0) {
     limit = milliseconds >= 0xFFFFFFFELL ? 0xFFFFFFFEu : static_cast<DWORD>(milliseconds);
@@ -45,7 +45,7 @@ bool TerminationWatch::wait(long long milliseconds) {
   return WaitForSingleObject(g_requested, limit) == WAIT_OBJECT_0;
 }
 
-void TerminationWatch::shutdownDone() {
+void TerminationWatch::ShutdownDone() {
   SetEvent(g_done);
 }
 

@@ -139,7 +139,7 @@ class UhidFrame {
 // The interfaces the OS backend lists for the test frame.
 std::vector<platform::HidInterfaceInfo> Listed(const framesim::FrameModel& m) {
   std::vector<platform::HidInterfaceInfo> found;
-  for (const auto& i : platform::CreateOsHidBackend()->enumerate())
+  for (const auto& i : platform::CreateOsHidBackend()->Enumerate())
     if (i.vendorId == m.vendorId && i.productId == m.productId) found.push_back(i);
   return found;
 }

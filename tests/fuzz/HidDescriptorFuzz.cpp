@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // Every report fits its collection's lengths and belongs to it alone.
       if (r.input > c.inputLength || r.output > c.outputLength || r.feature > c.featureLength)
         std::abort();
-      if (&info.collections[info.collectionOfReport(r.id)] != &c) std::abort();
+      if (&info.collections[info.CollectionOfReport(r.id)] != &c) std::abort();
       if (info.numbered != (r.id != 0)) std::abort();
     }
   }

@@ -99,11 +99,11 @@ class MemoryHid : public platform::HidBackend {
   }
 
   // ---- the seam -------------------------------------------------------------
-  std::vector<platform::HidInterfaceInfo> enumerate() override {
+  std::vector<platform::HidInterfaceInfo> Enumerate() override {
     std::lock_guard<std::mutex> lock(mu_);
     return interfaces_;
   }
-  std::unique_ptr<platform::HidDevice> open(const std::string& path, platform::HidAccess access,
+  std::unique_ptr<platform::HidDevice> Open(const std::string& path, platform::HidAccess access,
                                             platform::HidShare) override {
     std::lock_guard<std::mutex> lock(mu_);
     const bool present = std::any_of(interfaces_.begin(), interfaces_.end(),
@@ -113,21 +113,21 @@ class MemoryHid : public platform::HidBackend {
     ++openHandles_;
     return std::make_unique<Device>(*this, path, access);
   }
-  bool setChangeCallback(platform::HidChangeCallback cb) override {
+  bool SetChangeCallback(platform::HidChangeCallback cb) override {
     std::lock_guard<std::mutex> lock(mu_);
     callback_ = std::move(cb);
     return true;
   }
-  std::string describe() const override { return "memory"; }
+  std::string Describe() const override { return "memory"; }
 
  private:
   class Device : public platform::HidDevice {
    public:
     Device(MemoryHid& hid, std::string path, platform::HidAccess access)
         : hid_(hid), path_(std::move(path)), access_(access) {}
-    ~Device() override { close(); }
+    ~Device() override { Close(); }
 
-    bool startRead(std::uint8_t* buffer) override {
+    bool StartRead(std::uint8_t* buffer) override {
       std::lock_guard<std::mutex> lock(hid_.mu_);
       if (closed_ || !(access_ & platform::kHidRead) || buffer_) return false;
       buffer_ = buffer;
@@ -136,7 +136,7 @@ class MemoryHid : public platform::HidBackend {
       hid_.cv_.notify_all();
       return true;
     }
-    platform::HidIoStatus waitRead(std::uint32_t timeoutMs, std::size_t& bytes) override {
+    platform::HidIoStatus WaitRead(std::uint32_t timeoutMs, std::size_t& bytes) override {
       std::unique_lock<std::mutex> lock(hid_.mu_);
       if (!buffer_) return platform::HidIoStatus::kFailed;
       auto& queue = hid_.inputs_[path_];
@@ -157,11 +157,11 @@ class MemoryHid : public platform::HidBackend {
       bytes = 64;
       return platform::HidIoStatus::kCompleted;
     }
-    bool readPending() const override {
+    bool ReadPending() const override {
       std::lock_guard<std::mutex> lock(hid_.mu_);
       return buffer_ != nullptr;
     }
-    void cancelRead() override {
+    void CancelRead() override {
       std::lock_guard<std::mutex> lock(hid_.mu_);
       if (buffer_) {
         --hid_.pendingReads_;
@@ -169,7 +169,7 @@ class MemoryHid : public platform::HidBackend {
       }
       buffer_ = nullptr;
     }
-    bool write(const std::uint8_t* report, std::size_t length) override {
+    bool Write(const std::uint8_t* report, std::size_t length) override {
       std::lock_guard<std::mutex> lock(hid_.mu_);
       if (closed_ || !(access_ & platform::kHidWrite) || hid_.gone_[path_] || length != 64)
         return false;
@@ -179,20 +179,20 @@ class MemoryHid : public platform::HidBackend {
       hid_.cv_.notify_all();
       return true;
     }
-    std::size_t pendingWrites() const override { return 0; }
-    bool waitWritesDone(std::uint32_t) override { return true; }
-    bool getFeature(std::uint8_t*, std::size_t) override { return false; }
-    bool setFeature(const std::uint8_t*, std::size_t) override { return false; }
-    platform::HidCaps caps() const override { return {64, 64, 0}; }
-    const std::string& path() const override { return path_; }
-    void close() override {
+    std::size_t PendingWrites() const override { return 0; }
+    bool WaitWritesDone(std::uint32_t) override { return true; }
+    bool GetFeature(std::uint8_t*, std::size_t) override { return false; }
+    bool SetFeature(const std::uint8_t*, std::size_t) override { return false; }
+    platform::HidCaps Caps() const override { return {64, 64, 0}; }
+    const std::string& Path() const override { return path_; }
+    void Close() override {
       std::lock_guard<std::mutex> lock(hid_.mu_);
       if (closed_) return;
       closed_ = true;
       --hid_.openHandles_;
       hid_.cv_.notify_all();
     }
-    bool isOpen() const override {
+    bool IsOpen() const override {
       std::lock_guard<std::mutex> lock(hid_.mu_);
       return !closed_;
     }

@@ -62,7 +62,7 @@ TEST(HidDescriptor, EveryModelsCollectionsLengthsAndReportIds) {
     EXPECT_TRUE(Carries(touch, framesim::TouchReportId(m)));
     EXPECT_TRUE(Carries(command, framesim::ReplyReportId(m)));
     EXPECT_TRUE(Carries(command, framesim::CommandReportId(m)));
-    EXPECT_EQ(info.collectionOfReport(framesim::TouchReportId(m)), touch - &info.collections[0]);
+    EXPECT_EQ(info.CollectionOfReport(framesim::TouchReportId(m)), touch - &info.collections[0]);
     EXPECT_EQ(command->usagePage, 0xFF00);
   }
 }

@@ -14,8 +14,8 @@ using namespace platform;
 
 TEST(HidWin32, EnumerationReturnsWithoutFrames) {
   auto backend = CreateOsHidBackend();
-  EXPECT_EQ(backend->describe(), "win32");
-  for (const HidInterfaceInfo& i : backend->enumerate()) {
+  EXPECT_EQ(backend->Describe(), "win32");
+  for (const HidInterfaceInfo& i : backend->Enumerate()) {
     EXPECT_FALSE(i.path.empty());
     EXPECT_NE(i.vendorId, 0x3D5E) << i.path;  // no touch frame on this machine
   }
@@ -27,22 +27,22 @@ TEST(HidWin32, OpeningAMissingPathFailsCleanly) {
       "\\\\?\\hid#vid_3d5e&pid_0021&col03#7&2a8f1c3&0&0002#{4d1e55b2-f16f-11cf-88cb-001111000030}";
   for (HidAccess a : {kHidRead, kHidWrite, kHidReadWrite})
     for (HidShare s : {HidShare::kShared, HidShare::kExclusive})
-      EXPECT_EQ(backend->open(missing, a, s), nullptr);
-  EXPECT_EQ(backend->open("", kHidRead, HidShare::kShared), nullptr);
+      EXPECT_EQ(backend->Open(missing, a, s), nullptr);
+  EXPECT_EQ(backend->Open("", kHidRead, HidShare::kShared), nullptr);
 }
 
 TEST(HidWin32, NotificationsRegisterAndUnregister) {
   auto backend = CreateOsHidBackend();
-  EXPECT_TRUE(backend->setChangeCallback([](HidChange, const std::string&) {}));
-  EXPECT_TRUE(backend->setChangeCallback([](HidChange, const std::string&) {}));  // replaced
-  EXPECT_TRUE(backend->setChangeCallback(nullptr));
+  EXPECT_TRUE(backend->SetChangeCallback([](HidChange, const std::string&) {}));
+  EXPECT_TRUE(backend->SetChangeCallback([](HidChange, const std::string&) {}));  // replaced
+  EXPECT_TRUE(backend->SetChangeCallback(nullptr));
 }
 
 TEST(HidWin32, FactoryPicksTheSimulatorOnlyWhenNamed) {
   _putenv("FRAMESIM_ADDR=");
-  EXPECT_EQ(CreateHidBackend()->describe(), "win32");
+  EXPECT_EQ(CreateHidBackend()->Describe(), "win32");
   _putenv("FRAMESIM_ADDR=127.0.0.1:4711");
-  EXPECT_EQ(CreateHidBackend()->describe(), "virtual 127.0.0.1:4711");
+  EXPECT_EQ(CreateHidBackend()->Describe(), "virtual 127.0.0.1:4711");
   _putenv("FRAMESIM_ADDR=");
   EXPECT_EQ(CreateVirtualHidBackend("nonsense"), nullptr);
 }
@@ -59,7 +59,7 @@ class HidWin32Overlapped : public ::testing::Test {
                                0, nullptr);
     ASSERT_NE(server_, INVALID_HANDLE_VALUE);
     backend_ = CreateOsHidBackend();
-    device_ = backend_->open(path_, kHidReadWrite, HidShare::kShared);
+    device_ = backend_->Open(path_, kHidReadWrite, HidShare::kShared);
     ASSERT_TRUE(device_);
     ConnectNamedPipe(server_, nullptr);  // already connected: ERROR_PIPE_CONNECTED
   }
@@ -80,47 +80,47 @@ class HidWin32Overlapped : public ::testing::Test {
 
 TEST_F(HidWin32Overlapped, TimedOutReadStaysOutstandingAndCompletesLater) {
   std::uint8_t buf[kReportSize] = {};
-  ASSERT_TRUE(device_->startRead(buf));
-  EXPECT_FALSE(device_->startRead(buf));
+  ASSERT_TRUE(device_->StartRead(buf));
+  EXPECT_FALSE(device_->StartRead(buf));
   std::size_t n = 0;
-  EXPECT_EQ(device_->waitRead(20, n), HidIoStatus::kTimedOut);
-  EXPECT_TRUE(device_->readPending());
+  EXPECT_EQ(device_->WaitRead(20, n), HidIoStatus::kTimedOut);
+  EXPECT_TRUE(device_->ReadPending());
   DeviceSends(0x41);
-  EXPECT_EQ(device_->waitRead(5000, n), HidIoStatus::kCompleted);
+  EXPECT_EQ(device_->WaitRead(5000, n), HidIoStatus::kCompleted);
   EXPECT_EQ(n, kReportSize);
   EXPECT_EQ(buf[1], 0x41);
-  EXPECT_FALSE(device_->readPending());
-  ASSERT_TRUE(device_->startRead(buf));
-  device_->cancelRead();
-  EXPECT_FALSE(device_->readPending());
+  EXPECT_FALSE(device_->ReadPending());
+  ASSERT_TRUE(device_->StartRead(buf));
+  device_->CancelRead();
+  EXPECT_FALSE(device_->ReadPending());
 }
 
 TEST_F(HidWin32Overlapped, CloseCompletesAPendingReadAtOnce) {
   std::uint8_t buf[kReportSize];
-  ASSERT_TRUE(device_->startRead(buf));
+  ASSERT_TRUE(device_->StartRead(buf));
   std::atomic<int> status{-1};
   std::thread reader([&] {
     std::size_t n = 0;
-    status = static_cast<int>(device_->waitRead(kWaitForever, n));
+    status = static_cast<int>(device_->WaitRead(kWaitForever, n));
   });
   Sleep(50);
   EXPECT_EQ(status.load(), -1);
-  device_->close();
+  device_->Close();
   reader.join();
   EXPECT_EQ(status.load(), static_cast<int>(HidIoStatus::kFailed));
-  EXPECT_FALSE(device_->isOpen());
+  EXPECT_FALSE(device_->IsOpen());
   std::uint8_t cmd[kReportSize] = {0xFC, 0x05};
-  EXPECT_FALSE(device_->write(cmd, sizeof cmd));
-  EXPECT_FALSE(device_->startRead(buf));
+  EXPECT_FALSE(device_->Write(cmd, sizeof cmd));
+  EXPECT_FALSE(device_->StartRead(buf));
 }
 
 TEST_F(HidWin32Overlapped, WritesCompleteInTheBackgroundInOrder) {
   for (std::uint8_t i = 0; i < 6; ++i) {
     std::uint8_t cmd[kReportSize] = {0xFC, 0x06, i};
-    ASSERT_TRUE(device_->write(cmd, sizeof cmd)) << int(i);
+    ASSERT_TRUE(device_->Write(cmd, sizeof cmd)) << int(i);
   }
-  EXPECT_TRUE(device_->waitWritesDone(5000));
-  EXPECT_EQ(device_->pendingWrites(), 0u);
+  EXPECT_TRUE(device_->WaitWritesDone(5000));
+  EXPECT_EQ(device_->PendingWrites(), 0u);
   for (std::uint8_t i = 0; i < 6; ++i) {
     std::uint8_t got[kReportSize] = {};
     DWORD n = 0;

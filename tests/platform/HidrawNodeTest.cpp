@@ -39,8 +39,8 @@ class HidrawNodeTest : public ::testing::Test {
   static int Next(HidDevice& h, std::size_t* length = nullptr) {
     std::uint8_t buf[kReportSize];
     std::size_t n = 0;
-    if (!h.readPending() && !h.startRead(buf)) return -1;
-    if (h.waitRead(1000, n) != HidIoStatus::kCompleted) return -1;
+    if (!h.ReadPending() && !h.StartRead(buf)) return -1;
+    if (h.WaitRead(1000, n) != HidIoStatus::kCompleted) return -1;
     if (length) *length = n;
     return buf[0] << 8 | buf[1];
   }
@@ -60,13 +60,13 @@ std::vector<std::uint8_t> Report(std::uint8_t id, std::uint8_t tag) {
 TEST_F(HidrawNodeTest, ReportsGoToTheirCollectionsHandlesByReportId) {
   auto node = Make("split-mt");  // col03 replies 0xFC, col04 touch 0xFB
   std::string error;
-  auto reply = node->open(2, kHidRead, HidShare::kShared, error);
-  auto touchA = node->open(3, kHidRead, HidShare::kShared, error);
-  auto touchB = node->open(3, kHidRead, HidShare::kShared, error);
+  auto reply = node->Open(2, kHidRead, HidShare::kShared, error);
+  auto touchA = node->Open(3, kHidRead, HidShare::kShared, error);
+  auto touchB = node->Open(3, kHidRead, HidShare::kShared, error);
   ASSERT_TRUE(reply && touchA && touchB) << error;
-  EXPECT_EQ(reply->path(), "/dev/hidraw9&col03");
-  EXPECT_EQ(touchA->caps().inputReportLength, 64);
-  EXPECT_EQ(reply->caps().outputReportLength, 64);
+  EXPECT_EQ(reply->Path(), "/dev/hidraw9&col03");
+  EXPECT_EQ(touchA->Caps().inputReportLength, 64);
+  EXPECT_EQ(reply->Caps().outputReportLength, 64);
 
   Frame(Report(0x77, 1));  // an id no collection declares: dropped
   Frame(Report(0xFB, 2));
@@ -82,11 +82,11 @@ TEST_F(HidrawNodeTest, ReportsGoToTheirCollectionsHandlesByReportId) {
   // A read that times out stays outstanding; the next report completes it.
   std::uint8_t buf[kReportSize];
   std::size_t n = 0;
-  ASSERT_TRUE(reply->startRead(buf));
-  EXPECT_EQ(reply->waitRead(20, n), HidIoStatus::kTimedOut);
-  EXPECT_TRUE(reply->readPending());
+  ASSERT_TRUE(reply->StartRead(buf));
+  EXPECT_EQ(reply->WaitRead(20, n), HidIoStatus::kTimedOut);
+  EXPECT_TRUE(reply->ReadPending());
   Frame(Report(0xFC, 5));
-  EXPECT_EQ(reply->waitRead(1000, n), HidIoStatus::kCompleted);
+  EXPECT_EQ(reply->WaitRead(1000, n), HidIoStatus::kCompleted);
   EXPECT_EQ(buf[1], 5);
 
   // The per-report path (the node's reader, the handles, the reads) takes
@@ -96,8 +96,8 @@ TEST_F(HidrawNodeTest, ReportsGoToTheirCollectionsHandlesByReportId) {
   int routed = 0;
   for (int i = 0; i < 100; ++i) {
     ::send(fds_[1], touch.data(), touch.size(), 0);
-    if (touchA->startRead(buf) && touchA->waitRead(1000, n) == HidIoStatus::kCompleted) ++routed;
-    if (touchB->startRead(buf) && touchB->waitRead(1000, n) == HidIoStatus::kCompleted) ++routed;
+    if (touchA->StartRead(buf) && touchA->WaitRead(1000, n) == HidIoStatus::kCompleted) ++routed;
+    if (touchB->StartRead(buf) && touchB->WaitRead(1000, n) == HidIoStatus::kCompleted) ++routed;
   }
   EXPECT_EQ(testsupport::Allocations() - before, 0u);
   EXPECT_EQ(routed, 200);
@@ -106,8 +106,8 @@ TEST_F(HidrawNodeTest, ReportsGoToTheirCollectionsHandlesByReportId) {
 TEST_F(HidrawNodeTest, AHandleKeepsTheLatest32Reports) {
   auto node = Make("split-2pt");
   std::string error;
-  auto touch = node->open(3, kHidRead, HidShare::kShared, error);
-  auto probe = node->open(2, kHidRead, HidShare::kShared, error);
+  auto touch = node->Open(3, kHidRead, HidShare::kShared, error);
+  auto probe = node->Open(2, kHidRead, HidShare::kShared, error);
   ASSERT_TRUE(touch && probe);
   for (int i = 0; i < 40; ++i) Frame(Report(0xFB, static_cast<std::uint8_t>(i)));
   Frame(Report(0xFC, 0xEE));
@@ -115,19 +115,19 @@ TEST_F(HidrawNodeTest, AHandleKeepsTheLatest32Reports) {
   for (int i = 8; i < 40; ++i) ASSERT_EQ(Next(*touch), 0xFB00 | i);
   std::uint8_t buf[kReportSize];
   std::size_t n = 0;
-  ASSERT_TRUE(touch->startRead(buf));
-  EXPECT_EQ(touch->waitRead(10, n), HidIoStatus::kTimedOut);
+  ASSERT_TRUE(touch->StartRead(buf));
+  EXPECT_EQ(touch->WaitRead(10, n), HidIoStatus::kTimedOut);
 }
 
 TEST_F(HidrawNodeTest, WritesCarryTheReportsOwnLengthAndRefuseForeignIds) {
   auto node = Make("series");  // col01: input 0xFD, output 0xFE
   std::string error;
-  auto h = node->open(0, kHidReadWrite, HidShare::kShared, error);
+  auto h = node->Open(0, kHidReadWrite, HidShare::kShared, error);
   ASSERT_TRUE(h) << error;
   std::vector<std::uint8_t> command = Report(0xFE, 0x0C);
   command.resize(40);  // a shorter buffer is padded to the report's length
-  ASSERT_TRUE(h->write(command.data(), command.size()));
-  EXPECT_TRUE(h->waitWritesDone(1000));
+  ASSERT_TRUE(h->Write(command.data(), command.size()));
+  EXPECT_TRUE(h->WaitWritesDone(1000));
   std::uint8_t got[128];
   ASSERT_EQ(::recv(fds_[1], got, sizeof got, 0), 64);
   EXPECT_EQ(got[0], 0xFE);
@@ -135,58 +135,58 @@ TEST_F(HidrawNodeTest, WritesCarryTheReportsOwnLengthAndRefuseForeignIds) {
   EXPECT_EQ(got[63], 0);
 
   std::vector<std::uint8_t> input = Report(0xFD, 1);
-  EXPECT_FALSE(h->write(input.data(), input.size()));
+  EXPECT_FALSE(h->Write(input.data(), input.size()));
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_NE(hidraw::LastError(*h).find("no output report with this id"), std::string::npos);
+  EXPECT_NE(h->LastError().find("no output report with this id"), std::string::npos);
   // Feature requests go through the node's ioctl, which a socket refuses.
   std::uint8_t feature[64] = {0x01};
-  EXPECT_FALSE(h->getFeature(feature, sizeof feature));
-  EXPECT_NE(hidraw::LastError(*h).find("get feature /dev/hidraw9: "), std::string::npos);
+  EXPECT_FALSE(h->GetFeature(feature, sizeof feature));
+  EXPECT_NE(h->LastError().find("get feature /dev/hidraw9: "), std::string::npos);
 }
 
 TEST_F(HidrawNodeTest, SharingModesPerCollection) {
   auto node = Make("single-b");
   std::string error;
-  auto shared = node->open(2, kHidRead, HidShare::kShared, error);
+  auto shared = node->Open(2, kHidRead, HidShare::kShared, error);
   ASSERT_TRUE(shared);
-  EXPECT_FALSE(node->open(2, kHidWrite, HidShare::kExclusive, error));
+  EXPECT_FALSE(node->Open(2, kHidWrite, HidShare::kExclusive, error));
   EXPECT_EQ(error, "/dev/hidraw9&col03: already open and not shared");
   EXPECT_EQ(errno, EBUSY);
-  auto other = node->open(0, kHidRead, HidShare::kExclusive, error);  // another collection
+  auto other = node->Open(0, kHidRead, HidShare::kExclusive, error);  // another collection
   ASSERT_TRUE(other);
-  EXPECT_FALSE(node->open(0, kHidRead, HidShare::kShared, error));
-  other->close();
-  EXPECT_TRUE(node->open(0, kHidRead, HidShare::kShared, error));
-  EXPECT_FALSE(node->open(7, kHidRead, HidShare::kShared, error));
+  EXPECT_FALSE(node->Open(0, kHidRead, HidShare::kShared, error));
+  other->Close();
+  EXPECT_TRUE(node->Open(0, kHidRead, HidShare::kShared, error));
+  EXPECT_FALSE(node->Open(7, kHidRead, HidShare::kShared, error));
   EXPECT_EQ(error, "/dev/hidraw9&col08: no such collection");
 }
 
 TEST_F(HidrawNodeTest, UnplugFailsWaitsWritesAndOpens) {
   auto node = Make("split-mt");
   std::string error;
-  auto touch = node->open(3, kHidRead, HidShare::kShared, error);
-  auto write = node->open(2, kHidWrite, HidShare::kShared, error);
+  auto touch = node->Open(3, kHidRead, HidShare::kShared, error);
+  auto write = node->Open(2, kHidWrite, HidShare::kShared, error);
   ASSERT_TRUE(touch && write);
   std::uint8_t buf[kReportSize];
   std::size_t n = 0;
-  ASSERT_TRUE(touch->startRead(buf));
+  ASSERT_TRUE(touch->StartRead(buf));
   ::close(fds_[1]);  // the device left
   fds_[1] = -1;
-  EXPECT_EQ(touch->waitRead(kWaitForever, n), HidIoStatus::kFailed);
-  EXPECT_EQ(hidraw::LastError(*touch), "the device was removed");
-  EXPECT_TRUE(node->gone());  // true once every handle knows
+  EXPECT_EQ(touch->WaitRead(kWaitForever, n), HidIoStatus::kFailed);
+  EXPECT_EQ(touch->LastError(), "/dev/hidraw9&col04: the device was removed");
+  EXPECT_TRUE(node->Gone());  // true once every handle knows
   const auto command = Report(0xFC, 0x01);
-  EXPECT_FALSE(write->write(command.data(), command.size()));
-  EXPECT_FALSE(node->open(3, kHidRead, HidShare::kShared, error));
+  EXPECT_FALSE(write->Write(command.data(), command.size()));
+  EXPECT_FALSE(node->Open(3, kHidRead, HidShare::kShared, error));
   EXPECT_EQ(error, "/dev/hidraw9&col04: the device was removed");
 }
 
 TEST_F(HidrawNodeTest, UnnumberedReportsGainAZeroIdByte) {
   auto node = Make("mouse");  // one collection, no report ids, 4 data bytes
   std::string error;
-  auto h = node->open(0, kHidRead, HidShare::kShared, error);
+  auto h = node->Open(0, kHidRead, HidShare::kShared, error);
   ASSERT_TRUE(h) << error;
-  EXPECT_EQ(h->path(), "/dev/hidraw9");
+  EXPECT_EQ(h->Path(), "/dev/hidraw9");
   Frame({0x01, 0x05, 0xFB, 0x00});
   std::size_t length = 0;
   EXPECT_EQ(Next(*h, &length), 0x0001);
@@ -195,21 +195,21 @@ TEST_F(HidrawNodeTest, UnnumberedReportsGainAZeroIdByte) {
 
 TEST(HidrawBackend, OpenFailuresSayWhatAndWhy) {
   auto backend = CreateOsHidBackend();
-  EXPECT_EQ(backend->describe(), "hidraw");
-  EXPECT_FALSE(backend->open("/dev/no-such-hidraw&col03", kHidRead, HidShare::kShared));
+  EXPECT_EQ(backend->Describe(), "hidraw");
+  EXPECT_FALSE(backend->Open("/dev/no-such-hidraw&col03", kHidRead, HidShare::kShared));
   EXPECT_EQ(errno, ENOENT);  // the seam's callers read the reason there
-  EXPECT_EQ(hidraw::LastError(*backend), "open /dev/no-such-hidraw: No such file or directory");
+  EXPECT_EQ(backend->LastError(), "open /dev/no-such-hidraw: No such file or directory");
   // A node that opens but is no hidraw node: its descriptor cannot be read.
   char file[] = "/tmp/vantrel-hidraw-XXXXXX";
   const int fd = ::mkstemp(file);
   ASSERT_GE(fd, 0);
   ::close(fd);
-  EXPECT_FALSE(backend->open(std::string(file) + "&col03", kHidReadWrite, HidShare::kShared));
+  EXPECT_FALSE(backend->Open(std::string(file) + "&col03", kHidReadWrite, HidShare::kShared));
   EXPECT_EQ(errno, ENOTTY);
-  EXPECT_EQ(hidraw::LastError(*backend),
+  EXPECT_EQ(backend->LastError(),
             "report descriptor size of " + std::string(file) + ": Inappropriate ioctl for device");
   ::unlink(file);
-  EXPECT_FALSE(backend->open("/dev/hidraw1&col00", kHidRead, HidShare::kShared));
+  EXPECT_FALSE(backend->Open("/dev/hidraw1&col00", kHidRead, HidShare::kShared));
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(hidraw::LastError(*backend), "/dev/hidraw1&col00: not a hidraw interface path");
+  EXPECT_EQ(backend->LastError(), "/dev/hidraw1&col00: not a hidraw interface path");
 }

@@ -67,9 +67,9 @@ bool SimControl::connected() const {
 
 std::vector<std::string> SimControl::command(const std::string& line) {
   std::vector<std::string> lines;
-  if (!impl_->control || !impl_->control->sendLine(line)) return {"err no simulator"};
+  if (!impl_->control || !impl_->control->SendLine(line)) return {"err no simulator"};
   std::string reply;
-  while (impl_->control->readLine(reply)) {
+  while (impl_->control->ReadLine(reply)) {
     lines.push_back(reply);
     if (reply.compare(0, 2, "ok") == 0 || reply.compare(0, 3, "err") == 0) return lines;
   }
