@@ -28,7 +28,7 @@ void ServiceApp::Start(void* mainWindow) {
   started_ = true;
   session_.Start(mainWindow ? mainWindow : &window_);
   // The multi-touch frame's mouse switch goes through the same context.
-  state_.driverApiContext = session_.context();
+  state_.driverApiContext = session_.Context();
   pipeline_.StartTouchPipeline();
   pipeline_.CompleteStartUp(ReadMouseEnable(settingsPath_));
 }

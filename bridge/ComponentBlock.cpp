@@ -65,7 +65,7 @@ bool ComponentBlock::Release(std::uint32_t generation) {
   return true;
 }
 
-bool ComponentBlock::loaded() const {
+bool ComponentBlock::Loaded() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return module_ != nullptr;
 }

@@ -32,8 +32,8 @@ class ComponentBlock {
     Use& operator=(Use&&) = delete;
     ~Use();
     // Null when the block has no component or the component lacks the name.
-    void* address(std::size_t index) const { return block_ ? block_->addresses_[index] : nullptr; }
-    std::uint32_t generation() const { return generation_; }
+    void* Address(std::size_t index) const { return block_ ? block_->addresses_[index] : nullptr; }
+    std::uint32_t Generation() const { return generation_; }
 
    private:
     friend class ComponentBlock;
@@ -52,7 +52,7 @@ class ComponentBlock {
   // nothing). Returns whether it freed.
   bool Release(std::uint32_t generation);
 
-  bool loaded() const;
+  bool Loaded() const;
 
  private:
   void LoadLocked();

@@ -42,7 +42,7 @@ DriverApiBridge::DriverApiBridge(platform::ModuleLoader& loader, const char* lib
   result DriverApiBridge::name params {                                        \
     ComponentBlock::Use use = blocks_[number - 1].Acquire();                   \
     using Function = result(DRIVER_API_CALL*) params;                          \
-    Function f = reinterpret_cast<Function>(use.address(block##number::name)); \
+    Function f = reinterpret_cast<Function>(use.Address(block##number::name)); \
     if (!f) return failure;                                                    \
     return f args;                                                             \
   }
@@ -63,10 +63,10 @@ std::int32_t DriverApiBridge::ExitTouch() {
   {
     ComponentBlock::Use use = blocks_[1].Acquire();
     using Function = std::int8_t(DRIVER_API_CALL*)();
-    Function f = reinterpret_cast<Function>(use.address(block2::ExitTouch));
+    Function f = reinterpret_cast<Function>(use.Address(block2::ExitTouch));
     if (!f) return -1;
     result = f();
-    generation = use.generation();
+    generation = use.Generation();
   }
   // Outside the hold: the release waits for other calls still in the component.
   if (result == 1) blocks_[1].Release(generation);

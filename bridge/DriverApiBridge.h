@@ -31,8 +31,8 @@ class DriverApiBridge {
 #undef DRIVER_API_MEMBER
 
   // Whether block 1, 2 or 3 holds the component now.
-  bool loaded(int block) const {
-    return blocks_[block - 1].loaded();
+  bool Loaded(int block) const {
+    return blocks_[block - 1].Loaded();
   }
 
  private:

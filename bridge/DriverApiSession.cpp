@@ -17,29 +17,29 @@ void DriverApiSession::Start(void* mainWindow) {
   if (started_) return;
   started_ = true;
   context_.reset(new unsigned char[kDriverApiContextSize]());
-  api_.InitTouch(context(), mainWindow);
+  api_.InitTouch(Context(), mainWindow);
   deviceCount_ = api_.GetTouchDevCount();
   if (deviceCount_ != 0) {
-    api_.DisableRightButton(context());
-    api_.DisableWheel(context());
-    api_.DisableDrag(context());
+    api_.DisableRightButton(Context());
+    api_.DisableWheel(Context());
+    api_.DisableDrag(Context());
   }
 }
 
 void DriverApiSession::SwitchMultiTouchMouse(bool on) {
-  api_.DisableTouch(context());
+  api_.DisableTouch(Context());
   if (on) {
     pause_(200);
-    api_.EnableTouch(context());
+    api_.EnableTouch(Context());
   }
   pause_(100);
 }
 
 void DriverApiSession::Shutdown(const std::function<void()>& deviceShutdown) {
   if (deviceCount_ != 0) {
-    api_.EnableRightButton(context());
-    api_.EnableWheel(context());
-    api_.SetWheelSensitivity(context(), 3);
+    api_.EnableRightButton(Context());
+    api_.EnableWheel(Context());
+    api_.SetWheelSensitivity(Context(), 3);
   }
   if (deviceShutdown) deviceShutdown();
   api_.ExitTouch();

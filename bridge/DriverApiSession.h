@@ -38,9 +38,9 @@ class DriverApiSession {
   void Shutdown(const std::function<void()>& deviceShutdown);
 
   // Null before Start and after Shutdown.
-  void* context() const { return context_.get(); }
+  void* Context() const { return context_.get(); }
   // The count as the service reads it (0xFFFF without the component).
-  std::uint16_t deviceCount() const { return deviceCount_; }
+  std::uint16_t DeviceCount() const { return deviceCount_; }
 
  private:
   DriverApiPort& api_;

@@ -26,12 +26,8 @@ class TouchDecoder {
   }
 
   // report: 64 bytes. Reads the calibration-valid flag and the calibration
-  // record of the window; nothing else.
+  // record of the shared state; nothing else.
   void DecodeTouchReport(PipelineState& state, const std::uint8_t* report);
-
-  const _TouchFrame& seriesFrame() const { return seriesFrame_; }
-  const _TouchFrame& standardFrame() const { return standardFrame_; }
-  const ContactTable& contactTable() const { return table_; }
 
  private:
   void DecodeSeries(const std::uint8_t* r);

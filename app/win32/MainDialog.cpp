@@ -200,7 +200,7 @@ void CMorvikVantrelDlg::OnFirstShow() {
   // Driver API, pipeline, the stored mouse setting, layout, read-back
   // request; the initialised flag last.
   app_.Start(hwnd);
-  touchDeviceCount_ = app_.DriverApi().deviceCount();
+  touchDeviceCount_ = app_.DriverApi().DeviceCount();
   SetDlgItemTextA(hwnd, IDC_MOUSE, MouseButtonText(app_.State().mouseEnable));
   TrayIcon(true);
   app_.State().visible = false;

@@ -134,7 +134,7 @@ TEST_F(ServiceAppTest, StartUpAndShutDownRunInTheMainWindowsOrder) {
   EXPECT_EQ(driver.calls[before + 3].writes, writesBefore + 2);
   EXPECT_TRUE(driver.calls[before + 4].outputStarted);
   EXPECT_FALSE(driver.calls.back().outputStarted);
-  EXPECT_EQ(app->DriverApi().context(), nullptr);
+  EXPECT_EQ(app->DriverApi().Context(), nullptr);
   EXPECT_EQ(app->Outputs().xmlPort(), 0);
   // The receivers heard the output end: the empty cursor and object
   // bundles come last.

@@ -24,9 +24,9 @@ TEST(BridgeLoading, EachBlockLoadsTheComponentOnceByItself) {
   EXPECT_EQ(b.GetTouchDevCount(), 2);
   EXPECT_EQ(loader.loaded(), 1);
   EXPECT_EQ(loader.lookups(), 17);  // every name of block 2
-  EXPECT_TRUE(b.loaded(2));
-  EXPECT_FALSE(b.loaded(1));
-  EXPECT_FALSE(b.loaded(3));
+  EXPECT_TRUE(b.Loaded(2));
+  EXPECT_FALSE(b.Loaded(1));
+  EXPECT_FALSE(b.Loaded(3));
 
   EXPECT_EQ(b.EnableSmooth(nullptr), 1);
   EXPECT_EQ(b.TestGetTotal(nullptr), 0xA5);
@@ -48,7 +48,7 @@ TEST(BridgeLoading, WithoutTheLibraryEveryCallTriesAgain) {
   b.HWReset(nullptr);
   EXPECT_EQ(loader.loads(), 4);
   EXPECT_EQ(loader.loaded() + loader.lookups() + loader.frees(), 0);
-  for (int block = 1; block <= 3; ++block) EXPECT_FALSE(b.loaded(block));
+  for (int block = 1; block <= 3; ++block) EXPECT_FALSE(b.Loaded(block));
 }
 
 TEST(BridgeLoading, ExitTouchReleasesBlock2AndTheNextCallLoadsAgain) {
@@ -60,14 +60,14 @@ TEST(BridgeLoading, ExitTouchReleasesBlock2AndTheNextCallLoadsAgain) {
     ASSERT_EQ(b.InitTouch(context.data(), 0, 0, 0, nullptr), 1);
     EXPECT_EQ(b.ExitTouch(), 1);
     EXPECT_EQ(loader.frees(), 1);
-    EXPECT_FALSE(b.loaded(2));
-    EXPECT_TRUE(b.loaded(1));
+    EXPECT_FALSE(b.Loaded(2));
+    EXPECT_TRUE(b.Loaded(1));
 
     EXPECT_EQ(b.GetTouchDevCount(), 2);
     EXPECT_EQ(loader.loaded(), 3);
     EXPECT_EQ(b.ExitTouch(), 0);  // not initialised: the component stays
     EXPECT_EQ(loader.frees(), 1);
-    EXPECT_TRUE(b.loaded(2));
+    EXPECT_TRUE(b.Loaded(2));
   }
   // A bridge that ends gives its holds back.
   EXPECT_EQ(loader.frees(), loader.loaded());

@@ -169,7 +169,7 @@ TEST(WithoutComponent, EveryExportIsFoundByNameAndAnswersItsFailureValue) {
     EXPECT_EQ(e.callWithZeros(), expected->second);
   }
   EXPECT_FALSE(ComponentMapped());
-  for (int block = 1; block <= 3; ++block) EXPECT_FALSE(ProcessBridge().loaded(block));
+  for (int block = 1; block <= 3; ++block) EXPECT_FALSE(ProcessBridge().Loaded(block));
 }
 
 // The service reads the missing count in 16 bits: 0xFFFF, not 0, so it goes
@@ -178,7 +178,7 @@ TEST(WithoutComponent, TheServiceRunsOnWithoutTheComponent) {
   bridge::BridgeDriverApi api;
   bridge::DriverApiSession session(api, [](std::uint32_t) {});
   session.Start(nullptr);
-  EXPECT_EQ(session.deviceCount(), 0xFFFF);
+  EXPECT_EQ(session.DeviceCount(), 0xFFFF);
   session.Shutdown(nullptr);
   EXPECT_EQ(api.ExitTouch(), 0xFF);
 }
@@ -192,7 +192,7 @@ TEST(Block2Alone, ExitTouchOneUnloadsAndTheNextCallLoadsAFreshCopy) {
   EXPECT_EQ(GetLastStatusCode(), 2);  // InitTouch, then this call
 
   EXPECT_EQ(ExitTouch(), 1);
-  EXPECT_FALSE(ProcessBridge().loaded(2));
+  EXPECT_FALSE(ProcessBridge().Loaded(2));
   EXPECT_FALSE(ComponentMapped());
 
   EXPECT_EQ(GetLastStatusCode(), 1);  // a fresh copy's first call
@@ -200,11 +200,11 @@ TEST(Block2Alone, ExitTouchOneUnloadsAndTheNextCallLoadsAFreshCopy) {
 
   // Not initialised: the component answers 0 and stays.
   EXPECT_EQ(ExitTouch(), 0);
-  EXPECT_TRUE(ProcessBridge().loaded(2));
+  EXPECT_TRUE(ProcessBridge().Loaded(2));
   EXPECT_TRUE(ComponentMapped());
   EXPECT_EQ(GetLastStatusCode(), 3);
-  EXPECT_FALSE(ProcessBridge().loaded(1));
-  EXPECT_FALSE(ProcessBridge().loaded(3));
+  EXPECT_FALSE(ProcessBridge().Loaded(1));
+  EXPECT_FALSE(ProcessBridge().Loaded(3));
 }
 
 TEST(WithComponent, ExportsForwardArgumentsAndResults) {
@@ -249,20 +249,20 @@ TEST(WithComponent, ExitTouchOneReleasesBlock2Only) {
   ASSERT_EQ(TestGetTotal(Context()), 0xA5);
 
   EXPECT_EQ(ExitTouch(), 1);
-  EXPECT_FALSE(ProcessBridge().loaded(2));
-  EXPECT_TRUE(ProcessBridge().loaded(1));
-  EXPECT_TRUE(ProcessBridge().loaded(3));
+  EXPECT_FALSE(ProcessBridge().Loaded(2));
+  EXPECT_TRUE(ProcessBridge().Loaded(1));
+  EXPECT_TRUE(ProcessBridge().Loaded(3));
   EXPECT_TRUE(ComponentMapped());  // blocks 1 and 3 still hold it
   EXPECT_EQ(EnableSmooth(Context()), 1);
 
   EXPECT_EQ(GetTouchDevCount(), 2);
-  EXPECT_TRUE(ProcessBridge().loaded(2));
+  EXPECT_TRUE(ProcessBridge().Loaded(2));
 }
 
 TEST(WithComponent, ExitTouchZeroKeepsBlock2Loaded) {
   ASSERT_EQ(GetTouchDevCount(), 2);
   EXPECT_EQ(ExitTouch(), 0);  // never initialised
-  EXPECT_TRUE(ProcessBridge().loaded(2));
+  EXPECT_TRUE(ProcessBridge().Loaded(2));
 }
 
 // The service's own calls, through the bridge, as the component sees them.
@@ -274,22 +274,22 @@ TEST(WithComponent, TheServiceSessionReachesTheComponentInOrder) {
   const auto owner = std::to_string(reinterpret_cast<std::uintptr_t>(&mainWindow));
 
   session.Start(&mainWindow);
-  EXPECT_EQ(session.deviceCount(), 2);
-  EXPECT_EQ(Log(session.context()), "InitTouch(0,0,0," + owner +
+  EXPECT_EQ(session.DeviceCount(), 2);
+  EXPECT_EQ(Log(session.Context()), "InitTouch(0,0,0," + owner +
                                         ");GetTouchDevCount;DisableRightButton;DisableWheel;"
                                         "DisableDrag;");
 
   std::string atDeviceShutdown;
   session.Shutdown([&] {
     session.SwitchMultiTouchMouse(true);
-    atDeviceShutdown = Log(session.context());
+    atDeviceShutdown = Log(session.Context());
   });
   EXPECT_EQ(atDeviceShutdown.substr(atDeviceShutdown.find("DisableDrag;") + 12),
             "EnableRightButton;EnableWheel;SetWheelSensitivity(3);DisableTouch;EnableTouch;");
   EXPECT_EQ(pauses, (std::vector<std::uint32_t>{200, 100}));
   // ExitTouch came last and the component answered 1: block 2 let go.
-  EXPECT_FALSE(ProcessBridge().loaded(2));
-  EXPECT_EQ(session.context(), nullptr);
+  EXPECT_FALSE(ProcessBridge().Loaded(2));
+  EXPECT_EQ(session.Context(), nullptr);
 }
 
 }  // namespace

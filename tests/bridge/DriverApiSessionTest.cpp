@@ -76,8 +76,8 @@ TEST(DriverApiSession, StartWithFramesTurnsRightButtonWheelAndDragOff) {
                                 "DisableWheel", "DisableDrag"}));
   EXPECT_TRUE(s.api.zeroed);
   EXPECT_EQ(s.api.window, &window);
-  for (void* c : s.api.contexts) EXPECT_EQ(c, s.session.context());
-  EXPECT_EQ(s.session.deviceCount(), 1);
+  for (void* c : s.api.contexts) EXPECT_EQ(c, s.session.Context());
+  EXPECT_EQ(s.session.DeviceCount(), 1);
 
   s.session.Start(&window);  // the first show only
   EXPECT_EQ(s.api.calls.size(), 5u);
@@ -100,13 +100,13 @@ TEST(DriverApiSession, AMissingComponentsCountIsNotZero) {
 TEST(DriverApiSession, ShutdownRestoresThenRunsTheDeviceShutdownThenExits) {
   Session s(2);
   s.session.Start(nullptr);
-  void* context = s.session.context();
+  void* context = s.session.Context();
   s.api.calls.clear();
   s.api.contexts.clear();
   void* contextDuringShutdown = nullptr;
   s.session.Shutdown([&] {
     s.api.calls.push_back("device shut-down");
-    contextDuringShutdown = s.session.context();
+    contextDuringShutdown = s.session.Context();
     s.session.SwitchMultiTouchMouse(true);
   });
   EXPECT_EQ(s.api.calls,
@@ -114,7 +114,7 @@ TEST(DriverApiSession, ShutdownRestoresThenRunsTheDeviceShutdownThenExits) {
                    "DisableTouch", "pause(200)", "EnableTouch", "pause(100)", "ExitTouch"}));
   EXPECT_EQ(contextDuringShutdown, context);
   for (void* c : s.api.contexts) EXPECT_EQ(c, context);
-  EXPECT_EQ(s.session.context(), nullptr);  // freed after ExitTouch
+  EXPECT_EQ(s.session.Context(), nullptr);  // freed after ExitTouch
 }
 
 TEST(DriverApiSession, MultiTouchMouseSwitchPausesBetweenAndAfter) {
