@@ -2,13 +2,7 @@
 
 #include <cstring>
 
-float ScaleStandard(std::uint32_t v) {
-  return float(double(v) * 0.000244140625);
-}
-// 32760, not 32767 or 32768: the frame's full scale.
-float ScaleSeries(std::uint32_t v) {
-  return float(double(v) / 32760.0);
-}
+#include "output/CoordinateScale.h"
 
 TuioOutput::~TuioOutput() = default;
 
@@ -53,9 +47,8 @@ void TuioOutput::updateFromFrame(const _TouchFrame& frame) {
   for (int k = 0; k < 4; ++k) {
     const _TouchSlot& s = frame.slot[k];
     if (k >= slots) continue;  // slots 3 and 4 of a Series01xx frame count as empty
-    const float x = series ? ScaleSeries(s.x) : ScaleStandard(s.x);
-    const float y = series ? ScaleSeries(s.y) : ScaleStandard(s.y);
-    apply(s.state, x, y, slotCursors_[std::size_t(k)]);
+    apply(s.state, ScaleCoordinate(s.x, series), ScaleCoordinate(s.y, series),
+          slotCursors_[std::size_t(k)]);
   }
   publisher_->settleUntouchedCursors();
   publisher_->publishFrame();

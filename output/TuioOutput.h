@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/TouchRecords.h"
+#include "output/CoordinateScale.h"  // the scales applied to every record
 #include "output/TuioPublisher.h"
 
 // What a slot's state code asks of its cursor.
@@ -26,11 +27,6 @@ constexpr SlotAction SlotRule(std::uint32_t state, bool hasCursor) {
       return SlotAction::None;
   }
 }
-
-// Scales of the records: standard frames count 4096 units to the screen
-// side, Series01xx frames and contact tables 32760.
-float ScaleStandard(std::uint32_t v);
-float ScaleSeries(std::uint32_t v);
 
 // No lock: its owner (TouchOutputs) serialises updates against start/stop.
 class TuioOutput : public TuioTouchSink {

@@ -4,15 +4,9 @@
 #include <cmath>
 
 #include "common/FrameClasses.h"
+#include "output/CoordinateScale.h"
 
 namespace {
-
-constexpr double kSeriesScale = 32760.0;
-constexpr double kStandardScale = 0.000244140625;  // 1/4096
-
-float Scaled(std::uint32_t v, bool series) {
-  return series ? float(double(v) / kSeriesScale) : float(double(v) * kStandardScale);
-}
 
 bool IsTouched(std::uint32_t state) {
   return state == TOUCH_DOWN || state == TOUCH_MOVE;
@@ -85,8 +79,8 @@ void XmlTouchServer::sendFrameDocument(const _TouchFrame& frame) {
     if (ids[k] == 0) continue;
     XmlEntry& e = entries[std::size_t(kept++)];
     e.id = ids[k];
-    e.x = Scaled(frame.slot[k].x, series);
-    e.y = Scaled(frame.slot[k].y, series);
+    e.x = ScaleCoordinate(frame.slot[k].x, series);
+    e.y = ScaleCoordinate(frame.slot[k].y, series);
     e.dx = std::fabs(e.x - previousEntries_[std::size_t(k)].x);
     e.dy = std::fabs(e.y - previousEntries_[std::size_t(k)].y);
   }
@@ -119,8 +113,8 @@ void XmlTouchServer::sendTableDocument(ContactTable& table, std::uint16_t count)
     if (c.state == 0) continue;
     XmlEntry& e = entries[at];
     e.id = c.state;
-    e.x = float(double(c.x) / kSeriesScale);
-    e.y = float(double(c.y) / kSeriesScale);
+    e.x = ScaleSeries(c.x);
+    e.y = ScaleSeries(c.y);
     e.dx = std::fabs(e.x - previousEntries_[at].x);
     e.dy = std::fabs(e.y - previousEntries_[at].y);
   }
