@@ -39,13 +39,13 @@ TuioPublisher::TuioPublisher(const char* host, int port, int capacity)
   idleCursorSecond_ = frameTime_.seconds;
   idleObjectSecond_ = frameTime_.seconds;
 
-  sendEmptyBundle(kCursorProfile);
-  sendEmptyBundle(kObjectProfile);
+  SendAliveBundle(kCursorProfile, {}, -1);
+  SendAliveBundle(kObjectProfile, {}, -1);
 }
 
 TuioPublisher::~TuioPublisher() {
-  sendEmptyBundle(kCursorProfile);
-  sendEmptyBundle(kObjectProfile);
+  SendAliveBundle(kCursorProfile, {}, -1);
+  SendAliveBundle(kObjectProfile, {}, -1);
 }
 
 void TuioPublisher::openFrame(SessionTime t) {
@@ -125,31 +125,19 @@ void TuioPublisher::publishFrame() {
 
   if (idleObjectSecond_ < frameTime_.seconds) {
     idleObjectSecond_ = frameTime_.seconds;
-    sendObjectBundle(frameNumber_);
+    SendAliveBundle(kObjectProfile, objects_, frameNumber_);
   }
   objectChanged_ = false;
 }
 
-void TuioPublisher::sendEmptyBundle(const char* profile) {
+void TuioPublisher::SendAliveBundle(const char* profile, const std::vector<TuioContainer*>& alive,
+                                    std::int32_t fseq) {
   if (!stream_) return;
   stream_->Clear();
   try {
-    *stream_ << osc::BeginBundleImmediate << osc::BeginMessage(profile) << "alive"
-             << osc::EndMessage << osc::BeginMessage(profile) << "fseq" << osc::int32(-1)
-             << osc::EndMessage << osc::EndBundle;
-  } catch (const osc::Exception&) {
-    return;
-  }
-  send();
-}
-
-void TuioPublisher::sendObjectBundle(std::int32_t fseq) {
-  if (!stream_) return;
-  stream_->Clear();
-  try {
-    *stream_ << osc::BeginBundleImmediate << osc::BeginMessage(kObjectProfile) << "alive";
-    for (const TuioContainer* o : objects_) *stream_ << static_cast<osc::int32>(o->sessionId());
-    *stream_ << osc::EndMessage << osc::BeginMessage(kObjectProfile) << "fseq"
+    *stream_ << osc::BeginBundleImmediate << osc::BeginMessage(profile) << "alive";
+    for (const TuioContainer* o : alive) *stream_ << static_cast<osc::int32>(o->sessionId());
+    *stream_ << osc::EndMessage << osc::BeginMessage(profile) << "fseq"
              << static_cast<osc::int32>(fseq) << osc::EndMessage << osc::EndBundle;
   } catch (const osc::Exception&) {
     return;

@@ -54,10 +54,12 @@ class TuioPublisher {
   const TuioCursor* cursorAt(std::size_t i) const { return cursors_[i].get(); }
 
  private:
-  void sendEmptyBundle(const char* profile);
+  // A bundle of `profile` with only the alive list and fseq: the empty
+  // bundles (nothing alive, fseq -1) and the object profile's bundle.
+  void SendAliveBundle(const char* profile, const std::vector<TuioContainer*>& alive,
+                       std::int32_t fseq);
   void beginCursorBundle();
   void finishCursorBundle(std::int32_t fseq);
-  void sendObjectBundle(std::int32_t fseq);
   void send();
 
   std::vector<TuioContainer*> objects_;               // the object profile is always empty

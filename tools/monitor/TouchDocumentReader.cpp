@@ -85,9 +85,10 @@ class Lexer {
   std::size_t i_ = 0;
 };
 
-bool Fail(std::string* error, const std::string& what) {
+// Both readers' failure: the reason, if asked for, and no result.
+std::nullopt_t Fail(std::string* error, const std::string& what) {
   if (error) *error = what;
-  return false;
+  return std::nullopt;
 }
 
 std::string Attribute(const Tag& t, const char* key) {
@@ -119,37 +120,34 @@ std::optional<XmlPacket> ParseXmlPacket(std::string_view text, std::string* erro
   Lexer lex(text);
   Tag tag;
   XmlPacket packet;
-  auto fail = [&](const std::string& what) {
-    Fail(error, what);
-    return std::nullopt;
-  };
-  if (lex.atEnd()) return fail("empty document");
-  if (!lex.next(tag, why)) return fail(why);
+  if (lex.atEnd()) return Fail(error, "empty document");
+  if (!lex.next(tag, why)) return Fail(error, why);
   if (tag.name != "OSCPACKET" || tag.closing || tag.selfClosing)
-    return fail("the document does not open with OSCPACKET");
+    return Fail(error, "the document does not open with OSCPACKET");
   packet.address = Attribute(tag, "ADDRESS");
   packet.port = Attribute(tag, "PORT");
   packet.time = Attribute(tag, "TIME");
   for (;;) {
-    if (lex.atEnd()) return fail("OSCPACKET is not closed");
-    if (!lex.next(tag, why)) return fail(why);
+    if (lex.atEnd()) return Fail(error, "OSCPACKET is not closed");
+    if (!lex.next(tag, why)) return Fail(error, why);
     if (tag.closing && tag.name == "OSCPACKET") break;
-    if (tag.name != "MESSAGE" || tag.closing) return fail("expected MESSAGE, got " + tag.name);
+    if (tag.name != "MESSAGE" || tag.closing)
+      return Fail(error, "expected MESSAGE, got " + tag.name);
     XmlMessage m;
     m.name = Attribute(tag, "NAME");
     if (!tag.selfClosing) {
       for (;;) {
-        if (lex.atEnd()) return fail("MESSAGE is not closed");
-        if (!lex.next(tag, why)) return fail(why);
+        if (lex.atEnd()) return Fail(error, "MESSAGE is not closed");
+        if (!lex.next(tag, why)) return Fail(error, why);
         if (tag.closing && tag.name == "MESSAGE") break;
         if (tag.name != "ARGUMENT" || !tag.selfClosing)
-          return fail("expected ARGUMENT, got " + tag.name);
+          return Fail(error, "expected ARGUMENT, got " + tag.name);
         m.arguments.push_back({Attribute(tag, "TYPE"), Attribute(tag, "VALUE")});
       }
     }
     packet.messages.push_back(std::move(m));
   }
-  if (!lex.atEnd()) return fail("text after OSCPACKET");
+  if (!lex.atEnd()) return Fail(error, "text after OSCPACKET");
   return packet;
 }
 
@@ -158,14 +156,10 @@ std::optional<TouchDocument> ReadTouchDocument(std::string_view text, std::strin
   if (!packet) return std::nullopt;
   TouchDocument doc;
   bool sawFseq = false;
-  auto fail = [&](const std::string& what) {
-    Fail(error, what);
-    return std::nullopt;
-  };
   for (const XmlMessage& m : packet->messages) {
-    if (m.name != "/tuio/2Dcur") return fail("message " + m.name + " is not /tuio/2Dcur");
+    if (m.name != "/tuio/2Dcur") return Fail(error, "message " + m.name + " is not /tuio/2Dcur");
     const auto& a = m.arguments;
-    if (a.empty() || a[0].type != "s") return fail("message without a command word");
+    if (a.empty() || a[0].type != "s") return Fail(error, "message without a command word");
     const std::string& word = a[0].value;
     if (word == "set") {
       TouchSet s;
@@ -176,23 +170,24 @@ std::optional<TouchDocument> ReadTouchDocument(std::string_view text, std::strin
           a[4].type == "f" && ParseFloat(a[4].value, s.dx) && a[5].type == "f" &&
           ParseFloat(a[5].value, s.dy) && a[6].type == "f" && ParseFloat(a[6].value, extra[0]) &&
           a[7].type == "f" && ParseFloat(a[7].value, extra[1]);
-      if (!ok) return fail("malformed set message");
+      if (!ok) return Fail(error, "malformed set message");
       doc.sets.push_back(s);
     } else if (word == "alive") {
       for (std::size_t i = 1; i < a.size(); ++i) {
         std::int32_t id;
-        if (a[i].type != "i" || !ParseInt(a[i].value, id)) return fail("malformed alive message");
+        if (a[i].type != "i" || !ParseInt(a[i].value, id))
+          return Fail(error, "malformed alive message");
         doc.alive.push_back(id);
       }
     } else if (word == "fseq") {
       if (a.size() != 2 || a[1].type != "i" || !ParseInt(a[1].value, doc.fseq))
-        return fail("malformed fseq message");
+        return Fail(error, "malformed fseq message");
       sawFseq = true;
     } else {
-      return fail("unknown command " + word);
+      return Fail(error, "unknown command " + word);
     }
   }
-  if (!sawFseq) return fail("no fseq message");
+  if (!sawFseq) return Fail(error, "no fseq message");
   return doc;
 }
 
