@@ -29,8 +29,8 @@ class TouchDecoder {
   // record of the window; nothing else.
   void DecodeTouchReport(MainWindowModel& window, const std::uint8_t* report);
 
-  const _TouchFrame& seriesFrame() const { return seriesFrame_; }
-  const _TouchFrame& standardFrame() const { return standardFrame_; }
+  const TouchFrame& seriesFrame() const { return seriesFrame_; }
+  const TouchFrame& standardFrame() const { return standardFrame_; }
   const ContactTable& contactTable() const { return table_; }
 
  private:
@@ -38,7 +38,7 @@ class TouchDecoder {
   void DecodeMultiTouch(const std::uint8_t* r);
   void DecodeMultiTouchSlot(const std::uint8_t* slot);
   void DecodePoints(MainWindowModel& window, const std::uint8_t* r, TouchLayout layout);
-  void DispatchFrame(const _TouchFrame& frame);
+  void DispatchFrame(const TouchFrame& frame);
   void DispatchTable(std::uint16_t count);
 
   const DeviceProfile& profile_;
@@ -46,8 +46,8 @@ class TouchDecoder {
   XmlTouchSink* xml_ = nullptr;
 
   // Kept for the whole run; nothing is reset when a frame is replaced.
-  _TouchFrame seriesFrame_{};
-  _TouchFrame standardFrame_{};
+  TouchFrame seriesFrame_{};
+  TouchFrame standardFrame_{};
   ContactTable table_{};
   std::uint8_t lastTip_[4] = {};
   std::uint16_t lastState_[kContactTableSize] = {};

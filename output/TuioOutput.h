@@ -41,26 +41,26 @@ class TuioOutput : public TuioTouchSink {
   // is alive) and forgets every cursor.
   void stopTuioOutput();
 
-  void setSeries01xx(bool series01xx) { series01xx_ = series01xx; }
+  void SetSeries01xx(bool series01xx) { series01xx_ = series01xx; }
   // The time each frame is opened with; the session time unless a test or
   // benchmark steps time itself.
-  void setClock(TUIO::SessionTime (*now)()) { now_ = now; }
+  void SetClock(TUIO::SessionTime (*now)()) { now_ = now; }
 
   // One publisher frame per 2- or 4-point record.
-  void updateFromFrame(const _TouchFrame& frame) override;
+  void updateFromFrame(const TouchFrame& frame) override;
   // One frame opened per table entry (32), all with the time read once at
   // the start, the last one published. `count` is not used: all 32 entries
   // are walked.
   void updateFromTable(const ContactTable& table, std::uint16_t count) override;
 
-  const TUIO::TuioPublisher* publisher() const { return publisher_.get(); }
+  const TUIO::TuioPublisher* Publisher() const { return publisher_.get(); }
 
  private:
-  void apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor);
+  void Apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor);
 
   std::unique_ptr<TUIO::TuioPublisher> publisher_;
   bool series01xx_ = false;
-  TUIO::SessionTime (*now_)() = &TUIO::SessionTime::current;
+  TUIO::SessionTime (*now_)() = &TUIO::SessionTime::Current;
   std::array<TUIO::TuioCursor*, 4> slotCursors_{};
   std::array<TUIO::TuioCursor*, kContactTableSize> contactCursors_{};
 };

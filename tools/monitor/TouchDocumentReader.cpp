@@ -20,63 +20,63 @@ struct Tag {
 class Lexer {
  public:
   explicit Lexer(std::string_view s) : s_(s) {}
-  bool atEnd() const { return i_ >= s_.size(); }
+  bool AtEnd() const { return i_ >= s_.size(); }
 
   // The next tag; false (with `error`) on anything else.
-  bool next(Tag& tag, std::string& error) {
+  bool Next(Tag& tag, std::string& error) {
     tag = Tag{};
-    if (s_[i_] != '<') return fail(error, "text outside a tag");
+    if (s_[i_] != '<') return Fail(error, "text outside a tag");
     ++i_;
-    if (peek() == '/') {
+    if (Peek() == '/') {
       tag.closing = true;
       ++i_;
     }
-    if (!name(tag.name)) return fail(error, "tag without a name");
+    if (!Name(tag.name)) return Fail(error, "tag without a name");
     for (;;) {
-      skipSpace();
-      if (atEnd()) return fail(error, "unterminated tag");
+      SkipSpace();
+      if (AtEnd()) return Fail(error, "unterminated tag");
       if (s_[i_] == '>') {
         ++i_;
         return true;
       }
       if (s_[i_] == '/' && !tag.closing) {
         ++i_;
-        if (peek() != '>') return fail(error, "stray '/' in a tag");
+        if (Peek() != '>') return Fail(error, "stray '/' in a tag");
         ++i_;
         tag.selfClosing = true;
         return true;
       }
-      if (tag.closing) return fail(error, "attributes in a closing tag");
+      if (tag.closing) return Fail(error, "attributes in a closing tag");
       std::string key, value;
-      if (!name(key)) return fail(error, "bad attribute name");
-      skipSpace();
-      if (peek() != '=') return fail(error, "attribute without '='");
+      if (!Name(key)) return Fail(error, "bad attribute name");
+      SkipSpace();
+      if (Peek() != '=') return Fail(error, "attribute without '='");
       ++i_;
-      skipSpace();
-      const char quote = peek();
-      if (quote != '"' && quote != '\'') return fail(error, "unquoted attribute value");
+      SkipSpace();
+      const char quote = Peek();
+      if (quote != '"' && quote != '\'') return Fail(error, "unquoted attribute value");
       const std::size_t end = s_.find(quote, i_ + 1);
-      if (end == std::string_view::npos) return fail(error, "unterminated attribute value");
+      if (end == std::string_view::npos) return Fail(error, "unterminated attribute value");
       value = std::string(s_.substr(i_ + 1, end - i_ - 1));
       i_ = end + 1;
-      if (!tag.attributes.emplace(key, value).second) return fail(error, "repeated attribute");
+      if (!tag.attributes.emplace(key, value).second) return Fail(error, "repeated attribute");
     }
   }
 
  private:
-  char peek() const { return atEnd() ? '\0' : s_[i_]; }
-  void skipSpace() {
-    while (!atEnd() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r' || s_[i_] == '\n')) ++i_;
+  char Peek() const { return AtEnd() ? '\0' : s_[i_]; }
+  void SkipSpace() {
+    while (!AtEnd() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r' || s_[i_] == '\n')) ++i_;
   }
-  bool name(std::string& out) {
+  bool Name(std::string& out) {
     const std::size_t start = i_;
-    while (!atEnd() && (std::isalnum(static_cast<unsigned char>(s_[i_])) || s_[i_] == '_' ||
+    while (!AtEnd() && (std::isalnum(static_cast<unsigned char>(s_[i_])) || s_[i_] == '_' ||
                         s_[i_] == '-' || s_[i_] == ':'))
       ++i_;
     out = std::string(s_.substr(start, i_ - start));
     return !out.empty();
   }
-  bool fail(std::string& error, const char* what) {
+  bool Fail(std::string& error, const char* what) {
     error = std::string(what) + " at offset " + std::to_string(i_);
     return false;
   }
@@ -120,16 +120,16 @@ std::optional<XmlPacket> ParseXmlPacket(std::string_view text, std::string* erro
   Lexer lex(text);
   Tag tag;
   XmlPacket packet;
-  if (lex.atEnd()) return Fail(error, "empty document");
-  if (!lex.next(tag, why)) return Fail(error, why);
+  if (lex.AtEnd()) return Fail(error, "empty document");
+  if (!lex.Next(tag, why)) return Fail(error, why);
   if (tag.name != "OSCPACKET" || tag.closing || tag.selfClosing)
     return Fail(error, "the document does not open with OSCPACKET");
   packet.address = Attribute(tag, "ADDRESS");
   packet.port = Attribute(tag, "PORT");
   packet.time = Attribute(tag, "TIME");
   for (;;) {
-    if (lex.atEnd()) return Fail(error, "OSCPACKET is not closed");
-    if (!lex.next(tag, why)) return Fail(error, why);
+    if (lex.AtEnd()) return Fail(error, "OSCPACKET is not closed");
+    if (!lex.Next(tag, why)) return Fail(error, why);
     if (tag.closing && tag.name == "OSCPACKET") break;
     if (tag.name != "MESSAGE" || tag.closing)
       return Fail(error, "expected MESSAGE, got " + tag.name);
@@ -137,8 +137,8 @@ std::optional<XmlPacket> ParseXmlPacket(std::string_view text, std::string* erro
     m.name = Attribute(tag, "NAME");
     if (!tag.selfClosing) {
       for (;;) {
-        if (lex.atEnd()) return Fail(error, "MESSAGE is not closed");
-        if (!lex.next(tag, why)) return Fail(error, why);
+        if (lex.AtEnd()) return Fail(error, "MESSAGE is not closed");
+        if (!lex.Next(tag, why)) return Fail(error, why);
         if (tag.closing && tag.name == "MESSAGE") break;
         if (tag.name != "ARGUMENT" || !tag.selfClosing)
           return Fail(error, "expected ARGUMENT, got " + tag.name);
@@ -147,7 +147,7 @@ std::optional<XmlPacket> ParseXmlPacket(std::string_view text, std::string* erro
     }
     packet.messages.push_back(std::move(m));
   }
-  if (!lex.atEnd()) return Fail(error, "text after OSCPACKET");
+  if (!lex.AtEnd()) return Fail(error, "text after OSCPACKET");
   return packet;
 }
 
