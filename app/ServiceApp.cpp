@@ -48,8 +48,8 @@ void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {
   }
   state_.driverApiContext = nullptr;
   pipeline_.Stop();
-  outputs_.stopXmlListener();
+  outputs_.StopXmlListener();
   // A frame that never opened leaves the outputs started (no removal
   // stopped them); their empty bundles go out here at the latest.
-  if (outputs_.outputStarted()) outputs_.stopTouchOutput();
+  if (outputs_.outputStarted()) outputs_.StopTouchOutput();
 }

@@ -20,12 +20,12 @@
 class TouchOutputsLifecycle final : public OutputLifecycle {
  public:
   explicit TouchOutputsLifecycle(TouchOutputs& outputs) : outputs_(outputs) {}
-  void StartTouchOutput() override { outputs_.startTouchOutput(); }
-  void StopTouchOutput() override { outputs_.stopTouchOutput(); }
+  void StartTouchOutput() override { outputs_.StartTouchOutput(); }
+  void StopTouchOutput() override { outputs_.StopTouchOutput(); }
   bool IsTouchOutputStarted() const override { return outputs_.outputStarted(); }
-  void StartXmlListener() override { outputs_.startXmlListener(); }
+  void StartXmlListener() override { outputs_.StartXmlListener(); }
   void DeviceOpened(const DeviceProfile& p) override {
-    outputs_.setDevice(OutputDevice{p.VersionNumber, p.Series01xx});
+    outputs_.SetDevice(OutputDevice{p.VersionNumber, p.Series01xx});
   }
 
  private:

@@ -11,9 +11,9 @@ namespace {
 class CountingSinks : public TuioTouchSink, public XmlTouchSink {
  public:
   std::uint64_t calls = 0;
-  void updateFromFrame(const _TouchFrame&) override { ++calls; }
+  void updateFromFrame(const TouchFrame&) override { ++calls; }
   void updateFromTable(const ContactTable&, std::uint16_t) override { ++calls; }
-  void sendFrameDocument(const _TouchFrame&) override { ++calls; }
+  void sendFrameDocument(const TouchFrame&) override { ++calls; }
   void sendTableDocument(ContactTable&, std::uint16_t) override { ++calls; }
 };
 

@@ -42,7 +42,7 @@ const int kPaceUs = std::getenv("PACE_US") ? std::atoi(std::getenv("PACE_US")) :
 // move is sent, as it is when reports arrive a polling interval apart.
 std::int32_t gTick = 0;
 TUIO::SessionTime SteppedClock() {
-  return TUIO::SessionTime::fromMilliseconds(++gTick);
+  return TUIO::SessionTime::FromMilliseconds(++gTick);
 }
 
 // A UDP socket and an XML client, each read and discarded by a thread.
@@ -144,15 +144,15 @@ void RunRecords(benchmark::State& state, OutputDevice device, Record record) {
   // it late: the benchmark measures the sender with its client connected.
   e.xmlBacklogBytes = 64 * 1024 * 1024;
   TouchOutputs outputs(e);
-  outputs.setDevice(device);
-  outputs.startXmlListener();
-  while (outputs.xmlPort() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  outputs.SetDevice(device);
+  outputs.StartXmlListener();
+  while (outputs.XmlPort() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   if (sinks != kTuioOnly) {
-    rx.connectXml(outputs.xmlPort());
-    while (!outputs.xmlLink().connected())
+    rx.connectXml(outputs.XmlPort());
+    while (!outputs.XmlLink().Connected())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  outputs.startTouchOutput();
+  outputs.StartTouchOutput();
 
   std::uint32_t i = 0;
   for (int warm = 0; warm < 1000; ++warm) record(outputs, i++);
@@ -176,14 +176,14 @@ void RunRecords(benchmark::State& state, OutputDevice device, Record record) {
   state.counters["median_us"] = ns[n / 2] / 1000.0;
   state.counters["p99_us"] = ns[std::min(n - 1, n * 99 / 100)] / 1000.0;
   state.counters["allocs_per_record"] = double(allocations) / double(n);
-  state.counters["xml_drops"] = double(outputs.xmlLink().droppedClients());
-  outputs.stopTouchOutput();
+  state.counters["xml_drops"] = double(outputs.XmlLink().DroppedClients());
+  outputs.StopTouchOutput();
 }
 
 // Two points held and moving on a two-point frame.
 void BM_TwoPointFrame(benchmark::State& state) {
   RunRecords(state, {0x3002, false}, [](TouchOutputs& out, std::uint32_t i) {
-    _TouchFrame f{};
+    TouchFrame f{};
     const std::uint32_t state = i == 0 ? TOUCH_DOWN : TOUCH_MOVE;
     f.slot[0] = {1000 + i % 2000, 1500, state};
     f.slot[1] = {3000 - i % 2000, 2500, state};
@@ -208,7 +208,7 @@ void BM_TenContactTable(benchmark::State& state) {
 
 // Two points held and moving, as the TUIO output alone sends them.
 void TwoPointTuioRecord(TouchOutputs& out, std::uint32_t i) {
-  _TouchFrame f{};
+  TouchFrame f{};
   const std::uint32_t state = i == 0 ? TOUCH_DOWN : TOUCH_MOVE;
   f.slot[0] = {1000 + i % 2000, 1500, state};
   f.slot[1] = {3000 - i % 2000, 2500, state};
@@ -229,8 +229,8 @@ OutputEndpoints TuioTo(int port) {
 class OurTuio {
  public:
   OurTuio() : outputs_(TuioTo(rx_.udpPort())) {
-    outputs_.setDevice({0x3002, false});
-    outputs_.startTouchOutput();
+    outputs_.SetDevice({0x3002, false});
+    outputs_.StartTouchOutput();
     for (int warm = 0; warm < 1000; ++warm) (*this)();
   }
   void operator()() { TwoPointTuioRecord(outputs_, i_++); }
@@ -245,8 +245,8 @@ class OurTuio {
 testsupport::OscBundle OurTwoPointBundle() {
   testsupport::UdpCapture capture;
   TouchOutputs outputs(TuioTo(capture.port()));
-  outputs.setDevice({0x3002, false});
-  outputs.startTouchOutput();
+  outputs.SetDevice({0x3002, false});
+  outputs.StartTouchOutput();
   TwoPointTuioRecord(outputs, 0);
   TwoPointTuioRecord(outputs, 1);
   const auto datagrams = capture.drain(200, 20);
@@ -369,15 +369,15 @@ class ReaderPath {
 std::pair<std::size_t, std::size_t> WireSizes(const ReportCase& c) {
   testsupport::UdpCapture capture;
   TouchOutputs outputs(TuioTo(capture.port()));
-  outputs.setDevice({c.profile.VersionNumber, false});
-  outputs.startTouchOutput();
+  outputs.SetDevice({c.profile.VersionNumber, false});
+  outputs.StartTouchOutput();
   ReaderPath path(c.profile, outputs);
   for (std::uint32_t i = 0; i < 3; ++i)
     for (const Report& r : c.frame(i)) path.handle(r);
   // The largest datagram: the cursor bundle, not the object profile's.
   std::size_t udp = 0;
   for (const auto& d : capture.drain(200, 20)) udp = std::max(udp, d.size());
-  return {udp, outputs.document().size() + 1};
+  return {udp, outputs.Document().size() + 1};
 }
 
 // The service's own cost per frame of reports: from the read's completion
@@ -387,13 +387,13 @@ class OurReports {
  public:
   explicit OurReports(const ReportCase& c)
       : outputs_(TuioTo(rx_.udpPort())), path_(c.profile, outputs_) {
-    outputs_.setDevice({c.profile.VersionNumber, false});
-    outputs_.startXmlListener();
-    while (outputs_.xmlPort() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    rx_.connectXml(outputs_.xmlPort());
-    while (!outputs_.xmlLink().connected())
+    outputs_.SetDevice({c.profile.VersionNumber, false});
+    outputs_.StartXmlListener();
+    while (outputs_.XmlPort() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    rx_.connectXml(outputs_.XmlPort());
+    while (!outputs_.XmlLink().Connected())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    outputs_.startTouchOutput();
+    outputs_.StartTouchOutput();
     // The reads' buffers, filled before any clock starts. Frame 0 puts the
     // touches down; the others move them.
     for (std::uint32_t i = 0; i < 2000; ++i) frames_.push_back(c.frame(i));
@@ -403,7 +403,7 @@ class OurReports {
   void operator()() {
     for (const Report& r : frames_[1 + n_++ % (frames_.size() - 1)]) path_.handle(r);
   }
-  double drops() { return double(outputs_.xmlLink().droppedClients()); }
+  double drops() { return double(outputs_.XmlLink().DroppedClients()); }
   TouchOutputs& outputs() { return outputs_; }
 
  private:
@@ -461,7 +461,7 @@ void BM_ReportVsFloor(benchmark::State& state) {
   state.counters["xml_drops"] = ours.drops();
   state.counters["udp_bytes"] = double(floor.udpBytes_);
   state.counters["tcp_bytes"] = double(floor.tcpBytes_);
-  ours.outputs().stopTouchOutput();
+  ours.outputs().StopTouchOutput();
 }
 
 // Clients that connect and leave, 300 in a row, while the reader thread
@@ -475,17 +475,17 @@ void BM_XmlRapidClients(benchmark::State& state) {
   e.protocol = "none";
   if (std::getenv("BACKLOG")) e.xml.backlog = std::atoi(std::getenv("BACKLOG"));
   TouchOutputs outputs(e);
-  outputs.setDevice({0x3002, false});
-  outputs.startXmlListener();
-  while (outputs.xmlPort() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  outputs.startTouchOutput();
+  outputs.SetDevice({0x3002, false});
+  outputs.StartXmlListener();
+  while (outputs.XmlPort() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  outputs.StartTouchOutput();
   std::atomic<bool> stop{false};
   std::thread reader([&] {
     std::uint32_t i = 0;
     auto next = std::chrono::steady_clock::now();
     while (!stop) {
       std::this_thread::sleep_until(next += std::chrono::milliseconds(1));
-      _TouchFrame f{};
+      TouchFrame f{};
       f.slot[0] = {1000 + i % 2000, 1500, i == 0 ? TOUCH_DOWN : TOUCH_MOVE};
       f.slot[1] = {3000 - i % 2000, 2500, i == 0 ? TOUCH_DOWN : TOUCH_MOVE};
       ++i;
@@ -496,7 +496,7 @@ void BM_XmlRapidClients(benchmark::State& state) {
   for (auto _ : state) {
     for (int c = 0; c < 300; ++c) {
       const auto t0 = std::chrono::steady_clock::now();
-      const platform::SocketHandle s = platform::ConnectTcp("127.0.0.1", outputs.xmlPort());
+      const platform::SocketHandle s = platform::ConnectTcp("127.0.0.1", outputs.XmlPort());
       // Read in pieces, as a client would, until the first zero byte.
       char buf[4096];
       for (bool whole = !readFirst; !whole && platform::WaitReadable(s, 5000) == 1;) {
@@ -516,7 +516,7 @@ void BM_XmlRapidClients(benchmark::State& state) {
   state.counters["max_ms"] = Percentile(ms, 100);
   state.counters["over_10ms"] =
       double(std::count_if(ms.begin(), ms.end(), [](double v) { return v > 10; }));
-  outputs.stopTouchOutput();
+  outputs.StopTouchOutput();
 }
 
 }  // namespace

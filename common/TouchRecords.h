@@ -11,18 +11,18 @@ enum : std::uint32_t {
 };
 
 // One slot of a 2- or 4-point frame, in device units.
-struct _TouchSlot {
+struct TouchSlot {
   std::uint32_t x;
   std::uint32_t y;
   std::uint32_t state;
 };
 
 // Four slots, numbered 1 to 4 (slot[0] is slot 1).
-struct _TouchFrame {
-  _TouchSlot slot[4];
+struct TouchFrame {
+  TouchSlot slot[4];
 };
 
-struct _TouchContact {
+struct TouchContact {
   std::uint16_t id;
   std::uint16_t state;
   std::uint32_t x;
@@ -32,14 +32,14 @@ struct _TouchContact {
 // The multi-touch record: 32 entries indexed by contact id 0 to 31.
 constexpr int kContactTableSize = 32;
 struct ContactTable {
-  _TouchContact entry[kContactTableSize];
+  TouchContact entry[kContactTableSize];
 };
 
 // The TUIO glue's side of dispatch.
 class TuioTouchSink {
  public:
   virtual ~TuioTouchSink() = default;
-  virtual void updateFromFrame(const _TouchFrame& frame) = 0;
+  virtual void updateFromFrame(const TouchFrame& frame) = 0;
   virtual void updateFromTable(const ContactTable& table, std::uint16_t count) = 0;
 };
 
@@ -48,6 +48,6 @@ class TuioTouchSink {
 class XmlTouchSink {
  public:
   virtual ~XmlTouchSink() = default;
-  virtual void sendFrameDocument(const _TouchFrame& frame) = 0;
+  virtual void sendFrameDocument(const TouchFrame& frame) = 0;
   virtual void sendTableDocument(ContactTable& table, std::uint16_t count) = 0;
 };

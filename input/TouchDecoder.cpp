@@ -46,7 +46,7 @@ void TouchDecoder::DecodeSeries(const std::uint8_t* r) {
         break;  // other codes keep the slot's state
     }
   };
-  _TouchSlot* s = seriesFrame_.slot;
+  TouchSlot* s = seriesFrame_.slot;
   const std::uint8_t points = r[14];
   if (points == 2) {
     apply(s[0].state, r[2]);
@@ -88,7 +88,7 @@ void TouchDecoder::DecodeMultiTouchSlot(const std::uint8_t* slot) {
   const std::uint8_t status = slot[0];
   const std::uint8_t c = slot[1];
   if (c >= kContactTableSize) return;  // ids index a table of 32
-  _TouchContact& e = table_.entry[c];
+  TouchContact& e = table_.entry[c];
   e.id = c;
   e.x = Le16(slot + 2);
   e.y = Le16(slot + 4);
@@ -109,7 +109,7 @@ void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, Tou
   for (int k = 0; k < slots; ++k) {
     const std::uint8_t* p = r + base + 7 * k;
     const std::uint8_t tip = p[0];
-    _TouchSlot& s = standardFrame_.slot[k];
+    TouchSlot& s = standardFrame_.slot[k];
     const bool touching = layout == TouchLayout::C ? tip == 1 : tip != 0;
     if (touching) {
       s.state = lastTip_[k] != 0 ? TOUCH_MOVE : TOUCH_DOWN;
@@ -126,7 +126,7 @@ void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, Tou
       state.calibrationValid.load(std::memory_order_relaxed) != 0) {
     CalibrationData& cal = state.calibration;
     for (int k = 0; k < 2; ++k) {
-      _TouchSlot& s = standardFrame_.slot[k];
+      TouchSlot& s = standardFrame_.slot[k];
       cal.inX = static_cast<std::int16_t>(static_cast<std::uint16_t>(s.x));
       cal.inY = static_cast<std::int16_t>(static_cast<std::uint16_t>(s.y));
       if (cal.MapPoint()) {
@@ -138,7 +138,7 @@ void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, Tou
   DispatchFrame(standardFrame_);
 }
 
-void TouchDecoder::DispatchFrame(const _TouchFrame& frame) {
+void TouchDecoder::DispatchFrame(const TouchFrame& frame) {
   if (tuio_) tuio_->updateFromFrame(frame);
   if (xml_) xml_->sendFrameDocument(frame);
 }

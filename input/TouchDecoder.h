@@ -34,7 +34,7 @@ class TouchDecoder {
   void DecodeMultiTouch(const std::uint8_t* r);
   void DecodeMultiTouchSlot(const std::uint8_t* slot);
   void DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout);
-  void DispatchFrame(const _TouchFrame& frame);
+  void DispatchFrame(const TouchFrame& frame);
   void DispatchTable(std::uint16_t count);
 
   const DeviceProfile& profile_;
@@ -42,8 +42,8 @@ class TouchDecoder {
   XmlTouchSink* xml_ = nullptr;
 
   // Kept for the whole run; nothing is reset when a frame is replaced.
-  _TouchFrame seriesFrame_{};
-  _TouchFrame standardFrame_{};
+  TouchFrame seriesFrame_{};
+  TouchFrame standardFrame_{};
   ContactTable table_{};
   std::uint8_t lastTip_[4] = {};
   std::uint16_t lastState_[kContactTableSize] = {};

@@ -4,12 +4,12 @@
 
 namespace TUIO {
 
-SessionTime SessionTime::fromMilliseconds(std::int32_t ms) {
+SessionTime SessionTime::FromMilliseconds(std::int32_t ms) {
   return SessionTime{ms / 1000, (ms % 1000) * 1000};
 }
 
-SessionTime SessionTime::current() {
-  return fromMilliseconds(static_cast<std::int32_t>(platform::TickCount()));
+SessionTime SessionTime::Current() {
+  return FromMilliseconds(static_cast<std::int32_t>(platform::TickCount()));
 }
 
 SessionTime operator-(SessionTime a, SessionTime b) {

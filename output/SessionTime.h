@@ -12,12 +12,12 @@ struct SessionTime {
   // From a tick count read as signed milliseconds; both fields truncate
   // toward zero, so a negative count (uptime past 2^31 ms) gives negative
   // fields.
-  static SessionTime fromMilliseconds(std::int32_t ms);
+  static SessionTime FromMilliseconds(std::int32_t ms);
   // The current tick count as a session time.
-  static SessionTime current();
+  static SessionTime Current();
 
   // Whole milliseconds in this time (used on differences).
-  std::int32_t milliseconds() const { return microseconds / 1000 + seconds * 1000; }
+  std::int32_t Milliseconds() const { return microseconds / 1000 + seconds * 1000; }
 
   friend SessionTime operator-(SessionTime a, SessionTime b);
   friend bool operator==(SessionTime a, SessionTime b) {

@@ -2,49 +2,49 @@
 
 TouchOutputs::TouchOutputs(OutputEndpoints endpoints)
     : endpoints_(std::move(endpoints)), xml_(endpoints_.xmlBacklogBytes) {
-  tuio_.setClock(endpoints_.clock);
+  tuio_.SetClock(endpoints_.clock);
 }
 
 TouchOutputs::~TouchOutputs() {
-  stopXmlListener();
-  if (outputStarted()) stopTouchOutput();
+  StopXmlListener();
+  if (outputStarted()) StopTouchOutput();
 }
 
-void TouchOutputs::startTouchOutput() {
+void TouchOutputs::StartTouchOutput() {
   std::lock_guard<std::mutex> lock(mutex_);
   tuio_.startTuioOutput(endpoints_.protocol.c_str(), endpoints_.host.c_str(), endpoints_.tuioPort);
   outputStarted_ = true;
-  xml_.startCycle();
+  xml_.StartCycle();
 }
 
-void TouchOutputs::stopTouchOutput() {
+void TouchOutputs::StopTouchOutput() {
   std::lock_guard<std::mutex> lock(mutex_);
-  xml_.stopCycle();
+  xml_.StopCycle();
   tuio_.stopTuioOutput();
   outputStarted_ = false;
 }
 
-void TouchOutputs::setDevice(OutputDevice device) {
+void TouchOutputs::SetDevice(OutputDevice device) {
   std::lock_guard<std::mutex> lock(mutex_);
-  tuio_.setSeries01xx(device.series01xx);
-  xml_.setDevice(device);
+  tuio_.SetSeries01xx(device.series01xx);
+  xml_.SetDevice(device);
 }
 
-void TouchOutputs::startXmlListener() {
+void TouchOutputs::StartXmlListener() {
   if (listener_) return;
-  listener_ = std::make_unique<XmlListener>(xml_.link(), endpoints_.xml);
-  listener_->start();
+  listener_ = std::make_unique<XmlListener>(xml_.Link(), endpoints_.xml);
+  listener_->Start();
 }
 
-void TouchOutputs::stopXmlListener() {
-  if (listener_) listener_->stop();
+void TouchOutputs::StopXmlListener() {
+  if (listener_) listener_->Stop();
 }
 
-std::uint16_t TouchOutputs::xmlPort() const {
-  return listener_ ? listener_->port() : 0;
+std::uint16_t TouchOutputs::XmlPort() const {
+  return listener_ ? listener_->Port() : 0;
 }
 
-void TouchOutputs::updateFromFrame(const _TouchFrame& frame) {
+void TouchOutputs::updateFromFrame(const TouchFrame& frame) {
   std::lock_guard<std::mutex> lock(mutex_);
   tuio_.updateFromFrame(frame);
 }
@@ -54,7 +54,7 @@ void TouchOutputs::updateFromTable(const ContactTable& table, std::uint16_t coun
   tuio_.updateFromTable(table, count);
 }
 
-void TouchOutputs::sendFrameDocument(const _TouchFrame& frame) {
+void TouchOutputs::sendFrameDocument(const TouchFrame& frame) {
   std::lock_guard<std::mutex> lock(mutex_);
   xml_.sendFrameDocument(frame);
 }
@@ -64,9 +64,9 @@ void TouchOutputs::sendTableDocument(ContactTable& table, std::uint16_t count) {
   xml_.sendTableDocument(table, count);
 }
 
-std::string TouchOutputs::document() const {
+std::string TouchOutputs::Document() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return std::string(xml_.document());
+  return std::string(xml_.Document());
 }
 
 std::int32_t TouchOutputs::documentCounter() const {

@@ -22,7 +22,7 @@ struct OutputEndpoints {
   XmlListener::Options xml;  // TCP port 3000
   std::size_t xmlBacklogBytes = XmlClientLink::kDefaultBacklogBytes;
   // Frame times of the TUIO output; tests and benchmarks may step time.
-  TUIO::SessionTime (*clock)() = &TUIO::SessionTime::current;
+  TUIO::SessionTime (*clock)() = &TUIO::SessionTime::Current;
 };
 
 class TouchOutputs : public TuioTouchSink, public XmlTouchSink {
@@ -35,34 +35,34 @@ class TouchOutputs : public TuioTouchSink, public XmlTouchSink {
 
   // TUIO publisher built (its empty bundles go out), outputStarted set, the
   // XML counters reset and its previous entries zeroed.
-  void startTouchOutput();
+  void StartTouchOutput();
   // XML previous entries released, publisher destroyed (its empty bundles go
   // out), outputStarted cleared, the XML counters reset. Waits for a record
   // that is being handled on the reader thread, never overlaps it.
-  void stopTouchOutput();
+  void StopTouchOutput();
   bool outputStarted() const { return outputStarted_.load(); }
 
   // The opened frame's version number and Series01xx flag; set by the
   // pipeline whenever it opens a frame, before its first record.
-  void setDevice(OutputDevice device);
+  void SetDevice(OutputDevice device);
 
   // The listening thread (started once per process by the pipeline). Stop
   // closes the client connection and the listening socket and joins.
-  void startXmlListener();
-  void stopXmlListener();
+  void StartXmlListener();
+  void StopXmlListener();
   // The TCP port being listened on (0 while not listening).
-  std::uint16_t xmlPort() const;
+  std::uint16_t XmlPort() const;
 
   // Reader thread: TUIO first, then XML, as the decoder dispatches.
-  void updateFromFrame(const _TouchFrame& frame) override;
+  void updateFromFrame(const TouchFrame& frame) override;
   void updateFromTable(const ContactTable& table, std::uint16_t count) override;
-  void sendFrameDocument(const _TouchFrame& frame) override;
+  void sendFrameDocument(const TouchFrame& frame) override;
   void sendTableDocument(ContactTable& table, std::uint16_t count) override;
 
   // For tests and the monitor: the stored document and the XML client link.
-  std::string document() const;
+  std::string Document() const;
   std::int32_t documentCounter() const;
-  XmlClientLink& xmlLink() { return xml_.link(); }
+  XmlClientLink& XmlLink() { return xml_.Link(); }
 
  private:
   const OutputEndpoints endpoints_;

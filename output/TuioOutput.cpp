@@ -2,13 +2,7 @@
 
 #include <cstring>
 
-float ScaleStandard(std::uint32_t v) {
-  return float(double(v) * 0.000244140625);
-}
-// 32760, not 32767 or 32768: the frame's full scale.
-float ScaleSeries(std::uint32_t v) {
-  return float(double(v) / 32760.0);
-}
+#include "output/CoordinateScale.h"
 
 TuioOutput::~TuioOutput() = default;
 
@@ -28,7 +22,7 @@ void TuioOutput::stopTuioOutput() {
   slotCursors_ = {};
 }
 
-void TuioOutput::apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor) {
+void TuioOutput::Apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor) {
   switch (SlotRule(state, cursor != nullptr)) {
     case SlotAction::Add:
       cursor = publisher_->addCursor(x, y);
@@ -45,17 +39,16 @@ void TuioOutput::apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*&
   }
 }
 
-void TuioOutput::updateFromFrame(const _TouchFrame& frame) {
+void TuioOutput::updateFromFrame(const TouchFrame& frame) {
   if (!publisher_) return;
   const bool series = series01xx_;
   const int slots = series ? 2 : 4;
   publisher_->openFrame(now_());
   for (int k = 0; k < 4; ++k) {
-    const _TouchSlot& s = frame.slot[k];
+    const TouchSlot& s = frame.slot[k];
     if (k >= slots) continue;  // slots 3 and 4 of a Series01xx frame count as empty
-    const float x = series ? ScaleSeries(s.x) : ScaleStandard(s.x);
-    const float y = series ? ScaleSeries(s.y) : ScaleStandard(s.y);
-    apply(s.state, x, y, slotCursors_[std::size_t(k)]);
+    Apply(s.state, ScaleCoordinate(s.x, series), ScaleCoordinate(s.y, series),
+          slotCursors_[std::size_t(k)]);
   }
   publisher_->settleUntouchedCursors();
   publisher_->publishFrame();
@@ -68,12 +61,12 @@ void TuioOutput::updateFromTable(const ContactTable& table, std::uint16_t /*coun
   // tick between an entry's frame and the last one would lose that entry's
   // position.
   const TUIO::SessionTime t = now_();
-  for (const _TouchContact& c : table.entry) {
+  for (const TouchContact& c : table.entry) {
     publisher_->openFrame(t);
     // The decoder files every contact under its own id; an id outside the
     // cursor table cannot have a cursor and is left alone.
     if (c.id >= kContactTableSize) continue;
-    apply(c.state, ScaleSeries(c.x), ScaleSeries(c.y), contactCursors_[c.id]);
+    Apply(c.state, ScaleSeries(c.x), ScaleSeries(c.y), contactCursors_[c.id]);
   }
   publisher_->settleUntouchedCursors();
   publisher_->publishFrame();

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "common/TouchRecords.h"
+#include "output/CoordinateScale.h"  // the scales applied to every record
 #include "output/TuioPublisher.h"
 
 // What a slot's state code asks of its cursor.
@@ -27,11 +28,6 @@ constexpr SlotAction SlotRule(std::uint32_t state, bool hasCursor) {
   }
 }
 
-// Scales of the records: standard frames count 4096 units to the screen
-// side, Series01xx frames and contact tables 32760.
-float ScaleStandard(std::uint32_t v);
-float ScaleSeries(std::uint32_t v);
-
 // No lock: its owner (TouchOutputs) serialises updates against start/stop.
 class TuioOutput : public TuioTouchSink {
  public:
@@ -45,26 +41,26 @@ class TuioOutput : public TuioTouchSink {
   // is alive) and forgets every cursor.
   void stopTuioOutput();
 
-  void setSeries01xx(bool series01xx) { series01xx_ = series01xx; }
+  void SetSeries01xx(bool series01xx) { series01xx_ = series01xx; }
   // The time each frame is opened with; the session time unless a test or
   // benchmark steps time itself.
-  void setClock(TUIO::SessionTime (*now)()) { now_ = now; }
+  void SetClock(TUIO::SessionTime (*now)()) { now_ = now; }
 
   // One publisher frame per 2- or 4-point record.
-  void updateFromFrame(const _TouchFrame& frame) override;
+  void updateFromFrame(const TouchFrame& frame) override;
   // One frame opened per table entry (32), all with the time read once at
   // the start, the last one published. `count` is not used: all 32 entries
   // are walked.
   void updateFromTable(const ContactTable& table, std::uint16_t count) override;
 
-  const TUIO::TuioPublisher* publisher() const { return publisher_.get(); }
+  const TUIO::TuioPublisher* Publisher() const { return publisher_.get(); }
 
  private:
-  void apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor);
+  void Apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor);
 
   std::unique_ptr<TUIO::TuioPublisher> publisher_;
   bool series01xx_ = false;
-  TUIO::SessionTime (*now_)() = &TUIO::SessionTime::current;
+  TUIO::SessionTime (*now_)() = &TUIO::SessionTime::Current;
   std::array<TUIO::TuioCursor*, 4> slotCursors_{};
   std::array<TUIO::TuioCursor*, kContactTableSize> contactCursors_{};
 };

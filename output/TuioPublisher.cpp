@@ -35,17 +35,17 @@ TuioPublisher::TuioPublisher(const char* host, int port, int capacity)
     buffer_.reset();
   }
 
-  frameTime_ = SessionTime::current();
+  frameTime_ = SessionTime::Current();
   idleCursorSecond_ = frameTime_.seconds;
   idleObjectSecond_ = frameTime_.seconds;
 
-  sendEmptyBundle(kCursorProfile);
-  sendEmptyBundle(kObjectProfile);
+  SendAliveBundle(kCursorProfile, {}, -1);
+  SendAliveBundle(kObjectProfile, {}, -1);
 }
 
 TuioPublisher::~TuioPublisher() {
-  sendEmptyBundle(kCursorProfile);
-  sendEmptyBundle(kObjectProfile);
+  SendAliveBundle(kCursorProfile, {}, -1);
+  SendAliveBundle(kObjectProfile, {}, -1);
 }
 
 void TuioPublisher::openFrame(SessionTime t) {
@@ -71,7 +71,7 @@ TuioCursor* TuioPublisher::addCursor(float x, float y) {
 void TuioPublisher::moveCursor(TuioCursor* c, float x, float y) {
   // One sample per cursor per frame: a second report in the same frame, or
   // a frame whose tick did not advance, would divide by a zero interval.
-  if (c == nullptr || c->time() == frameTime_) return;
+  if (c == nullptr || c->Time() == frameTime_) return;
   c->moveTo(frameTime_, x, y);
   cursorChanged_ = true;
 }
@@ -90,7 +90,7 @@ void TuioPublisher::removeCursor(TuioCursor* c) {
 
 void TuioPublisher::settleUntouchedCursors() {
   for (auto& c : cursors_) {
-    if (c->time() != frameTime_ && c->isInMotion()) {
+    if (c->Time() != frameTime_ && c->isInMotion()) {
       c->hold(frameTime_);
       cursorChanged_ = true;
     }
@@ -105,7 +105,7 @@ void TuioPublisher::publishFrame() {
         finishCursorBundle(frameNumber_);
         beginCursorBundle();
       }
-      if (c->time() == frameTime_ && stream_ && !streamFailed_) {
+      if (c->Time() == frameTime_ && stream_ && !streamFailed_) {
         try {
           *stream_ << osc::BeginMessage(kCursorProfile) << "set"
                    << static_cast<osc::int32>(c->sessionId()) << c->x() << c->y() << c->xSpeed()
@@ -125,36 +125,24 @@ void TuioPublisher::publishFrame() {
 
   if (idleObjectSecond_ < frameTime_.seconds) {
     idleObjectSecond_ = frameTime_.seconds;
-    sendObjectBundle(frameNumber_);
+    SendAliveBundle(kObjectProfile, objects_, frameNumber_);
   }
   objectChanged_ = false;
 }
 
-void TuioPublisher::sendEmptyBundle(const char* profile) {
+void TuioPublisher::SendAliveBundle(const char* profile, const std::vector<TuioContainer*>& alive,
+                                    std::int32_t fseq) {
   if (!stream_) return;
   stream_->Clear();
   try {
-    *stream_ << osc::BeginBundleImmediate << osc::BeginMessage(profile) << "alive"
-             << osc::EndMessage << osc::BeginMessage(profile) << "fseq" << osc::int32(-1)
-             << osc::EndMessage << osc::EndBundle;
-  } catch (const osc::Exception&) {
-    return;
-  }
-  send();
-}
-
-void TuioPublisher::sendObjectBundle(std::int32_t fseq) {
-  if (!stream_) return;
-  stream_->Clear();
-  try {
-    *stream_ << osc::BeginBundleImmediate << osc::BeginMessage(kObjectProfile) << "alive";
-    for (const TuioContainer* o : objects_) *stream_ << static_cast<osc::int32>(o->sessionId());
-    *stream_ << osc::EndMessage << osc::BeginMessage(kObjectProfile) << "fseq"
+    *stream_ << osc::BeginBundleImmediate << osc::BeginMessage(profile) << "alive";
+    for (const TuioContainer* o : alive) *stream_ << static_cast<osc::int32>(o->sessionId());
+    *stream_ << osc::EndMessage << osc::BeginMessage(profile) << "fseq"
              << static_cast<osc::int32>(fseq) << osc::EndMessage << osc::EndBundle;
   } catch (const osc::Exception&) {
     return;
   }
-  send();
+  Send();
 }
 
 void TuioPublisher::beginCursorBundle() {
@@ -180,10 +168,10 @@ void TuioPublisher::finishCursorBundle(std::int32_t fseq) {
     streamFailed_ = true;
     return;
   }
-  send();
+  Send();
 }
 
-void TuioPublisher::send() {
+void TuioPublisher::Send() {
   if (!sender_) return;
   try {
     sender_->Send(stream_->Data(), stream_->Size());

@@ -7,13 +7,13 @@
 XmlClientLink::XmlClientLink(std::size_t backlogBytes)
     : backlogBytes_(backlogBytes), pending_(new char[backlogBytes]) {}
 
-void XmlClientLink::attach(platform::SocketHandle s) {
+void XmlClientLink::Attach(platform::SocketHandle s) {
   std::lock_guard<std::mutex> lock(mutex_);
   socket_ = s;
   pendingStart_ = pendingLength_ = 0;
 }
 
-void XmlClientLink::detach(platform::SocketHandle s) {
+void XmlClientLink::Detach(platform::SocketHandle s) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (socket_ == s) {
     socket_ = platform::kInvalidSocket;
@@ -22,27 +22,27 @@ void XmlClientLink::detach(platform::SocketHandle s) {
   platform::CloseSocket(s);
 }
 
-bool XmlClientLink::isCurrent(platform::SocketHandle s) const {
+bool XmlClientLink::IsCurrent(platform::SocketHandle s) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return socket_ == s;
 }
 
-void XmlClientLink::setDropWake(platform::WakeSocket wake) {
+void XmlClientLink::SetDropWake(platform::WakeSocket wake) {
   std::lock_guard<std::mutex> lock(mutex_);
   dropWake_ = wake;
 }
 
-bool XmlClientLink::connected() const {
+bool XmlClientLink::Connected() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return socket_ != platform::kInvalidSocket;
 }
 
-std::uint32_t XmlClientLink::droppedClients() const {
+std::uint32_t XmlClientLink::DroppedClients() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return dropped_;
 }
 
-void XmlClientLink::drop() {
+void XmlClientLink::Drop() {
   // Shut down, not closed: the listener is still waiting on this socket and
   // closes it when it sees that it is no longer current.
   TRACE_WARN("xml: client dropped (%s)", pendingLength_ > 0
@@ -55,11 +55,11 @@ void XmlClientLink::drop() {
   platform::PokeWakeSocket(dropWake_);
 }
 
-bool XmlClientLink::flushPending() {
+bool XmlClientLink::FlushPending() {
   while (pendingLength_ > 0) {
     const long n = platform::SendSome(socket_, pending_.get() + pendingStart_, pendingLength_);
     if (n < 0) {
-      drop();
+      Drop();
       return false;
     }
     if (n == 0) return true;  // still full; the rest waits
@@ -70,17 +70,17 @@ bool XmlClientLink::flushPending() {
   return true;
 }
 
-bool XmlClientLink::send(const char* data, std::size_t size) {
+bool XmlClientLink::Send(const char* data, std::size_t size) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (socket_ == platform::kInvalidSocket) return false;
-  if (!flushPending()) return false;
+  if (!FlushPending()) return false;
 
   std::size_t sent = 0;
   if (pendingLength_ == 0) {
     while (sent < size) {
       const long n = platform::SendSome(socket_, data + sent, size - sent);
       if (n < 0) {
-        drop();
+        Drop();
         return false;
       }
       if (n == 0) break;
@@ -92,7 +92,7 @@ bool XmlClientLink::send(const char* data, std::size_t size) {
 
   // Behind: the unsent bytes wait, in order, or the client is dropped.
   if (pendingLength_ + rest > backlogBytes_) {
-    drop();
+    Drop();
     return false;
   }
   if (pendingStart_ + pendingLength_ + rest > backlogBytes_) {

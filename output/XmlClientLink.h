@@ -19,16 +19,16 @@ class XmlClientLink {
   explicit XmlClientLink(std::size_t backlogBytes = kDefaultBacklogBytes);
 
   // Listener side. The listener owns the socket: it attaches it after the
-  // accept, and detach() invalidates the senders' socket and closes it in
+  // accept, and Detach() invalidates the senders' socket and closes it in
   // one step under the lock, so no send can reach a socket value that has
   // been closed (and perhaps reused).
-  void attach(platform::SocketHandle s);
-  void detach(platform::SocketHandle s);
+  void Attach(platform::SocketHandle s);
+  void Detach(platform::SocketHandle s);
   // False once the sender has dropped `s` (or another client replaced it).
-  bool isCurrent(platform::SocketHandle s) const;
+  bool IsCurrent(platform::SocketHandle s) const;
   // Poked whenever the sender drops a client, so the listener waiting on
   // that client notices at once (an empty WakeSocket: nobody to wake).
-  void setDropWake(platform::WakeSocket wake);
+  void SetDropWake(platform::WakeSocket wake);
 
   // Sender side: queues `size` bytes for the client without ever waiting
   // for it. What the socket takes now goes out; a tail it cannot take yet
@@ -37,15 +37,15 @@ class XmlClientLink {
   // (its connection shut down; the listener then closes it and accepts the
   // next client). False if the bytes did not reach a client. `size` must
   // not exceed the backlog.
-  bool send(const char* data, std::size_t size);
+  bool Send(const char* data, std::size_t size);
 
-  bool connected() const;
+  bool Connected() const;
   // Clients dropped by the sender since construction.
-  std::uint32_t droppedClients() const;
+  std::uint32_t DroppedClients() const;
 
  private:
-  bool flushPending();
-  void drop();
+  bool FlushPending();
+  void Drop();
 
   mutable std::mutex mutex_;
   platform::SocketHandle socket_ = platform::kInvalidSocket;

@@ -14,11 +14,17 @@ char* Put(char* out, const char (&piece)[N]) {
   return out + (N - 1);
 }
 
-char* PutInt(char* out, std::int32_t v) {
-  return out + FormatInt(v, out);
+// One argument: its head, the value's text, the closing quote.
+template <std::size_t N>
+char* PutIntArgument(char* out, const char (&head)[N], std::int32_t v) {
+  out = Put(out, head);
+  out += FormatInt(v, out);
+  return Put(out, kValueClose);
 }
-char* PutFloat(char* out, float v) {
-  return out + FormatFloat(v, out);
+char* PutFloatArgument(char* out, float v) {
+  out = Put(out, kFloatHead);
+  out += FormatFloat(v, out);
+  return Put(out, kValueClose);
 }
 
 }  // namespace
@@ -98,30 +104,18 @@ std::size_t WriteTouchDocument(const XmlEntry* entries, int n, std::int32_t docu
       const XmlEntry& e = entries[i];
       p = Put(p, kMessageOpen);
       p = Put(p, kSetWord);
-      p = Put(p, kIntegerHead);
-      p = PutInt(p, e.id);
-      p = Put(p, kValueClose);
-      for (float v : {e.x, e.y, e.dx, e.dy}) {
-        p = Put(p, kFloatHead);
-        p = PutFloat(p, v);
-        p = Put(p, kValueClose);
-      }
+      p = PutIntArgument(p, kIntegerHead, e.id);
+      for (float v : {e.x, e.y, e.dx, e.dy}) p = PutFloatArgument(p, v);
       p = Put(p, kZeroFloat);
       p = Put(p, kZeroFloat);
       p = Put(p, kMessageClose);
     }
     p = Put(p, kMessageOpen);
     p = Put(p, kAliveWord);
-    for (int i = 0; i < n; ++i) {
-      p = Put(p, kIntegerHead);
-      p = PutInt(p, entries[i].id);
-      p = Put(p, kValueClose);
-    }
+    for (int i = 0; i < n; ++i) p = PutIntArgument(p, kIntegerHead, entries[i].id);
     p = Put(p, kMessageClose);
     p = Put(p, kMessageOpen);
-    p = Put(p, kFseqHead);
-    p = PutInt(p, documentCounter);
-    p = Put(p, kValueClose);
+    p = PutIntArgument(p, kFseqHead, documentCounter);
     p = Put(p, kMessageClose);
     p = Put(p, kPacketClose);
   }

@@ -14,16 +14,16 @@ constexpr std::size_t kReceiveBytes = 512;
 XmlListener::XmlListener(XmlClientLink& link, Options options) : link_(link), options_(options) {}
 
 XmlListener::~XmlListener() {
-  stop();
+  Stop();
 }
 
-void XmlListener::start() {
+void XmlListener::Start() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (thread_.joinable() || stop_) return;
-  thread_ = std::thread([this] { run(); });
+  thread_ = std::thread([this] { Run(); });
 }
 
-void XmlListener::stop() {
+void XmlListener::Stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
@@ -33,38 +33,38 @@ void XmlListener::stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool XmlListener::stopping() {
+bool XmlListener::Stopping() {
   std::lock_guard<std::mutex> lock(mutex_);
   return stop_;
 }
 
-bool XmlListener::sleepUnlessStopped(int ms) {
+bool XmlListener::SleepUnlessStopped(int ms) {
   std::unique_lock<std::mutex> lock(mutex_);
   return stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
 }
 
-void XmlListener::run() {
+void XmlListener::Run() {
   if (!platform::StartSockets()) return;  // no sockets at all: nothing to retry
   {
     std::lock_guard<std::mutex> lock(mutex_);
     platform::OpenWakeSocket(wakeSocket_);
     if (stop_) platform::PokeWakeSocket(wakeSocket_);
   }
-  link_.setDropWake(wakeSocket_);
-  while (!stopping()) {
+  link_.SetDropWake(wakeSocket_);
+  while (!Stopping()) {
     const platform::SocketHandle listener =
         platform::OpenTcpListener(options_.port, options_.backlog);
     if (listener == platform::kInvalidSocket) {
       if (failedListens_++ == 0) TRACE_WARN("xml: cannot listen on port %d", options_.port);
-      if (sleepUnlessStopped(options_.retryMs)) break;
+      if (SleepUnlessStopped(options_.retryMs)) break;
       continue;
     }
     port_ = platform::LocalPort(listener);
-    serve(listener);
+    Serve(listener);
     port_ = 0;
     platform::CloseSocket(listener);
   }
-  link_.setDropWake(platform::WakeSocket{});
+  link_.SetDropWake(platform::WakeSocket{});
   {
     std::lock_guard<std::mutex> lock(mutex_);
     platform::CloseWakeSocket(wakeSocket_);
@@ -72,7 +72,7 @@ void XmlListener::run() {
   platform::StopSockets();
 }
 
-bool XmlListener::waitReadable(platform::SocketHandle s, bool& failed) {
+bool XmlListener::WaitReadable(platform::SocketHandle s, bool& failed) {
   // wakeSocket_ is written only by this thread, so reading it here needs no lock.
   const bool canWake = wakeSocket_.read != platform::kInvalidSocket;
   const int ready = platform::WaitReadableOrWoken(s, wakeSocket_, canWake ? -1 : kFallbackPollMs);
@@ -84,9 +84,9 @@ bool XmlListener::waitReadable(platform::SocketHandle s, bool& failed) {
   return (ready & platform::kSocketReadable) != 0;
 }
 
-void XmlListener::serve(platform::SocketHandle listener) {
+void XmlListener::Serve(platform::SocketHandle listener) {
   bool failed = false, waited = false;
-  while (!stopping()) {
+  while (!Stopping()) {
     // A client already waiting is taken without a wait first: clients that
     // come in a burst are taken as fast as they leave, before the backlog
     // fills.
@@ -95,30 +95,30 @@ void XmlListener::serve(platform::SocketHandle listener) {
     if (client == platform::kInvalidSocket) {
       // An accept that fails although a connection was announced (no
       // descriptor left, say) is tried again a little later, not in a spin.
-      if (waited && sleepUnlessStopped(kFallbackPollMs)) return;
-      waited = waitReadable(listener, failed);
+      if (waited && SleepUnlessStopped(kFallbackPollMs)) return;
+      waited = WaitReadable(listener, failed);
       if (failed) return;  // the listening socket failed: listen again
       continue;
     }
     waited = false;
-    link_.attach(client);
+    link_.Attach(client);
     TRACE_INFO("xml: client connected");
-    serveClient(client);
-    link_.detach(client);  // invalidated for the senders and closed, in one step
+    ServeClient(client);
+    link_.Detach(client);  // invalidated for the senders and closed, in one step
     TRACE_INFO("xml: client gone");
   }
 }
 
-void XmlListener::serveClient(platform::SocketHandle client) {
+void XmlListener::ServeClient(platform::SocketHandle client) {
   char discard[kReceiveBytes];
   bool failed = false;
   // Until the client leaves, the connection fails, or the sender drops a
   // client that fell too far behind. Read before waiting: a client that
   // left before it was accepted is seen without a wait.
-  while (!stopping() && link_.isCurrent(client)) {
+  while (!Stopping() && link_.IsCurrent(client)) {
     const long n = platform::Receive(client, discard, sizeof discard);
     if (n == platform::kWouldBlock) {
-      waitReadable(client, failed);
+      WaitReadable(client, failed);
       if (failed) return;
       continue;
     }

@@ -26,30 +26,30 @@ class XmlListener {
   };
 
   XmlListener(XmlClientLink& link, Options options);
-  ~XmlListener();  // stop()
+  ~XmlListener();  // Stop()
   XmlListener(const XmlListener&) = delete;
   XmlListener& operator=(const XmlListener&) = delete;
 
   // Starts the listening thread (once; later calls do nothing).
-  void start();
+  void Start();
   // Ends the thread: the current connection and the listening socket are
   // closed, then the thread is joined. Returns at once.
-  void stop();
+  void Stop();
 
   // The port being listened on, 0 while not listening.
-  std::uint16_t port() const { return port_.load(); }
+  std::uint16_t Port() const { return port_.load(); }
   // Attempts to listen that failed so far.
-  std::uint32_t failedListens() const { return failedListens_.load(); }
+  std::uint32_t FailedListens() const { return failedListens_.load(); }
 
  private:
-  void run();
-  void serve(platform::SocketHandle listener);
-  void serveClient(platform::SocketHandle client);
+  void Run();
+  void Serve(platform::SocketHandle listener);
+  void ServeClient(platform::SocketHandle client);
   // Waits until `s` is readable (true) or something else needs a look.
-  bool waitReadable(platform::SocketHandle s, bool& failed);
-  bool stopping();
-  // Waits up to `ms`, returning early (true) when stop() is called.
-  bool sleepUnlessStopped(int ms);
+  bool WaitReadable(platform::SocketHandle s, bool& failed);
+  bool Stopping();
+  // Waits up to `ms`, returning early (true) when Stop() is called.
+  bool SleepUnlessStopped(int ms);
 
   XmlClientLink& link_;
   Options options_;
@@ -57,7 +57,7 @@ class XmlListener {
   std::mutex mutex_;
   std::condition_variable stopped_;
   bool stop_ = false;
-  // Open while the thread runs; poked (under mutex_) by stop() and by the
+  // Open while the thread runs; poked (under mutex_) by Stop() and by the
   // link when it drops a client.
   platform::WakeSocket wakeSocket_;
   std::atomic<std::uint16_t> port_{0};

@@ -4,15 +4,9 @@
 #include <cmath>
 
 #include "common/FrameClasses.h"
+#include "output/CoordinateScale.h"
 
 namespace {
-
-constexpr double kSeriesScale = 32760.0;
-constexpr double kStandardScale = 0.000244140625;  // 1/4096
-
-float Scaled(std::uint32_t v, bool series) {
-  return series ? float(double(v) / kSeriesScale) : float(double(v) * kStandardScale);
-}
 
 bool IsTouched(std::uint32_t state) {
   return state == TOUCH_DOWN || state == TOUCH_MOVE;
@@ -26,20 +20,20 @@ XmlTouchServer::XmlTouchServer(std::size_t backlogBytes)
   document_[0] = '\0';
 }
 
-void XmlTouchServer::startCycle() {
+void XmlTouchServer::StartCycle() {
   documentCounter_ = 0;
   nextTouchId_ = 1;
   previousEntries_ = {};
   started_ = true;
 }
 
-void XmlTouchServer::stopCycle() {
+void XmlTouchServer::StopCycle() {
   started_ = false;
   documentCounter_ = 0;
   nextTouchId_ = 1;
 }
 
-std::int32_t XmlTouchServer::takeTouchId() {
+std::int32_t XmlTouchServer::TakeTouchId() {
   const std::int32_t id = nextTouchId_;
   // Wraps instead of overflowing after 2^31 touches.
   nextTouchId_ = std::int32_t(std::uint32_t(nextTouchId_) + 1u);
@@ -52,11 +46,11 @@ void XmlTouchServer::buildTouchDocument(const XmlEntry* entries, int n) {
       xmldoc::WriteTouchDocument(entries, std::max(n, 0), documentCounter_, document_.get());
 }
 
-void XmlTouchServer::sendDocument() {
-  link_.send(document_.get(), documentLength_ + 1);
+void XmlTouchServer::SendDocument() {
+  link_.Send(document_.get(), documentLength_ + 1);
 }
 
-void XmlTouchServer::sendFrameDocument(const _TouchFrame& frame) {
+void XmlTouchServer::sendFrameDocument(const TouchFrame& frame) {
   if (!started_) return;
   // A lifted slot gets identifier 0, which leaves its entry zeroed: its
   // coordinates are never read, so the record is left as it is.
@@ -68,7 +62,7 @@ void XmlTouchServer::sendFrameDocument(const _TouchFrame& frame) {
     for (int k = 0; k < 4; ++k) {
       const std::uint32_t state = frame.slot[k].state;
       if (state == TOUCH_DOWN) {
-        slotIds_[std::size_t(k)] = takeTouchId();
+        slotIds_[std::size_t(k)] = TakeTouchId();
         ids[std::size_t(k)] = slotIds_[std::size_t(k)];
       } else if (state == TOUCH_MOVE) {
         ids[std::size_t(k)] = slotIds_[std::size_t(k)];
@@ -85,8 +79,8 @@ void XmlTouchServer::sendFrameDocument(const _TouchFrame& frame) {
     if (ids[k] == 0) continue;
     XmlEntry& e = entries[std::size_t(kept++)];
     e.id = ids[k];
-    e.x = Scaled(frame.slot[k].x, series);
-    e.y = Scaled(frame.slot[k].y, series);
+    e.x = ScaleCoordinate(frame.slot[k].x, series);
+    e.y = ScaleCoordinate(frame.slot[k].y, series);
     e.dx = std::fabs(e.x - previousEntries_[std::size_t(k)].x);
     e.dy = std::fabs(e.y - previousEntries_[std::size_t(k)].y);
   }
@@ -95,7 +89,7 @@ void XmlTouchServer::sendFrameDocument(const _TouchFrame& frame) {
   std::copy(entries.begin(), entries.begin() + n, previousEntries_.begin());
   if (previousUntouched) return;
   buildTouchDocument(entries.data(), n);
-  sendDocument();
+  SendDocument();
 }
 
 void XmlTouchServer::sendTableDocument(ContactTable& table, std::uint16_t count) {
@@ -105,10 +99,10 @@ void XmlTouchServer::sendTableDocument(ContactTable& table, std::uint16_t count)
   const int n = std::min<int>(count, kContactTableSize);
   std::array<XmlEntry, kMaxXmlEntries> entries{};
   for (int i = 0; i < n; ++i) {
-    _TouchContact& c = table.entry[i];
+    TouchContact& c = table.entry[i];
     const std::size_t at = std::size_t(i);
     if (c.state == TOUCH_DOWN) {
-      positionIds_[at] = takeTouchId();
+      positionIds_[at] = TakeTouchId();
       c.state = std::uint16_t(positionIds_[at]);
     } else if (c.state == TOUCH_MOVE) {
       c.state = std::uint16_t(positionIds_[at]);
@@ -119,11 +113,11 @@ void XmlTouchServer::sendTableDocument(ContactTable& table, std::uint16_t count)
     if (c.state == 0) continue;
     XmlEntry& e = entries[at];
     e.id = c.state;
-    e.x = float(double(c.x) / kSeriesScale);
-    e.y = float(double(c.y) / kSeriesScale);
+    e.x = ScaleSeries(c.x);
+    e.y = ScaleSeries(c.y);
     e.dx = std::fabs(e.x - previousEntries_[at].x);
     e.dy = std::fabs(e.y - previousEntries_[at].y);
   }
   buildTouchDocument(entries.data(), n);
-  sendDocument();
+  SendDocument();
 }

@@ -23,16 +23,16 @@ class XmlTouchServer : public XmlTouchSink {
   // The output cycle. start: documentCounter 0, nextTouchId 1, previous
   // entries zeroed. stop: previous entries gone (sends are ignored until the
   // next start), counters as after start.
-  void startCycle();
-  void stopCycle();
-  bool started() const { return started_; }
+  void StartCycle();
+  void StopCycle();
+  bool Started() const { return started_; }
 
-  void setDevice(OutputDevice device) { device_ = device; }
+  void SetDevice(OutputDevice device) { device_ = device; }
 
   // 2- and 4-point records. The first record after a start, and any record
   // that follows one with no touch in its first entry, only updates the
   // previous entries; the others are sent.
-  void sendFrameDocument(const _TouchFrame& frame) override;
+  void sendFrameDocument(const TouchFrame& frame) override;
   // Multi-touch records: always sent, `count` entries (at most 32). Rewrites
   // the state field of each entry it walks to the entry's identifier.
   void sendTableDocument(ContactTable& table, std::uint16_t count) override;
@@ -41,14 +41,14 @@ class XmlTouchServer : public XmlTouchSink {
   // stored one (n == 0: the empty document).
   void buildTouchDocument(const XmlEntry* entries, int n);
 
-  std::string_view document() const { return {document_.get(), documentLength_}; }
+  std::string_view Document() const { return {document_.get(), documentLength_}; }
   std::int32_t documentCounter() const { return documentCounter_; }
   std::int32_t nextTouchId() const { return nextTouchId_; }
-  XmlClientLink& link() { return link_; }
+  XmlClientLink& Link() { return link_; }
 
  private:
-  void sendDocument();
-  std::int32_t takeTouchId();
+  void SendDocument();
+  std::int32_t TakeTouchId();
 
   XmlClientLink link_;
   OutputDevice device_;

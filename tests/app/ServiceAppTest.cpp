@@ -116,7 +116,7 @@ TEST_F(ServiceAppTest, StartUpAndShutDownRunInTheMainWindowsOrder) {
       EXPECT_EQ(driver.calls[i].context, context) << driver.calls[i].name;
     }
   }
-  EXPECT_NE(app->Outputs().xmlPort(), 0);
+  EXPECT_NE(app->Outputs().XmlPort(), 0);
 
   const std::size_t before = driver.calls.size();
   const std::size_t writesBefore = Writes(sim_).size();
@@ -135,7 +135,7 @@ TEST_F(ServiceAppTest, StartUpAndShutDownRunInTheMainWindowsOrder) {
   EXPECT_TRUE(driver.calls[before + 4].outputStarted);
   EXPECT_FALSE(driver.calls.back().outputStarted);
   EXPECT_EQ(app->DriverApi().Context(), nullptr);
-  EXPECT_EQ(app->Outputs().xmlPort(), 0);
+  EXPECT_EQ(app->Outputs().XmlPort(), 0);
   // The receivers heard the output end: the empty cursor and object
   // bundles come last.
   const auto bundles = rx_.bundles(200);

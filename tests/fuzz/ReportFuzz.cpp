@@ -34,7 +34,7 @@ namespace {
 TUIO::SessionTime SteppedClock() {
   static std::int32_t ms = 0;
   ms = ms == INT32_MAX ? 0 : ms + 1;
-  return TUIO::SessionTime::fromMilliseconds(ms);
+  return TUIO::SessionTime::FromMilliseconds(ms);
 }
 
 // One TUIO datagram: one bundle, at most 32 cursors alive, a set for an
@@ -154,9 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) Fail("socketpair", "");
   receivers.xmlPending.clear();
   {
-    outputs.setDevice({profile.VersionNumber, profile.Series01xx});
-    outputs.startTouchOutput();
-    outputs.xmlLink().attach(pair[0]);
+    outputs.SetDevice({profile.VersionNumber, profile.Series01xx});
+    outputs.StartTouchOutput();
+    outputs.XmlLink().Attach(pair[0]);
     TouchDecoder decoder(profile);
     decoder.SetSinks(&outputs, &outputs);
     SeriesMode mode;
@@ -185,11 +185,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           break;
       }
       Drain(pair[1], receivers);
-      if (outputs.xmlLink().droppedClients() != 0) Fail("XML client dropped", "");
+      if (outputs.XmlLink().DroppedClients() != 0) Fail("XML client dropped", "");
     }
-    outputs.stopTouchOutput();
+    outputs.StopTouchOutput();
     Drain(pair[1], receivers);
-    outputs.xmlLink().detach(pair[0]);
+    outputs.XmlLink().Detach(pair[0]);
   }
   close(pair[1]);
   return 0;

@@ -47,8 +47,8 @@ struct Server {
                          return o;
                        }()};
   Server() {
-    listener.start();
-    Await([this] { return listener.port() != 0; }, "the listener does not listen");
+    listener.Start();
+    Await([this] { return listener.Port() != 0; }, "the listener does not listen");
   }
 };
 
@@ -64,10 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static Server server;
   fuzz::FuzzBytes in(data, size);
 
-  const platform::SocketHandle client = platform::ConnectTcp("127.0.0.1", server.listener.port());
+  const platform::SocketHandle client = platform::ConnectTcp("127.0.0.1", server.listener.Port());
   if (client == platform::kInvalidSocket) Fail("connect");
   const int fd = int(client);
-  Await([] { return server.link.connected(); }, "the client is not accepted");
+  Await([] { return server.link.Connected(); }, "the client is not accepted");
 
   std::string expected, received;
   int documents = 0;
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) break;
     } else if (op % 3 == 1) {
       const std::string doc = "<OSCPACKET>" + std::to_string(++documents) + "</OSCPACKET>";
-      if (server.link.send(doc.c_str(), doc.size() + 1))
+      if (server.link.Send(doc.c_str(), doc.size() + 1))
         expected.append(doc.c_str(), doc.size() + 1);
     } else {
       shutdown(fd, SHUT_WR);  // the listener takes the end of the client's data as its leaving
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadAvailable(fd, received);
     if (expected.compare(0, received.size(), received) != 0) Fail("documents arrived altered");
   }
-  if (halfClosed) Await([] { return !server.link.connected(); }, "a half-closed client is kept");
+  if (halfClosed) Await([] { return !server.link.Connected(); }, "a half-closed client is kept");
   ReadAvailable(fd, received);
   if (expected.compare(0, received.size(), received) != 0) Fail("documents arrived altered");
 
@@ -99,6 +99,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   }
   close(fd);
-  Await([] { return !server.link.connected(); }, "the listener missed the client leaving");
+  Await([] { return !server.link.Connected(); }, "the listener missed the client leaving");
   return 0;
 }

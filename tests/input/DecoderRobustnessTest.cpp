@@ -20,15 +20,15 @@ bool ValidState(std::uint32_t s) {
 class CheckingSinks : public TuioTouchSink, public XmlTouchSink {
  public:
   int frames = 0, tables = 0;
-  void updateFromFrame(const _TouchFrame& f) override {
+  void updateFromFrame(const TouchFrame& f) override {
     ++frames;
-    for (const _TouchSlot& s : f.slot) ASSERT_TRUE(ValidState(s.state)) << s.state;
+    for (const TouchSlot& s : f.slot) ASSERT_TRUE(ValidState(s.state)) << s.state;
   }
   void updateFromTable(const ContactTable& t, std::uint16_t count) override {
     ++tables;
     ASSERT_LE(count, kContactTableSize);
     for (int i = 0; i < kContactTableSize; ++i) {
-      const _TouchContact& e = t.entry[i];
+      const TouchContact& e = t.entry[i];
       // A second report without its first decodes onto the table as the
       // XML sender left it (its marks are 0xFFFF here).
       ASSERT_TRUE(ValidState(e.state) || e.state == kXmlMark) << e.state;
@@ -37,7 +37,7 @@ class CheckingSinks : public TuioTouchSink, public XmlTouchSink {
       }
     }
   }
-  void sendFrameDocument(const _TouchFrame&) override {}
+  void sendFrameDocument(const TouchFrame&) override {}
   void sendTableDocument(ContactTable& t, std::uint16_t count) override {
     ASSERT_LE(count, kContactTableSize);
     // As the XML sender does, rewrite the states of the contacts it walks.

@@ -10,7 +10,7 @@
 
 struct Dispatched {
   char kind;  // 'F' frame, 'T' table
-  _TouchFrame frame{};
+  TouchFrame frame{};
   ContactTable table{};
   std::uint16_t count = 0;
 };
@@ -20,7 +20,7 @@ class RecordingSinks : public TuioTouchSink, public XmlTouchSink {
   std::vector<Dispatched> tuio, xml;
   std::string order;  // "t" and "x" as the calls came
 
-  void updateFromFrame(const _TouchFrame& f) override {
+  void updateFromFrame(const TouchFrame& f) override {
     std::lock_guard<std::mutex> lock(mu_);
     tuio.push_back({'F', f, {}, 0});
     order += 't';
@@ -30,7 +30,7 @@ class RecordingSinks : public TuioTouchSink, public XmlTouchSink {
     tuio.push_back({'T', {}, t, count});
     order += 't';
   }
-  void sendFrameDocument(const _TouchFrame& f) override {
+  void sendFrameDocument(const TouchFrame& f) override {
     std::lock_guard<std::mutex> lock(mu_);
     xml.push_back({'F', f, {}, 0});
     order += 'x';

@@ -26,7 +26,7 @@ struct Bench {
     decoder.SetSinks(&sinks, &sinks);
   }
   void Decode(const Report& r) { decoder.DecodeTouchReport(state, r.data()); }
-  const _TouchFrame& LastFrame() const { return sinks.tuio.back().frame; }
+  const TouchFrame& LastFrame() const { return sinks.tuio.back().frame; }
 
   DeviceProfile profile;
   PipelineState state;
@@ -62,7 +62,7 @@ TEST(DecodePoints, TipSequenceGivesUpDownMoveUpInEveryLayout) {
     const std::uint32_t want[] = {TOUCH_UP, TOUCH_DOWN, TOUCH_MOVE, TOUCH_UP};
     for (int i = 0; i < 4; ++i) {
       b.Decode(Points(l, {{tips[i], 100u + i, 200u + i}, {0, 7, 8}}));
-      const _TouchFrame& f = b.LastFrame();
+      const TouchFrame& f = b.LastFrame();
       EXPECT_EQ(f.slot[0].state, want[i]) << std::hex << l.version << " step " << i;
       EXPECT_EQ(f.slot[0].x, 100u + i);
       EXPECT_EQ(f.slot[0].y, 200u + i);
@@ -76,7 +76,7 @@ TEST(DecodePoints, TipSequenceGivesUpDownMoveUpInEveryLayout) {
 TEST(DecodePoints, LayoutCReadsFourSlotsAndTip2IsUpButStillTouching) {
   Bench b(kC.version);
   b.Decode(Points(kC, {{2, 1, 2}, {1, 3, 4}, {1, 5, 6}, {1, 4095, 4094}}));
-  const _TouchFrame& f = b.LastFrame();
+  const TouchFrame& f = b.LastFrame();
   EXPECT_EQ(f.slot[0].state, TOUCH_UP);
   EXPECT_EQ(f.slot[1].state, TOUCH_DOWN);
   EXPECT_EQ(f.slot[3].state, TOUCH_DOWN);
@@ -130,7 +130,7 @@ TEST(DecodePoints, CalibrationMapsSingleChannelLayoutsAAndBOnly) {
     const PointLayout& l = c.version == kA.version ? kA : c.version == kC.version ? kC : kB;
     // Both slots map every report, whatever their state.
     b.Decode(Points(l, {{0, 2000, 2000}, {1, 200, 4000}}));
-    const _TouchFrame& f = b.LastFrame();
+    const TouchFrame& f = b.LastFrame();
     if (c.mapped) {
       EXPECT_EQ(f.slot[0].x, 2048u) << std::hex << c.version;
       EXPECT_EQ(f.slot[0].y, 2047u);

@@ -56,8 +56,8 @@ std::vector<OscBundle> CursorBundles(UdpCapture& rx) {
   return out;
 }
 
-_TouchFrame One(std::uint32_t x, std::uint32_t y, std::uint32_t state) {
-  _TouchFrame f{};
+TouchFrame One(std::uint32_t x, std::uint32_t y, std::uint32_t state) {
+  TouchFrame f{};
   f.slot[0] = {x, y, state};
   return f;
 }
@@ -69,16 +69,16 @@ class OutputsWire : public ::testing::Test {
     e.tuioPort = rx_.port();
     e.xml.port = 0;
     outputs_ = std::make_unique<TouchOutputs>(e);
-    outputs_->startXmlListener();
-    ASSERT_TRUE(WaitFor([&] { return outputs_->xmlPort() != 0; }));
+    outputs_->StartXmlListener();
+    ASSERT_TRUE(WaitFor([&] { return outputs_->XmlPort() != 0; }));
   }
   std::unique_ptr<XmlClient> Client() {
-    auto c = std::make_unique<XmlClient>(outputs_->xmlPort());
-    EXPECT_TRUE(WaitFor([&] { return outputs_->xmlLink().connected(); }));
+    auto c = std::make_unique<XmlClient>(outputs_->XmlPort());
+    EXPECT_TRUE(WaitFor([&] { return outputs_->XmlLink().Connected(); }));
     return c;
   }
   // As the decoder dispatches a record: TUIO first, then XML.
-  void Deliver(const _TouchFrame& f) {
+  void Deliver(const TouchFrame& f) {
     outputs_->updateFromFrame(f);
     outputs_->sendFrameDocument(f);
   }
@@ -93,9 +93,9 @@ class OutputsWire : public ::testing::Test {
 };
 
 TEST_F(OutputsWire, ATouchFromStartToStop) {
-  outputs_->setDevice({0x3002, false});
+  outputs_->SetDevice({0x3002, false});
   auto xml = Client();
-  outputs_->startTouchOutput();
+  outputs_->StartTouchOutput();
   std::string why = Mismatch(rx_.bundles(), {Cur({}, {}, -1), Obj(-1)});
   EXPECT_TRUE(why.empty()) << why;
 
@@ -141,7 +141,7 @@ TEST_F(OutputsWire, ATouchFromStartToStop) {
   NextTick();
   Deliver(One(100, 100, TOUCH_DOWN));
   rx_.drain(100);
-  outputs_->stopTouchOutput();
+  outputs_->StopTouchOutput();
   why = Mismatch(rx_.bundles(), {Cur({}, {}, -1), Obj(-1)});
   EXPECT_TRUE(why.empty()) << why;
   Deliver(One(100, 100, TOUCH_MOVE));  // stopped: nothing at all
@@ -150,9 +150,9 @@ TEST_F(OutputsWire, ATouchFromStartToStop) {
 }
 
 TEST_F(OutputsWire, TablesGoOutAsOneBundleAnd32Frames) {
-  outputs_->setDevice({0x4300, false});
+  outputs_->SetDevice({0x4300, false});
   auto xml = Client();
-  outputs_->startTouchOutput();
+  outputs_->StartTouchOutput();
   rx_.drain(100);
   ContactTable t{};
   t.entry[2] = {2, TOUCH_DOWN, 16380, 32760};
@@ -170,9 +170,9 @@ TEST_F(OutputsWire, TablesGoOutAsOneBundleAnd32Frames) {
 }
 
 TEST_F(OutputsWire, AStalledXmlClientDoesNotHoldUpTuio) {
-  outputs_->setDevice({0x4300, false});
+  outputs_->SetDevice({0x4300, false});
   auto stalled = Client();  // connects and never reads
-  outputs_->startTouchOutput();
+  outputs_->StartTouchOutput();
   rx_.drain(100);
 
   std::atomic<bool> sending{true};
@@ -202,7 +202,7 @@ TEST_F(OutputsWire, AStalledXmlClientDoesNotHoldUpTuio) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   sending = false;
   receiver.join();
-  EXPECT_EQ(outputs_->xmlLink().droppedClients(), 1u);
+  EXPECT_EQ(outputs_->XmlLink().DroppedClients(), 1u);
   EXPECT_EQ(lastFseq, 32 * kTables - 1);
   EXPECT_GT(bundles, std::size_t(kTables * 9 / 10));
 }

@@ -10,7 +10,7 @@ using TUIO::TuioPublisher;
 void Play(const char* host, int port) {
   // Frame times start two whole seconds ahead, so even a slow construction leaves the
   // first frame in a later second than the idle bundles.
-  const std::int32_t base = SessionTime::current().seconds + 2;
+  const std::int32_t base = SessionTime::Current().seconds + 2;
   auto at = [base](int ms) { return SessionTime{base + ms / 1000, (ms % 1000) * 1000}; };
   {
     TuioPublisher pub(host, port);

@@ -21,8 +21,8 @@ using testsupport::XmlClient;
 class XmlWire : public ::testing::Test {
  protected:
   void SetUp() override {
-    srv_.setDevice({0x4300, false});
-    srv_.startCycle();
+    srv_.SetDevice({0x4300, false});
+    srv_.StartCycle();
   }
   // Any free port: the service's own port 3000 belongs to the end-to-end
   // tests, which may run at the same time.
@@ -32,15 +32,15 @@ class XmlWire : public ::testing::Test {
     // Under Wine the first listen after the server starts can fail; the
     // listener then tries again, which the tests need not wait 3 s for.
     o.retryMs = 100;
-    listener_ = std::make_unique<XmlListener>(srv_.link(), o);
-    listener_->start();
-    ASSERT_TRUE(WaitFor([&] { return listener_->port() != 0; }));
+    listener_ = std::make_unique<XmlListener>(srv_.Link(), o);
+    listener_->Start();
+    ASSERT_TRUE(WaitFor([&] { return listener_->Port() != 0; }));
   }
   // A client that the server has accepted.
   std::unique_ptr<XmlClient> Connect() {
-    auto c = std::make_unique<XmlClient>(listener_->port());
+    auto c = std::make_unique<XmlClient>(listener_->Port());
     EXPECT_TRUE(c->connected());
-    EXPECT_TRUE(WaitFor([&] { return srv_.link().connected(); }));
+    EXPECT_TRUE(WaitFor([&] { return srv_.Link().Connected(); }));
     return c;
   }
   // One document with `contacts` touches down.
@@ -58,14 +58,14 @@ TEST_F(XmlWire, EachDocumentIsItsTextAndOneZeroByte) {
   Listen();
   auto c = Connect();
   SendTable(2);
-  const std::string first(srv_.document());
+  const std::string first(srv_.Document());
   SendTable(0);  // the empty document: one zero byte alone
   SendTable(1);
   const auto docs = c->documents(3);
   ASSERT_EQ(docs.size(), 3u);
   EXPECT_EQ(docs[0], first);
   EXPECT_EQ(docs[1], "");
-  EXPECT_EQ(docs[2], srv_.document());
+  EXPECT_EQ(docs[2], srv_.Document());
   auto d = monitor::ReadTouchDocument(docs[2]);
   ASSERT_TRUE(d);
   EXPECT_EQ(d->fseq, 3);
@@ -74,7 +74,7 @@ TEST_F(XmlWire, EachDocumentIsItsTextAndOneZeroByte) {
 TEST_F(XmlWire, TwoClientsAreServedInTurn) {
   Listen();
   auto first = Connect();
-  XmlClient second(listener_->port());  // waits in the backlog
+  XmlClient second(listener_->Port());  // waits in the backlog
   ASSERT_TRUE(second.connected());
   SendTable(1);
   EXPECT_EQ(first->documents(1).size(), 1u);
@@ -96,7 +96,7 @@ TEST_F(XmlWire, TwoClientsAreServedInTurn) {
   SendTable(3);
   const auto docs = second.documents(1);
   ASSERT_EQ(docs.size(), 1u);
-  EXPECT_EQ(docs[0], srv_.document());
+  EXPECT_EQ(docs[0], srv_.Document());
 }
 
 TEST_F(XmlWire, ClientsThatComeAndGoInQuickSuccessionAreEachTakenAtOnce) {
@@ -106,7 +106,7 @@ TEST_F(XmlWire, ClientsThatComeAndGoInQuickSuccessionAreEachTakenAtOnce) {
   Listen();
   std::vector<double> acceptMs;
   for (int i = 0; i < 100; ++i) {
-    XmlClient c(listener_->port());
+    XmlClient c(listener_->Port());
     ASSERT_TRUE(c.connected());
     const auto t0 = std::chrono::steady_clock::now();
     // Served once a document sent now reaches it (the previous client may
@@ -132,9 +132,9 @@ TEST_F(XmlWire, AnEndedConnectionIsClosedAndForgotten) {
   Listen();
   auto c = Connect();
   c->close();
-  ASSERT_TRUE(WaitFor([&] { return !srv_.link().connected(); }));
+  ASSERT_TRUE(WaitFor([&] { return !srv_.Link().Connected(); }));
   SendTable(1);  // goes nowhere, harms nothing
-  EXPECT_FALSE(srv_.link().send("x", 1));
+  EXPECT_FALSE(srv_.Link().Send("x", 1));
   auto next = Connect();
   SendTable(2);
   EXPECT_EQ(next->documents(1).size(), 1u);
@@ -150,7 +150,7 @@ TEST_F(XmlWire, AClientThatNeverReadsIsDroppedWithoutStallingTheSender) {
   });
   ASSERT_EQ(sending.wait_for(std::chrono::seconds(20)), std::future_status::ready)
       << "a send blocked on a client that does not read";
-  EXPECT_EQ(srv_.link().droppedClients(), 1u);
+  EXPECT_EQ(srv_.Link().DroppedClients(), 1u);
   // What the stalled client did get is whole documents, then the end.
   const auto got = stalled->documents(100000, 1000);
   EXPECT_FALSE(got.empty());
@@ -172,13 +172,13 @@ TEST_F(XmlWire, ATakenPortIsTriedAgainUntilItIsFree) {
   XmlListener::Options o;
   o.port = port;
   o.retryMs = 50;
-  listener_ = std::make_unique<XmlListener>(srv_.link(), o);
-  listener_->start();
-  ASSERT_TRUE(WaitFor([&] { return listener_->failedListens() >= 2; }));
-  EXPECT_EQ(listener_->port(), 0);
+  listener_ = std::make_unique<XmlListener>(srv_.Link(), o);
+  listener_->Start();
+  ASSERT_TRUE(WaitFor([&] { return listener_->FailedListens() >= 2; }));
+  EXPECT_EQ(listener_->Port(), 0);
   platform::CloseSocket(squatter);
   platform::StopSockets();
-  ASSERT_TRUE(WaitFor([&] { return listener_->port() == port; }));
+  ASSERT_TRUE(WaitFor([&] { return listener_->Port() == port; }));
   auto c = Connect();
   SendTable(1);
   EXPECT_EQ(c->documents(1).size(), 1u);
@@ -187,9 +187,9 @@ TEST_F(XmlWire, ATakenPortIsTriedAgainUntilItIsFree) {
 TEST_F(XmlWire, StopEndsTheListenerAndItsClient) {
   Listen();
   auto c = Connect();
-  listener_->stop();
-  EXPECT_FALSE(srv_.link().connected());
-  EXPECT_EQ(listener_->port(), 0);
+  listener_->Stop();
+  EXPECT_FALSE(srv_.Link().Connected());
+  EXPECT_EQ(listener_->Port(), 0);
   EXPECT_TRUE(c->closedByServer());
 }
 

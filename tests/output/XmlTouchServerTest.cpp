@@ -12,10 +12,10 @@ namespace {
 
 using monitor::TouchDocument;
 
-_TouchFrame Frame(std::initializer_list<_TouchSlot> slots) {
-  _TouchFrame f{};
+TouchFrame Frame(std::initializer_list<TouchSlot> slots) {
+  TouchFrame f{};
   int k = 0;
-  for (const _TouchSlot& s : slots) f.slot[k++] = s;
+  for (const TouchSlot& s : slots) f.slot[k++] = s;
   return f;
 }
 
@@ -29,13 +29,13 @@ float S(std::uint32_t v) {
 class XmlRules : public ::testing::Test {
  protected:
   void Start(std::uint16_t version, bool series = false) {
-    srv_.setDevice({version, series});
-    srv_.startCycle();
+    srv_.SetDevice({version, series});
+    srv_.StartCycle();
   }
   TouchDocument Doc() {
     std::string why;
-    auto d = monitor::ReadTouchDocument(srv_.document(), &why);
-    EXPECT_TRUE(d) << why << "\n" << srv_.document();
+    auto d = monitor::ReadTouchDocument(srv_.Document(), &why);
+    EXPECT_TRUE(d) << why << "\n" << srv_.Document();
     return d ? *d : TouchDocument{};
   }
   static void ExpectSet(const monitor::TouchSet& s, int id, float x, float y, float dx, float dy) {
@@ -60,7 +60,7 @@ TEST_F(XmlRules, FirstRecordAfterStartIsNotSentThenDeltasFromTheDown) {
   Start(0x3002);
   srv_.sendFrameDocument(Frame({{2048, 1024, TOUCH_DOWN}}));
   EXPECT_EQ(srv_.documentCounter(), 0);
-  EXPECT_EQ(srv_.document(), "");
+  EXPECT_EQ(srv_.Document(), "");
 
   srv_.sendFrameDocument(Frame({{2458, 1024, TOUCH_MOVE}}));
   EXPECT_EQ(srv_.documentCounter(), 1);
@@ -124,7 +124,7 @@ TEST_F(XmlRules, FourPointFramesNumberEveryDownAfresh) {
   EXPECT_EQ(srv_.documentCounter(), 3);
 
   // Each start: identifiers and the document counter begin again.
-  srv_.stopCycle();
+  srv_.StopCycle();
   Start(0x4013);
   srv_.sendFrameDocument(Frame({{100, 100, TOUCH_DOWN}}));
   srv_.sendFrameDocument(Frame({{100, 100, TOUCH_MOVE}}));
@@ -142,18 +142,18 @@ TEST_F(XmlRules, Series01xxFramesHaveTwoEntriesIn32760ths) {
 }
 
 TEST_F(XmlRules, RecordsWhileStoppedAreIgnored) {
-  srv_.setDevice({0x4013, false});
+  srv_.SetDevice({0x4013, false});
   srv_.sendFrameDocument(Frame({{100, 100, TOUCH_DOWN}}));
   ContactTable t{};
   srv_.sendTableDocument(t, 0);
   EXPECT_EQ(srv_.documentCounter(), 0);
   Start(0x4013);
-  srv_.stopCycle();
+  srv_.StopCycle();
   srv_.sendTableDocument(t, 0);
   EXPECT_EQ(srv_.documentCounter(), 0);
 }
 
-ContactTable Table(std::initializer_list<std::pair<int, _TouchContact>> entries) {
+ContactTable Table(std::initializer_list<std::pair<int, TouchContact>> entries) {
   ContactTable t{};
   for (auto& [i, c] : entries) t.entry[i] = c;
   return t;
@@ -165,7 +165,7 @@ TEST_F(XmlRules, TableCountZeroBuildsTheEmptyDocument) {
   srv_.sendTableDocument(t, 0);
   srv_.sendTableDocument(t, 0);
   EXPECT_EQ(srv_.documentCounter(), 2);
-  EXPECT_EQ(srv_.document(), "");
+  EXPECT_EQ(srv_.Document(), "");
 }
 
 TEST_F(XmlRules, TableIdentifiersPassThroughTheStateField) {

@@ -30,7 +30,7 @@ int FreeUdpPort() {
 
 std::int32_t gTick = 100000;
 TUIO::SessionTime Stepped() {
-  return TUIO::SessionTime::fromMilliseconds(gTick += 5);
+  return TUIO::SessionTime::FromMilliseconds(gTick += 5);
 }
 
 struct Output {
@@ -56,14 +56,14 @@ int main(int argc, char** argv) {
   e.xml.port = 0;
   e.clock = &Stepped;
   TouchOutputs outputs(e);
-  outputs.setDevice({0x4013, false});
-  outputs.startXmlListener();
-  if (!testsupport::WaitFor([&] { return outputs.xmlPort() != 0; })) return 1;
+  outputs.SetDevice({0x4013, false});
+  outputs.StartXmlListener();
+  if (!testsupport::WaitFor([&] { return outputs.XmlPort() != 0; })) return 1;
 
   std::string cmd;
   for (int i = 1; i < argc; ++i) cmd += std::string("'") + argv[i] + "' ";
   cmd += "--tuio-port " + std::to_string(e.tuioPort) + " --xml-port " +
-         std::to_string(outputs.xmlPort()) + " --seconds 5";
+         std::to_string(outputs.XmlPort()) + " --seconds 5";
   FILE* monitor = ::popen(cmd.c_str(), "r");
   if (!monitor) return 1;
   Output out;
@@ -76,10 +76,10 @@ int main(int argc, char** argv) {
   });
 
   bool ok = testsupport::WaitFor([&] { return out.has("listening on UDP port"); }, 30000) &&
-            testsupport::WaitFor([&] { return outputs.xmlLink().connected(); }, 30000);
+            testsupport::WaitFor([&] { return outputs.XmlLink().Connected(); }, 30000);
   if (ok) {
-    outputs.startTouchOutput();
-    _TouchFrame f{};
+    outputs.StartTouchOutput();
+    TouchFrame f{};
     const std::uint32_t xs[] = {2048, 2048, 2458, 2458};
     const std::uint32_t states[] = {TOUCH_DOWN, TOUCH_MOVE, TOUCH_MOVE, TOUCH_UP};
     for (int i = 0; i < 4; ++i) {
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
       outputs.updateFromFrame(f);
       outputs.sendFrameDocument(f);
     }
-    outputs.stopTouchOutput();
+    outputs.StopTouchOutput();
   }
   const std::vector<std::string> want = {
       "added   session 0 (0.5000, 0.2500)",

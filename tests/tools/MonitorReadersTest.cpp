@@ -37,7 +37,7 @@ std::vector<char> Bundle(const std::vector<int>& alive, const std::vector<Set>& 
 std::vector<CursorEvent> Feed(monitor::TuioCursorTracker& t, const std::vector<char>& d) {
   auto b = monitor::DecodeTuioBundle(d.data(), d.size());
   EXPECT_TRUE(b);
-  return b ? t.update(*b) : std::vector<CursorEvent>{};
+  return b ? t.Update(*b) : std::vector<CursorEvent>{};
 }
 
 TEST(TuioTracker, CursorsAreAddedMovedAndRemoved) {
@@ -63,7 +63,7 @@ TEST(TuioTracker, CursorsAreAddedMovedAndRemoved) {
 
   e = Feed(t, Bundle({}, {}, -1));
   ASSERT_EQ(e.size(), 1u);
-  EXPECT_EQ(t.aliveCount(), 0u);
+  EXPECT_EQ(t.AliveCount(), 0u);
 }
 
 TEST(TuioTracker, MalformedDatagramsAreRefused) {
@@ -138,15 +138,15 @@ TEST(XmlReader, RefusesWhatIsNotATouchDocument) {
 TEST(CursorPaths, OnePathPerCursorLifeNotPerId) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   monitor::CursorPaths paths;
-  paths.record({CursorEvent::Added, 7, 0.1f, 0.2f});
-  paths.record({CursorEvent::Added, 8, nan, nan});  // joined late: position not known yet
-  paths.record({CursorEvent::Moved, 7, 0.3f, 0.2f});
-  paths.record({CursorEvent::Moved, 7, 0.30001f, 0.2f});  // below the drawing's precision
-  paths.record({CursorEvent::Moved, 8, 0.9f, 0.9f});
-  paths.record({CursorEvent::Removed, 7, 0.3f, 0.2f});
-  paths.record({CursorEvent::Moved, 7, 0.5f, 0.5f});  // not alive: ignored
-  paths.record({CursorEvent::Added, 7, 0.6f, 0.6f});  // the id again, e.g. a restarted service
-  const auto& p = paths.paths();
+  paths.Record({CursorEvent::Added, 7, 0.1f, 0.2f});
+  paths.Record({CursorEvent::Added, 8, nan, nan});  // joined late: position not known yet
+  paths.Record({CursorEvent::Moved, 7, 0.3f, 0.2f});
+  paths.Record({CursorEvent::Moved, 7, 0.30001f, 0.2f});  // below the drawing's precision
+  paths.Record({CursorEvent::Moved, 8, 0.9f, 0.9f});
+  paths.Record({CursorEvent::Removed, 7, 0.3f, 0.2f});
+  paths.Record({CursorEvent::Moved, 7, 0.5f, 0.5f});  // not alive: ignored
+  paths.Record({CursorEvent::Added, 7, 0.6f, 0.6f});  // the id again, e.g. a restarted service
+  const auto& p = paths.Paths();
   ASSERT_EQ(p.size(), 3u);
   EXPECT_EQ(p[0].id, 7);
   ASSERT_EQ(p[0].points.size(), 2u);
@@ -154,18 +154,18 @@ TEST(CursorPaths, OnePathPerCursorLifeNotPerId) {
   ASSERT_EQ(p[1].points.size(), 1u);
   EXPECT_EQ(p[1].points[0].x, 0.9f);
   EXPECT_EQ(p[2].id, 7);
-  EXPECT_EQ(paths.drawnCount(), 3u);
-  const std::string svg = paths.svg();
+  EXPECT_EQ(paths.DrawnCount(), 3u);
+  const std::string svg = paths.Svg();
   EXPECT_NE(svg.find("points=\"100.0,200.0 300.0,200.0\""), std::string::npos) << svg;
   EXPECT_EQ(svg.find("no cursors seen"), std::string::npos);
-  EXPECT_NE(monitor::CursorPaths().svg().find("no cursors seen"), std::string::npos);
+  EXPECT_NE(monitor::CursorPaths().Svg().find("no cursors seen"), std::string::npos);
 }
 
 TEST(CursorPaths, ALongPathIsThinnedButKeepsItsEnds) {
   monitor::CursorPaths paths(100);
-  paths.record({CursorEvent::Added, 1, 0.0f, 0.5f});
-  for (int i = 1; i <= 10001; ++i) paths.record({CursorEvent::Moved, 1, float(i) / 10001, 0.5f});
-  const auto& pts = paths.paths()[0].points;
+  paths.Record({CursorEvent::Added, 1, 0.0f, 0.5f});
+  for (int i = 1; i <= 10001; ++i) paths.Record({CursorEvent::Moved, 1, float(i) / 10001, 0.5f});
+  const auto& pts = paths.Paths()[0].points;
   EXPECT_LE(pts.size(), 100u);
   EXPECT_GE(pts.size(), 40u);
   EXPECT_EQ(pts.front().x, 0.0f);

@@ -24,7 +24,7 @@ std::string Coord(double unit) {
 CursorPaths::CursorPaths(std::size_t maxPointsPerPath)
     : maxPoints_(std::max<std::size_t>(maxPointsPerPath, 2)) {}
 
-void CursorPaths::record(const CursorEvent& e) {
+void CursorPaths::Record(const CursorEvent& e) {
   auto it =
       std::find_if(open_.begin(), open_.end(), [&](const auto& o) { return o.first == e.id; });
   switch (e.kind) {
@@ -32,10 +32,10 @@ void CursorPaths::record(const CursorEvent& e) {
       if (it != open_.end()) open_.erase(it);  // never removed: a new cursor anyway
       paths_.push_back({e.id, {}});
       open_.push_back({e.id, Open{paths_.size() - 1}});
-      append(open_.back().second, e.x, e.y);
+      Append(open_.back().second, e.x, e.y);
       break;
     case CursorEvent::Moved:
-      if (it != open_.end()) append(it->second, e.x, e.y);
+      if (it != open_.end()) Append(it->second, e.x, e.y);
       break;
     case CursorEvent::Removed:
       if (it != open_.end()) open_.erase(it);
@@ -43,7 +43,7 @@ void CursorPaths::record(const CursorEvent& e) {
   }
 }
 
-void CursorPaths::append(Open& open, float x, float y) {
+void CursorPaths::Append(Open& open, float x, float y) {
   if (std::isnan(x) || std::isnan(y)) return;
   std::vector<Point>& pts = paths_[open.path].points;
   // A move smaller than the drawing's precision adds nothing to it.
@@ -67,12 +67,12 @@ void CursorPaths::append(Open& open, float x, float y) {
   open.provisional = !keep;
 }
 
-std::size_t CursorPaths::drawnCount() const {
+std::size_t CursorPaths::DrawnCount() const {
   return std::size_t(
       std::count_if(paths_.begin(), paths_.end(), [](const Path& p) { return !p.points.empty(); }));
 }
 
-std::string CursorPaths::svg() const {
+std::string CursorPaths::Svg() const {
   std::string s =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"800\" "

@@ -21,7 +21,7 @@ class CursorPaths {
   // An added cursor starts a new path (an id seen again after its removal,
   // e.g. from a restarted service, draws a second one); a move extends it.
   // Positions not known yet (NaN) are skipped.
-  void record(const CursorEvent& e);
+  void Record(const CursorEvent& e);
 
   struct Point {
     float x, y;
@@ -30,13 +30,13 @@ class CursorPaths {
     std::int32_t id;
     std::vector<Point> points;
   };
-  const std::vector<Path>& paths() const { return paths_; }
+  const std::vector<Path>& Paths() const { return paths_; }
   // The paths with at least one point: what the drawing shows.
-  std::size_t drawnCount() const;
+  std::size_t DrawnCount() const;
 
   // The drawing: a 1000-unit square per unit of the touch surface (x right,
   // y down, as TUIO has it), positions with 0.1-unit precision.
-  std::string svg() const;
+  std::string Svg() const;
 
  private:
   struct Open {
@@ -44,7 +44,7 @@ class CursorPaths {
     std::uint32_t stride = 1, since = 0;  // thinning once the path is full
     bool provisional = false;             // the last point is one between strides
   };
-  void append(Open& open, float x, float y);
+  void Append(Open& open, float x, float y);
 
   std::size_t maxPoints_;
   std::vector<Path> paths_;

@@ -40,7 +40,7 @@ const char* kUsage =
 class Printer {
  public:
   Printer() : start_(std::chrono::steady_clock::now()) {}
-  void line(const char* source, const std::string& text) {
+  void Line(const char* source, const std::string& text) {
     const double t =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -64,25 +64,25 @@ class TuioListener : public PacketListener {
  public:
   explicit TuioListener(Printer& out) : out_(out) {}
   // Read once the UDP thread has ended.
-  const monitor::CursorPaths& paths() const { return paths_; }
+  const monitor::CursorPaths& Paths() const { return paths_; }
   void ProcessPacket(const char* data, int size, const IpEndpointName&) override {
     std::string why;
     auto bundle = monitor::DecodeTuioBundle(data, std::size_t(size), &why);
     if (!bundle) {
-      out_.line("tuio", "unreadable datagram: " + why);
+      out_.Line("tuio", "unreadable datagram: " + why);
       return;
     }
     if (bundle->profile != "/tuio/2Dcur") return;  // the object profile is always empty
     if (bundle->fseq == -1 && bundle->alive.empty() && !sessionEnded_) {
-      out_.line("tuio", "session start or end (empty bundle, fseq -1)");
+      out_.Line("tuio", "session start or end (empty bundle, fseq -1)");
     }
     sessionEnded_ = bundle->fseq == -1;
-    for (const auto& e : tracker_.update(*bundle)) {
+    for (const auto& e : tracker_.Update(*bundle)) {
       const char* what = e.kind == monitor::CursorEvent::Added   ? "added  "
                          : e.kind == monitor::CursorEvent::Moved ? "moved  "
                                                                  : "removed";
-      paths_.record(e);
-      out_.line("tuio", std::string(what) + " session " + std::to_string(e.id) + " " +
+      paths_.Record(e);
+      out_.Line("tuio", std::string(what) + " session " + std::to_string(e.id) + " " +
                             Position(e.x, e.y) + "  fseq " + std::to_string(bundle->fseq));
     }
   }
@@ -96,7 +96,7 @@ class TuioListener : public PacketListener {
 
 void ReadXml(const std::string& host, std::uint16_t port, Printer& out) {
   if (!platform::StartSockets()) {
-    out.line("xml", "sockets unavailable");
+    out.Line("xml", "sockets unavailable");
     return;
   }
   bool told = false;
@@ -104,13 +104,13 @@ void ReadXml(const std::string& host, std::uint16_t port, Printer& out) {
     const platform::SocketHandle s = platform::ConnectTcp(host.c_str(), port);
     if (s == platform::kInvalidSocket) {
       if (!told)
-        out.line("xml", "waiting for the XML server on " + host + ":" + std::to_string(port));
+        out.Line("xml", "waiting for the XML server on " + host + ":" + std::to_string(port));
       told = true;
       for (int i = 0; i < 10 && !gStop; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       continue;
     }
-    out.line("xml", "connected to " + host + ":" + std::to_string(port));
+    out.Line("xml", "connected to " + host + ":" + std::to_string(port));
     told = false;
     std::string partial;
     char buf[8192];
@@ -127,16 +127,16 @@ void ReadXml(const std::string& host, std::uint16_t port, Printer& out) {
         const std::string doc = partial.substr(0, zero);
         partial.erase(0, zero + 1);
         if (doc.empty()) {
-          out.line("xml", "empty document (no contacts)");
+          out.Line("xml", "empty document (no contacts)");
           continue;
         }
         std::string why;
         auto d = monitor::ReadTouchDocument(doc, &why);
-        out.line("xml", d ? monitor::Describe(*d) : "unreadable document: " + why);
+        out.Line("xml", d ? monitor::Describe(*d) : "unreadable document: " + why);
       }
     }
     platform::CloseSocket(s);
-    if (!gStop) out.line("xml", "connection ended");
+    if (!gStop) out.Line("xml", "connection ended");
   }
   platform::StopSockets();
 }
@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "monitor: cannot listen on UDP port %ld: %s\n", tuioPort, ex.what());
     return 1;
   }
-  out.line("tuio", "listening on UDP port " + std::to_string(tuioPort));
+  out.Line("tuio", "listening on UDP port " + std::to_string(tuioPort));
   std::thread tuio([&] { udp->Run(); });
   std::thread xml([&] { ReadXml(xmlHost, std::uint16_t(xmlPort), out); });
 
@@ -208,11 +208,11 @@ int main(int argc, char** argv) {
   tuio.join();
   xml.join();
   if (svgPath.empty()) return 0;
-  const monitor::CursorPaths& paths = listener.paths();
-  if (!WriteFile(svgPath, paths.svg(), false)) {
+  const monitor::CursorPaths& paths = listener.Paths();
+  if (!WriteFile(svgPath, paths.Svg(), false)) {
     std::fprintf(stderr, "monitor: cannot write '%s': %s\n", svgPath.c_str(), std::strerror(errno));
     return 1;
   }
-  out.line("svg", "drew " + std::to_string(paths.drawnCount()) + " cursor paths into " + svgPath);
+  out.Line("svg", "drew " + std::to_string(paths.DrawnCount()) + " cursor paths into " + svgPath);
   return 0;
 }

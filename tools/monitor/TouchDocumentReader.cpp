@@ -20,63 +20,63 @@ struct Tag {
 class Lexer {
  public:
   explicit Lexer(std::string_view s) : s_(s) {}
-  bool atEnd() const { return i_ >= s_.size(); }
+  bool AtEnd() const { return i_ >= s_.size(); }
 
   // The next tag; false (with `error`) on anything else.
-  bool next(Tag& tag, std::string& error) {
+  bool Next(Tag& tag, std::string& error) {
     tag = Tag{};
-    if (s_[i_] != '<') return fail(error, "text outside a tag");
+    if (s_[i_] != '<') return Fail(error, "text outside a tag");
     ++i_;
-    if (peek() == '/') {
+    if (Peek() == '/') {
       tag.closing = true;
       ++i_;
     }
-    if (!name(tag.name)) return fail(error, "tag without a name");
+    if (!Name(tag.name)) return Fail(error, "tag without a name");
     for (;;) {
-      skipSpace();
-      if (atEnd()) return fail(error, "unterminated tag");
+      SkipSpace();
+      if (AtEnd()) return Fail(error, "unterminated tag");
       if (s_[i_] == '>') {
         ++i_;
         return true;
       }
       if (s_[i_] == '/' && !tag.closing) {
         ++i_;
-        if (peek() != '>') return fail(error, "stray '/' in a tag");
+        if (Peek() != '>') return Fail(error, "stray '/' in a tag");
         ++i_;
         tag.selfClosing = true;
         return true;
       }
-      if (tag.closing) return fail(error, "attributes in a closing tag");
+      if (tag.closing) return Fail(error, "attributes in a closing tag");
       std::string key, value;
-      if (!name(key)) return fail(error, "bad attribute name");
-      skipSpace();
-      if (peek() != '=') return fail(error, "attribute without '='");
+      if (!Name(key)) return Fail(error, "bad attribute name");
+      SkipSpace();
+      if (Peek() != '=') return Fail(error, "attribute without '='");
       ++i_;
-      skipSpace();
-      const char quote = peek();
-      if (quote != '"' && quote != '\'') return fail(error, "unquoted attribute value");
+      SkipSpace();
+      const char quote = Peek();
+      if (quote != '"' && quote != '\'') return Fail(error, "unquoted attribute value");
       const std::size_t end = s_.find(quote, i_ + 1);
-      if (end == std::string_view::npos) return fail(error, "unterminated attribute value");
+      if (end == std::string_view::npos) return Fail(error, "unterminated attribute value");
       value = std::string(s_.substr(i_ + 1, end - i_ - 1));
       i_ = end + 1;
-      if (!tag.attributes.emplace(key, value).second) return fail(error, "repeated attribute");
+      if (!tag.attributes.emplace(key, value).second) return Fail(error, "repeated attribute");
     }
   }
 
  private:
-  char peek() const { return atEnd() ? '\0' : s_[i_]; }
-  void skipSpace() {
-    while (!atEnd() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r' || s_[i_] == '\n')) ++i_;
+  char Peek() const { return AtEnd() ? '\0' : s_[i_]; }
+  void SkipSpace() {
+    while (!AtEnd() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r' || s_[i_] == '\n')) ++i_;
   }
-  bool name(std::string& out) {
+  bool Name(std::string& out) {
     const std::size_t start = i_;
-    while (!atEnd() && (std::isalnum(static_cast<unsigned char>(s_[i_])) || s_[i_] == '_' ||
+    while (!AtEnd() && (std::isalnum(static_cast<unsigned char>(s_[i_])) || s_[i_] == '_' ||
                         s_[i_] == '-' || s_[i_] == ':'))
       ++i_;
     out = std::string(s_.substr(start, i_ - start));
     return !out.empty();
   }
-  bool fail(std::string& error, const char* what) {
+  bool Fail(std::string& error, const char* what) {
     error = std::string(what) + " at offset " + std::to_string(i_);
     return false;
   }
@@ -85,9 +85,10 @@ class Lexer {
   std::size_t i_ = 0;
 };
 
-bool Fail(std::string* error, const std::string& what) {
+// Both readers' failure: the reason, if asked for, and no result.
+std::nullopt_t Fail(std::string* error, const std::string& what) {
   if (error) *error = what;
-  return false;
+  return std::nullopt;
 }
 
 std::string Attribute(const Tag& t, const char* key) {
@@ -119,37 +120,34 @@ std::optional<XmlPacket> ParseXmlPacket(std::string_view text, std::string* erro
   Lexer lex(text);
   Tag tag;
   XmlPacket packet;
-  auto fail = [&](const std::string& what) {
-    Fail(error, what);
-    return std::nullopt;
-  };
-  if (lex.atEnd()) return fail("empty document");
-  if (!lex.next(tag, why)) return fail(why);
+  if (lex.AtEnd()) return Fail(error, "empty document");
+  if (!lex.Next(tag, why)) return Fail(error, why);
   if (tag.name != "OSCPACKET" || tag.closing || tag.selfClosing)
-    return fail("the document does not open with OSCPACKET");
+    return Fail(error, "the document does not open with OSCPACKET");
   packet.address = Attribute(tag, "ADDRESS");
   packet.port = Attribute(tag, "PORT");
   packet.time = Attribute(tag, "TIME");
   for (;;) {
-    if (lex.atEnd()) return fail("OSCPACKET is not closed");
-    if (!lex.next(tag, why)) return fail(why);
+    if (lex.AtEnd()) return Fail(error, "OSCPACKET is not closed");
+    if (!lex.Next(tag, why)) return Fail(error, why);
     if (tag.closing && tag.name == "OSCPACKET") break;
-    if (tag.name != "MESSAGE" || tag.closing) return fail("expected MESSAGE, got " + tag.name);
+    if (tag.name != "MESSAGE" || tag.closing)
+      return Fail(error, "expected MESSAGE, got " + tag.name);
     XmlMessage m;
     m.name = Attribute(tag, "NAME");
     if (!tag.selfClosing) {
       for (;;) {
-        if (lex.atEnd()) return fail("MESSAGE is not closed");
-        if (!lex.next(tag, why)) return fail(why);
+        if (lex.AtEnd()) return Fail(error, "MESSAGE is not closed");
+        if (!lex.Next(tag, why)) return Fail(error, why);
         if (tag.closing && tag.name == "MESSAGE") break;
         if (tag.name != "ARGUMENT" || !tag.selfClosing)
-          return fail("expected ARGUMENT, got " + tag.name);
+          return Fail(error, "expected ARGUMENT, got " + tag.name);
         m.arguments.push_back({Attribute(tag, "TYPE"), Attribute(tag, "VALUE")});
       }
     }
     packet.messages.push_back(std::move(m));
   }
-  if (!lex.atEnd()) return fail("text after OSCPACKET");
+  if (!lex.AtEnd()) return Fail(error, "text after OSCPACKET");
   return packet;
 }
 
@@ -158,14 +156,10 @@ std::optional<TouchDocument> ReadTouchDocument(std::string_view text, std::strin
   if (!packet) return std::nullopt;
   TouchDocument doc;
   bool sawFseq = false;
-  auto fail = [&](const std::string& what) {
-    Fail(error, what);
-    return std::nullopt;
-  };
   for (const XmlMessage& m : packet->messages) {
-    if (m.name != "/tuio/2Dcur") return fail("message " + m.name + " is not /tuio/2Dcur");
+    if (m.name != "/tuio/2Dcur") return Fail(error, "message " + m.name + " is not /tuio/2Dcur");
     const auto& a = m.arguments;
-    if (a.empty() || a[0].type != "s") return fail("message without a command word");
+    if (a.empty() || a[0].type != "s") return Fail(error, "message without a command word");
     const std::string& word = a[0].value;
     if (word == "set") {
       TouchSet s;
@@ -176,23 +170,24 @@ std::optional<TouchDocument> ReadTouchDocument(std::string_view text, std::strin
           a[4].type == "f" && ParseFloat(a[4].value, s.dx) && a[5].type == "f" &&
           ParseFloat(a[5].value, s.dy) && a[6].type == "f" && ParseFloat(a[6].value, extra[0]) &&
           a[7].type == "f" && ParseFloat(a[7].value, extra[1]);
-      if (!ok) return fail("malformed set message");
+      if (!ok) return Fail(error, "malformed set message");
       doc.sets.push_back(s);
     } else if (word == "alive") {
       for (std::size_t i = 1; i < a.size(); ++i) {
         std::int32_t id;
-        if (a[i].type != "i" || !ParseInt(a[i].value, id)) return fail("malformed alive message");
+        if (a[i].type != "i" || !ParseInt(a[i].value, id))
+          return Fail(error, "malformed alive message");
         doc.alive.push_back(id);
       }
     } else if (word == "fseq") {
       if (a.size() != 2 || a[1].type != "i" || !ParseInt(a[1].value, doc.fseq))
-        return fail("malformed fseq message");
+        return Fail(error, "malformed fseq message");
       sawFseq = true;
     } else {
-      return fail("unknown command " + word);
+      return Fail(error, "unknown command " + word);
     }
   }
-  if (!sawFseq) return fail("no fseq message");
+  if (!sawFseq) return Fail(error, "no fseq message");
   return doc;
 }
 

@@ -49,7 +49,7 @@ std::optional<TuioBundle> DecodeTuioBundle(const char* data, std::size_t size, s
   }
 }
 
-std::vector<CursorEvent> TuioCursorTracker::update(const TuioBundle& bundle) {
+std::vector<CursorEvent> TuioCursorTracker::Update(const TuioBundle& bundle) {
   std::vector<CursorEvent> events;
   if (bundle.profile != "/tuio/2Dcur") return events;
   for (auto it = cursors_.begin(); it != cursors_.end();) {

@@ -39,8 +39,8 @@ class TuioCursorTracker {
   // The cursor changes one cursor bundle brings. A cursor is added when it
   // first appears (alive or set), moved when a set gives a new position,
   // removed when it leaves the alive list.
-  std::vector<CursorEvent> update(const TuioBundle& bundle);
-  std::size_t aliveCount() const { return cursors_.size(); }
+  std::vector<CursorEvent> Update(const TuioBundle& bundle);
+  std::size_t AliveCount() const { return cursors_.size(); }
 
  private:
   struct Position {

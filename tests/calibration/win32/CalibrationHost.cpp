@@ -118,6 +118,6 @@ int main(int argc, char** argv) {
   pipeline.StopDeviceChanges();
   pipeline.ShutDown();
   pipeline.Stop();
-  outputs.stopXmlListener();
+  outputs.StopXmlListener();
   return 0;
 }
