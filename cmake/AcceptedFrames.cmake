@@ -1,6 +1,7 @@
 # vantrel_accepted_frames(<var>): the rows of common/AcceptedFrames.txt as
 # a list of "VENDOR|FIRST|LAST|WHERE" (upper-case hexadecimal, four digits).
-# A malformed line stops the configuration.
+# A malformed line stops the configuration. vantrel_accepted_row(<row>)
+# sets vendor, first, last and where from one row.
 function(vantrel_accepted_frames var)
   set(file ${PROJECT_SOURCE_DIR}/common/AcceptedFrames.txt)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
@@ -41,3 +42,11 @@ function(vantrel_accepted_frames var)
   endforeach()
   set(${var} "${rows}" PARENT_SCOPE)
 endfunction()
+
+macro(vantrel_accepted_row row)
+  string(REPLACE "|" ";" _fields "${row}")
+  list(GET _fields 0 vendor)
+  list(GET _fields 1 first)
+  list(GET _fields 2 last)
+  list(GET _fields 3 where)
+endmacro()
