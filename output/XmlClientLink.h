@@ -47,6 +47,7 @@ class XmlClientLink {
   bool FlushPending();
   void Drop();
 
+  // Guards the client socket, its backlog and the drop count.
   mutable std::mutex mutex_;
   platform::SocketHandle socket_ = platform::kInvalidSocket;
   platform::WakeSocket dropWake_;

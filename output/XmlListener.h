@@ -54,6 +54,7 @@ class XmlListener {
   XmlClientLink& link_;
   Options options_;
   std::thread thread_;
+  // Guards the stop flag and the wake-up socket.
   std::mutex mutex_;
   std::condition_variable stopped_;
   bool stop_ = false;

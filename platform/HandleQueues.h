@@ -167,6 +167,7 @@ class HandleQueues {
 
   const std::string path_;
   HidErrorRecord& errors_;
+  // Guards everything below: the handle's state, the read and both rings.
   mutable std::mutex m_;
   std::condition_variable cv_;
   bool open_ = true, gone_ = false;

@@ -27,7 +27,7 @@ class HidErrorRecord {
   }
 
  private:
-  mutable std::mutex m_;
+  mutable std::mutex m_;  // guards the text
   std::string text_;
   std::atomic<bool> set_{false};
 };

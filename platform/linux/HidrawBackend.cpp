@@ -141,7 +141,7 @@ class KnownPaths {
   }
 
  private:
-  std::mutex m_;
+  std::mutex m_;  // guards the paths by node
   std::map<std::string, std::vector<std::string>> paths_;
 };
 
@@ -309,10 +309,11 @@ class HidrawBackend : public HidBackend {
   }
 
   std::shared_ptr<KnownPaths> known_ = std::make_shared<KnownPaths>();
+  // Guards the open nodes and the nodes whose lack of access was said.
   std::mutex nodesMutex_;
   std::map<std::string, std::weak_ptr<Node>> nodes_;
   std::set<std::string> deniedReported_;
-  std::mutex watchMutex_;
+  std::mutex watchMutex_;  // guards the monitor and its thread
   std::shared_ptr<Watch> watch_;
   std::thread watcher_;
 };

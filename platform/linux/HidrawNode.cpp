@@ -178,7 +178,7 @@ class CollectionHandle : public HidDevice, HandleQueues {
   const std::size_t index_;
   const unsigned access_;
   const HidCaps caps_;
-  std::mutex joinMutex_;
+  std::mutex joinMutex_;  // the writer joined once
   std::thread writer_;
 };
 

@@ -27,7 +27,7 @@ class LinkSocket {
  private:
   explicit LinkSocket(std::intptr_t fd) : fd_(fd) {}
   std::intptr_t fd_;
-  std::mutex sendMutex_;
+  std::mutex sendMutex_;  // one line sent whole at a time
   char buf_[4096];
   std::size_t begin_ = 0, end_ = 0;
 };

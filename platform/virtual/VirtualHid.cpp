@@ -156,10 +156,11 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
   std::unique_ptr<LinkSocket> link_;
   const unsigned access_;
   const HidCaps caps_;
+  // One feature request at a time; guards its answer.
   std::mutex featureMutex_;
   bool featureAnswered_ = false;
   std::string featureReply_;
-  std::mutex joinMutex_;
+  std::mutex joinMutex_;  // the threads joined once
   std::thread receiver_, writer_;
 };
 
@@ -245,7 +246,7 @@ class VirtualHidBackend : public HidBackend {
 
   const std::string host_;
   const unsigned short port_;
-  std::mutex watchMutex_;
+  std::mutex watchMutex_;  // guards the notification link and its thread
   std::shared_ptr<LinkSocket> watchLink_;
   std::thread watcher_;
 };

@@ -242,6 +242,7 @@ class Win32HidDevice : public HidDevice {
   // Records "<path>: <why>"; false.
   bool Refuse(const char* why) { return error_.Fail(path_ + ": " + why); }
 
+  // Guards the handle, the read in flight and the write records.
   mutable std::mutex m_;
   HANDLE h_;
   const std::string path_;
@@ -457,7 +458,7 @@ class Win32HidBackend : public HidBackend {
     error_.Fail(why);
   }
 
-  std::mutex m_;
+  std::mutex m_;  // guards the notifier
   std::unique_ptr<Notifier> notifier_;
 };
 

@@ -14,7 +14,7 @@ namespace trace {
 namespace {
 
 struct FileSink {
-  std::mutex mutex;
+  std::mutex mutex;  // guards the file: its opening and one line at a time
   HANDLE file = INVALID_HANDLE_VALUE;
 };
 
