@@ -128,7 +128,6 @@ class TouchPipeline final : private ReportRouter {
   // Recursive: the command methods are also steps of those sequences.
   std::recursive_mutex controlMutex_;
   DevicePaths paths_;
-  std::size_t selectedIndex_ = 0;
   // The interfaces present at the last discovery, less those removed since.
   std::vector<std::string> knownPaths_;
   VidPidList vidPidList_;
