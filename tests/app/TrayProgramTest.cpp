@@ -218,6 +218,26 @@ void Screenshot(HWND hwnd, const std::string& name) {
   EXPECT_TRUE(testsupport::WritePng(std::string(dir) + "\\" + name + ".png", w, h, rgb)) << name;
 }
 
+// A popup menu of `texts` (null: a separator) as this process draws it,
+// for a menu of the program whose texts cannot be read across processes.
+std::vector<std::uint8_t> OwnMenuPixels(const std::vector<const char*>& texts, int& w, int& h) {
+  std::thread owner([&] {
+    HWND window = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, 0);
+    HMENU menu = CreatePopupMenu();
+    for (const char* t : texts) AppendMenuA(menu, t ? MF_STRING : MF_SEPARATOR, 1, t);
+    TrackPopupMenu(menu, 0, 100, 100, 0, window, nullptr);
+    DestroyMenu(menu);
+    DestroyWindow(window);
+  });
+  HWND popup = WaitWindow(GetCurrentProcessId(), "#32768", nullptr);
+  Sleep(300);
+  std::vector<std::uint8_t> rgb;
+  if (popup) rgb = Capture(popup, w, h);
+  PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+  owner.join();
+  return rgb;
+}
+
 // Which system icon a message box shows: its icon control as the screen
 // shows it against each candidate drawn here on the same background.
 LPCSTR BoxIcon(HWND box) {
@@ -483,6 +503,15 @@ class TrayProgram : public ::testing::Test {
     HWND menu = WaitWindow(p.pid(), "#32768", nullptr);
     EXPECT_NE(menu, nullptr) << "no tray menu";
     if (!menu) return nullptr;
+    if (screenshot) {  // its texts, compared as drawn
+      int w = 0, h = 0, ownW = 0, ownH = 0;
+      Sleep(300);
+      const std::vector<std::uint8_t> shown = Capture(menu, w, h);
+      EXPECT_TRUE(
+          shown == OwnMenuPixels({"About...", nullptr, "Open main window", "Exit"}, ownW, ownH) &&
+          w == ownW && h == ownH)
+          << "the tray menu's texts";
+    }
     for (int i = 0; i < downs; ++i) PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
     if (screenshot) {
       Sleep(300);
