@@ -34,17 +34,26 @@ BOOL CALLBACK FindTarget(HWND hwnd, LPARAM found) {
 }
 
 // WM_QUERYDRAGICON is answered by the procedure's own result: routed
-// through DWLP_MSGRESULT the sender got TRUE instead of the icon. Once a
+// through DWLP_MSGRESULT the sender got TRUE instead of the icon. The system
+// menu ends with a separator and the about item (command 0x10). Once a
 // calibration shows the target window, its ring moves every 150 ms.
-TEST(CalibrationDialogWindow, DragIconAnswerAndTheRingTimer) {
+TEST(CalibrationDialogWindow, DragIconSystemMenuAndTheRingTimer) {
   AbsentFrame frame;
   CCalibrationAppDlg dialog(frame, "Vantrel");
   HWND hwnd = nullptr, target = nullptr;
   LRESULT drag = 1, icon = 0;
+  wchar_t aboutItem[64] = {};
+  UINT aboutId = 0;
+  bool afterSeparator = false;
   std::thread user([&] {
     for (int i = 0; i < 1000 && !(hwnd = dialog.Hwnd()); ++i) Sleep(10);
     drag = SendMessageW(hwnd, WM_QUERYDRAGICON, 0, 0);
     icon = SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0);
+    HMENU system = GetSystemMenu(hwnd, FALSE);
+    const int last = GetMenuItemCount(system) - 1;
+    GetMenuStringW(system, last, aboutItem, 64, MF_BYPOSITION);
+    aboutId = GetMenuItemID(system, last);
+    afterSeparator = (GetMenuState(system, last - 1, MF_BYPOSITION) & MF_SEPARATOR) != 0;
     EnumThreadWindows(GetWindowThreadProcessId(hwnd, nullptr), FindTarget,
                       reinterpret_cast<LPARAM>(&target));
     if (target) {
@@ -60,6 +69,9 @@ TEST(CalibrationDialogWindow, DragIconAnswerAndTheRingTimer) {
   ASSERT_NE(hwnd, nullptr);
   EXPECT_NE(icon, 0);
   EXPECT_EQ(drag, icon);
+  EXPECT_STREQ(aboutItem, L"About Vantrel(&A)...");
+  EXPECT_EQ(aboutId, 0x10u);
+  EXPECT_TRUE(afterSeparator);
   ASSERT_NE(target, nullptr);
   ASSERT_GE(ringTicks.size(), 6u);
   const DWORD mean = (ringTicks.back() - ringTicks.front()) / DWORD(ringTicks.size() - 1);
