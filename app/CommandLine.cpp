@@ -3,26 +3,40 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
-void Usage(const char* program, bool trayProgram) {
-  std::fprintf(stderr,
-               "usage: %s [--seconds N] [--ready-file FILE] [--log LEVEL]%s\n"
-               "  --seconds N        shut down after N seconds (default: %s)\n"
-               "  --ready-file FILE  write FILE once the start-up is complete\n"
-               "  --log LEVEL        trace error, warn, info or debug lines (default: off,\n"
-               "                     or VANTREL_LOG; VANTREL_LOG_FILE names a file too)\n%s",
-               program, trayProgram ? " | --quit" : "",
-               trayProgram ? "on Exit or --quit" : "on Ctrl+C or a termination request",
-               trayProgram
-                   ? "  --quit             end the running instance and wait until it is gone\n"
-                   : "");
+std::string Usage(const char* program, bool trayProgram) {
+  char text[1024];
+  std::snprintf(text, sizeof text,
+                "usage: %s [--seconds N] [--ready-file FILE] [--log LEVEL]%s\n"
+                "  --seconds N        shut down after N seconds (default: %s)\n"
+                "  --ready-file FILE  write FILE once the start-up is complete\n"
+                "  --log LEVEL        trace error, warn, info or debug lines (default: off,\n"
+                "                     or VANTREL_LOG; VANTREL_LOG_FILE names a file too)\n%s",
+                program, trayProgram ? " | --quit" : "",
+                trayProgram ? "on Exit or --quit" : "on Ctrl+C or a termination request",
+                trayProgram
+                    ? "  --quit             end the running instance and wait until it is gone\n"
+                    : "");
+  return text;
+}
+
+// The reason on stderr, or in `complaint` when the caller shows it itself.
+bool Refuse(std::string* complaint, const std::string& text) {
+  if (complaint) {
+    *complaint = text;
+  } else {
+    std::fputs(text.c_str(), stderr);
+  }
+  return false;
 }
 
 }  // namespace
 
-bool ParseServiceCommandLine(int argc, char** argv, bool trayProgram, ServiceCommandLine& out) {
+bool ParseServiceCommandLine(int argc, char** argv, bool trayProgram, ServiceCommandLine& out,
+                             std::string* complaint) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--seconds" && i + 1 < argc) {
@@ -30,25 +44,24 @@ bool ParseServiceCommandLine(int argc, char** argv, bool trayProgram, ServiceCom
       errno = 0;
       const double s = std::strtod(argv[++i], &end);
       if (errno != 0 || end == argv[i] || *end != '\0' || !(s >= 0) || s > 1e9) {
-        std::fprintf(stderr, "%s: --seconds wants a number of seconds, not \"%s\"\n", argv[0],
-                     argv[i]);
-        return false;
+        return Refuse(complaint, std::string(argv[0]) +
+                                     ": --seconds wants a number of seconds, not \"" + argv[i] +
+                                     "\"\n");
       }
       out.runMs = static_cast<long long>(s * 1000.0);
     } else if (arg == "--ready-file" && i + 1 < argc) {
       out.readyFile = argv[++i];
     } else if (arg == "--log" && i + 1 < argc) {
       if (!trace::ParseLevel(argv[++i], out.traceLevel)) {
-        std::fprintf(stderr, "%s: --log wants off, error, warn, info or debug, not \"%s\"\n",
-                     argv[0], argv[i]);
-        return false;
+        return Refuse(complaint, std::string(argv[0]) +
+                                     ": --log wants off, error, warn, info or debug, not \"" +
+                                     argv[i] + "\"\n");
       }
       out.traceSet = true;
     } else if (trayProgram && arg == "--quit" && argc == 2) {
       out.quit = true;
     } else {
-      Usage(argv[0], trayProgram);
-      return false;
+      return Refuse(complaint, Usage(argv[0], trayProgram));
     }
   }
   return true;

@@ -14,8 +14,10 @@ struct ServiceCommandLine {
 };
 
 // False, after the reason or the usage on stderr, for anything it does not
-// know. `trayProgram` accepts --quit (alone).
-bool ParseServiceCommandLine(int argc, char** argv, bool trayProgram, ServiceCommandLine& out);
+// know; with `complaint` the text goes there instead (a program without a
+// console shows it in a box). `trayProgram` accepts --quit (alone).
+bool ParseServiceCommandLine(int argc, char** argv, bool trayProgram, ServiceCommandLine& out,
+                             std::string* complaint = nullptr);
 
 // The process's trace from VANTREL_LOG and VANTREL_LOG_FILE, then from
 // --log when given (the file still from VANTREL_LOG_FILE).

@@ -1,5 +1,7 @@
 #include "app/MainWindowRules.h"
 
+#include "platform/Trace.h"
+
 MainWindowLayout LayoutForDevice(const DeviceProfile& profile) {
   const std::uint16_t v = profile.VersionNumber;
   MainWindowLayout l;
@@ -28,4 +30,27 @@ TrayAction TrayCallbackAction(std::uintptr_t iconId, std::uintptr_t mouseMessage
   if (mouseMessage == 0x203) return TrayAction::kShowWindow;  // WM_LBUTTONDBLCLK
   if (mouseMessage == 0x205) return TrayAction::kOpenMenu;    // WM_RBUTTONUP
   return TrayAction::kNone;
+}
+
+void TrayIconKeeper::Begin(std::uint64_t nowMs) {
+  since_ = nowMs;
+  attempts_ = 0;
+}
+
+TrayIconKeeper::Next TrayIconKeeper::AfterAdd(bool added, std::uint64_t nowMs) {
+  ++attempts_;
+  const std::uint64_t spent = nowMs - since_;
+  if (added) {
+    if (attempts_ > 1)
+      TRACE_INFO("tray icon: added at attempt %u after %llu ms", attempts_,
+                 static_cast<unsigned long long>(spent));
+    return Next::kShown;
+  }
+  if (spent >= kRetryWindowMs) {
+    TRACE_WARN("tray icon: the shell refused %u adds in %llu ms; giving up until it restarts",
+               attempts_, static_cast<unsigned long long>(spent));
+    return Next::kGiveUp;
+  }
+  TRACE_DEBUG("tray icon: add %u refused, again in %u ms", attempts_, kRetryMs);
+  return Next::kRetry;
 }

@@ -63,6 +63,30 @@ constexpr TrayMenuEntry kTrayMenu[] = {{kIdMenuAbout, "About..."},
                                        {kIdMenuOpen, "Open main window"},
                                        {kIdCancel, "Exit"}};
 
+// Keeps the tray icon on the screen. At log-on a program started from the
+// Run key may find the shell's notification area not ready, and a shell
+// that restarted (it broadcasts "TaskbarCreated") has lost every icon: each
+// starts a round of adds, a failed add retried every kRetryMs until
+// kRetryWindowMs have passed since the round began. Times in milliseconds
+// of any monotonic clock.
+constexpr const char* kTaskbarCreatedMessageName = "TaskbarCreated";
+class TrayIconKeeper {
+ public:
+  static constexpr unsigned kRetryMs = 500;
+  static constexpr unsigned kRetryWindowMs = 10000;
+  enum class Next { kShown, kRetry, kGiveUp };
+
+  // A round of adds begins: the start-up, or the shell came back.
+  void Begin(std::uint64_t nowMs);
+  // One add ended (`added`: the icon is there now); what to do next.
+  Next AfterAdd(bool added, std::uint64_t nowMs);
+  unsigned Attempts() const { return attempts_; }
+
+ private:
+  std::uint64_t since_ = 0;
+  unsigned attempts_ = 0;
+};
+
 enum class TrayAction { kNotOurs, kShowWindow, kOpenMenu, kNone };
 // wParam is the icon id, lParam the mouse message.
 TrayAction TrayCallbackAction(std::uintptr_t iconId, std::uintptr_t mouseMessage);

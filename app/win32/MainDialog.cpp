@@ -18,6 +18,7 @@ namespace {
 constexpr UINT kEnableButtonMessage = WM_APP + 1;  // wParam control id, lParam on
 constexpr UINT kLayoutMessage = WM_APP + 2;
 constexpr UINT_PTR kRunTimer = 1;
+constexpr UINT_PTR kTrayRetryTimer = 2;
 constexpr UINT kAboutSysCommand = 0x10;
 
 HINSTANCE Instance() {
@@ -55,7 +56,8 @@ CMorvikVantrelDlg::CMorvikVantrelDlg(platform::HidBackend& hid, DriverApiPort& d
       app_(hid, driver, *this, std::move(serviceOptions)),
       settingsPath_(SettingsFilePath()),
       options_(std::move(options)),
-      quitMessage_(RegisterWindowMessageA(kQuitMessageName)) {
+      quitMessage_(RegisterWindowMessageA(kQuitMessageName)),
+      taskbarCreated_(RegisterWindowMessageA(kTaskbarCreatedMessageName)) {
   icon_ =
       static_cast<HICON>(LoadImageA(Instance(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
                                     GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
@@ -114,6 +116,11 @@ INT_PTR CMorvikVantrelDlg::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     PostQuitMessage(0);
     return Answer(msg, 0);
   }
+  if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
+    // The shell restarted without our icon; not once the shut-down removed it.
+    if (app_.State().initialised && !shutDownDone_) BeginTrayIcon();
+    return Answer(msg, 0);
+  }
   switch (msg) {
     case WM_INITDIALOG:
       return OnInitDialog();
@@ -157,6 +164,7 @@ INT_PTR CMorvikVantrelDlg::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return Answer(msg, OnTrayCallback(wp, lp));
     case WM_TIMER:
       if (wp == kRunTimer) End(IDCANCEL);
+      if (wp == kTrayRetryTimer) TryTrayIcon();
       return TRUE;
     case WM_QUERYENDSESSION:
       return Answer(msg, TRUE);
@@ -202,7 +210,7 @@ void CMorvikVantrelDlg::OnFirstShow() {
   app_.Start(hwnd);
   touchDeviceCount_ = app_.DriverApi().DeviceCount();
   SetDlgItemTextA(hwnd, IDC_MOUSE, MouseButtonText(app_.State().mouseEnable));
-  TrayIcon(true);
+  BeginTrayIcon();
   app_.State().visible = false;
   CheckDlgButton(hwnd, IDC_AUTOSTART,
                  IsAutostartCurrent(kAutostartValueName) ? BST_CHECKED : BST_UNCHECKED);
@@ -344,7 +352,20 @@ void CMorvikVantrelDlg::ApplyLayout() {
   SetWindowPos(hwnd, nullptr, 0, 0, l.width, l.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void CMorvikVantrelDlg::TrayIcon(bool add) {
+void CMorvikVantrelDlg::BeginTrayIcon() {
+  trayKeeper_.Begin(GetTickCount64());
+  TryTrayIcon();
+}
+
+void CMorvikVantrelDlg::TryTrayIcon() {
+  if (trayKeeper_.AfterAdd(TrayIcon(true), GetTickCount64()) == TrayIconKeeper::Next::kRetry) {
+    SetTimer(Hwnd(), kTrayRetryTimer, TrayIconKeeper::kRetryMs, nullptr);
+  } else {
+    KillTimer(Hwnd(), kTrayRetryTimer);
+  }
+}
+
+bool CMorvikVantrelDlg::TrayIcon(bool add) {
   NOTIFYICONDATAA nid{};
   nid.cbSize = sizeof nid;
   nid.hWnd = Hwnd();
@@ -355,13 +376,16 @@ void CMorvikVantrelDlg::TrayIcon(bool add) {
     nid.hIcon = smallIcon_ ? smallIcon_ : icon_;
     lstrcpynA(nid.szTip, kTrayTip, sizeof nid.szTip);
   }
-  Shell_NotifyIconA(add ? NIM_ADD : NIM_DELETE, &nid);
+  if (!add) return Shell_NotifyIconA(NIM_DELETE, &nid) != FALSE;
+  // A shell that kept the icon refuses a second add but takes a modify.
+  return Shell_NotifyIconA(NIM_ADD, &nid) || Shell_NotifyIconA(NIM_MODIFY, &nid);
 }
 
 void CMorvikVantrelDlg::RunShutDown() {
   if (shutDownDone_) return;
   shutDownDone_ = true;
   KillTimer(Hwnd(), kRunTimer);
+  KillTimer(Hwnd(), kTrayRetryTimer);
   // Right button and wheel on, exit commands, close, mouse emulation on,
   // outputs stopped, tray icon removed, ExitTouch.
   app_.ShutDown([this] { TrayIcon(false); });

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "app/MainWindowRules.h"
 #include "app/ServiceApp.h"
 #include "calibration/CalibrationReplyQueue.h"
 #include "input/PipelineState.h"
@@ -66,7 +67,12 @@ class CMorvikVantrelDlg final : public PipelineWindow, public platform::DialogBa
   void OnCalibration();
   void OnMouseToggle();
   void ApplyLayout();
-  void TrayIcon(bool add);
+  // NIM_ADD or NIM_DELETE; an add also counts when the icon is there already.
+  bool TrayIcon(bool add);
+  // A round of adds (start-up, the shell's "TaskbarCreated"), then one add
+  // per retry timer tick while the keeper says so.
+  void BeginTrayIcon();
+  void TryTrayIcon();
   void PostToWindow(UINT msg, WPARAM wp, LPARAM lp);
   void RunShutDown();
   void End(int reason);
@@ -75,6 +81,8 @@ class CMorvikVantrelDlg final : public PipelineWindow, public platform::DialogBa
   const std::string settingsPath_;
   const MainDialogOptions options_;
   const UINT quitMessage_;
+  const UINT taskbarCreated_;
+  TrayIconKeeper trayKeeper_;
   HICON icon_ = nullptr;
   HICON smallIcon_ = nullptr;
   bool ending_ = false;

@@ -90,7 +90,12 @@ class CMorvikVantrelApp {
 
 int main(int argc, char** argv) {
   ServiceCommandLine cmd;
-  if (!ParseServiceCommandLine(argc, argv, true, cmd)) return 2;
+  std::string complaint;
+  if (!ParseServiceCommandLine(argc, argv, true, cmd, &complaint)) {
+    // No console for the usage text: a box says it, and the status stays 2.
+    MessageBoxA(nullptr, complaint.c_str(), "Vantrel", MB_OK | MB_ICONEXCLAMATION);
+    return 2;
+  }
   if (cmd.quit) return QuitRunningInstance();
   ConfigureTrace(cmd);
   MainDialogOptions options;

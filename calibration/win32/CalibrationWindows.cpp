@@ -265,8 +265,9 @@ INT_PTR CCalibrationAppDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
       }
       return FALSE;
     case WM_QUERYDRAGICON:
-      // Through DWLP_MSGRESULT, as this dialog has always answered it.
-      return AnswerThroughMsgResult(reinterpret_cast<LRESULT>(icon_));
+      // A dialog procedure returns this answer itself; through
+      // DWLP_MSGRESULT the caller would get TRUE instead of the icon.
+      return Answer(message, reinterpret_cast<LRESULT>(icon_));
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;

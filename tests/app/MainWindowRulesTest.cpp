@@ -66,6 +66,37 @@ TEST(TrayCallback, OnlyOurIconAndTwoMouseMessagesAct) {
     EXPECT_EQ(TrayCallbackAction(128, m), TrayAction::kNone) << m;
 }
 
+// Each step: an add's result at a time; what the keeper says, and the
+// attempts so far. A round restarts the clock and the count.
+TEST(TrayIconKeeper, RetriesAFailedAddForTenSecondsPerRound) {
+  using Next = TrayIconKeeper::Next;
+  struct Step {
+    bool begin;
+    std::uint64_t at;
+    bool added;
+    Next next;
+    unsigned attempts;
+  };
+  const Step steps[] = {
+      {true, 1000, true, Next::kShown, 1},     // the usual start-up
+      {true, 5000, false, Next::kRetry, 1},    // log-on: the shell not ready
+      {false, 5500, false, Next::kRetry, 2},   //
+      {false, 14999, false, Next::kRetry, 3},  // still inside the window
+      {false, 15000, false, Next::kGiveUp, 4},
+      {true, 60000, false, Next::kRetry, 1},  // "TaskbarCreated": a new round
+      {false, 60500, true, Next::kShown, 2},
+      {true, ~0ull - 100, false, Next::kRetry, 1},  // the clock wraps inside a round
+      {false, 9899, false, Next::kGiveUp, 2},
+  };
+  TrayIconKeeper keeper;
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.at);
+    if (s.begin) keeper.Begin(s.at);
+    EXPECT_EQ(keeper.AfterAdd(s.added, s.at), s.next);
+    EXPECT_EQ(keeper.Attempts(), s.attempts);
+  }
+}
+
 TEST(MouseButton, NamesTheActionAndAnyOtherTextSwitchesOff) {
   EXPECT_STREQ(MouseButtonText(true), "Disable mouse");
   EXPECT_STREQ(MouseButtonText(false), "Enable mouse");

@@ -14,8 +14,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Autostart.h"
@@ -77,6 +79,7 @@ struct Found {
   const char* cls;
   const char* title;  // null: any
   HWND hwnd;
+  const char* message = nullptr;  // a visible message box saying this
 };
 
 BOOL CALLBACK MatchWindow(HWND h, LPARAM lp) {
@@ -87,15 +90,16 @@ BOOL CALLBACK MatchWindow(HWND h, LPARAM lp) {
   GetClassNameA(h, cls, sizeof cls);
   GetWindowTextA(h, title, sizeof title);
   if (owner == f->pid && std::string(cls) == f->cls &&
-      (!f->title || f->title == std::string(title))) {
+      (!f->title || f->title == std::string(title)) &&
+      (!f->message || (IsWindowVisible(h) && StaticText(h) == f->message))) {
     f->hwnd = h;
     return FALSE;
   }
   return TRUE;
 }
 
-HWND FindWindowOf(DWORD pid, const char* cls, const char* title) {
-  Found f{pid, cls, title, nullptr};
+HWND FindWindowOf(DWORD pid, const char* cls, const char* title, const char* message = nullptr) {
+  Found f{pid, cls, title, nullptr, message};
   EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&f));
   return f.hwnd;
 }
@@ -104,6 +108,17 @@ HWND WaitWindow(DWORD pid, const char* cls, const char* title, int timeoutMs = 1
   HWND h = nullptr;
   Until([&] { return (h = FindWindowOf(pid, cls, title)) != nullptr; }, timeoutMs);
   return h;
+}
+
+HWND WaitBox(DWORD pid, const char* message) {
+  HWND h = nullptr;
+  Until([&] { return (h = FindWindowOf(pid, "#32770", nullptr, message)) != nullptr; }, 10000);
+  return h;
+}
+
+void CloseBox(HWND box) {
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(Until([&] { return !IsWindow(box); }, 5000));
 }
 
 // NIM_MODIFY succeeds only for an icon that exists.
@@ -123,6 +138,37 @@ PixelRect ClientRect(HWND control) {
   GetWindowRect(control, &r);
   MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
   return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+// Template 300 in pixels: each control where its dialog units put it with
+// the base units of the template's font, 9 point "宋体".
+void ExpectCalibrationTemplate(HWND dialog) {
+  HDC dc = GetDC(nullptr);
+  HFONT font = CreateFontW(-MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, 0, 0, 0, 0,
+                           DEFAULT_CHARSET, 0, 0, PROOF_QUALITY, FF_DONTCARE, L"\x5B8B\x4F53");
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICW tm;
+  GetTextMetricsW(dc, &tm);
+  SIZE letters;
+  GetTextExtentPoint32W(dc, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &letters);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  ReleaseDC(nullptr, dc);
+  const int bx = (letters.cx / 26 + 1) / 2, by = tm.tmHeight;
+  RECT client;
+  GetClientRect(dialog, &client);
+  EXPECT_EQ(client.right, MulDiv(211, bx, 4));
+  EXPECT_EQ(client.bottom, MulDiv(37, by, 8));
+  const int units[][5] = {{IDC_CALIBRATION, 11, 10, 53, 16}, {IDC_RESET, 68, 10, 39, 16},
+                          {IDC_ABOUT, 112, 10, 39, 16},      {IDC_EXIT, 160, 10, 39, 16},
+                          {IDC_RIGHT_BUTTON, 7, 7, 61, 11},  {IDC_RB_TIME, 117, 7, 25, 12},
+                          {IDC_RB_OK, 51, 15, 37, 16},       {IDC_SETTINGS_GROUP, 15, 8, 25, 21}};
+  for (const auto& u : units) {
+    EXPECT_EQ(ClientRect(GetDlgItem(dialog, u[0])),
+              (PixelRect{MulDiv(u[1], bx, 4), MulDiv(u[2], by, 8), MulDiv(u[3], bx, 4),
+                         MulDiv(u[4], by, 8)}))
+        << "control " << u[0];
+  }
 }
 
 bool Shown(HWND control) {
@@ -170,6 +216,58 @@ void Screenshot(HWND hwnd, const std::string& name) {
   int w = 0, h = 0;
   const std::vector<std::uint8_t> rgb = Capture(hwnd, w, h);
   EXPECT_TRUE(testsupport::WritePng(std::string(dir) + "\\" + name + ".png", w, h, rgb)) << name;
+}
+
+// A popup menu of `texts` (null: a separator) as this process draws it,
+// for a menu of the program whose texts cannot be read across processes.
+std::vector<std::uint8_t> OwnMenuPixels(const std::vector<const char*>& texts, int& w, int& h) {
+  std::thread owner([&] {
+    HWND window = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, 0);
+    HMENU menu = CreatePopupMenu();
+    for (const char* t : texts) AppendMenuA(menu, t ? MF_STRING : MF_SEPARATOR, 1, t);
+    TrackPopupMenu(menu, 0, 100, 100, 0, window, nullptr);
+    DestroyMenu(menu);
+    DestroyWindow(window);
+  });
+  HWND popup = WaitWindow(GetCurrentProcessId(), "#32768", nullptr);
+  Sleep(300);
+  std::vector<std::uint8_t> rgb;
+  if (popup) rgb = Capture(popup, w, h);
+  PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+  owner.join();
+  return rgb;
+}
+
+// Which system icon a message box shows: its icon control as the screen
+// shows it against each candidate drawn here on the same background.
+LPCSTR BoxIcon(HWND box) {
+  HWND control = nullptr;
+  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+    if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) control = c;
+  if (!control) return nullptr;
+  Sleep(300);  // painted
+  int w = 0, h = 0;
+  const std::vector<std::uint8_t> shown = Capture(control, w, h);
+  HDC mem = CreateCompatibleDC(nullptr);
+  HBITMAP bmp = CreateBitmap(w, h, 1, 32, nullptr);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  LPCSTR best = nullptr;
+  long same, bestSame = -1;
+  for (LPCSTR id : {IDI_INFORMATION, IDI_EXCLAMATION, IDI_ERROR}) {
+    HBRUSH back = CreateSolidBrush(RGB(shown[0], shown[1], shown[2]));
+    const RECT all{0, 0, w, h};
+    FillRect(mem, &all, back);
+    DeleteObject(back);
+    DrawIconEx(mem, 0, 0, LoadIconA(nullptr, id), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+    same = 0;
+    for (int i = 0; i < w * h; ++i)
+      same += RGB(shown[i * 3], shown[i * 3 + 1], shown[i * 3 + 2]) == GetPixel(mem, i % w, i / w);
+    if (same > bestSame) best = id, bestSame = same;
+  }
+  SelectObject(mem, old);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  return best;
 }
 
 std::string ReadRegistry(const char* key, const char* name) {
@@ -262,11 +360,14 @@ class Program {
     return procs_.size() - 1;
   }
   // Starts the instance and waits for its start-up and its main window.
-  HWND Run() {
+  // `starting` sees the main window, once it exists, until the start-up ends.
+  HWND Run(const std::function<void(HWND)>& starting = {}) {
     DeleteFileA((dir_ + "\\ready").c_str());
     main_ = Start("--ready-file ready");
     if (!Until(
             [&] {
+              if (HWND w = starting ? FindWindowOf(pid(main_), "#32770", "Vantrel") : nullptr)
+                starting(w);
               return GetFileAttributesA((dir_ + "\\ready").c_str()) != INVALID_FILE_ATTRIBUTES;
             },
             kStartMs))
@@ -284,11 +385,12 @@ class Program {
   }
   bool Ended(int timeoutMs) const { return Ended(main_, timeoutMs); }
   // `Vantrel.exe --quit`: its exit status.
-  DWORD Quit() {
-    const std::size_t q = Start("--quit");
-    if (!Ended(q, kEndMs)) return 999;
+  DWORD Quit() { return ExitCode(Start("--quit")); }
+  // Process `i`'s exit status once it ended; 999 when it does not end.
+  DWORD ExitCode(std::size_t i) {
+    if (!Ended(i, kEndMs)) return 999;
     DWORD code = 0;
-    GetExitCodeProcess(procs_[q].hProcess, &code);
+    GetExitCodeProcess(procs_[i].hProcess, &code);
     return code;
   }
 
@@ -329,6 +431,67 @@ class TrayProgram : public ::testing::Test {
     }
     return out;
   }
+  // The about box, opened by what came before; then closed.
+  void CloseAboutBox(Program& p) {
+    HWND about = WaitWindow(p.pid(), "#32770", "About Vantrel");
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(Until([&] { return Text(GetDlgItem(about, 1010)) == "Vantrel V1.1.4.9"; }, 5000));
+    CloseBox(about);
+  }
+  // The window's system menu, opened from the keyboard: its last entry
+  // ("About Vantrel(&A)...", command 0x10) opens the about box.
+  void ExpectAboutInSystemMenu(Program& p, HWND window, const char* screenshot) {
+    PostMessageA(window, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+    HWND menu = WaitWindow(p.pid(), "#32768", nullptr);
+    ASSERT_NE(menu, nullptr) << "no system menu";
+    PostMessageA(menu, WM_KEYDOWN, VK_UP, 0);
+    Sleep(300);
+    Screenshot(menu, screenshot);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    CloseAboutBox(p);
+  }
+  // Whether the frame received a report starting with `head` (hex) since
+  // `record clear`, within 5 s.
+  bool Sent(const std::string& head) {
+    return Until(
+        [&] {
+          for (const std::string& w : Written())
+            if (w.rfind(head, 0) == 0) return true;
+          return false;
+        },
+        5000);
+  }
+  // A touch at raw frame coordinates comes out of TUIO at `x`,`y`.
+  void ExpectTouchAt(TuioSocket& tuio, int rawX, int rawY, float x, float y) {
+    char at[32];
+    std::snprintf(at, sizeof at, "%.6f,%.6f", rawX / 4095.0, rawY / 4095.0);
+    tuio.Drain();
+    sim_.last("touch " + frame_ + " 0:down:" + at);
+    monitor::CursorSet got;
+    bool seen = false;
+    EXPECT_TRUE(Until(
+        [&] {
+          for (const monitor::TuioBundle& b : tuio.Drain())
+            for (const monitor::CursorSet& c : b.sets) got = c, seen = true;
+          return seen;
+        },
+        5000))
+        << "no cursor for " << at;
+    EXPECT_NEAR(got.x, x, 1.5 / 4096) << at;
+    EXPECT_NEAR(got.y, y, 1.5 / 4096) << at;
+    sim_.last("touch " + frame_ + " 0:up:" + at);
+  }
+  // Runs a calibration from the open calibration dialog up to its verdict
+  // box; closes the box.
+  void CalibrateUntilVerdict(Program& p, HWND dialog, const std::string& verdict) {
+    HWND button = GetDlgItem(dialog, IDC_CALIBRATION);
+    ASSERT_TRUE(Until([&] { return IsWindowEnabled(button) != FALSE; }, 5000));
+    PostMessageA(button, BM_CLICK, 0, 0);
+    HWND box = WaitBox(p.pid(), verdict.c_str());
+    ASSERT_NE(box, nullptr) << "no verdict " << verdict;
+    EXPECT_EQ(BoxIcon(box), IDI_INFORMATION);
+    CloseBox(box);
+  }
   // Shows the hidden main window as the tray's double-click does.
   static void DoubleClickTray(HWND main) {
     PostMessageA(main, kTrayCallbackMessage, kTrayIconId, WM_LBUTTONDBLCLK);
@@ -340,6 +503,15 @@ class TrayProgram : public ::testing::Test {
     HWND menu = WaitWindow(p.pid(), "#32768", nullptr);
     EXPECT_NE(menu, nullptr) << "no tray menu";
     if (!menu) return nullptr;
+    if (screenshot) {  // its texts, compared as drawn
+      int w = 0, h = 0, ownW = 0, ownH = 0;
+      Sleep(300);
+      const std::vector<std::uint8_t> shown = Capture(menu, w, h);
+      EXPECT_TRUE(
+          shown == OwnMenuPixels({"About...", nullptr, "Open main window", "Exit"}, ownW, ownH) &&
+          w == ownW && h == ownH)
+          << "the tray menu's texts";
+    }
     for (int i = 0; i < downs; ++i) PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
     if (screenshot) {
       Sleep(300);
@@ -391,6 +563,34 @@ TEST_F(TrayProgram, SecondInstanceIsRefusedWhileTheFirstRunsHiddenInTheTray) {
   EXPECT_TRUE(p.Running());
   EXPECT_TRUE(TrayIconExists(main));
 
+  // An unknown argument: no console, so the usage in a box; status 2.
+  const std::size_t wrong = p.Start("--bogus");
+  HWND usage = WaitWindow(p.pid(wrong), "#32770", "Vantrel");
+  ASSERT_NE(usage, nullptr) << "no usage box";
+  EXPECT_TRUE(Until([&] { return StaticText(usage).rfind("usage: ", 0) == 0; }, 5000));
+  EXPECT_NE(StaticText(usage).find("| --quit"), std::string::npos) << StaticText(usage);
+  EXPECT_EQ(BoxIcon(usage), IDI_EXCLAMATION);
+  CloseBox(usage);
+  EXPECT_EQ(p.ExitCode(wrong), 2u);
+
+  // A callback for another icon id is not ours: answered 1, no menu.
+  DWORD_PTR answer = 0;
+  SendMessageTimeoutA(main, kTrayCallbackMessage, kTrayIconId + 1, WM_RBUTTONUP, SMTO_BLOCK, 5000,
+                      &answer);
+  EXPECT_EQ(answer, 1u);
+  // The shell restarted: the icon is gone until its "TaskbarCreated".
+  NOTIFYICONDATAA gone{};
+  gone.cbSize = sizeof gone;
+  gone.hWnd = main;
+  gone.uID = kTrayIconId;
+  ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone));
+  EXPECT_FALSE(TrayIconExists(main));
+  SendMessageTimeoutA(main, RegisterWindowMessageA("TaskbarCreated"), 0, 0, SMTO_BLOCK, 5000,
+                      nullptr);
+  EXPECT_TRUE(TrayIconExists(main));
+  PickFromTrayMenu(p, main, 1);
+  CloseAboutBox(p);
+
   EXPECT_EQ(p.Quit(), 0u);
   EXPECT_TRUE(p.Ended(kEndMs));
   EXPECT_FALSE(TrayIconExists(main));
@@ -418,6 +618,7 @@ TEST_F(TrayProgram, TrayMenuWindowAndAboutBoxAndEscapeEndsThroughTheShutDown) {
 
   PickFromTrayMenu(p, main, 2);
   ASSERT_TRUE(Until([&] { return IsWindowVisible(main) != FALSE; }, 5000));
+  ExpectAboutInSystemMenu(p, main, "system-menu");
   // The close box hides; the program and its icon stay.
   PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
   EXPECT_TRUE(Until([&] { return !IsWindowVisible(main); }, 5000));
@@ -472,8 +673,8 @@ TEST_F(TrayProgram, ExitFromTheTrayMenuAndTheSessionEndRunTheShutDown) {
   }
 }
 
-TEST_F(TrayProgram, CalibrationButtonRunsTheCalibrationDialogThenTheReadBack) {
-  Plug("single-b", "calvalid=0");
+TEST_F(TrayProgram, CalibrationButtonRunsAWholeCalibrationThenTheReadBackAndTheNewTransform) {
+  Plug("single-b", "calvalid=0 verdict=0 order=1432 target-delay=300");
   TuioSocket tuio;
   ASSERT_TRUE(tuio.bound());
   Program p;
@@ -493,24 +694,58 @@ TEST_F(TrayProgram, CalibrationButtonRunsTheCalibrationDialogThenTheReadBack) {
   ASSERT_TRUE(Until([&] { return (exit = GetDlgItem(dialog, IDC_EXIT)) != nullptr; }, 5000));
   Screenshot(dialog, "calibration-dialog-from-main-window");
   // Its set-up asks the single-channel frame for the right-button settings.
-  auto sent = [&](const std::string& head) {
-    return Until(
-        [&] {
-          for (const std::string& w : Written())
-            if (w.rfind(head, 0) == 0) return true;
-          return false;
-        },
-        5000);
-  };
-  EXPECT_TRUE(sent("fc03"));
+  EXPECT_TRUE(Sent("fc03"));
+  ASSERT_TRUE(Until([&] { return IsWindowEnabled(GetDlgItem(dialog, IDC_CALIBRATION)); }, 5000));
+  ExpectCalibrationTemplate(dialog);
+  ExpectAboutInSystemMenu(p, dialog, "calibration-system-menu");
+  PostMessageA(GetDlgItem(dialog, IDC_ABOUT), BM_CLICK, 0, 0);
+  CloseAboutBox(p);
+  // The selector's change reads the settings again.
+  sim_.last("record clear");
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SELECTOR, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_SELECTOR)));
+  EXPECT_TRUE(Sent("fc03"));
+  ASSERT_TRUE(Until([&] { return IsWindowEnabled(GetDlgItem(dialog, IDC_CALIBRATION)); }, 5000));
+  // A refused time: the exclamation.
+  SendMessageA(GetDlgItem(dialog, IDC_RB_TIME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("499"));
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_RB_OK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_RB_OK)));
+  HWND refused = WaitBox(p.pid(), "Please input a number from500to10000.");
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(BoxIcon(refused), IDI_EXCLAMATION);
+  CloseBox(refused);
+
+  // The frame names 1, 4, 3, 2; Enter in the target window hides it (its
+  // OK) and the frame goes on to its verdict.
+  sim_.last("record clear");
+  bool targetHidden = false;
+  std::thread enter([&] {
+    HWND target = WaitWindow(p.pid(), "#32770", "");
+    if (!target || !Until([&] { return IsWindowVisible(target) != FALSE; }, 5000)) return;
+    PostMessageA(target, WM_KEYDOWN, VK_RETURN, 0);
+    targetHidden = Until([&] { return !IsWindowVisible(target); }, 5000);
+  });
+  CalibrateUntilVerdict(p, dialog, "Calibration successful.");
+  enter.join();
+  EXPECT_TRUE(targetHidden);
+  std::vector<std::string> calibration;
+  for (const std::string& w : Written())
+    if (w.rfind("fc01", 0) == 0) calibration.push_back(w);
+  EXPECT_EQ(calibration, (std::vector<std::string>{"fc010000", "fc010100", "fc010400", "fc010300",
+                                                   "fc010200", "fc010500"}));
+
   // Closing it: the frame leaves calibration (255), then the main window
   // asks for the new calibration block.
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_EXIT, BN_CLICKED),
                reinterpret_cast<LPARAM>(exit));
   ASSERT_TRUE(Until([&] { return !IsWindow(dialog); }, 5000));
-  EXPECT_TRUE(sent("fc01ff"));
-  EXPECT_TRUE(sent("fc05"));
+  EXPECT_TRUE(Sent("fc01ff"));
+  EXPECT_TRUE(Sent("fc05"));
   EXPECT_TRUE(Until([&] { return IsWindowEnabled(button) != FALSE; }, 5000));
+  // Where the frame measured targets 1 and 3 is where they are drawn.
+  EXPECT_TRUE(Sent("fc0601"));  // the read-back is handled before the mouse mode
+  ExpectTouchAt(tuio, 524, 500, 0.125f, 0.125f);
+  ExpectTouchAt(tuio, 3596, 3572, 0.875f, 0.875f);
   EXPECT_EQ(p.Quit(), 0u);
 }
 
@@ -521,7 +756,9 @@ struct LayoutCase {
   const char* screenshot;
 };
 
-TEST_F(TrayProgram, LayoutForEachDeviceClassInPixels) {
+TEST_F(TrayProgram, LayoutForEachDeviceClassInPixelsAndASplitChannelCalibration) {
+  TuioSocket tuio;
+  ASSERT_TRUE(tuio.bound());
   const LayoutCase cases[] = {{"series", 198, false, true, nullptr},
                               {"split-2pt", 198, true, false, "main-window-3105"},
                               {"split-mt", 285, true, true, "main-window"}};
@@ -557,6 +794,37 @@ TEST_F(TrayProgram, LayoutForEachDeviceClassInPixels) {
       EXPECT_EQ(ClientRect(mouse), want.mouse.rect);
     }
     EXPECT_EQ(ClientRect(about), want.about.rect);
+    if (c.model == std::string("split-2pt")) {
+      // A split-channel frame calibrates itself: no leave command, no
+      // read-back, and touches stay as the frame reports them.
+      sim_.last("set " + frame_ + " verdict=1 target-delay=50");
+      // Plugged in while the program runs: the arrival enables the button.
+      tuio.Drain();
+      sim_.last("unplug " + frame_);
+      EXPECT_TRUE(Until(  // the removal is handled: the output stopped
+          [&] {
+            for (const monitor::TuioBundle& b : tuio.Drain())
+              if (b.alive.empty() && b.fseq == -1) return true;
+            return false;
+          },
+          5000));
+      sim_.last("plug " + frame_);
+      DoubleClickTray(main);
+      ASSERT_TRUE(Until([&] { return IsWindowEnabled(cal) != FALSE; }, 5000));
+      PostMessageA(cal, BM_CLICK, 0, 0);
+      HWND dialog = WaitWindow(p.pid(), "#32770", "IR Touch calibration tool");
+      ASSERT_NE(dialog, nullptr);
+      sim_.last("record clear");
+      CalibrateUntilVerdict(p, dialog,
+                            "Calibration error is too large.We recommend calibrate it again.");
+      PostMessageA(GetDlgItem(dialog, IDC_EXIT), BM_CLICK, 0, 0);
+      ASSERT_TRUE(Until([&] { return !IsWindow(dialog); }, 5000));
+      Sleep(300);
+      for (const std::string& w : Written())
+        EXPECT_TRUE(w.substr(2, 2) != "05" && w.substr(2, 4) != "01ff") << w;
+      EXPECT_TRUE(Until([&] { return IsWindowEnabled(cal) != FALSE; }, 5000));
+      ExpectTouchAt(tuio, 512, 512, 0.125f, 0.125f);
+    }
     if (c.screenshot) {
       DoubleClickTray(main);
       Screenshot(main, c.screenshot);
@@ -584,8 +852,14 @@ TEST_F(TrayProgram, StoredMouseSettingIsAppliedAndTheButtonTogglesTextFileAndFra
   Plug("single-b", "calvalid=0");
   Program p;
   std::ofstream(p.settings()) << "[Settings]\r\nMouseEnable=0\r\n";
-  HWND main = p.Run();
+  // The stored setting labels the button before the tray icon appears.
+  std::string labelWhenIconCame;
+  HWND main = p.Run([&](HWND w) {
+    if (labelWhenIconCame.empty() && TrayIconExists(w))
+      labelWhenIconCame = Text(GetDlgItem(w, kIdMouse));
+  });
   ASSERT_NE(main, nullptr);
+  EXPECT_EQ(labelWhenIconCame, kEnableMouseText);
   HWND button = GetDlgItem(main, kIdMouse);
   EXPECT_EQ(Text(button), kEnableMouseText);
   EXPECT_TRUE(Until([&] { return State("mouse") == "0"; }, 5000)) << State("mouse");
@@ -613,7 +887,11 @@ TEST_F(TrayProgram, StoredMouseSettingIsAppliedAndTheButtonTogglesTextFileAndFra
 TEST_F(TrayProgram, AutostartBoxMirrorsTheRunValueAndDoubleClickValuesAreReset) {
   Plug("split-mt");
   Program p;
-  WriteRegistry(kRunKey, kAutostartValueName, "C:\\elsewhere\\Vantrel.exe");
+  // This very program in other letters' case is another program.
+  std::string otherCase = p.exe();
+  CharUpperA(&otherCase[0]);
+  ASSERT_NE(otherCase, p.exe());
+  WriteRegistry(kRunKey, kAutostartValueName, otherCase);
   for (const char* v : {"DoubleClickHeight", "DoubleClickWidth", "DoubleClickSpeed"})
     WriteRegistry(kMouseKey, v, "7");
   HWND main = p.Run();

@@ -7,9 +7,9 @@
 #include <map>
 #include <vector>
 
-#include "input/DeviceCommands.h"
 #include "calibration/CalibrationDialog.h"
 #include "calibration/CalibrationIds.h"
+#include "input/DeviceCommands.h"
 
 namespace {
 
@@ -160,6 +160,16 @@ TEST_F(Dialog, VerdictTooLargeStillSetsTheFlag) {
   EXPECT_EQ(view.messages[0].first,
             "Calibration error is too large.We recommend calibrate it again.");
   EXPECT_TRUE(frame.valid);
+}
+
+// The display-mode failure is said once per calibration, however often the
+// target is painted.
+TEST_F(Dialog, DisplayFailureIsReportedOncePerCalibration) {
+  for (int run = 0; run < 2; ++run) {
+    dialog.StartCalibration();
+    EXPECT_TRUE(TakeDisplayFailureReport(target)) << run;
+    EXPECT_FALSE(TakeDisplayFailureReport(target)) << run;
+  }
 }
 
 TEST_F(Dialog, NoResultLeavesTheTargetUpAndEscapeCancels) {
