@@ -325,7 +325,7 @@ TEST(StreamListeners, LimitClientsDropLaggardsAndNeverAllocate) {
   TraceLines traces;
   StreamListener::Options o = TestOptions();
   o.maxClients = 2;
-  o.queueBytes = 16 * 1024;
+  o.queueBytes = 64 * 1024;
   o.sendBufferBytes = 4096;
   StreamListener tcp(StreamListener::Kind::TuioTcp, o);
   tcp.Start();
@@ -362,7 +362,8 @@ TEST(StreamListeners, LimitClientsDropLaggardsAndNeverAllocate) {
   });
   while (tcp.DroppedClients() == 0 && offered < 20000) {
     offer(1);
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    // Slow enough for the reader under Wine too: 64 ms of queue.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   offer(10);
   EXPECT_TRUE(WaitFor([&] { return received == std::size_t(offered) * 1004; }, 5000));
