@@ -4,12 +4,13 @@
 // each packet one binary message (the same port also serves the live page).
 //
 // Threads: the publishing thread calls OfferPacket, which copies the packet
-// with its framing into each client's preallocated ring under mutex_ and,
-// when a ring was empty, pokes the wake-up socket. It never touches a
-// socket and never allocates. The listener's own thread does everything
-// else: accepts, reads, the WebSocket handshake, and all socket writes.
-// A client whose ring is full has fallen behind: the publisher marks it,
-// the listener thread drops it with one trace line.
+// with its framing into each client's preallocated ring under mutex_ and
+// pokes the wake-up socket only if the listener thread sleeps; while
+// packets flow, that thread looks at the rings every millisecond instead.
+// The publisher never touches a client's socket and never allocates. The listener's own thread does
+// everything else: accepts, reads, the WebSocket handshake, and all socket writes. A client whose
+// ring is full has fallen behind: the publisher marks it, the listener thread drops it with one
+// trace line.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -110,5 +111,9 @@ class StreamListener : public PacketSink {
   std::atomic<std::uint16_t> port_{0};
   std::atomic<int> streaming_{0};
   std::atomic<std::uint32_t> dropped_{0};
+  // Set by the listener thread before it sleeps without a time limit;
+  // taken by the first packet that finds it set, which pokes.
+  std::atomic<bool> wakeWanted_{true};
+  std::int64_t lastPacketMs_ = -1000000;  // listener thread: last bytes taken from a ring
   std::uint32_t failedListens_ = 0;
 };
