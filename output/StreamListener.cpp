@@ -13,6 +13,9 @@ constexpr int kBacklog = 16;
 // for a stop or new packets.
 constexpr int kFallbackPollMs = 50;
 constexpr std::size_t kReceiveBytes = 4096;
+// Answers (pongs) waiting for a client that sends pings but does not read
+// are bounded too.
+constexpr std::size_t kMaxControlBytes = 64 * 1024;
 constexpr int kRequestCheckMs = 1000;
 // While packets flow, the thread looks at the rings every kTickMs instead of
 // being woken for each packet: a wake-up costs the publishing thread more
@@ -271,6 +274,10 @@ bool StreamListener::Read(std::size_t i) {
     // Answers wait for a message boundary: see Flush.
     c.control += c.ws->Output();
     c.ws->Output().clear();
+    if (c.control.size() > kMaxControlBytes + page_.size()) {
+      TRACE_WARN("%s: client sends more than it reads, closed", Name());
+      return false;
+    }
     if (!wasOpen && c.ws->Open()) {
       SetStreaming(i, true);
       TRACE_INFO("%s: client upgraded", Name());
