@@ -47,9 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t piece = in.byte();
   std::string bytes;
   if (upgradeFirst) {
-    bytes = "GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-            "Origin: http://localhost:3334\r\n\r\n";
+    bytes =
+        "GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+        "Origin: http://localhost:3334\r\n\r\n";
   }
   const std::size_t rest = in.left();
   bytes.resize(bytes.size() + rest);
