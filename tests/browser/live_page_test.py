@@ -1,0 +1,353 @@
+#!/usr/bin/env python3
+"""The live page in a real browser, and the WebSocket output read by a client
+that is not ours.
+
+Starts the frame simulator and the service, opens http://127.0.0.1:3334/ in
+headless Chromium (driven over its DevTools protocol), plays a gesture (one
+finger held, one swiping slowly), and checks the page's decoded cursors, its
+screenshot's pixels and that it loads nothing from outside. Meanwhile a
+Python `websockets` client receives the same gesture: its binary messages
+must be the UDP datagrams on 127.0.0.1:3333, byte for byte. Then a foreign
+Origin is refused, a ping is answered, and the page reconnects once the
+service comes back. Holds the service's fixed ports: run it alone or in a
+private network namespace.
+"""
+import argparse, asyncio, json, os, signal, socket, struct, subprocess, sys, tempfile, threading
+import time, urllib.error, urllib.request, zlib
+import websockets
+
+PAGE = "http://127.0.0.1:3334/"
+W, H, DPR = 640, 400, 2  # the browser window (CSS pixels) and its device pixel ratio
+HELD = (0.30, 0.40)
+SWIPE = ((0.55, 0.30), (0.75, 0.70))
+GESTURE = "gesture f 3000 0.3,0.4>0.3,0.4 0.55,0.3>0.75,0.7 step=20"
+CURSOR, BACKGROUND = (255, 176, 0), (0x10, 0x14, 0x18)  # the page's colours
+failures = []
+
+
+def check(ok, what):
+    print(("ok:   " if ok else "FAIL: ") + what, flush=True)
+    if not ok:
+        failures.append(what)
+
+
+def wait_until(pred, seconds, step=0.05):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        if pred():
+            return True
+        time.sleep(step)
+    return pred()
+
+
+def osc_cursor_alive(packet):
+    """The /tuio/2Dcur alive ids of one OSC bundle, or None (only i/f/s arguments occur)."""
+    def string(pos):
+        end = packet.index(b"\0", pos)
+        return packet[pos:end].decode(), (end + 4) & ~3
+    if not packet.startswith(b"#bundle\0"):
+        return None
+    pos = 16
+    while pos < len(packet):
+        (size,), start = struct.unpack_from(">i", packet, pos), pos + 4
+        address, p = string(start)
+        tags, p = string(p)
+        args = []
+        for t in tags[1:]:
+            if t == "s":
+                s, p = string(p)
+                args.append(s)
+            else:
+                args.append(struct.unpack_from(">i" if t == "i" else ">f", packet, p)[0])
+                p += 4
+        if address == "/tuio/2Dcur" and args[:1] == ["alive"]:
+            return args[1:]
+        pos = start + size
+    return None
+
+
+def png_pixels(data):
+    """(width, height, pixel(x, y) -> RGB) of an 8-bit RGB or RGBA PNG."""
+    pos, idat = 8, b""
+    while pos < len(data):
+        n, kind = struct.unpack_from(">I4s", data, pos)
+        if kind == b"IHDR":
+            w, h, _, color = struct.unpack_from(">IIBB", data, pos + 8)
+        elif kind == b"IDAT":
+            idat += data[pos + 8 : pos + 8 + n]
+        pos += 12 + n
+    bpp = {2: 3, 6: 4}[color]
+    raw, stride, prev, rows = zlib.decompress(idat), w * bpp, bytes(w * bpp), []
+    for y in range(h):
+        start = y * (stride + 1)
+        f, line = raw[start], bytearray(raw[start + 1 : start + 1 + stride])
+        for i in range(stride) if f else ():
+            a = line[i - bpp] if i >= bpp else 0
+            b, c = prev[i], (prev[i - bpp] if i >= bpp else 0)
+            if f == 3:
+                a = (a + b) // 2
+            elif f == 4:
+                pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+                a = a if pa <= pb and pa <= pc else b if pb <= pc else c
+            line[i] = (line[i] + (b if f == 2 else a)) & 255
+        rows.append(bytes(line))
+        prev = line
+    return w, h, lambda x, y: tuple(rows[int(y)][int(x) * bpp : int(x) * bpp + 3])
+
+
+def near(rgb, want, tol=12):
+    return all(abs(a - b) <= tol for a, b in zip(rgb, want))
+
+
+class Devtools:
+    """Commands and events of one Chromium page over the DevTools protocol."""
+
+    def __init__(self, ws):
+        self.ws, self.next, self.events, self.waiting = ws, 0, [], {}
+        self.reader = asyncio.ensure_future(self.read())
+
+    async def read(self):
+        async for raw in self.ws:
+            m = json.loads(raw)
+            if "id" in m:
+                self.waiting.pop(m["id"]).set_result(m)
+            else:
+                self.events.append(m)
+
+    async def call(self, method, **params):
+        self.next += 1
+        self.waiting[self.next] = asyncio.get_running_loop().create_future()
+        await self.ws.send(json.dumps({"id": self.next, "method": method, "params": params}))
+        m = await asyncio.wait_for(self.waiting[self.next], 20)
+        if "error" in m:
+            raise RuntimeError(f"{method}: {m['error']}")
+        return m["result"]
+
+    async def metrics(self, width, height, ratio):
+        await self.call("Emulation.setDeviceMetricsOverride", width=width, height=height,
+                        deviceScaleFactor=ratio, mobile=False)
+
+    async def live(self):
+        r = await self.call("Runtime.evaluate", returnByValue=True, expression=(
+            "JSON.stringify({live: window.vantrelLive, state: document.getElementById('state')"
+            ".textContent, rate: document.getElementById('rate').textContent, canvas: [document"
+            ".getElementById('view').width, document.getElementById('view').height]})"))
+        return json.loads(r["result"].get("value", "null") or "null")
+
+    async def wait_live(self, pred, seconds):
+        end = time.monotonic() + seconds
+        while True:
+            v = await self.live()
+            if (v and pred(v)) or time.monotonic() > end:
+                return v
+            await asyncio.sleep(0.05)
+
+
+class Processes:
+    """The simulator, the service and the browser, ended however the test ends."""
+
+    def __init__(self, args, tmp):
+        self.args, self.tmp, self.procs = args, tmp, {}
+        sim_port_file = os.path.join(tmp, "sim-port")
+        self.start("framesim", [args.framesim, "--port", "0", "--port-file", sim_port_file])
+        if not wait_until(lambda: os.path.exists(sim_port_file), 10):
+            sys.exit("the frame simulator did not start")
+        self.sim = ("127.0.0.1", int(open(sim_port_file).read()))
+        self.control = socket.create_connection(self.sim).makefile("rw")
+
+    def start(self, name, command, **kw):
+        log = open(os.path.join(self.tmp, name + ".log"), "w")
+        self.procs[name] = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, **kw)
+
+    def sim_command(self, line):
+        self.control.write(line + "\n")
+        self.control.flush()
+        return self.control.readline().strip()
+
+    def start_service(self):
+        ready = os.path.join(self.tmp, "ready")
+        if os.path.exists(ready):
+            os.remove(ready)
+        env = dict(os.environ, FRAMESIM_ADDR="%s:%d" % self.sim)
+        self.start("vantrel", [self.args.service, "--ready-file", ready], env=env, cwd=self.tmp)
+        if not wait_until(lambda: os.path.exists(ready), 20):
+            sys.exit("the service did not start: " + self.log("vantrel"))
+
+    def stop(self, name):
+        p = self.procs.pop(name, None)
+        if p and p.poll() is None:
+            p.send_signal(signal.SIGINT if name == "vantrel" else signal.SIGTERM)
+            try:
+                p.wait(10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+
+    def log(self, name):
+        return open(os.path.join(self.tmp, name + ".log"), errors="replace").read()
+
+    def close(self):
+        for name in list(self.procs):
+            self.stop(name)
+
+
+def capture_udp(port=3333):
+    """Every datagram that reaches 127.0.0.1:PORT from now on, in a list that grows."""
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1 << 22)
+    sock.bind(("127.0.0.1", port))
+    datagrams = []
+    threading.Thread(target=lambda: [datagrams.append(sock.recv(65536)) for _ in iter(int, 1)],
+                     daemon=True).start()
+    return datagrams
+
+
+def run_within(sub, seq):
+    """True if SUB occurs in SEQ as one unbroken run."""
+    return any(seq[i : i + len(sub)] == sub for i in range(len(seq) - len(sub) + 1))
+
+
+def check_http(page_source):
+    with urllib.request.urlopen(PAGE, timeout=5) as r:
+        body, kind, cache = r.read(), r.headers["Content-Type"], r.headers["Cache-Control"]
+    check(body == page_source, "GET / serves output/web/LivePage.html byte for byte")
+    check(kind == "text/html; charset=utf-8" and cache == "no-store", f"headers {kind}, {cache}")
+    try:
+        urllib.request.urlopen(PAGE + "other", timeout=5)
+        status = 200
+    except urllib.error.HTTPError as e:
+        status = e.code
+    check(status == 404, f"another path gets 404 (got {status})")
+
+
+async def ws_status(origin):
+    """The HTTP status of a WebSocket upgrade that sends ORIGIN."""
+    try:
+        async with websockets.connect("ws" + PAGE[4:], origin=origin, open_timeout=5):
+            return 101
+    except websockets.exceptions.InvalidHandshake as e:
+        return getattr(e, "status_code", None) or e.response.status_code
+
+
+async def browse(procs, datagrams, out):
+    profile = os.path.join(procs.tmp, "chromium")
+    procs.start("chromium", [
+        "/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+        "--no-first-run", "--disable-background-networking", "--disable-component-update",
+        "--disable-sync", "--user-data-dir=" + profile, "--remote-debugging-port=0",
+        "about:blank"])
+    port_file = os.path.join(profile, "DevToolsActivePort")
+    if not wait_until(lambda: os.path.exists(port_file) and os.path.getsize(port_file), 30):
+        sys.exit("chromium did not start: " + procs.log("chromium"))
+    port = int(open(port_file).read().split()[0])
+    targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=5))
+    target = next(t for t in targets if t["type"] == "page")
+    async with websockets.connect(target["webSocketDebuggerUrl"], max_size=None) as ws:
+        dt = Devtools(ws)
+        await dt.call("Network.enable")
+        await dt.metrics(W, H, DPR)
+        await dt.call("Page.navigate", url=PAGE)
+        v = await dt.wait_live(lambda v: v["live"]["state"] == "open", 15)
+        check(v is not None and v["live"]["state"] == v["state"] == "open",
+              f"the page connects and says so: {v}")
+
+        async with websockets.connect("ws" + PAGE[4:], max_size=None) as peer:
+            received = []
+            collector = asyncio.ensure_future(peer_messages(peer, received))
+            pong = await peer.ping()
+            await asyncio.wait([pong], timeout=5)
+            check(pong.done(), "a ping gets its pong")
+            first = len(datagrams)
+            loop = asyncio.get_running_loop()
+            reply = await loop.run_in_executor(None, procs.sim_command, GESTURE)
+            check(reply == "ok", "the simulator plays the gesture: " + reply)
+            await asyncio.sleep(1.5)
+            mid = await dt.live()
+            shot = await dt.call("Page.captureScreenshot", format="png")
+            ended = await dt.wait_live(lambda v: not v["live"]["cursors"], 10)
+            check(ended["live"]["cursors"] == [], "the cursors end when the alive list drops them")
+            await asyncio.sleep(0.5)
+            collector.cancel()
+        gesture = datagrams[first:]
+        await dt.metrics(W // 2, H, 1)
+        v = await dt.wait_live(lambda v: v["canvas"] == [W // 2, H], 5)
+        check(v["canvas"] == [W // 2, H], f"the canvas follows a resize: {v['canvas']}")
+        check(await ws_status("http://evil.example") == 403, "a foreign Origin gets 403")
+        procs.stop("vantrel")
+        v = await dt.wait_live(lambda v: v["live"]["state"] == "closed", 5)
+        check(v["live"]["state"] == v["state"] == "closed", "the page shows the service is gone")
+        procs.start_service()
+        v = await dt.wait_live(lambda v: v["live"]["state"] == "open", 20)
+        check(v["live"]["state"] == "open", "and connects again when it is back")
+
+    check(bool(received) and all(isinstance(m, bytes) for m in received), "binary messages only")
+    check(run_within(received, datagrams), f"{len(received)} messages: datagrams, byte for byte")
+    check(run_within(gesture, received), f"the gesture's {len(gesture)} datagrams all arrived")
+
+    live = mid["live"]
+    cursors = sorted(live["cursors"], key=lambda c: c["x"])
+    check(len(cursors) == 2, f"two cursors mid-gesture: {cursors}")
+    ids = {c["id"] for c in cursors}
+    check(any(set(osc_cursor_alive(d) or []) == ids for d in gesture), f"ids {ids} are sessions")
+    if len(cursors) == 2:
+        held, swipe = cursors
+        check(abs(held["x"] - HELD[0]) < 0.002 and abs(held["y"] - HELD[1]) < 0.002, f"{held}")
+        (x0, y0), (x1, y1) = SWIPE
+        dx, dy, px, py = x1 - x0, y1 - y0, swipe["x"] - x0, swipe["y"] - y0
+        length = (dx * dx + dy * dy) ** 0.5
+        along, off = (px * dx + py * dy) / length**2, abs(px * dy - py * dx) / length
+        check(0.1 < along < 0.9 and off < 0.005, f"swiping ({along:.2f}, {off:.4f}): {swipe}")
+    check(mid["state"] == "open" and live["rate"] > 0 and mid["rate"] == str(live["rate"]),
+          f"state and report rate shown: {mid['state']}, {mid['rate']} bundles/s")
+    check(live["fseq"] > 0, f"frame sequence {live['fseq']}")
+
+    png = __import__("base64").b64decode(shot["data"])
+    open(os.path.join(out, "live-page.png"), "wb").write(png)
+    w, h, pixel = png_pixels(png)
+    check((w, h) == (W * DPR, H * DPR) and mid["canvas"] == [w, h],
+          f"a {w}x{h} screenshot of a {mid['canvas']} canvas at {DPR}x")
+    for x, y, want in ((*HELD, CURSOR), (0.1, 0.9, BACKGROUND), (0.95, 0.9, BACKGROUND),
+                       (0.3, 0.6, BACKGROUND)):
+        check(near(pixel(x * w, y * h), want), f"{want} at {x},{y}: {pixel(x * w, y * h)}")
+
+    urls = [e["params"].get("url") or e["params"]["request"]["url"] for e in dt.events
+            if e["method"] in ("Network.requestWillBeSent", "Network.webSocketCreated")]
+    check(PAGE in urls and all(u.split("//")[1].startswith("127.0.0.1:3334/") for u in urls),
+          f"nothing loaded from outside: {urls}")
+
+
+async def peer_messages(peer, received):
+    async for m in peer:
+        received.append(m)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    for name in ("--framesim", "--service", "--page", "--out"):
+        ap.add_argument(name, required=True, type=os.path.abspath)
+    args = ap.parse_args()
+    if not os.access("/usr/bin/chromium", os.X_OK):
+        print("SKIPPED: /usr/bin/chromium is missing (scripts/setup.sh installs it)")
+        return 77
+    with tempfile.TemporaryDirectory(prefix="live-page-") as tmp:
+        procs = Processes(args, tmp)
+        try:
+            check(procs.sim_command("add split-mt f") == "ok f", "the simulator plugs a frame")
+            datagrams = capture_udp()
+            procs.start_service()
+            if not wait_until(lambda: socket.socket().connect_ex(("127.0.0.1", 3334)) == 0, 10):
+                print("FAIL: nothing listens on 127.0.0.1:3334 (the service's WebSocket listener)")
+                print(procs.log("vantrel"))
+                return 1
+            check_http(open(args.page, "rb").read())
+            asyncio.run(browse(procs, datagrams, args.out))
+        finally:
+            procs.close()
+            if failures:
+                print("--- service output ---\n" + procs.log("vantrel"))
+    print(f"{len(failures)} failed" if failures else "all passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
