@@ -169,14 +169,18 @@ class Processes:
         if os.path.exists(ready):
             os.remove(ready)
         env = dict(os.environ, FRAMESIM_ADDR="%s:%d" % self.sim)
-        self.start("vantrel", [self.args.service, "--ready-file", ready], env=env, cwd=self.tmp)
+        self.start("vantrel", self.args.service + ["--ready-file", ready], env=env, cwd=self.tmp)
         if not wait_until(lambda: os.path.exists(ready), 20):
             sys.exit("the service did not start: " + self.log("vantrel"))
 
     def stop(self, name):
         p = self.procs.pop(name, None)
-        if p and p.poll() is None:
+        if p and p.poll() is None and name == "vantrel" and self.args.service[-1].endswith(".exe"):
+            # The tray program has no console: its own command ends it.
+            subprocess.run(self.args.service + ["--quit"], stdout=subprocess.DEVNULL, timeout=30)
+        elif p and p.poll() is None:
             p.send_signal(signal.SIGINT if name == "vantrel" else signal.SIGTERM)
+        if p:
             try:
                 p.wait(10)
             except subprocess.TimeoutExpired:
@@ -323,8 +327,10 @@ async def peer_messages(peer, received):
 
 def main():
     ap = argparse.ArgumentParser()
-    for name in ("--framesim", "--service", "--page", "--out"):
+    for name in ("--framesim", "--page", "--out"):
         ap.add_argument(name, required=True, type=os.path.abspath)
+    ap.add_argument("--service", required=True, type=str.split, help="its command, e.g. "
+                    "'build/win64/wine-run.sh build/win64/app/Vantrel.exe'")
     args = ap.parse_args()
     if not os.access("/usr/bin/chromium", os.X_OK):
         print("SKIPPED: /usr/bin/chromium is missing (scripts/setup.sh installs it)")
