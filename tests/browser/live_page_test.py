@@ -1,19 +1,11 @@
 #!/usr/bin/env python3
-"""The live page in a real browser, and the WebSocket output read by a client
-that is not ours.
-
-Starts the frame simulator and the service, opens http://127.0.0.1:3334/ in
-headless Chromium (driven over its DevTools protocol), plays a gesture (one
-finger held, one swiping slowly), and checks the page's decoded cursors, its
-screenshot's pixels and that it loads nothing from outside. Meanwhile a
-Python `websockets` client receives the same gesture: its binary messages
-must be the UDP datagrams on 127.0.0.1:3333, byte for byte. Then a foreign
-Origin is refused, a ping is answered, and the page reconnects once the
-service comes back. Holds the service's fixed ports: run it alone or in a
-private network namespace.
+"""The live page in headless Chromium (over its DevTools protocol) and the
+WebSocket output read by Python's websockets, during a simulated gesture: the
+page's cursors, pixels, state and requests; the peer's messages against the
+UDP datagrams; Origin refusal, ping, reconnection. Holds the service's ports.
 """
-import argparse, asyncio, json, os, signal, socket, struct, subprocess, sys, tempfile, threading
-import time, urllib.error, urllib.request, zlib
+import argparse, asyncio, itertools, json, os, signal, socket, struct, subprocess, sys
+import tempfile, threading, time, urllib.error, urllib.request, zlib
 import websockets
 
 PAGE = "http://127.0.0.1:3334/"
@@ -40,30 +32,11 @@ def wait_until(pred, seconds, step=0.05):
     return pred()
 
 
-def osc_cursor_alive(packet):
-    """The /tuio/2Dcur alive ids of one OSC bundle, or None (only i/f/s arguments occur)."""
-    def string(pos):
-        end = packet.index(b"\0", pos)
-        return packet[pos:end].decode(), (end + 4) & ~3
-    if not packet.startswith(b"#bundle\0"):
-        return None
-    pos = 16
-    while pos < len(packet):
-        (size,), start = struct.unpack_from(">i", packet, pos), pos + 4
-        address, p = string(start)
-        tags, p = string(p)
-        args = []
-        for t in tags[1:]:
-            if t == "s":
-                s, p = string(p)
-                args.append(s)
-            else:
-                args.append(struct.unpack_from(">i" if t == "i" else ">f", packet, p)[0])
-                p += 4
-        if address == "/tuio/2Dcur" and args[:1] == ["alive"]:
-            return args[1:]
-        pos = start + size
-    return None
+def alive_message(ids):
+    """The OSC message "/tuio/2Dcur alive IDS...", as the service encodes it."""
+    pad = lambda b: b + b"\0" * (4 - len(b) % 4)
+    ints = b"".join(struct.pack(">i", i) for i in ids)
+    return pad(b"/tuio/2Dcur") + pad(b",s" + b"i" * len(ids)) + pad(b"alive") + ints
 
 
 def png_pixels(data):
@@ -292,7 +265,8 @@ async def browse(procs, datagrams, out):
     cursors = sorted(live["cursors"], key=lambda c: c["x"])
     check(len(cursors) == 2, f"two cursors mid-gesture: {cursors}")
     ids = {c["id"] for c in cursors}
-    check(any(set(osc_cursor_alive(d) or []) == ids for d in gesture), f"ids {ids} are sessions")
+    alive = [alive_message(order) for order in itertools.permutations(ids)]
+    check(any(m in d for m in alive for d in gesture), f"ids {ids} are the service's sessions")
     if len(cursors) == 2:
         held, swipe = cursors
         check(abs(held["x"] - HELD[0]) < 0.002 and abs(held["y"] - HELD[1]) < 0.002, f"{held}")
