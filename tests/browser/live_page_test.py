@@ -269,7 +269,7 @@ async def browse(procs, datagrams, out):
     check(any(m in d for m in alive for d in gesture), f"ids {ids} are the service's sessions")
     if len(cursors) == 2:
         held, swipe = cursors
-        check(abs(held["x"] - HELD[0]) < 0.002 and abs(held["y"] - HELD[1]) < 0.002, f"{held}")
+        check(abs(held["x"] - HELD[0]) < 0.002 and abs(held["y"] - HELD[1]) < 0.002, f"held: {held}")
         (x0, y0), (x1, y1) = SWIPE
         dx, dy, px, py = x1 - x0, y1 - y0, swipe["x"] - x0, swipe["y"] - y0
         length = (dx * dx + dy * dy) ** 0.5
