@@ -13,10 +13,11 @@ int HexValue(char c) {
   return -1;
 }
 
-}  // namespace
-
-void ParseVidPidList(const char* text, std::size_t maxChars, VidPidList& list) {
-  list.count = 0;
+// Calls `f` with each run of eight hex digits (other characters skipped)
+// among the first maxChars characters of `text`, up to a NUL; f returns
+// false to stop.
+template <typename F>
+void ForEachVidPidGroup(const char* text, std::size_t maxChars, F f) {
   std::uint32_t group = 0;
   int digits = 0;
   for (std::size_t i = 0; i < maxChars && text[i] != '\0'; ++i) {
@@ -24,11 +25,30 @@ void ParseVidPidList(const char* text, std::size_t maxChars, VidPidList& list) {
     if (v < 0) continue;
     group = (group << 4) | static_cast<std::uint32_t>(v);
     if (++digits == 8) {
-      if (list.count < kMaxVidPidEntries) list.entry[list.count++] = group;
+      if (!f(group)) return;
       group = 0;
       digits = 0;
     }
   }
+}
+
+}  // namespace
+
+void ParseVidPidList(const char* text, std::size_t maxChars, VidPidList& list) {
+  list.count = 0;
+  ForEachVidPidGroup(text, maxChars, [&](std::uint32_t group) {
+    if (list.count < kMaxVidPidEntries) list.entry[list.count++] = group;
+    return true;
+  });
+}
+
+VidPidCut FindVidPidCut(const char* text, std::size_t kept) {
+  VidPidCut cut;
+  ForEachVidPidGroup(text, std::size_t(-1), [&](std::uint32_t group) {
+    if (cut.total++ == kept) cut.firstCut = group;
+    return true;
+  });
+  return cut;
 }
 
 void DefaultVidPidList(VidPidList& list) {

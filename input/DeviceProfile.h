@@ -36,6 +36,15 @@ struct VidPidList {
 // digits is one entry. Stops at a NUL, after maxChars characters or at 1024
 // entries; a trailing group of fewer than eight digits is dropped.
 void ParseVidPidList(const char* text, std::size_t maxChars, VidPidList& list);
+// What the limits of ParseVidPidList cut from a list: `total` entries in
+// the whole text, the first `total - kept` of those beyond the kept ones
+// starting with `firstCut`.
+struct VidPidCut {
+  std::size_t total = 0;
+  std::uint32_t firstCut = 0;
+};
+// Counts every entry of `text` (no limit), for telling what was cut.
+VidPidCut FindVidPidCut(const char* text, std::size_t kept);
 // The 134 built-in entries.
 void DefaultVidPidList(VidPidList& list);
 // Eight upper-case hex digits per entry, separated by one space.

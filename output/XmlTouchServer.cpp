@@ -24,10 +24,12 @@ void XmlTouchServer::StartCycle() {
   documentCounter_ = 0;
   nextTouchId_ = 1;
   previousEntries_ = {};
+  lastDocumentTouched_ = false;
   started_ = true;
 }
 
 void XmlTouchServer::StopCycle() {
+  if (started_ && lastDocumentTouched_) SendLiftDocument();
   started_ = false;
   documentCounter_ = 0;
   nextTouchId_ = 1;
@@ -42,12 +44,21 @@ std::int32_t XmlTouchServer::TakeTouchId() {
 
 void XmlTouchServer::buildTouchDocument(const XmlEntry* entries, int n) {
   documentCounter_ = std::int32_t(std::uint32_t(documentCounter_) + 1u);
-  documentLength_ =
-      xmldoc::WriteTouchDocument(entries, std::max(n, 0), documentCounter_, document_.get());
+  n = std::max(n, 0);
+  documentLength_ = xmldoc::WriteTouchDocument(entries, n, documentCounter_, document_.get());
+  lastDocumentEntries_ = n;
+  lastDocumentTouched_ =
+      std::any_of(entries, entries + n, [](const XmlEntry& e) { return e.id != 0; });
 }
 
 void XmlTouchServer::SendDocument() {
   link_.Send(document_.get(), documentLength_ + 1);
+}
+
+void XmlTouchServer::SendLiftDocument() {
+  const std::array<XmlEntry, kMaxXmlEntries> lifted{};
+  buildTouchDocument(lifted.data(), lastDocumentEntries_);
+  SendDocument();
 }
 
 void XmlTouchServer::sendFrameDocument(const TouchFrame& frame) {

@@ -21,8 +21,11 @@ class XmlTouchServer : public XmlTouchSink {
   explicit XmlTouchServer(std::size_t backlogBytes = XmlClientLink::kDefaultBacklogBytes);
 
   // The output cycle. start: documentCounter 0, nextTouchId 1, previous
-  // entries zeroed. stop: previous entries gone (sends are ignored until the
-  // next start), counters as after start.
+  // entries zeroed. stop: when the last document sent listed a touch, one
+  // more goes out first, the one a lift of every finger gives (as many
+  // entries, all empty), so a client never keeps fingers that are gone; then
+  // previous entries gone (sends are ignored until the next start), counters
+  // as after start.
   void StartCycle();
   void StopCycle();
   bool Started() const { return started_; }
@@ -49,12 +52,17 @@ class XmlTouchServer : public XmlTouchSink {
  private:
   void SendDocument();
   std::int32_t TakeTouchId();
+  void SendLiftDocument();
 
   XmlClientLink link_;
   OutputDevice device_;
   bool started_ = false;
   std::int32_t documentCounter_ = 0;
   std::int32_t nextTouchId_ = 1;
+  // The last document built (every one built is sent): its entry count and
+  // whether it listed a touch.
+  int lastDocumentEntries_ = 0;
+  bool lastDocumentTouched_ = false;
   // Identifiers outlive the output cycle, as does the stored document.
   std::array<std::int32_t, 4> slotIds_{};
   std::array<std::int32_t, kContactTableSize> positionIds_{};

@@ -48,8 +48,19 @@ wait_for_file() {  # FILE PID WHAT
 }
 
 rm -f "$svg"
-"$build/tools/monitor/monitor" --svg "$svg" &
+"$build/tools/monitor/monitor" --svg "$svg" --ready-file "$dir/monitor" &
 monitor=$!
+# Another TUIO receiver holding the port would leave the demo showing
+# nothing: stop at once and say what to do.
+for _ in $(seq 200); do
+  [ -s "$dir/monitor" ] && break
+  if ! kill -0 "$monitor" 2>/dev/null; then
+    monitor=
+    echo "demo: UDP port 3333 is taken by another program; end it (ss -lunp 'sport = :3333' names it) and run the demo again" >&2
+    exit 1
+  fi
+  sleep 0.05
+done
 "$build/tools/framesim/framesim" --port-file "$dir/port" \
   --scenario tools/framesim/scenarios/demo.txt >/dev/null &
 sim=$!

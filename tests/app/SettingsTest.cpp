@@ -1,14 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "app/Settings.h"
 #include "platform/IniFile.h"
 #include "platform/Trace.h"
 #include "tests/support/TempSettings.h"
+#include "tests/support/TraceCapture.h"
 
 namespace {
 
@@ -140,21 +149,17 @@ TEST_F(SettingsFile, ListenSectionPlacesTheListenersAndRefusesWhatCannotBeUsed) 
       {"[Listen]\nTuioTcpPort= 3335 \nWebSocketPort=33x\nTuioTcpAddress=1.2.3.4.5\n", true, true,
        "127.0.0.1", "127.0.0.1", "", 3335, 3334, 16, 16, "", 2},
   };
-  static int refused = 0;
-  trace::Process().Configure(
-      trace::Level::Warn,
-      [](void*, trace::Level, const char* line) {
-        if (std::string(line).find("cannot be used, the default applies") != std::string::npos)
-          ++refused;
-      },
-      nullptr);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text ? c.text : "no file");
     std::remove(path_.c_str());
     if (c.text) Write(c.text);
-    refused = 0;
+    testsupport::TraceCapture trace(trace::Level::Warn);
     OutputEndpoints e;
     ReadListenSettings(path_, e);
+    int refused = 0;
+    for (std::size_t at = 0; (at = trace.text.find("the default applies", at)) != std::string::npos;
+         ++at)
+      ++refused;
     EXPECT_EQ(e.tuioTcp.enabled, c.tcp);
     EXPECT_EQ(e.webSocket.enabled, c.web);
     EXPECT_EQ(e.tuioTcp.address, c.tcpAddress);
@@ -167,9 +172,68 @@ TEST_F(SettingsFile, ListenSectionPlacesTheListenersAndRefusesWhatCannotBeUsed) 
     EXPECT_EQ(e.webSocket.origins, c.origins);
     EXPECT_EQ(refused, c.refused);
   }
-  trace::Process().Reset();
   // Without the settings the outputs open no stream listener.
   EXPECT_FALSE(OutputEndpoints{}.tuioTcp.enabled || OutputEndpoints{}.webSocket.enabled);
+}
+
+// What the settings cannot hold or store is kept as before, with one trace
+// line: the entries beyond the list's limits, and a write that fails.
+TEST_F(SettingsFile, LossesGetOneTraceLine) {
+  struct Case {
+    std::size_t entries;
+    const char* line;  // "" when nothing is cut
+  } cases[] = {
+      {1023, ""},
+      {1024, ""},
+      {1025, "lists 1025 entries; entries 1025 to 1025 (from 3D5E0400 on) are not used"},
+      {10000, "lists 10000 entries; entries 1025 to 10000 (from 3D5E0400 on) are not used"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entries);
+    std::string text;
+    for (std::size_t i = 0; i < c.entries; ++i) {
+      char group[10];
+      std::snprintf(group, sizeof group, "%s%08X", i ? " " : "", unsigned(0x3D5E0000 + i));
+      text += group;
+    }
+    Write("[Settings]\r\nVid&PidList=" + text + "\r\n");
+    testsupport::TraceCapture trace(trace::Level::Warn);
+    VidPidList list;
+    LoadVidPidList(path_, list);
+    EXPECT_EQ(list.count, std::min<std::size_t>(c.entries, kMaxVidPidEntries));
+    DeviceProfile profile;
+    EXPECT_EQ(MatchVidPid(list, 0x3D5E, std::uint16_t(c.entries - 1), profile), c.entries <= 1024);
+    if (*c.line == '\0') {
+      EXPECT_EQ(trace.text, "");
+    } else {
+      EXPECT_NE(trace.text.find(c.line), std::string::npos) << trace.text;
+      EXPECT_EQ(std::count(trace.text.begin(), trace.text.end(), '\n'), 1);
+    }
+  }
+
+  // A folder where the file should be: the write fails, with the system's
+  // reason in the trace, and the setting reads as its default.
+  const std::string folder = path_ + ".d";
+  std::remove(folder.c_str());
+#ifdef _WIN32
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+#else
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+#endif
+  {
+    testsupport::TraceCapture trace(trace::Level::Warn);
+    WriteMouseEnable(folder, false);
+    const std::string head = "settings: could not write MouseEnable to " + folder + ": ";
+    const std::size_t at = trace.text.find(head);
+    ASSERT_NE(at, std::string::npos) << trace.text;
+    EXPECT_GT(trace.text.size(), at + head.size() + 2) << "no reason given";
+  }
+  EXPECT_TRUE(ReadMouseEnable(folder));
+#ifdef _WIN32
+  RemoveDirectoryA(folder.c_str());
+#else
+  rmdir(folder.c_str());
+#endif
 }
 
 }  // namespace

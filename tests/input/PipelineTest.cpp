@@ -13,6 +13,7 @@
 #include "common/DriverApiPort.h"
 #include "input/TouchPipeline.h"
 #include "platform/Trace.h"
+#include "tests/support/TraceCapture.h"
 #include "tools/framesim/FrameModel.h"
 
 #ifdef __linux__
@@ -265,22 +266,7 @@ TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
   EXPECT_EQ(output_.stops, 1);
 }
 
-// The trace's lines, captured for one test.
-struct TraceCapture {
-  std::mutex mutex;
-  std::string text;
-  explicit TraceCapture(trace::Level level) { trace::Process().Configure(level, &Add, this); }
-  ~TraceCapture() { trace::Process().Reset(); }
-  static void Add(void* self, trace::Level, const char* line) {
-    auto* c = static_cast<TraceCapture*>(self);
-    std::lock_guard<std::mutex> lock(c->mutex);
-    c->text += std::string(line) + "\n";
-  }
-  bool Has(const char* part) {
-    std::lock_guard<std::mutex> lock(mutex);
-    return text.find(part) != std::string::npos;
-  }
-};
+using testsupport::TraceCapture;
 
 TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
   TraceCapture trace(trace::Level::Info);

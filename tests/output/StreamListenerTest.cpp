@@ -15,6 +15,7 @@
 #include "platform/Socket.h"
 #include "platform/Trace.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/TraceCapture.h"
 #include "tests/support/WaitFor.h"
 
 namespace {
@@ -201,27 +202,6 @@ TEST(WebSocketProtocol, OwnOriginsFollowTheListenAddress) {
 
 // --- The listeners on loopback sockets -----------------------------------
 
-class TraceLines {
- public:
-  TraceLines() { trace::Process().Configure(trace::Level::Info, &Sink, this); }
-  ~TraceLines() { trace::Process().Reset(); }
-  bool Has(const std::string& part) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& l : lines_)
-      if (l.find(part) != std::string::npos) return true;
-    return false;
-  }
-
- private:
-  static void Sink(void* self, trace::Level, const char* line) {
-    auto* t = static_cast<TraceLines*>(self);
-    std::lock_guard<std::mutex> lock(t->mutex_);
-    t->lines_.emplace_back(line);
-  }
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
-
 // A client socket of the test; reads with a deadline.
 struct TestClient {
   explicit TestClient(std::uint16_t port) : s(platform::ConnectTcp("127.0.0.1", port)) {}
@@ -322,7 +302,7 @@ TEST(StreamListeners, FrameEveryPacketForEveryClient) {
 
 TEST(StreamListeners, LimitClientsDropLaggardsAndNeverAllocate) {
   ASSERT_TRUE(platform::StartSockets());
-  TraceLines traces;
+  testsupport::TraceCapture traces(trace::Level::Info);
   StreamListener::Options o = TestOptions();
   o.maxClients = 2;
   o.queueBytes = 64 * 1024;
@@ -378,7 +358,7 @@ TEST(StreamListeners, LimitClientsDropLaggardsAndNeverAllocate) {
 
 TEST(StreamListeners, APortInUseIsReportedWithTheSystemsText) {
   ASSERT_TRUE(platform::StartSockets());
-  TraceLines traces;
+  testsupport::TraceCapture traces(trace::Level::Info);
   std::string error;
   const platform::SocketHandle taken = platform::OpenTcpListenerOn("127.0.0.1", 0, 1, &error);
   ASSERT_NE(taken, platform::kInvalidSocket) << error;
@@ -387,7 +367,7 @@ TEST(StreamListeners, APortInUseIsReportedWithTheSystemsText) {
   StreamListener web(StreamListener::Kind::WebSocket, o);
   web.Start();
   const std::string line = "websocket: cannot listen on 127.0.0.1:" + std::to_string(o.port) + ": ";
-  EXPECT_TRUE(WaitFor([&] { return traces.Has(line); })) << line;
+  EXPECT_TRUE(WaitFor([&] { return traces.Has(line.c_str()); })) << line;
   EXPECT_EQ(web.Port(), 0);
   web.Stop();
   EXPECT_EQ(platform::OpenTcpListenerOn("300.1.1.1", 0, 1, &error), platform::kInvalidSocket);

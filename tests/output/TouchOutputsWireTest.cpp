@@ -167,6 +167,18 @@ TEST_F(OutputsWire, TablesGoOutAsOneBundleAnd32Frames) {
   ASSERT_EQ(v.messages.size(), 5u);
   EXPECT_EQ(v.messages[2], Set(1, 0.5f, 1.0f, 0.5f, 1.0f));
   EXPECT_EQ(v.messages[3], (std::vector<std::string>{"s:alive", "i:0", "i:0", "i:1"}));
+
+  // Stopped with the finger down (the frame unplugged, say): the client
+  // hears it lift before the output goes quiet.
+  outputs_->StopTouchOutput();
+  const auto lift = xml->documents(1);
+  ASSERT_EQ(lift.size(), 1u);
+  EXPECT_EQ(ParseWithLibxml(lift[0]).messages,
+            (std::vector<std::vector<std::string>>{Set(0, 0, 0, 0, 0),
+                                                   Set(0, 0, 0, 0, 0),
+                                                   Set(0, 0, 0, 0, 0),
+                                                   {"s:alive", "i:0", "i:0", "i:0"},
+                                                   {"s:fseq", "i:2"}}));
 }
 
 TEST_F(OutputsWire, AStalledXmlClientDoesNotHoldUpTuio) {

@@ -228,4 +228,62 @@ TEST_F(XmlRules, AnIdentifierThatIsAMultipleOf65536LeavesItsEntryEmpty) {
   EXPECT_EQ(Ids(Doc()), (std::vector<int>{1}));  // 65537 in 16 bits
 }
 
+// A stop while the last document listed a touch sends the document a lift
+// of every finger gives: as many entries, all empty, the next fseq. A stop
+// after the lift (or before anything was sent) sends nothing more.
+TEST_F(XmlRules, StopWhileTouchedSendsTheLiftOfEveryFinger) {
+  struct Case {
+    const char* name;
+    std::uint16_t version;
+    bool series;
+    bool table;
+    int touched;  // records with touches before the stop
+    bool liftedFirst;
+    int liftEntries;  // 0: no document at the stop
+  };
+  const Case cases[] = {
+      {"two-point", 0x3002, false, false, 2, false, 2},
+      {"four-point", 0x4013, false, false, 2, false, 4},
+      {"Series01xx", 0x4013, true, false, 2, false, 2},
+      {"table", 0x4300, false, true, 1, false, 5},
+      {"two-point lifted", 0x3002, false, false, 2, true, 0},
+      {"table lifted", 0x4300, false, true, 1, true, 0},
+      {"first record held back", 0x4013, false, false, 1, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start(c.version, c.series);
+    ContactTable t{};
+    for (int r = 0; r < c.touched; ++r) {
+      const std::uint32_t state = r == 0 ? TOUCH_DOWN : TOUCH_MOVE;
+      if (c.table) {
+        t = Table({{1, {1, std::uint16_t(state), 100, 100}}, {4, {4, std::uint16_t(state), 9, 9}}});
+        srv_.sendTableDocument(t, 5);
+      } else {
+        srv_.sendFrameDocument(Frame({{100, 100, state}, {200, 200, state}}));
+      }
+    }
+    if (c.liftedFirst) {
+      if (c.table) {
+        t = Table({{1, {1, TOUCH_UP, 0, 0}}, {4, {4, TOUCH_UP, 0, 0}}});
+        srv_.sendTableDocument(t, 5);
+      } else {
+        srv_.sendFrameDocument(Frame({{0, 0, TOUCH_UP}, {0, 0, TOUCH_UP}}));
+      }
+    }
+    const std::int32_t before = srv_.documentCounter();
+    const std::string last(srv_.Document());
+    srv_.StopCycle();
+    if (c.liftEntries == 0) {
+      EXPECT_EQ(srv_.Document(), last);
+      continue;
+    }
+    const TouchDocument d = Doc();
+    EXPECT_EQ(Ids(d), std::vector<int>(std::size_t(c.liftEntries), 0));
+    for (auto& s : d.sets) ExpectSet(s, 0, 0, 0, 0, 0);
+    EXPECT_EQ(d.fseq, before + 1);
+    EXPECT_EQ(srv_.documentCounter(), 0);  // then the counters start over
+  }
+}
+
 }  // namespace

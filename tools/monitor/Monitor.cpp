@@ -30,12 +30,13 @@ void OnSignal(int) {
 
 const char* kUsage =
     "usage: monitor [--tuio-port N] [--xml-port N] [--xml-host HOST] [--seconds S]\n"
-    "               [--svg FILE]\n"
+    "               [--svg FILE] [--ready-file FILE]\n"
     "  Listens for TUIO cursors on UDP (default 3333) and reads XML touch\n"
     "  documents from TCP (default 127.0.0.1:3000), printing one line per\n"
     "  cursor added, moved or removed and per document. Ends on Ctrl+C or\n"
     "  after S seconds. --svg FILE: when it ends, draws the path of every\n"
-    "  TUIO cursor it saw into FILE (an SVG picture of the touch surface).\n";
+    "  TUIO cursor it saw into FILE (an SVG picture of the touch surface).\n"
+    "  --ready-file FILE: written once the UDP port is being listened on.\n";
 
 class Printer {
  public:
@@ -159,7 +160,7 @@ bool Number(const char* s, long lo, long hi, long& out) {
 
 int main(int argc, char** argv) {
   long tuioPort = 3333, xmlPort = 3000, seconds = 0;
-  std::string xmlHost = "127.0.0.1", svgPath;
+  std::string xmlHost = "127.0.0.1", svgPath, readyPath;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -171,6 +172,8 @@ int main(int argc, char** argv) {
     } else if (a == "--seconds" && hasValue && Number(argv[++i], 1, 86400, seconds)) {
     } else if (a == "--svg" && hasValue && *argv[i + 1]) {
       svgPath = argv[++i];
+    } else if (a == "--ready-file" && hasValue && *argv[i + 1]) {
+      readyPath = argv[++i];
     } else if (a == "--xml-host" && hasValue) {
       xmlHost = argv[++i];
     } else {
@@ -197,6 +200,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   out.Line("tuio", "listening on UDP port " + std::to_string(tuioPort));
+  if (!readyPath.empty() && !WriteFile(readyPath, "listening\n", false)) {
+    std::fprintf(stderr, "monitor: cannot write '%s': %s\n", readyPath.c_str(),
+                 std::strerror(errno));
+    return 2;
+  }
   std::thread tuio([&] { udp->Run(); });
   std::thread xml([&] { ReadXml(xmlHost, std::uint16_t(xmlPort), out); });
 
