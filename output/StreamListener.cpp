@@ -12,8 +12,6 @@ constexpr int kBacklog = 16;
 // Only where no wake-up socket could be made: how often the thread looks
 // for a stop or new packets.
 constexpr int kFallbackPollMs = 50;
-// How much of a ring one flush moves into the client's send buffer.
-constexpr std::size_t kFlushChunk = 64 * 1024;
 constexpr std::size_t kReceiveBytes = 4096;
 constexpr int kRequestCheckMs = 1000;
 // While packets flow, the thread looks at the rings every kTickMs instead of
@@ -137,8 +135,9 @@ void StreamListener::Run() {
     for (std::size_t i = 0; i < clients_.size(); ++i) {
       if (clients_[i].socket == platform::kInvalidSocket) continue;
       Flush(i);  // what is queued (the last empty bundles) goes out if it fits now
-      // The service is going away: WebSocket clients are told so (1001).
-      if (clients_[i].ws && clients_[i].ws->Open()) {
+      // The service is going away: WebSocket clients are told so (1001),
+      // unless a message is still half sent.
+      if (clients_[i].ws && clients_[i].ws->Open() && clients_[i].sent == clients_[i].out.size()) {
         const std::uint8_t goingAway[4] = {0x88, 2, 0x03, 0xE9};
         platform::SendSome(clients_[i].socket, reinterpret_cast<const char*>(goingAway), 4);
       }
@@ -186,7 +185,9 @@ void StreamListener::Serve(platform::SocketHandle listener) {
                                           : -1;
     if (platform::WaitSockets(waits.data(), waits.size(), timeout) < 0) return;
     if (canWake && waits[1].readable) platform::DrainWakeSocket(wakeSocket_);
-    if (waits[0].readable) Accept(listener);
+    // An accept that fails although one was announced (no descriptor left)
+    // is tried again a little later, not in a spin.
+    if (waits[0].readable && !Accept(listener) && SleepUnlessStopped(kFallbackPollMs)) return;
 
     const std::size_t first = canWake ? 2 : 1;
     const std::int64_t now = NowMs();
@@ -216,10 +217,10 @@ void StreamListener::Serve(platform::SocketHandle listener) {
   }
 }
 
-void StreamListener::Accept(platform::SocketHandle listener) {
-  for (;;) {
+bool StreamListener::Accept(platform::SocketHandle listener) {
+  for (bool any = false;; any = true) {
     const platform::SocketHandle s = platform::AcceptConnection(listener, options_.sendBufferBytes);
-    if (s == platform::kInvalidSocket) return;
+    if (s == platform::kInvalidSocket) return any;
     auto place = std::find_if(clients_.begin(), clients_.end(),
                               [](const Client& c) { return c.socket == platform::kInvalidSocket; });
     if (place == clients_.end()) {
@@ -248,10 +249,10 @@ void StreamListener::SetStreaming(std::size_t i, bool on) {
   Ring& r = rings_[i];
   if (r.streaming == on) return;
   r.streaming = on;
-  if (on) {
-    r.head = r.tail = 0;
-    r.overflow = false;
-  }
+  // Either way the ring starts empty: a client that stops streaming (a
+  // WebSocket close) gets nothing after its close frame.
+  r.head = r.tail = 0;
+  if (on) r.overflow = false;
   streaming_ += on ? 1 : -1;
 }
 
@@ -267,7 +268,8 @@ bool StreamListener::Read(std::size_t i) {
     c.ws->Feed(buffer, std::size_t(n));
     const std::string event = c.ws->TakeEvent();
     if (!event.empty()) TRACE_WARN("%s: %s", Name(), event.c_str());
-    c.out += c.ws->Output();
+    // Answers wait for a message boundary: see Flush.
+    c.control += c.ws->Output();
     c.ws->Output().clear();
     if (!wasOpen && c.ws->Open()) {
       SetStreaming(i, true);
@@ -283,13 +285,15 @@ bool StreamListener::Read(std::size_t i) {
 bool StreamListener::Flush(std::size_t i) {
   Client& c = clients_[i];
   if (c.sent == c.out.size()) {
-    c.out.clear();
+    // At a message boundary: the handshake answer, pongs and close frames
+    // first, then every whole packet queued (the publisher writes whole
+    // framed packets under the lock, so all of a ring ends on a boundary).
+    c.out.swap(c.control);
+    c.control.clear();
     c.sent = 0;
-    // Packets only at a message boundary: after the handshake, pongs and
-    // close frames already queued.
     std::lock_guard<std::mutex> lock(mutex_);
     Ring& r = rings_[i];
-    const std::size_t n = std::size_t(std::min<std::uint64_t>(r.head - r.tail, kFlushChunk));
+    const std::size_t n = std::size_t(r.head - r.tail);
     const std::size_t at = std::size_t(r.tail % options_.queueBytes);
     const std::size_t first = std::min(n, options_.queueBytes - at);
     c.out.append(r.bytes.get() + at, first);
@@ -304,7 +308,7 @@ bool StreamListener::Flush(std::size_t i) {
     c.sent += std::size_t(n);
   }
   // A finished WebSocket exchange (the page, a refusal, a close) ends here.
-  return !(c.ws && c.ws->Finished());
+  return !(c.ws && c.ws->Finished() && c.control.empty());
 }
 
 void StreamListener::Close(std::size_t i, const char* why, bool fellBehind) {
@@ -325,5 +329,6 @@ void StreamListener::Close(std::size_t i, const char* why, bool fellBehind) {
   c.socket = platform::kInvalidSocket;
   c.ws.reset();
   c.out.clear();
+  c.control.clear();
   c.sent = 0;
 }

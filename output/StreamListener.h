@@ -81,14 +81,16 @@ class StreamListener : public PacketSink {
   struct Client {
     platform::SocketHandle socket = platform::kInvalidSocket;
     std::unique_ptr<ws::Connection> ws;
-    std::string out;  // bytes to send, from `sent` on
+    std::string out;      // bytes to send, from `sent` on; whole messages
+    std::string control;  // WebSocket answers waiting for the end of `out`
     std::size_t sent = 0;
     std::int64_t acceptedMs = 0;
   };
 
   void Run();
   void Serve(platform::SocketHandle listener);
-  void Accept(platform::SocketHandle listener);
+  // False if nothing could be accepted.
+  bool Accept(platform::SocketHandle listener);
   // False when the client is to be closed.
   bool Read(std::size_t i);
   bool Flush(std::size_t i);
