@@ -288,6 +288,15 @@ TEST(StreamListeners, FrameEveryPacketForEveryClient) {
   EXPECT_TRUE(b.Read(tcpWant.size()) == tcpWant);
   EXPECT_TRUE(w.Read(webWant.size()) == webWant);
 
+  // An unmasked frame closes that client only (1002).
+  TestClient bad(web.Port());
+  bad.Send(Upgrade());
+  bad.ReadHead();
+  bad.Send(Frame(0x82, "x", false));
+  EXPECT_EQ(bad.Read(5), Close(1002));
+  EXPECT_TRUE(bad.ended);
+  EXPECT_TRUE(WaitFor([&] { return web.StreamingClients() == 1; }));
+
   // A ping is answered between whole messages, even while big ones are
   // queued; a close is echoed and ends it.
   const std::string big = Packet(60000, 'f');
