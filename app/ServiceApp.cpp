@@ -52,4 +52,6 @@ void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {
   // A frame that never opened leaves the outputs started (no removal
   // stopped them); their empty bundles go out here at the latest.
   if (outputs_.outputStarted()) outputs_.StopTouchOutput();
+  // After the output's empty bundles, so stream clients get them too.
+  outputs_.StopStreamListeners();
 }

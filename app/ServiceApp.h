@@ -8,10 +8,10 @@
 #include <mutex>
 #include <string>
 
-#include "common/DriverApiPort.h"
 #include "bridge/DriverApiSession.h"
-#include "input/PipelineState.h"
+#include "common/DriverApiPort.h"
 #include "input/OutputLifecycle.h"
+#include "input/PipelineState.h"
 #include "input/TouchPipeline.h"
 #include "output/TouchOutputs.h"
 #include "platform/Hid.h"
@@ -23,7 +23,10 @@ class TouchOutputsLifecycle final : public OutputLifecycle {
   void StartTouchOutput() override { outputs_.StartTouchOutput(); }
   void StopTouchOutput() override { outputs_.StopTouchOutput(); }
   bool IsTouchOutputStarted() const override { return outputs_.outputStarted(); }
-  void StartXmlListener() override { outputs_.StartXmlListener(); }
+  void StartXmlListener() override {
+    outputs_.StartXmlListener();
+    outputs_.StartStreamListeners();
+  }
   void DeviceOpened(const DeviceProfile& p) override {
     outputs_.SetDevice(OutputDevice{p.VersionNumber, p.Series01xx});
   }

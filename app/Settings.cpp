@@ -1,5 +1,7 @@
 #include "app/Settings.h"
 
+#include <cstdlib>
+
 #include "platform/IniFile.h"
 #include "platform/Trace.h"
 
@@ -67,4 +69,84 @@ void LoadVidPidList(const std::string& settingsPath, VidPidList& list) {
   if (list.count != 0) return;
   DefaultVidPidList(list);
   WriteSettingsString(settingsPath, kVidPidListKey, FormatVidPidList(list));
+}
+
+namespace {
+
+// Reads one "Listen" key; empty when absent or blank.
+std::string ListenValue(const std::string& path, const char* key) {
+  return platform::ReadIniString(path, kListenSection, key, "", 4096);
+}
+
+// A whole decimal number in [low, high].
+bool ParseNumber(const std::string& text, long low, long high, long& out) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  out = std::strtol(text.c_str(), nullptr, 10);
+  return out >= low && out <= high;
+}
+
+// Dotted IPv4, four numbers 0..255.
+bool ValidIpv4(const std::string& text) {
+  std::size_t start = 0;
+  for (int part = 0; part < 4; ++part) {
+    const std::size_t dot = text.find('.', start);
+    if ((part < 3) == (dot == std::string::npos)) return false;
+    long n;
+    const std::string piece = text.substr(start, dot == std::string::npos ? dot : dot - start);
+    if (piece.size() > 3 || !ParseNumber(piece, 0, 255, n)) return false;
+    start = dot + 1;
+  }
+  return true;
+}
+
+void Refused(const char* key, const std::string& value) {
+  TRACE_WARN("settings: Listen %s=\"%s\" cannot be used, the default applies", key, value.c_str());
+}
+
+void ReadSwitch(const std::string& path, const char* key, bool& on) {
+  const std::string v = ListenValue(path, key);
+  if (v == "1" || v == "0")
+    on = v == "1";
+  else if (!v.empty())
+    Refused(key, v);
+}
+
+void ReadAddress(const std::string& path, const char* key, std::string& address) {
+  const std::string v = ListenValue(path, key);
+  if (ValidIpv4(v))
+    address = v;
+  else if (!v.empty())
+    Refused(key, v);
+}
+
+template <typename T>
+void ReadNumber(const std::string& path, const char* key, long low, long high, T& value) {
+  const std::string v = ListenValue(path, key);
+  long n;
+  if (ParseNumber(v, low, high, n))
+    value = T(n);
+  else if (!v.empty())
+    Refused(key, v);
+}
+
+void ReadStream(const std::string& path, const std::string& prefix, StreamListener::Options& o) {
+  ReadSwitch(path, prefix.c_str(), o.enabled);
+  ReadAddress(path, (prefix + "Address").c_str(), o.address);
+  ReadNumber(path, (prefix + "Port").c_str(), 1, 65535, o.port);
+  ReadNumber(path, (prefix + "Clients").c_str(), 1, StreamListener::kMaxClients, o.maxClients);
+}
+
+}  // namespace
+
+void ReadListenSettings(const std::string& settingsPath, OutputEndpoints& endpoints) {
+  endpoints.tuioTcp = OutputEndpoints::DefaultTuioTcp();
+  endpoints.tuioTcp.enabled = true;
+  endpoints.webSocket = OutputEndpoints::DefaultWebSocket();
+  endpoints.webSocket.enabled = true;
+  ReadStream(settingsPath, "TuioTcp", endpoints.tuioTcp);
+  ReadStream(settingsPath, "WebSocket", endpoints.webSocket);
+  endpoints.webSocket.origins = ListenValue(settingsPath, "WebSocketOrigins");
+  ReadAddress(settingsPath, "XmlAddress", endpoints.xml.address);
 }

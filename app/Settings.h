@@ -5,6 +5,7 @@
 #include <string>
 
 #include "input/DeviceProfile.h"
+#include "output/TouchOutputs.h"
 
 constexpr const char* kSettingsSection = "Settings";
 constexpr const char* kMouseEnableKey = "MouseEnable";
@@ -32,3 +33,13 @@ void LoadVidPidList(const std::string& settingsPath, VidPidList& list);
 // Stores "1" or "0".
 void WriteMouseEnable(const std::string& settingsPath, bool on);
 void WriteMouseEnable(bool on);
+
+// Section "Listen": where the TUIO stream listeners and the XML listener
+// listen (TuioTcp, TuioTcpAddress, TuioTcpPort, TuioTcpClients, WebSocket,
+// WebSocketAddress, WebSocketPort, WebSocketClients, WebSocketOrigins,
+// XmlAddress). Read once at start-up. A missing key keeps its default (both
+// stream listeners on, on 127.0.0.1 ports 3333 and 3334, 16 clients each;
+// XML on all interfaces); a value that cannot be used gets one trace line
+// and its default.
+constexpr const char* kListenSection = "Listen";
+void ReadListenSettings(const std::string& settingsPath, OutputEndpoints& endpoints);

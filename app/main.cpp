@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     bridge::BridgeDriverApi driver;
     ServiceApp::Options options;
     options.settingsPath = SettingsFilePath();
+    ReadListenSettings(options.settingsPath, options.endpoints);
     ServiceApp app(*hid, driver, std::move(options));
     app.Start();
     if (!cmd.readyFile.empty()) WriteReadyFile(cmd.readyFile);

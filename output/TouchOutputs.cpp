@@ -1,12 +1,21 @@
 #include "output/TouchOutputs.h"
 
+#include "output/LivePage.h"
+
 TouchOutputs::TouchOutputs(OutputEndpoints endpoints)
     : endpoints_(std::move(endpoints)), xml_(endpoints_.xmlBacklogBytes) {
   tuio_.SetClock(endpoints_.clock);
+  if (endpoints_.tuioTcp.enabled)
+    tuioTcp_ = std::make_unique<StreamListener>(StreamListener::Kind::TuioTcp, endpoints_.tuioTcp);
+  if (endpoints_.webSocket.enabled)
+    webSocket_ = std::make_unique<StreamListener>(StreamListener::Kind::WebSocket,
+                                                  endpoints_.webSocket, LivePageHtml());
+  if (tuioTcp_ || webSocket_) tuio_.SetStreams(this);
 }
 
 TouchOutputs::~TouchOutputs() {
   StopXmlListener();
+  StopStreamListeners();
   if (outputStarted()) StopTouchOutput();
 }
 
@@ -38,6 +47,21 @@ void TouchOutputs::StartXmlListener() {
 
 void TouchOutputs::StopXmlListener() {
   if (listener_) listener_->Stop();
+}
+
+void TouchOutputs::StartStreamListeners() {
+  if (tuioTcp_) tuioTcp_->Start();
+  if (webSocket_) webSocket_->Start();
+}
+
+void TouchOutputs::StopStreamListeners() {
+  if (tuioTcp_) tuioTcp_->Stop();
+  if (webSocket_) webSocket_->Stop();
+}
+
+void TouchOutputs::OfferPacket(const char* data, std::size_t size) {
+  if (tuioTcp_) tuioTcp_->OfferPacket(data, size);
+  if (webSocket_) webSocket_->OfferPacket(data, size);
 }
 
 std::uint16_t TouchOutputs::XmlPort() const {

@@ -10,6 +10,7 @@
 
 #include "common/TouchRecords.h"
 #include "output/OutputDevice.h"
+#include "output/StreamListener.h"
 #include "output/TuioOutput.h"
 #include "output/XmlListener.h"
 #include "output/XmlTouchServer.h"
@@ -20,12 +21,27 @@ struct OutputEndpoints {
   std::string host = "127.0.0.1";
   int tuioPort = 3333;
   XmlListener::Options xml;  // TCP port 3000
+  // TUIO over TCP and over WebSocket (with the live page); off unless the
+  // service's settings (or a test) switch them on.
+  StreamListener::Options tuioTcp = DefaultTuioTcp();
+  StreamListener::Options webSocket = DefaultWebSocket();
   std::size_t xmlBacklogBytes = XmlClientLink::kDefaultBacklogBytes;
   // Frame times of the TUIO output; tests and benchmarks may step time.
   TUIO::SessionTime (*clock)() = &TUIO::SessionTime::Current;
+
+  static StreamListener::Options DefaultTuioTcp() {
+    StreamListener::Options o;
+    o.port = 3333;
+    return o;
+  }
+  static StreamListener::Options DefaultWebSocket() {
+    StreamListener::Options o;
+    o.port = 3334;
+    return o;
+  }
 };
 
-class TouchOutputs : public TuioTouchSink, public XmlTouchSink {
+class TouchOutputs : public TuioTouchSink, public XmlTouchSink, private PacketSink {
  public:
   explicit TouchOutputs(OutputEndpoints endpoints = {});
   // Stops the listener, then the output (receivers get the empty bundles).
@@ -53,6 +69,14 @@ class TouchOutputs : public TuioTouchSink, public XmlTouchSink {
   // The TCP port being listened on (0 while not listening).
   std::uint16_t XmlPort() const;
 
+  // The TUIO stream listeners that are switched on (started once per
+  // process with the XML listener); stopped and joined by Stop.
+  void StartStreamListeners();
+  void StopStreamListeners();
+  // nullptr when switched off.
+  StreamListener* TuioTcp() { return tuioTcp_.get(); }
+  StreamListener* WebSocket() { return webSocket_.get(); }
+
   // Reader thread: TUIO first, then XML, as the decoder dispatches.
   void updateFromFrame(const TouchFrame& frame) override;
   void updateFromTable(const ContactTable& table, std::uint16_t count) override;
@@ -71,4 +95,11 @@ class TouchOutputs : public TuioTouchSink, public XmlTouchSink {
   XmlTouchServer xml_;
   std::atomic<bool> outputStarted_{false};
   std::unique_ptr<XmlListener> listener_;  // written by the window thread only
+  // Built with the outputs (their rings preallocated), so the publisher's
+  // fan-out never sees them come or go; only their threads start later.
+  std::unique_ptr<StreamListener> tuioTcp_;
+  std::unique_ptr<StreamListener> webSocket_;
+
+  // The publisher's packets, under mutex_, to every stream listener.
+  void OfferPacket(const char* data, std::size_t size) override;
 };

@@ -13,7 +13,8 @@ void TuioOutput::startTuioOutput(const char* protocol, const char* host, int por
   slotCursors_ = {};
   contactCursors_ = {};
   if (protocol != nullptr && std::strcmp(protocol, "UDP") == 0)
-    publisher_ = std::make_unique<TUIO::TuioPublisher>(host, port);
+    publisher_ = std::make_unique<TUIO::TuioPublisher>(
+        host, port, TUIO::TuioPublisher::kDefaultCapacity, streams_);
 }
 
 void TuioOutput::stopTuioOutput() {

@@ -42,6 +42,8 @@ class TuioOutput : public TuioTouchSink {
   void stopTuioOutput();
 
   void SetSeries01xx(bool series01xx) { series01xx_ = series01xx; }
+  // Where publishers built from now on also hand their packets.
+  void SetStreams(PacketSink* streams) { streams_ = streams; }
   // The time each frame is opened with; the session time unless a test or
   // benchmark steps time itself.
   void SetClock(TUIO::SessionTime (*now)()) { now_ = now; }
@@ -60,6 +62,7 @@ class TuioOutput : public TuioTouchSink {
 
   std::unique_ptr<TUIO::TuioPublisher> publisher_;
   bool series01xx_ = false;
+  PacketSink* streams_ = nullptr;
   TUIO::SessionTime (*now_)() = &TUIO::SessionTime::Current;
   std::array<TUIO::TuioCursor*, 4> slotCursors_{};
   std::array<TUIO::TuioCursor*, kContactTableSize> contactCursors_{};

@@ -20,8 +20,8 @@ constexpr std::size_t kReservedCursors = 64;
 
 }  // namespace
 
-TuioPublisher::TuioPublisher(const char* host, int port, int capacity)
-    : capacity_(std::clamp(capacity, kMinCapacity, kMaxCapacity)) {
+TuioPublisher::TuioPublisher(const char* host, int port, int capacity, PacketSink* streams)
+    : streams_(streams), capacity_(std::clamp(capacity, kMinCapacity, kMaxCapacity)) {
   cursors_.reserve(kReservedCursors);
   spare_.reserve(kReservedCursors);
   try {
@@ -178,6 +178,8 @@ void TuioPublisher::Send() {
   } catch (const std::exception&) {
     // A failed send is dropped; the next frame sends as usual.
   }
+  // After the datagram has gone: the stream clients never delay it.
+  if (streams_) streams_->OfferPacket(stream_->Data(), stream_->Size());
 }
 
 }  // namespace TUIO

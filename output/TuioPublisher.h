@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "output/PacketSink.h"
 #include "output/SessionTime.h"
 #include "output/TuioContainer.h"
 
@@ -31,8 +32,10 @@ class TuioPublisher {
   // Connects to (host, port) and sends the empty cursor and object bundles.
   // If the sender cannot be created, prints "could not create socket" and
   // carries on without sending. `capacity` is the packet size, clamped to
-  // 576 .. 65536.
-  TuioPublisher(const char* host, int port, int capacity = kDefaultCapacity);
+  // 576 .. 65536. Every packet sent is then offered to `streams` (if any),
+  // which must outlive the publisher.
+  TuioPublisher(const char* host, int port, int capacity = kDefaultCapacity,
+                PacketSink* streams = nullptr);
   // Sends the empty cursor and object bundles and discards every cursor.
   ~TuioPublisher();
 
@@ -66,6 +69,7 @@ class TuioPublisher {
   std::vector<std::unique_ptr<TuioCursor>> cursors_;  // in creation order
   std::vector<std::unique_ptr<TuioCursor>> spare_;    // removed, kept for reuse
   std::unique_ptr<UdpTransmitSocket> sender_;
+  PacketSink* streams_ = nullptr;
   int capacity_;
   std::unique_ptr<char[]> buffer_;
   std::unique_ptr<osc::OutboundPacketStream> stream_;

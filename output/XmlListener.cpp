@@ -52,10 +52,12 @@ void XmlListener::Run() {
   }
   link_.SetDropWake(wakeSocket_);
   while (!Stopping()) {
+    std::string error;
     const platform::SocketHandle listener =
-        platform::OpenTcpListener(options_.port, options_.backlog);
+        platform::OpenTcpListenerOn(options_.address, options_.port, options_.backlog, &error);
     if (listener == platform::kInvalidSocket) {
-      if (failedListens_++ == 0) TRACE_WARN("xml: cannot listen on port %d", options_.port);
+      if (failedListens_++ == 0)
+        TRACE_WARN("xml: cannot listen on port %d: %s", options_.port, error.c_str());
       if (SleepUnlessStopped(options_.retryMs)) break;
       continue;
     }

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "output/XmlClientLink.h"
@@ -16,6 +17,7 @@ class XmlListener {
  public:
   struct Options {
     std::uint16_t port = 3000;  // 0: any free port (tests)
+    std::string address;        // dotted IPv4; empty: all interfaces
     int backlog = 5;
     // A port that cannot be listened on (taken, say) is tried again after
     // this long, for as long as the listener runs.

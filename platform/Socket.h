@@ -4,6 +4,7 @@
 // callers decide who owns a socket and when it is closed.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -20,6 +21,10 @@ void StopSockets();
 // free one), listening with `backlog`. kInvalidSocket if any step fails. It
 // does not block: AcceptConnection returns at once when nobody waits.
 SocketHandle OpenTcpListener(std::uint16_t port, int backlog);
+// The same bound to `address` (dotted IPv4; empty: any local address). On
+// failure kInvalidSocket, and `error` (when given) gets the system's text.
+SocketHandle OpenTcpListenerOn(const std::string& address, std::uint16_t port, int backlog,
+                               std::string* error);
 // The local port a socket is bound to, or 0.
 std::uint16_t LocalPort(SocketHandle s);
 
@@ -48,6 +53,19 @@ constexpr int kWoken = 2;
 // kSocketReadable and kWoken for what happened, 0 on time-out, -1 on error.
 // timeoutMs < 0 waits without limit.
 int WaitReadableOrWoken(SocketHandle s, const WakeSocket& wake, int timeoutMs);
+
+// One socket of a wait on many: what is asked (read, write) and, after the
+// wait, what is ready. An ended or failed connection counts as readable.
+struct SocketWait {
+  SocketHandle s = kInvalidSocket;
+  bool read = false;
+  bool write = false;
+  bool readable = false;
+  bool writable = false;
+};
+// Waits until one of `items` is ready: how many are (> 0), 0 on time-out,
+// -1 on error. timeoutMs < 0 waits without limit. At most 60 items.
+int WaitSockets(SocketWait* items, std::size_t count, int timeoutMs);
 
 // Accepts one pending connection (kInvalidSocket when none is pending or
 // the accept failed). The new socket sends without blocking

@@ -8,7 +8,8 @@ packages=(
   clang-format clang libclang-rt-14-dev
   libgtest-dev googletest libbenchmark-dev
   libudev-dev
-  liboscpack-dev liblo-dev liblo-tools python3-liblo python3-lxml libxml2-utils libxml2-dev
+  liboscpack-dev libssl-dev liblo-dev liblo-tools python3-liblo python3-lxml libxml2-utils libxml2-dev
+  chromium python3-websockets
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine xvfb xauth

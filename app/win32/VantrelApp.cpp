@@ -70,6 +70,7 @@ class CMorvikVantrelApp {
     bridge::BridgeDriverApi driver;
     ServiceApp::Options service;
     service.settingsPath = SettingsFilePath();
+    ReadListenSettings(service.settingsPath, service.endpoints);
     CMorvikVantrelDlg dlg(*hid, driver, std::move(service), options_);
     // The Calibration button runs the calibration dialog; the readers hand
     // the frame's replies to its queue, and it handles them on this thread.

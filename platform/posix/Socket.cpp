@@ -22,14 +22,27 @@ bool StartSockets() {
 void StopSockets() {}
 
 SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
+  return OpenTcpListenerOn(std::string(), port, backlog, nullptr);
+}
+
+SocketHandle OpenTcpListenerOn(const std::string& address, std::uint16_t port, int backlog,
+                               std::string* error) {
+  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
+  if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
+    if (error) *error = "not an IPv4 address";
+    return kInvalidSocket;
+  }
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return kInvalidSocket;
+  if (fd < 0) {
+    if (error) *error = std::strerror(errno);
+    return kInvalidSocket;
+  }
   // Lets a restarted service listen again while old connections linger in
   // TIME_WAIT; an active listener on the port still makes bind fail.
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0) {
+    if (error) *error = std::strerror(errno);
     ::close(fd);
     return kInvalidSocket;
   }
@@ -81,6 +94,23 @@ int WaitReadableOrWoken(SocketHandle s, const WakeSocket& wake, int timeoutMs) {
   if (rc == 0) return 0;
   if (p[0].revents & POLLNVAL) return -1;
   return (p[0].revents ? kSocketReadable : 0) | (p[1].revents ? kWoken : 0);
+}
+
+int WaitSockets(SocketWait* items, std::size_t count, int timeoutMs) {
+  pollfd p[64];
+  if (count > 64) return -1;
+  for (std::size_t i = 0; i < count; ++i) {
+    p[i] = {int(items[i].s), short((items[i].read ? POLLIN : 0) | (items[i].write ? POLLOUT : 0)),
+            0};
+  }
+  const int rc = ::poll(p, nfds_t(count), timeoutMs < 0 ? -1 : timeoutMs);
+  if (rc < 0) return errno == EINTR ? 0 : -1;
+  for (std::size_t i = 0; i < count; ++i) {
+    const short r = p[i].revents;
+    items[i].readable = (r & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
+    items[i].writable = (r & POLLOUT) != 0;
+  }
+  return rc;
 }
 
 SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes) {

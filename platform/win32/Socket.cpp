@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/SocketNative.h"
 
@@ -15,6 +16,16 @@ SOCKET AsSocket(SocketHandle s) {
 }
 SocketHandle AsHandle(SOCKET s) {
   return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
+}
+
+// The system's message for a Winsock error code, without the line end.
+std::string ErrorText(int code) {
+  char text[256] = {};
+  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, DWORD(code), 0, text, sizeof text, nullptr);
+  std::string s(text, n);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+  return s.empty() ? "error " + std::to_string(code) : s;
 }
 
 }  // namespace
@@ -34,13 +45,26 @@ void StopSockets() {
 }
 
 SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
+  return OpenTcpListenerOn(std::string(), port, backlog, nullptr);
+}
+
+SocketHandle OpenTcpListenerOn(const std::string& address, std::uint16_t port, int backlog,
+                               std::string* error) {
+  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
+  if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
+    if (error) *error = "not an IPv4 address";
+    return kInvalidSocket;
+  }
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return kInvalidSocket;
+  if (s == INVALID_SOCKET) {
+    if (error) *error = ErrorText(WSAGetLastError());
+    return kInvalidSocket;
+  }
   u_long nonBlocking = 1;
   ::ioctlsocket(s, FIONBIO, &nonBlocking);
   // No SO_REUSEADDR: on Windows it would let two listeners share the port.
-  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
   if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, backlog) != 0) {
+    if (error) *error = ErrorText(WSAGetLastError());
     ::closesocket(s);
     return kInvalidSocket;
   }
@@ -108,6 +132,29 @@ int WaitReadableOrWoken(SocketHandle s, const WakeSocket& wake, int timeoutMs) {
   if (rc == 0) return 0;
   return (FD_ISSET(AsSocket(s), &set) ? kSocketReadable : 0) |
          (wake.read != kInvalidSocket && FD_ISSET(AsSocket(wake.read), &set) ? kWoken : 0);
+}
+
+int WaitSockets(SocketWait* items, std::size_t count, int timeoutMs) {
+  // select takes at most FD_SETSIZE (64) sockets per set.
+  if (count > 60) return -1;
+  fd_set readSet, writeSet, errorSet;
+  FD_ZERO(&readSet);
+  FD_ZERO(&writeSet);
+  FD_ZERO(&errorSet);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (items[i].read) FD_SET(AsSocket(items[i].s), &readSet);
+    if (items[i].write) FD_SET(AsSocket(items[i].s), &writeSet);
+    FD_SET(AsSocket(items[i].s), &errorSet);
+  }
+  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  const int rc = ::select(0, &readSet, &writeSet, &errorSet, timeoutMs < 0 ? nullptr : &tv);
+  if (rc == SOCKET_ERROR) return -1;
+  for (std::size_t i = 0; i < count; ++i) {
+    const SOCKET s = AsSocket(items[i].s);
+    items[i].readable = FD_ISSET(s, &readSet) || FD_ISSET(s, &errorSet);
+    items[i].writable = FD_ISSET(s, &writeSet) != 0;
+  }
+  return rc;
 }
 
 SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes) {

@@ -15,6 +15,7 @@
 
 #include "app/Settings.h"
 #include "platform/IniFile.h"
+#include "platform/Trace.h"
 #include "tests/support/TempSettings.h"
 #include "tests/support/TraceCapture.h"
 
@@ -119,6 +120,60 @@ TEST_F(SettingsFile, VidPidListStoredIsUsedAsIs) {
   EXPECT_FALSE(MatchVidPid(list, 0x3D5E, 0x0014, profile));
   EXPECT_FALSE(MatchVidPid(list, 0x0013, 0x3D5E, profile));
   EXPECT_EQ(ReadSettingsString(path_, kVidPidListKey, ""), "3d5e0013");
+}
+
+// The Listen section: each case's file, the listeners it gives, and how
+// many values were refused (one trace line each).
+TEST_F(SettingsFile, ListenSectionPlacesTheListenersAndRefusesWhatCannotBeUsed) {
+  struct Case {
+    const char* text;  // nullptr: no file
+    bool tcp, web;
+    const char *tcpAddress, *webAddress, *xmlAddress;
+    int tcpPort, webPort, tcpClients, webClients;
+    const char* origins;
+    int refused;
+  };
+  const Case cases[] = {
+      {nullptr, true, true, "127.0.0.1", "127.0.0.1", "", 3333, 3334, 16, 16, "", 0},
+      {"[Settings]\nMouseEnable=1\n", true, true, "127.0.0.1", "127.0.0.1", "", 3333, 3334, 16, 16,
+       "", 0},
+      {"[Listen]\nTuioTcp=0\nWebSocket=1\nWebSocketAddress=0.0.0.0\nWebSocketPort=8080\n"
+       "WebSocketClients=4\nTuioTcpPort=4444\nTuioTcpClients=56\n"
+       "WebSocketOrigins=http://localhost:8000, http://kiosk:80\nXmlAddress=127.0.0.1\n",
+       false, true, "127.0.0.1", "0.0.0.0", "127.0.0.1", 4444, 8080, 56, 4,
+       "http://localhost:8000, http://kiosk:80", 0},
+      {"[listen]\ntuiotcp=yes\nWebSocket=2\nTuioTcpAddress=localhost\nWebSocketAddress=1.2.3\n"
+       "TuioTcpPort=0\nWebSocketPort=65536\nTuioTcpClients=57\nWebSocketClients=-1\n"
+       "XmlAddress=256.0.0.1\n",
+       true, true, "127.0.0.1", "127.0.0.1", "", 3333, 3334, 16, 16, "", 9},
+      {"[Listen]\nTuioTcpPort= 3335 \nWebSocketPort=33x\nTuioTcpAddress=1.2.3.4.5\n", true, true,
+       "127.0.0.1", "127.0.0.1", "", 3335, 3334, 16, 16, "", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text ? c.text : "no file");
+    std::remove(path_.c_str());
+    if (c.text) Write(c.text);
+    testsupport::TraceCapture trace(trace::Level::Warn);
+    OutputEndpoints e;
+    ReadListenSettings(path_, e);
+    int refused = 0;
+    for (std::size_t at = 0; (at = trace.text.find("the default applies", at)) != std::string::npos;
+         ++at)
+      ++refused;
+    EXPECT_EQ(e.tuioTcp.enabled, c.tcp);
+    EXPECT_EQ(e.webSocket.enabled, c.web);
+    EXPECT_EQ(e.tuioTcp.address, c.tcpAddress);
+    EXPECT_EQ(e.webSocket.address, c.webAddress);
+    EXPECT_EQ(e.xml.address, c.xmlAddress);
+    EXPECT_EQ(e.tuioTcp.port, c.tcpPort);
+    EXPECT_EQ(e.webSocket.port, c.webPort);
+    EXPECT_EQ(e.tuioTcp.maxClients, c.tcpClients);
+    EXPECT_EQ(e.webSocket.maxClients, c.webClients);
+    EXPECT_EQ(e.webSocket.origins, c.origins);
+    EXPECT_EQ(refused, c.refused);
+  }
+  // Without the settings the outputs open no stream listener.
+  EXPECT_FALSE(OutputEndpoints{}.tuioTcp.enabled || OutputEndpoints{}.webSocket.enabled);
 }
 
 // What the settings cannot hold or store is kept as before, with one trace

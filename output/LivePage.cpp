@@ -1,0 +1,13 @@
+#include "output/LivePage.h"
+
+namespace {
+// output/web/LivePage.html as bytes, generated at configure time so the page
+// is edited as a page and never copied into a string by hand.
+constexpr unsigned char kLivePage[] = {
+#include "output/LivePage.inc"
+};
+}  // namespace
+
+std::string_view LivePageHtml() {
+  return {reinterpret_cast<const char*>(kLivePage), sizeof kLivePage};
+}

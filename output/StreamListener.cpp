@@ -1,0 +1,341 @@
+#include "output/StreamListener.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "platform/Trace.h"
+
+namespace {
+
+constexpr int kBacklog = 16;
+// Only where no wake-up socket could be made: how often the thread looks
+// for a stop or new packets.
+constexpr int kFallbackPollMs = 50;
+constexpr std::size_t kReceiveBytes = 4096;
+// Answers (pongs) waiting for a client that sends pings but does not read
+// are bounded too.
+constexpr std::size_t kMaxControlBytes = 64 * 1024;
+constexpr int kRequestCheckMs = 1000;
+// While packets flow, the thread looks at the rings every kTickMs instead of
+// being woken for each packet: a wake-up costs the publishing thread more
+// than the copies into all rings (measured by bench/StreamsBench). Once no
+// packet came for kStayAwakeMs it sleeps until woken again.
+constexpr int kTickMs = 1;
+constexpr std::int64_t kStayAwakeMs = 500;
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+StreamListener::StreamListener(Kind kind, Options options, std::string_view page)
+    : kind_(kind),
+      options_(std::move(options)),
+      page_(page),
+      policy_(options_.address, options_.port, options_.origins) {
+  const std::size_t places = std::size_t(std::clamp(options_.maxClients, 1, kMaxClients));
+  rings_.resize(places);
+  for (Ring& r : rings_) r.bytes = std::make_unique<char[]>(options_.queueBytes);
+  clients_.resize(places);
+}
+
+StreamListener::~StreamListener() {
+  Stop();
+}
+
+void StreamListener::Start() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (thread_.joinable() || stop_) return;
+  thread_ = std::thread([this] { Run(); });
+}
+
+void StreamListener::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    platform::PokeWakeSocket(wakeSocket_);
+  }
+  stopped_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool StreamListener::Stopping() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stop_;
+}
+
+bool StreamListener::SleepUnlessStopped(int ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
+}
+
+void StreamListener::OfferPacket(const char* data, std::size_t size) {
+  // The framing, built on the stack: 4-byte big-endian length for TCP, a
+  // binary frame header for WebSocket.
+  std::uint8_t header[ws::kMaxHeaderBytes];
+  std::size_t headerSize = 4;
+  if (kind_ == Kind::WebSocket) {
+    headerSize = ws::EncodeFrameHeader(ws::kBinary, size, header);
+  } else {
+    header[0] = std::uint8_t(size >> 24);
+    header[1] = std::uint8_t(size >> 16);
+    header[2] = std::uint8_t(size >> 8);
+    header[3] = std::uint8_t(size);
+  }
+  const std::size_t capacity = options_.queueBytes;
+  bool queued = false;
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (Ring& r : rings_) {
+    if (!r.streaming || r.overflow) continue;
+    queued = true;
+    const std::uint64_t used = r.head - r.tail;
+    if (used + headerSize + size > capacity) {
+      r.overflow = true;
+      continue;
+    }
+    auto put = [&](const char* bytes, std::size_t n) {
+      const std::size_t at = std::size_t(r.head % capacity);
+      const std::size_t first = std::min(n, capacity - at);
+      std::memcpy(r.bytes.get() + at, bytes, first);
+      std::memcpy(r.bytes.get(), bytes + first, n - first);
+      r.head += n;
+    };
+    put(reinterpret_cast<const char*>(header), headerSize);
+    put(data, size);
+  }
+  // Only a sleeping thread is woken; a ticking one finds the packet itself.
+  if (queued && wakeWanted_.load() && wakeWanted_.exchange(false))
+    platform::PokeWakeSocket(wakeSocket_);
+}
+
+void StreamListener::Run() {
+  if (!platform::StartSockets()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    platform::OpenWakeSocket(wakeSocket_);
+    if (stop_) platform::PokeWakeSocket(wakeSocket_);
+  }
+  while (!Stopping()) {
+    std::string error;
+    const platform::SocketHandle listener =
+        platform::OpenTcpListenerOn(options_.address, options_.port, kBacklog, &error);
+    if (listener == platform::kInvalidSocket) {
+      if (failedListens_++ == 0)
+        TRACE_WARN("%s: cannot listen on %s:%u: %s", Name(),
+                   options_.address.empty() ? "*" : options_.address.c_str(),
+                   unsigned(options_.port), error.c_str());
+      if (SleepUnlessStopped(options_.retryMs)) break;
+      continue;
+    }
+    port_ = platform::LocalPort(listener);
+    TRACE_INFO("%s: listening on %s:%u", Name(),
+               options_.address.empty() ? "*" : options_.address.c_str(), unsigned(port_.load()));
+    Serve(listener);
+    for (std::size_t i = 0; i < clients_.size(); ++i) {
+      if (clients_[i].socket == platform::kInvalidSocket) continue;
+      Flush(i);  // what is queued (the last empty bundles) goes out if it fits now
+      // The service is going away: WebSocket clients are told so (1001),
+      // unless a message is still half sent.
+      if (clients_[i].ws && clients_[i].ws->Open() && clients_[i].sent == clients_[i].out.size()) {
+        const std::uint8_t goingAway[4] = {0x88, 2, 0x03, 0xE9};
+        platform::SendSome(clients_[i].socket, reinterpret_cast<const char*>(goingAway), 4);
+      }
+      Close(i, nullptr);
+    }
+    port_ = 0;
+    platform::CloseSocket(listener);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    platform::CloseWakeSocket(wakeSocket_);
+  }
+  platform::StopSockets();
+}
+
+void StreamListener::Serve(platform::SocketHandle listener) {
+  std::vector<platform::SocketWait> waits;
+  std::vector<std::size_t> owners;  // waits[k] watches clients_[owners[k]]
+  const bool canWake = wakeSocket_.read != platform::kInvalidSocket;
+  while (!Stopping()) {
+    // Asked for before the rings are looked at: a packet queued after the
+    // look finds the flag set and pokes.
+    const bool ticking = NowMs() - lastPacketMs_ < kStayAwakeMs;
+    if (!ticking) wakeWanted_ = true;
+    waits.clear();
+    owners.clear();
+    waits.push_back({listener, true});
+    if (canWake) waits.push_back({wakeSocket_.read, true});
+    bool awaitingRequest = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (std::size_t i = 0; i < clients_.size(); ++i) {
+        const Client& c = clients_[i];
+        if (c.socket == platform::kInvalidSocket) continue;
+        const bool pending = c.sent < c.out.size() || rings_[i].head != rings_[i].tail;
+        waits.push_back({c.socket, true, pending});
+        owners.push_back(i);
+        awaitingRequest =
+            awaitingRequest || (c.ws && c.ws->state() == ws::Connection::State::Request);
+      }
+    }
+    const int timeout = !canWake          ? kFallbackPollMs
+                        : ticking         ? kTickMs
+                        : awaitingRequest ? kRequestCheckMs
+                                          : -1;
+    if (platform::WaitSockets(waits.data(), waits.size(), timeout) < 0) return;
+    if (canWake && waits[1].readable) platform::DrainWakeSocket(wakeSocket_);
+    // An accept that fails although one was announced (no descriptor left)
+    // is tried again a little later, not in a spin.
+    if (waits[0].readable && !Accept(listener) && SleepUnlessStopped(kFallbackPollMs)) return;
+
+    const std::size_t first = canWake ? 2 : 1;
+    const std::int64_t now = NowMs();
+    for (std::size_t k = 0; k < owners.size(); ++k) {
+      const std::size_t i = owners[k];
+      Client& c = clients_[i];
+      bool overflow;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        overflow = rings_[i].overflow;
+      }
+      if (overflow) {
+        Close(i, "fell behind, dropped", true);
+        continue;
+      }
+      if (waits[first + k].readable && !Read(i)) {
+        Close(i, nullptr);
+        continue;
+      }
+      if (c.ws && c.ws->state() == ws::Connection::State::Request &&
+          now - c.acceptedMs > options_.requestTimeoutMs) {
+        Close(i, "no request in time, closed");
+        continue;
+      }
+      if (!Flush(i)) Close(i, nullptr);
+    }
+  }
+}
+
+bool StreamListener::Accept(platform::SocketHandle listener) {
+  for (bool any = false;; any = true) {
+    const platform::SocketHandle s = platform::AcceptConnection(listener, options_.sendBufferBytes);
+    if (s == platform::kInvalidSocket) return any;
+    auto place = std::find_if(clients_.begin(), clients_.end(),
+                              [](const Client& c) { return c.socket == platform::kInvalidSocket; });
+    if (place == clients_.end()) {
+      TRACE_WARN("%s: %zu clients already connected, connection refused", Name(), clients_.size());
+      platform::CloseSocket(s);
+      continue;
+    }
+    const std::size_t i = std::size_t(place - clients_.begin());
+    Client& c = clients_[i];
+    c.socket = s;
+    c.out.clear();
+    c.sent = 0;
+    c.acceptedMs = NowMs();
+    if (kind_ == Kind::WebSocket) {
+      c.ws = std::make_unique<ws::Connection>(policy_, page_);
+      TRACE_INFO("%s: connection accepted", Name());
+    } else {
+      SetStreaming(i, true);
+      TRACE_INFO("%s: client connected", Name());
+    }
+  }
+}
+
+void StreamListener::SetStreaming(std::size_t i, bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Ring& r = rings_[i];
+  if (r.streaming == on) return;
+  r.streaming = on;
+  // Either way the ring starts empty: a client that stops streaming (a
+  // WebSocket close) gets nothing after its close frame.
+  r.head = r.tail = 0;
+  if (on) r.overflow = false;
+  streaming_ += on ? 1 : -1;
+}
+
+bool StreamListener::Read(std::size_t i) {
+  Client& c = clients_[i];
+  char buffer[kReceiveBytes];
+  for (;;) {
+    const long n = platform::Receive(c.socket, buffer, sizeof buffer);
+    if (n == platform::kWouldBlock) return true;
+    if (n <= 0) return false;
+    if (!c.ws) continue;  // a TCP client's own bytes mean nothing: discarded
+    const bool wasOpen = c.ws->Open();
+    c.ws->Feed(buffer, std::size_t(n));
+    const std::string event = c.ws->TakeEvent();
+    if (!event.empty()) TRACE_WARN("%s: %s", Name(), event.c_str());
+    // Answers wait for a message boundary: see Flush.
+    c.control += c.ws->Output();
+    c.ws->Output().clear();
+    if (c.control.size() > kMaxControlBytes + page_.size()) {
+      TRACE_WARN("%s: client sends more than it reads, closed", Name());
+      return false;
+    }
+    if (!wasOpen && c.ws->Open()) {
+      SetStreaming(i, true);
+      TRACE_INFO("%s: client upgraded", Name());
+    }
+    if (c.ws->Finished()) {
+      SetStreaming(i, false);
+      return true;  // what is left in `out` is sent, then the socket closed
+    }
+  }
+}
+
+bool StreamListener::Flush(std::size_t i) {
+  Client& c = clients_[i];
+  if (c.sent == c.out.size()) {
+    // At a message boundary: the handshake answer, pongs and close frames
+    // first, then every whole packet queued (the publisher writes whole
+    // framed packets under the lock, so all of a ring ends on a boundary).
+    c.out.swap(c.control);
+    c.control.clear();
+    c.sent = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    Ring& r = rings_[i];
+    const std::size_t n = std::size_t(r.head - r.tail);
+    const std::size_t at = std::size_t(r.tail % options_.queueBytes);
+    const std::size_t first = std::min(n, options_.queueBytes - at);
+    c.out.append(r.bytes.get() + at, first);
+    c.out.append(r.bytes.get(), n - first);
+    r.tail += n;
+    if (n > 0) lastPacketMs_ = NowMs();
+  }
+  while (c.sent < c.out.size()) {
+    const long n = platform::SendSome(c.socket, c.out.data() + c.sent, c.out.size() - c.sent);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    c.sent += std::size_t(n);
+  }
+  // A finished WebSocket exchange (the page, a refusal, a close) ends here.
+  return !(c.ws && c.ws->Finished() && c.control.empty());
+}
+
+void StreamListener::Close(std::size_t i, const char* why, bool fellBehind) {
+  Client& c = clients_[i];
+  SetStreaming(i, false);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rings_[i].overflow = false;
+    rings_[i].head = rings_[i].tail = 0;
+  }
+  if (why) {
+    if (fellBehind) ++dropped_;
+    TRACE_WARN("%s: client %s", Name(), why);
+  } else {
+    TRACE_INFO("%s: client gone", Name());
+  }
+  platform::CloseSocket(c.socket);
+  c.socket = platform::kInvalidSocket;
+  c.ws.reset();
+  c.out.clear();
+  c.control.clear();
+  c.sent = 0;
+}

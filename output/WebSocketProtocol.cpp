@@ -1,0 +1,379 @@
+#include "output/WebSocketProtocol.h"
+
+#include <cstring>
+
+#include "platform/Sha1.h"
+
+namespace ws {
+namespace {
+
+constexpr std::string_view kGuid = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::string Base64(const std::uint8_t* data, std::size_t size) {
+  std::string out;
+  for (std::size_t i = 0; i < size; i += 3) {
+    const std::uint32_t n = (std::uint32_t(data[i]) << 16) |
+                            (i + 1 < size ? std::uint32_t(data[i + 1]) << 8 : 0) |
+                            (i + 2 < size ? std::uint32_t(data[i + 2]) : 0);
+    out += kBase64[(n >> 18) & 63];
+    out += kBase64[(n >> 12) & 63];
+    out += i + 1 < size ? kBase64[(n >> 6) & 63] : '=';
+    out += i + 2 < size ? kBase64[n & 63] : '=';
+  }
+  return out;
+}
+
+// Sets `field` once; a second header of the same name makes the head
+// malformed (two Origins could be read differently by two parsers).
+bool SetOnce(std::string_view& field, bool& seen, std::string_view value) {
+  if (seen) return false;
+  seen = true;
+  field = value;
+  return true;
+}
+
+bool ValidCloseCode(std::uint16_t code) {
+  return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1011) ||
+         (code >= 3000 && code <= 4999);
+}
+
+}  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  return true;
+}
+
+bool HasToken(std::string_view list, std::string_view token) {
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    if (EqualsNoCase(Trim(list.substr(0, comma)), token)) return true;
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
+HeadParse ParseRequestHead(std::string_view bytes, RequestHead& out) {
+  out = RequestHead{};
+  const std::size_t end = bytes.find("\r\n\r\n");
+  if (end == std::string_view::npos) return HeadParse::Incomplete;
+  out.length = end + 4;
+  std::string_view rest = bytes.substr(0, end + 2);
+
+  const std::size_t lineEnd = rest.find("\r\n");
+  std::string_view line = rest.substr(0, lineEnd);
+  rest.remove_prefix(lineEnd + 2);
+  const std::size_t s1 = line.find(' ');
+  const std::size_t s2 = s1 == std::string_view::npos ? s1 : line.find(' ', s1 + 1);
+  if (s2 == std::string_view::npos || line.find(' ', s2 + 1) != std::string_view::npos)
+    return HeadParse::Malformed;
+  out.method = line.substr(0, s1);
+  out.target = line.substr(s1 + 1, s2 - s1 - 1);
+  out.version = line.substr(s2 + 1);
+  if (out.method.empty() || out.target.empty() || out.version.substr(0, 5) != "HTTP/")
+    return HeadParse::Malformed;
+
+  bool seenConnection = false, seenKey = false, seenVersion = false;
+  while (!rest.empty()) {
+    const std::size_t e = rest.find("\r\n");
+    line = rest.substr(0, e);
+    rest.remove_prefix(e + 2);
+    const std::size_t colon = line.find(':');
+    if (line.empty() || line[0] == ' ' || line[0] == '\t' || colon == std::string_view::npos ||
+        colon == 0)
+      return HeadParse::Malformed;
+    const std::string_view name = line.substr(0, colon);
+    const std::string_view value = Trim(line.substr(colon + 1));
+    bool ok = true;
+    if (EqualsNoCase(name, "Origin")) {
+      ok = SetOnce(out.origin, out.hasOrigin, value);
+    } else if (EqualsNoCase(name, "Upgrade")) {
+      ok = SetOnce(out.upgrade, out.hasUpgrade, value);
+    } else if (EqualsNoCase(name, "Connection")) {
+      ok = SetOnce(out.connection, seenConnection, value);
+    } else if (EqualsNoCase(name, "Sec-WebSocket-Key")) {
+      ok = SetOnce(out.key, seenKey, value);
+    } else if (EqualsNoCase(name, "Sec-WebSocket-Version")) {
+      ok = SetOnce(out.wsVersion, seenVersion, value);
+    }
+    if (!ok) return HeadParse::Malformed;
+  }
+  return HeadParse::Complete;
+}
+
+std::string AcceptKey(std::string_view key) {
+  std::string text(key);
+  text += kGuid;
+  platform::Sha1Digest digest;
+  if (!platform::Sha1(text.data(), text.size(), digest)) return {};
+  return Base64(digest.data(), digest.size());
+}
+
+bool ValidKey(std::string_view key) {
+  if (key.size() != 24 || key.substr(22) != "==") return false;
+  for (std::size_t i = 0; i < 22; ++i)
+    if (std::strchr(kBase64, key[i]) == nullptr || key[i] == '\0') return false;
+  // The last character before the padding carries 4 bits: its low 4 are 0.
+  return (std::strchr(kBase64, key[21]) - kBase64) % 16 == 0;
+}
+
+OriginPolicy::OriginPolicy(std::string_view address, std::uint16_t port, std::string_view extra) {
+  const std::string suffix = ":" + std::to_string(port);
+  origins_.push_back("http://127.0.0.1" + suffix);
+  origins_.push_back("http://localhost" + suffix);
+  const bool loopback = address.empty() || address == "0.0.0.0" || address.substr(0, 4) == "127.";
+  if (!loopback) origins_.push_back("http://" + std::string(address) + suffix);
+  while (!extra.empty()) {
+    const std::size_t sep = extra.find_first_of(" ,\t");
+    const std::string_view item = extra.substr(0, sep);
+    if (!item.empty()) origins_.emplace_back(item);
+    if (sep == std::string_view::npos) break;
+    extra.remove_prefix(sep + 1);
+  }
+}
+
+bool OriginPolicy::Accepts(const RequestHead& head) const {
+  if (!head.hasOrigin) return true;
+  for (const std::string& o : origins_)
+    if (EqualsNoCase(o, head.origin)) return true;
+  return false;
+}
+
+Reply Decide(const RequestHead& head, const OriginPolicy& policy) {
+  if (head.method != "GET") return Reply::MethodNotAllowed;
+  const std::string_view path = head.target.substr(0, head.target.find('?'));
+  if (path != "/") return Reply::NotFound;
+  if (!head.hasUpgrade) return Reply::Page;
+  if (!EqualsNoCase(head.upgrade, "websocket") || !HasToken(head.connection, "upgrade") ||
+      head.wsVersion != "13" || !ValidKey(head.key))
+    return Reply::BadRequest;
+  return policy.Accepts(head) ? Reply::Upgrade : Reply::Forbidden;
+}
+
+std::string Response(Reply reply, const RequestHead& head, std::string_view page) {
+  if (reply == Reply::Upgrade) {
+    return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Accept: " +
+           AcceptKey(head.key) + "\r\n\r\n";
+  }
+  const char* status = "400 Bad Request";
+  std::string_view body = "Bad request\n";
+  std::string extra;
+  switch (reply) {
+    case Reply::Page:
+      status = "200 OK";
+      body = page;
+      extra = "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n";
+      break;
+    case Reply::Forbidden:
+      status = "403 Forbidden";
+      body = "Origin not allowed\n";
+      break;
+    case Reply::NotFound:
+      status = "404 Not Found";
+      body = "Not found\n";
+      break;
+    case Reply::MethodNotAllowed:
+      status = "405 Method Not Allowed";
+      body = "Method not allowed\n";
+      extra = "Allow: GET\r\n";
+      break;
+    case Reply::TooLarge:
+      status = "431 Request Header Fields Too Large";
+      body = "Request too large\n";
+      break;
+    default:
+      extra = "Sec-WebSocket-Version: 13\r\n";
+      break;
+  }
+  if (reply != Reply::Page) extra += "Content-Type: text/plain; charset=utf-8\r\n";
+  std::string r = "HTTP/1.1 ";
+  r += status;
+  r += "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) +
+       "\r\nConnection: close\r\n\r\n";
+  r += body;
+  return r;
+}
+
+std::size_t EncodeFrameHeader(std::uint8_t opcode, std::uint64_t payloadSize,
+                              std::uint8_t out[kMaxHeaderBytes]) {
+  out[0] = std::uint8_t(0x80 | opcode);
+  if (payloadSize < 126) {
+    out[1] = std::uint8_t(payloadSize);
+    return 2;
+  }
+  if (payloadSize <= 0xFFFF) {
+    out[1] = 126;
+    out[2] = std::uint8_t(payloadSize >> 8);
+    out[3] = std::uint8_t(payloadSize);
+    return 4;
+  }
+  out[1] = 127;
+  for (int i = 0; i < 8; ++i) out[2 + i] = std::uint8_t(payloadSize >> (56 - 8 * i));
+  return 10;
+}
+
+FrameParse ParseFrameHeader(const std::uint8_t* data, std::size_t size, FrameHeader& out) {
+  out = FrameHeader{};
+  if (size < 2) return FrameParse::Incomplete;
+  out.fin = (data[0] & 0x80) != 0;
+  out.opcode = data[0] & 0x0F;
+  out.masked = (data[1] & 0x80) != 0;
+  if ((data[0] & 0x70) != 0 || !out.masked) return FrameParse::ProtocolError;
+  const bool control = (out.opcode & 0x8) != 0;
+  if (out.opcode != kContinuation && out.opcode != kText && out.opcode != kBinary &&
+      out.opcode != kClose && out.opcode != kPing && out.opcode != kPong)
+    return FrameParse::ProtocolError;
+  std::uint64_t length = data[1] & 0x7F;
+  std::size_t pos = 2;
+  if (control && (!out.fin || length > 125)) return FrameParse::ProtocolError;
+  if (length == 126) {
+    if (size < 4) return FrameParse::Incomplete;
+    length = (std::uint64_t(data[2]) << 8) | data[3];
+    pos = 4;
+    if (length < 126) return FrameParse::ProtocolError;  // not the shortest form
+  } else if (length == 127) {
+    if (size < 10) return FrameParse::Incomplete;
+    length = 0;
+    for (int i = 0; i < 8; ++i) length = (length << 8) | data[2 + i];
+    pos = 10;
+    if (length >> 63) return FrameParse::ProtocolError;
+    if (length <= 0xFFFF) return FrameParse::ProtocolError;
+  }
+  // Known as soon as the length is: a huge frame is refused before its
+  // payload is buffered.
+  if (length > kMaxMessageBytes) return FrameParse::TooBig;
+  if (size < pos + 4) return FrameParse::Incomplete;
+  std::memcpy(out.mask, data + pos, 4);
+  out.payloadSize = length;
+  out.headerSize = pos + 4;
+  return FrameParse::Complete;
+}
+
+Connection::Connection(const OriginPolicy& policy, std::string_view page)
+    : policy_(policy), page_(page) {}
+
+std::string Connection::TakeEvent() {
+  std::string e;
+  e.swap(event_);
+  return e;
+}
+
+void Connection::Feed(const char* data, std::size_t size) {
+  if (state_ == State::Closed) return;
+  input_.append(data, size);
+  if (state_ == State::Request) FeedRequest();
+  if (state_ == State::Open) FeedFrames();
+}
+
+void Connection::FeedRequest() {
+  RequestHead head;
+  const HeadParse parse = ParseRequestHead(input_, head);
+  if (parse == HeadParse::Incomplete) {
+    if (input_.size() <= kMaxRequestBytes) return;
+    output_ += Response(Reply::TooLarge, head, page_);
+    event_ = "request too large";
+    state_ = State::Closed;
+    return;
+  }
+  if (parse == HeadParse::Malformed || head.length > kMaxRequestBytes) {
+    output_ +=
+        Response(parse == HeadParse::Malformed ? Reply::BadRequest : Reply::TooLarge, head, page_);
+    event_ = "malformed request";
+    state_ = State::Closed;
+    return;
+  }
+  const Reply reply = Decide(head, policy_);
+  output_ += Response(reply, head, page_);
+  if (reply == Reply::Forbidden) event_ = "refused origin " + std::string(head.origin);
+  if (reply != Reply::Upgrade) {
+    state_ = State::Closed;
+    return;
+  }
+  state_ = State::Open;
+  input_.erase(0, head.length);
+}
+
+void Connection::FeedFrames() {
+  while (state_ == State::Open) {
+    FrameHeader h;
+    const auto* bytes = reinterpret_cast<std::uint8_t*>(input_.data());
+    const FrameParse parse = ParseFrameHeader(bytes, input_.size(), h);
+    if (parse == FrameParse::Incomplete) return;
+    if (parse == FrameParse::ProtocolError) return Fail(kProtocolError, "protocol error");
+    if (parse == FrameParse::TooBig) return Fail(kMessageTooBig, "frame too big");
+    if (input_.size() - h.headerSize < h.payloadSize) return;
+    std::uint8_t* payload = reinterpret_cast<std::uint8_t*>(input_.data()) + h.headerSize;
+    for (std::size_t i = 0; i < h.payloadSize; ++i) payload[i] ^= h.mask[i % 4];
+    HandleFrame(h, payload);
+    input_.erase(0, h.headerSize + std::size_t(h.payloadSize));
+  }
+}
+
+void Connection::HandleFrame(const FrameHeader& h, std::uint8_t* payload) {
+  const std::size_t size = std::size_t(h.payloadSize);
+  switch (h.opcode) {
+    case kContinuation:
+      if (!fragmented_) return Fail(kProtocolError, "continuation without a message");
+      messageSize_ += size;
+      if (messageSize_ > kMaxMessageBytes) return Fail(kMessageTooBig, "message too big");
+      fragmented_ = !h.fin;
+      return;
+    case kText:
+    case kBinary:
+      // The clients' own messages mean nothing to the service: counted, not kept.
+      if (fragmented_) return Fail(kProtocolError, "new message inside a fragmented one");
+      fragmented_ = !h.fin;
+      messageSize_ = size;
+      return;
+    case kPing:
+      return SendFrame(kPong, payload, size);
+    case kPong:
+      return;
+    case kClose: {
+      if (size == 1) return Fail(kProtocolError, "close frame of one byte");
+      std::uint16_t code = kNormalClosure;
+      if (size >= 2) {
+        code = std::uint16_t((payload[0] << 8) | payload[1]);
+        if (!ValidCloseCode(code)) return Fail(kProtocolError, "invalid close code");
+      }
+      const std::uint8_t reply[2] = {std::uint8_t(code >> 8), std::uint8_t(code)};
+      SendFrame(kClose, reply, size >= 2 ? 2 : 0);
+      event_ = "closed by the client (" + std::to_string(code) + ")";
+      state_ = State::Closed;
+      return;
+    }
+    default:
+      return Fail(kProtocolError, "unknown opcode");
+  }
+}
+
+void Connection::Fail(std::uint16_t code, const char* why) {
+  const std::uint8_t payload[2] = {std::uint8_t(code >> 8), std::uint8_t(code)};
+  SendFrame(kClose, payload, 2);
+  event_ = std::string(why) + ", closed with " + std::to_string(code);
+  state_ = State::Closed;
+  input_.clear();
+}
+
+void Connection::SendFrame(std::uint8_t opcode, const std::uint8_t* payload, std::size_t size) {
+  std::uint8_t header[kMaxHeaderBytes];
+  output_.append(reinterpret_cast<const char*>(header), EncodeFrameHeader(opcode, size, header));
+  output_.append(reinterpret_cast<const char*>(payload), size);
+}
+
+}  // namespace ws

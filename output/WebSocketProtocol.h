@@ -1,0 +1,140 @@
+#pragma once
+// The WebSocket server's decisions without sockets: the HTTP request head,
+// the Origin rule, the accept key, client frames in and server frames out.
+// One Connection per client holds its protocol state; the listener thread
+// feeds it the received bytes and sends what it puts in Output().
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ws {
+
+// A request head longer than this is refused (431) before it is complete.
+constexpr std::size_t kMaxRequestBytes = 8192;
+// A client message (all its fragments) or a frame longer than this closes
+// the client with 1009.
+constexpr std::size_t kMaxMessageBytes = 64 * 1024;
+// Largest server frame header: opcode byte, 127, eight length bytes.
+constexpr std::size_t kMaxHeaderBytes = 10;
+
+enum Opcode : std::uint8_t {
+  kContinuation = 0x0,
+  kText = 0x1,
+  kBinary = 0x2,
+  kClose = 0x8,
+  kPing = 0x9,
+  kPong = 0xA,
+};
+
+enum CloseCode : std::uint16_t {
+  kNormalClosure = 1000,
+  kProtocolError = 1002,
+  kMessageTooBig = 1009,
+};
+
+bool EqualsNoCase(std::string_view a, std::string_view b);
+// `list` (comma-separated tokens, as in Connection and Upgrade) holds `token`.
+bool HasToken(std::string_view list, std::string_view token);
+
+// The parts of a request head the server looks at; views into the bytes
+// given to ParseRequestHead.
+struct RequestHead {
+  std::string_view method, target, version;
+  std::string_view upgrade, connection, key, wsVersion, origin;
+  bool hasUpgrade = false;
+  bool hasOrigin = false;
+  std::size_t length = 0;  // bytes up to and including the blank line
+};
+enum class HeadParse { Incomplete, Complete, Malformed };
+// Request line, then "Name: value" lines up to the blank line (CRLF line
+// ends). A second Origin, Upgrade or key header, a folded line or a line
+// without a colon is malformed.
+HeadParse ParseRequestHead(std::string_view bytes, RequestHead& out);
+
+// base64(SHA-1(key + the RFC 6455 GUID)); empty if the system's SHA-1 fails.
+std::string AcceptKey(std::string_view key);
+// A Sec-WebSocket-Key: base64 of 16 bytes (24 characters, "==" at the end).
+bool ValidKey(std::string_view key);
+
+// Which origins may open a WebSocket: no Origin header (a native program),
+// the service's own page on the listener's address and port, and the
+// configured extra origins, compared without regard to case. The Host header
+// plays no part: a rebound DNS name would pass it.
+class OriginPolicy {
+ public:
+  OriginPolicy() = default;
+  // `extra`: origins separated by blanks or commas.
+  OriginPolicy(std::string_view address, std::uint16_t port, std::string_view extra);
+  bool Accepts(const RequestHead& head) const;
+  const std::vector<std::string>& Origins() const { return origins_; }
+
+ private:
+  std::vector<std::string> origins_;
+};
+
+enum class Reply { Page, Upgrade, BadRequest, Forbidden, NotFound, MethodNotAllowed, TooLarge };
+// What the server answers a complete head with.
+Reply Decide(const RequestHead& head, const OriginPolicy& policy);
+// The whole HTTP response for `reply` (the page's bytes for Page, the
+// accept key for Upgrade).
+std::string Response(Reply reply, const RequestHead& head, std::string_view page);
+
+// The header of a server frame (FIN set, no mask) of `opcode` carrying
+// `payloadSize` bytes, written to `out`; its length.
+std::size_t EncodeFrameHeader(std::uint8_t opcode, std::uint64_t payloadSize,
+                              std::uint8_t out[kMaxHeaderBytes]);
+
+struct FrameHeader {
+  bool fin = false;
+  std::uint8_t opcode = 0;
+  bool masked = false;
+  std::uint8_t mask[4] = {};
+  std::uint64_t payloadSize = 0;
+  std::size_t headerSize = 0;
+};
+enum class FrameParse { Incomplete, Complete, ProtocolError, TooBig };
+// A client frame's header from the bytes received so far: reserved bits,
+// unknown opcodes, an unmasked frame, a fragmented or long (> 125) control
+// frame are protocol errors; a payload over kMaxMessageBytes is too big.
+FrameParse ParseFrameHeader(const std::uint8_t* data, std::size_t size, FrameHeader& out);
+
+// One client's protocol state.
+class Connection {
+ public:
+  enum class State { Request, Open, Closed };
+
+  Connection(const OriginPolicy& policy, std::string_view page);
+
+  // Takes received bytes; answers (HTTP, pongs, close frames) are appended
+  // to Output().
+  void Feed(const char* data, std::size_t size);
+  State state() const { return state_; }
+  // Upgraded and not closing: binary messages may be sent.
+  bool Open() const { return state_ == State::Open; }
+  // Closed: once Output() is sent, the socket is closed.
+  bool Finished() const { return state_ == State::Closed; }
+  std::string& Output() { return output_; }
+  // What happened that deserves a trace line (a refused origin, a close
+  // and its code); empty otherwise. Cleared by the call.
+  std::string TakeEvent();
+
+ private:
+  void FeedRequest();
+  void FeedFrames();
+  void HandleFrame(const FrameHeader& h, std::uint8_t* payload);
+  void Fail(std::uint16_t code, const char* why);
+  void SendFrame(std::uint8_t opcode, const std::uint8_t* payload, std::size_t size);
+
+  const OriginPolicy& policy_;
+  std::string_view page_;
+  State state_ = State::Request;
+  std::string input_;
+  std::string output_;
+  std::string event_;
+  bool fragmented_ = false;      // a data message is waiting for its continuation
+  std::size_t messageSize_ = 0;  // bytes of the fragmented message so far
+};
+
+}  // namespace ws

@@ -1,0 +1,260 @@
+// The TUIO streams of the service program, black box: while the frame
+// simulator plays a gesture, a TCP reader on 3333 and a WebSocket client on
+// 3334 must receive exactly the datagrams a UDP receiver on 3333 gets (the
+// TCP packets also decoded by liblo), sixteen clients and no more, a
+// foreign page refused, a client that never reads dropped while UDP goes
+// on, and a port in use reported while the rest runs. Natively the service
+// is build/native/app/vantrel; the Windows build runs Vantrel.exe under
+// Wine through the same test (VANTREL_E2E_SERVICE).
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/ServiceProcess.h"
+#include "tests/platform/SimControl.h"
+#include "tests/support/OscCapture.h"
+#include "tests/support/WaitFor.h"
+
+namespace {
+
+using testsupport::ServiceProcess;
+using testsupport::WaitFor;
+using Packets = std::vector<std::vector<char>>;
+
+constexpr int kReadyMs = 90000;
+constexpr int kExitMs = 30000;
+
+// A raw client of the service's stream ports.
+class Client {
+ public:
+  // `receiveBuffer` > 0 keeps the kernel from buffering much for a client
+  // that never reads.
+  explicit Client(int port, int receiveBuffer = 0) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0)
+      ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(std::uint16_t(port));
+    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~Client() { ::close(fd_); }
+  bool connected() const { return connected_; }
+  bool ended() const { return ended_; }
+  void Send(const std::string& s) { (void)::send(fd_, s.data(), s.size(), MSG_NOSIGNAL); }
+  // Reads what arrives within `ms` (longer while bytes keep coming).
+  const std::string& Pump(int ms) {
+    pollfd p{fd_, POLLIN, 0};
+    char buf[65536];
+    while (!ended_ && ::poll(&p, 1, ms) > 0) {
+      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) ended_ = true;
+      if (n > 0) in_.append(buf, std::size_t(n));
+    }
+    return in_;
+  }
+  // WebSocket: the upgrade, with `origin` unless empty; the reply's head.
+  std::string Upgrade(const std::string& origin = "") {
+    Send(
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1:3334\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
+        (origin.empty() ? "" : "Origin: " + origin + "\r\n") + "\r\n");
+    WaitFor([&] { return Pump(20).find("\r\n\r\n") != std::string::npos || ended_; }, 10000);
+    const std::size_t end = in_.find("\r\n\r\n");
+    if (end == std::string::npos) return in_;
+    std::string head = in_.substr(0, end + 4);
+    in_.erase(0, end + 4);
+    return head;
+  }
+  // Whole packets received so far: 4-byte length prefixed, or WebSocket
+  // binary messages (any other frame fails the test).
+  Packets TakeTcp() {
+    Packets out;
+    while (in_.size() >= 4) {
+      const auto* b = reinterpret_cast<const unsigned char*>(in_.data());
+      const std::size_t n = (std::size_t(b[0]) << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+      if (in_.size() < 4 + n) break;
+      out.emplace_back(in_.begin() + 4, in_.begin() + 4 + long(n));
+      in_.erase(0, 4 + n);
+    }
+    return out;
+  }
+  Packets TakeWebSocket() {
+    Packets out;
+    while (in_.size() >= 2) {
+      const auto* b = reinterpret_cast<const unsigned char*>(in_.data());
+      EXPECT_EQ(b[0], 0x82) << "not a final binary frame";
+      std::size_t n = b[1], at = 2;
+      EXPECT_EQ(n & 0x80, 0u) << "server frames are not masked";
+      if (n == 126) {
+        if (in_.size() < 4) break;
+        n = (std::size_t(b[2]) << 8) | b[3];
+        at = 4;
+      }
+      if (in_.size() < at + n) break;
+      out.emplace_back(in_.begin() + long(at), in_.begin() + long(at + n));
+      in_.erase(0, at + n);
+    }
+    return out;
+  }
+  void Clear() { in_.clear(); }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+  bool ended_ = false;
+  std::string in_;
+};
+
+class StreamEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim_.connected());
+    ASSERT_EQ(sim_.last("add single-a f calvalid=0"), "ok f");
+    // Relative: each service writes its trace into its own folder.
+    ::setenv("VANTREL_LOG_FILE", "trace.log", 1);
+  }
+  void StartService() {
+    udp_ = std::make_unique<testsupport::UdpCapture>(3333);
+    service_ =
+        std::make_unique<ServiceProcess>(sim_.address(), std::vector<std::string>{"--log", "info"});
+    ASSERT_TRUE(service_->waitReady(kReadyMs)) << service_->output();
+  }
+  std::string Trace() const {
+    std::ifstream in(service_->dir() + "/trace.log");
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str() + service_->output();
+  }
+  // A client that got through (the listener may start a moment after ready).
+  std::unique_ptr<Client> Connect(int port, int receiveBuffer = 0) {
+    std::unique_ptr<Client> c;
+    WaitFor([&] { return (c = std::make_unique<Client>(port, receiveBuffer))->connected(); },
+            10000);
+    return c;
+  }
+  // Taps until the UDP receiver sees bundles, then waits for the quiet.
+  void TapUntilUdpServes() {
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          sim_.last("tap f 0.9,0.9");
+          return !udp_->drain(200).empty();
+        },
+        20000));
+    while (!udp_->drain(300, 100).empty()) {
+    }
+  }
+
+  testsupport::SimControl sim_;
+  std::unique_ptr<testsupport::UdpCapture> udp_;
+  std::unique_ptr<ServiceProcess> service_;
+};
+
+TEST_F(StreamEndToEnd, StreamsCarryTheUdpDatagramsToSixteenClientsAndDropALaggard) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  std::unique_ptr<Client> tcp = Connect(3333);
+  std::unique_ptr<Client> web = Connect(3334);
+  ASSERT_TRUE(tcp->connected() && web->connected());
+  const std::string head = web->Upgrade();
+  EXPECT_EQ(head.rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u) << head;
+  EXPECT_NE(head.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"), std::string::npos);
+
+  // The service's own page may connect; any other page may not.
+  EXPECT_EQ(Connect(3334)->Upgrade("http://localhost:3334").rfind("HTTP/1.1 101", 0), 0u);
+  EXPECT_EQ(Connect(3334)->Upgrade("http://evil.example").rfind("HTTP/1.1 403 Forbidden", 0), 0u);
+
+  // Sixteen TCP clients stream; the seventeenth is closed at once.
+  std::vector<std::unique_ptr<Client>> more;
+  for (int i = 0; i < 15; ++i) more.push_back(Connect(3333));
+  Client extra(3333);
+  EXPECT_TRUE(WaitFor([&] { return extra.Pump(50), extra.ended(); }, 10000));
+
+  ASSERT_NO_FATAL_FAILURE(TapUntilUdpServes());
+  tcp->Pump(100);
+  web->Pump(100);
+  tcp->Clear();
+  web->Clear();
+
+  ASSERT_EQ(sim_.last("gesture f 400 0.2,0.3>0.4,0.45 0.7,0.25>0.55,0.6"), "ok");
+  Packets udp;
+  WaitFor(
+      [&] {
+        for (auto& d : udp_->drain(300, 100)) udp.push_back(d);
+        return udp.size() > 10 && udp_->drain(300, 100).empty();
+      },
+      20000);
+  ASSERT_GT(udp.size(), 10u);
+  Packets overTcp, overWeb;
+  WaitFor(
+      [&] {
+        tcp->Pump(20);
+        web->Pump(20);
+        for (auto& p : tcp->TakeTcp()) overTcp.push_back(p);
+        for (auto& p : web->TakeWebSocket()) overWeb.push_back(p);
+        return overTcp.size() >= udp.size() && overWeb.size() >= udp.size();
+      },
+      10000);
+  EXPECT_TRUE(overTcp == udp) << overTcp.size() << " TCP packets, " << udp.size() << " datagrams";
+  EXPECT_TRUE(overWeb == udp) << overWeb.size() << " messages, " << udp.size() << " datagrams";
+  for (const auto& p : overTcp) EXPECT_NO_THROW(testsupport::DecodeBundle(p));
+  for (auto& c : more) {
+    EXPECT_GT(c->Pump(50).size(), 0u);
+    EXPECT_FALSE(c->ended());
+  }
+
+  // A WebSocket client that never reads: dropped, while UDP and the
+  // reading clients go on.
+  more.clear();
+  std::unique_ptr<Client> sleeper = Connect(3334, 4096);
+  EXPECT_EQ(sleeper->Upgrade().rfind("HTTP/1.1 101", 0), 0u);
+  std::size_t datagrams = 0;
+  const bool dropped = WaitFor(
+      [&] {
+        sim_.last("gesture f 300 0.1,0.1>0.9,0.9 0.9,0.1>0.1,0.9");
+        datagrams += udp_->drain(50, 20).size();
+        tcp->Pump(1);
+        tcp->Clear();
+        return Trace().find("websocket: client fell behind, dropped") != std::string::npos;
+      },
+      60000);
+  EXPECT_TRUE(dropped) << Trace();
+  EXPECT_GT(datagrams, 100u);
+  EXPECT_FALSE(tcp->ended());
+  EXPECT_EQ(service_->interruptAndWait(kExitMs), 0);
+}
+
+TEST_F(StreamEndToEnd, APortInUseIsTracedAndTheRestRuns) {
+  const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;  // the first test's connections may linger in TIME_WAIT
+  ::setsockopt(taken, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(3334);
+  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(taken, 1), 0);
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  ASSERT_NO_FATAL_FAILURE(TapUntilUdpServes());
+  std::unique_ptr<Client> tcp = Connect(3333);
+  EXPECT_TRUE(tcp->connected());
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return Trace().find("websocket: cannot listen on 127.0.0.1:3334: ") != std::string::npos;
+      },
+      10000))
+      << Trace();
+  EXPECT_EQ(service_->interruptAndWait(kExitMs), 0);
+  ::close(taken);
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+// libFuzzer: what a client may send to the WebSocket port, through the
+// server's protocol core. The upgrade request is fuzzed as it comes, or a
+// valid one is put first so the client frames after it (masked or not,
+// fragmented, control frames, huge lengths) are fuzzed too; the bytes
+// arrive in pieces of fuzzed sizes. Whatever arrives, the server answers
+// with one HTTP response first, then only well-formed unmasked frames,
+// says nothing once closed, and never buffers more than a message's limit.
+//
+// Input: byte 0 odd = a valid upgrade first; byte 1 = piece size (0: all at
+// once); the rest = the client's bytes.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "output/WebSocketProtocol.h"
+#include "tests/fuzz/FuzzBytes.h"
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+  std::fprintf(stderr, "websocket fuzz: %s\n", what);
+  std::abort();
+}
+
+// Checks the server frames in `out` from `at`: FIN set, no mask, a known
+// opcode, a control payload of at most 125 bytes, the shortest length form.
+void CheckServerFrames(const std::string& out, std::size_t at) {
+  while (at < out.size()) {
+    if (out.size() - at < 2) Fail("cut frame header");
+    const auto b0 = std::uint8_t(out[at]), b1 = std::uint8_t(out[at + 1]);
+    if ((b0 & 0xF0) != 0x80 || (b1 & 0x80) != 0) Fail("bad server frame header");
+    const std::uint8_t op = b0 & 0x0F;
+    if (op != ws::kClose && op != ws::kPong) Fail("server answered with a data frame");
+    const std::size_t n = b1 & 0x7F;
+    if (n > 125) Fail("long control frame");
+    at += 2 + n;
+  }
+  if (at != out.size()) Fail("frame longer than the output");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::FuzzBytes in(data, size);
+  const bool upgradeFirst = (in.byte() & 1) != 0;
+  const std::size_t piece = in.byte();
+  std::string bytes;
+  if (upgradeFirst) {
+    bytes =
+        "GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+        "Origin: http://localhost:3334\r\n\r\n";
+  }
+  const std::size_t rest = in.left();
+  bytes.resize(bytes.size() + rest);
+  in.take(&bytes[bytes.size() - rest], rest);
+
+  static const ws::OriginPolicy policy("127.0.0.1", 3334, "http://kiosk.local:8000");
+  ws::Connection conn(policy, "<p>page</p>");
+  std::string out;
+  bool closedBefore = false;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t n = piece == 0 ? bytes.size() - at : std::min(piece, bytes.size() - at);
+    const std::size_t outBefore = out.size();
+    conn.Feed(bytes.data() + at, n);
+    at += n;
+    out += conn.Output();
+    conn.Output().clear();
+    conn.TakeEvent();
+    if (closedBefore && out.size() != outBefore) Fail("output after the close");
+    closedBefore = conn.Finished();
+  }
+  if (upgradeFirst && out.rfind("HTTP/1.1 101 Switching Protocols\r\n", 0) != 0)
+    Fail("a valid upgrade was not accepted");
+  if (!out.empty() && out.rfind("HTTP/1.1 ", 0) != 0) Fail("output without a status line");
+  if (conn.state() == ws::Connection::State::Request && !out.empty())
+    Fail("answered before the request was complete");
+  const std::size_t head = out.find("\r\n\r\n");
+  if (out.rfind("HTTP/1.1 101 ", 0) == 0) {
+    CheckServerFrames(out, head + 4);
+  } else if (!out.empty() && !conn.Finished()) {
+    Fail("an HTTP answer other than 101 must end the connection");
+  }
+  return 0;
+}

@@ -1,0 +1,404 @@
+// The TUIO stream listeners: the WebSocket protocol core over one table of
+// client inputs, then the listeners on real loopback sockets (framing,
+// client limit, a client that falls behind, a port in use, no allocation
+// on the publishing path).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/StreamListener.h"
+#include "output/WebSocketProtocol.h"
+#include "platform/Socket.h"
+#include "platform/Trace.h"
+#include "tests/support/AllocationCounter.h"
+#include "tests/support/TraceCapture.h"
+#include "tests/support/WaitFor.h"
+
+namespace {
+
+using testsupport::WaitFor;
+
+// The sample key and accept value of the WebSocket RFC.
+constexpr const char* kKey = "dGhlIHNhbXBsZSBub25jZQ==";
+constexpr const char* kAccept = "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=";
+
+std::string Upgrade(const std::string& extraHeaders = "", const std::string& key = kKey,
+                    const std::string& line = "GET / HTTP/1.1") {
+  return line +
+         "\r\nHost: 127.0.0.1:3334\r\nUpgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n"
+         "Sec-WebSocket-Key: " +
+         key + "\r\nSec-WebSocket-Version: 13\r\n" + extraHeaders + "\r\n";
+}
+
+// A client frame, masked unless `mask` is false. `length` overrides the
+// length field (for frames that lie about it).
+std::string Frame(std::uint8_t first, const std::string& payload, bool mask = true,
+                  unsigned long long length = ~0ULL) {
+  const unsigned long long n = length == ~0ULL ? payload.size() : length;
+  std::string f(1, char(first));
+  const char m = mask ? char(0x80) : 0;
+  if (n < 126) {
+    f += char(m | char(n));
+  } else if (n <= 0xFFFF) {
+    f += char(m | 126);
+    f += char(n >> 8);
+    f += char(n);
+  } else {
+    f += char(m | 127);
+    for (int i = 7; i >= 0; --i) f += char(n >> (8 * i));
+  }
+  const char key[4] = {0x11, 0x22, 0x33, 0x44};
+  if (mask) f.append(key, 4);
+  for (std::size_t i = 0; i < payload.size(); ++i)
+    f += mask ? char(payload[i] ^ key[i % 4]) : payload[i];
+  return f;
+}
+
+std::string Close(std::uint16_t code) {
+  return std::string{char(0x88), 2, char(code >> 8), char(code & 0xFF)};
+}
+
+struct ProtocolCase {
+  const char* name;
+  std::string input;
+  ws::Connection::State state;
+  std::vector<std::string> output;  // each must appear in what the server sends
+  std::string event;                // must appear in the trace event
+  bool bytewise = false;            // fed one byte at a time
+};
+
+TEST(WebSocketProtocol, AnswersEachClientInput) {
+  using State = ws::Connection::State;
+  const std::string up = Upgrade();
+  const std::string ok101 = std::string("HTTP/1.1 101 Switching Protocols\r\n");
+  const std::string accept = std::string("Sec-WebSocket-Accept: ") + kAccept + "\r\n";
+  const std::string big(70000, 'b');
+  const std::vector<ProtocolCase> cases = {
+      {"page",
+       "GET / HTTP/1.1\r\nHost: x\r\n\r\n",
+       State::Closed,
+       {"HTTP/1.1 200 OK\r\n", "Content-Type: text/html; charset=utf-8\r\n",
+        "Cache-Control: no-store\r\n", "Content-Length: 11\r\n", "\r\n\r\n<p>page</p"}},
+      {"page with query", "GET /?x=1 HTTP/1.1\r\n\r\n", State::Closed, {"200 OK"}},
+      {"native client", up, State::Open, {ok101, accept, "Upgrade: websocket\r\n"}},
+      {"own page", Upgrade("Origin: http://localhost:3334\r\n"), State::Open, {ok101}},
+      {"own page, any case", Upgrade("Origin: HTTP://127.0.0.1:3334\r\n"), State::Open, {ok101}},
+      {"listed origin", Upgrade("Origin: http://kiosk.local:8000\r\n"), State::Open, {ok101}},
+      {"foreign origin",
+       Upgrade("Origin: http://evil.example\r\n"),
+       State::Closed,
+       {"HTTP/1.1 403 Forbidden\r\n"},
+       "refused origin http://evil.example"},
+      {"own host, other port",
+       Upgrade("Origin: http://localhost:8080\r\n"),
+       State::Closed,
+       {"403"}},
+      {"null origin", Upgrade("Origin: null\r\n"), State::Closed, {"403"}},
+      {"two origins",
+       Upgrade("Origin: http://localhost:3334\r\nOrigin: http://evil.example\r\n"),
+       State::Closed,
+       {"400 Bad Request"}},
+      {"other path", "GET /x HTTP/1.1\r\n\r\n", State::Closed, {"404 Not Found"}},
+      {"post", "POST / HTTP/1.1\r\n\r\n", State::Closed, {"405 Method Not Allowed", "Allow: GET"}},
+      {"old version",
+       Upgrade().replace(up.find("Version: 13"), 11, "Version: 8"),
+       State::Closed,
+       {"400 Bad Request", "Sec-WebSocket-Version: 13"}},
+      {"bad key", Upgrade("", "short=="), State::Closed, {"400"}},
+      {"key with stray bits", Upgrade("", "dGhlIHNhbXBsZSBub25jZR=="), State::Closed, {"400"}},
+      {"header without colon", "GET / HTTP/1.1\r\nbroken\r\n\r\n", State::Closed, {"400"}},
+      {"folded header", "GET / HTTP/1.1\r\nA: b\r\n c\r\n\r\n", State::Closed, {"400"}},
+      {"request line", "GET /\r\n\r\n", State::Closed, {"400"}},
+      {"incomplete head", "GET / HTTP/1.1\r\nHost: x\r\n", State::Request, {}},
+      {"endless head",
+       "GET / HTTP/1.1\r\nX: " + std::string(9000, 'a'),
+       State::Closed,
+       {"431 Request Header Fields Too Large"},
+       "request too large"},
+      {"ping",
+       up + Frame(0x89, "abc"),
+       State::Open,
+       {ok101, std::string("\x8A\x03"
+                           "abc")}},
+      {"byte by byte", up + Frame(0x89, "xy"), State::Open, {ok101, "\x8A\x02xy"}, "", true},
+      {"pong and messages ignored",
+       up + Frame(0x8A, "p") + Frame(0x81, "hi") + Frame(0x82, "\x01"),
+       State::Open,
+       {ok101}},
+      {"close",
+       up + Frame(0x88,
+                  "\x03\xE8"
+                  "bye"),
+       State::Closed,
+       {Close(1000)},
+       "(1000)"},
+      {"empty close", up + Frame(0x88, ""), State::Closed, {std::string("\x88\x00", 2)}},
+      {"close of one byte", up + Frame(0x88, "\x03"), State::Closed, {Close(1002)}},
+      {"close with a reserved code", up + Frame(0x88, "\x03\xED"), State::Closed, {Close(1002)}},
+      {"unmasked", up + Frame(0x82, "x", false), State::Closed, {Close(1002)}, "1002"},
+      {"reserved bit", up + Frame(0xC2, "x"), State::Closed, {Close(1002)}},
+      {"unknown opcode", up + Frame(0x83, "x"), State::Closed, {Close(1002)}},
+      {"fragmented ping", up + Frame(0x09, "x"), State::Closed, {Close(1002)}},
+      {"long ping", up + Frame(0x89, std::string(126, 'p')), State::Closed, {Close(1002)}},
+      {"huge length, no payload",
+       up + Frame(0x82, "", true, 1LL << 40),
+       State::Closed,
+       {Close(1009)},
+       "1009"},
+      {"negative length", up + Frame(0x82, "", true, 1ULL << 63), State::Closed, {Close(1002)}},
+      {"too long a frame", up + Frame(0x82, big), State::Closed, {Close(1009)}},
+      {"fragments with a ping between",
+       up + Frame(0x01, "he") + Frame(0x89, "p") + Frame(0x00, "l") + Frame(0x80, "lo"),
+       State::Open,
+       {"\x8A\x01p"}},
+      {"continuation first", up + Frame(0x80, "x"), State::Closed, {Close(1002)}},
+      {"message inside a message",
+       up + Frame(0x01, "a") + Frame(0x81, "b"),
+       State::Closed,
+       {Close(1002)}},
+      {"fragments too long together",
+       up + Frame(0x02, std::string(40000, 'a')) + Frame(0x80, std::string(40000, 'b')),
+       State::Closed,
+       {Close(1009)}},
+      {"nothing after a close", up + Frame(0x88, "") + Frame(0x89, "late"), State::Closed, {}},
+  };
+  const ws::OriginPolicy policy("127.0.0.1", 3334, "http://kiosk.local:8000, http://x:1");
+  for (const ProtocolCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ws::Connection conn(policy, "<p>page</p>");
+    std::string event;
+    if (c.bytewise) {
+      for (char b : c.input) conn.Feed(&b, 1);
+    } else {
+      conn.Feed(c.input.data(), c.input.size());
+    }
+    event = conn.TakeEvent();
+    EXPECT_EQ(int(conn.state()), int(c.state));
+    for (const std::string& o : c.output) EXPECT_NE(conn.Output().find(o), std::string::npos) << o;
+    if (c.output.empty() && c.state == State::Request) EXPECT_EQ(conn.Output(), "");
+    if (std::string(c.name) == "nothing after a close")
+      EXPECT_EQ(conn.Output().find("late"), std::string::npos);
+    EXPECT_NE(event.find(c.event), std::string::npos) << event;
+  }
+}
+
+TEST(WebSocketProtocol, OwnOriginsFollowTheListenAddress) {
+  EXPECT_EQ(ws::OriginPolicy("192.168.1.5", 80, "").Origins(),
+            (std::vector<std::string>{"http://127.0.0.1:80", "http://localhost:80",
+                                      "http://192.168.1.5:80"}));
+  EXPECT_EQ(ws::OriginPolicy("0.0.0.0", 9, " a ,b").Origins().size(), 4u);
+  std::uint8_t h[ws::kMaxHeaderBytes];
+  EXPECT_EQ(ws::EncodeFrameHeader(ws::kBinary, 125, h), 2u);
+  EXPECT_EQ(ws::EncodeFrameHeader(ws::kBinary, 126, h), 4u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(h), 4), std::string("\x82\x7E\x00\x7E", 4));
+  EXPECT_EQ(ws::EncodeFrameHeader(ws::kBinary, 65536, h), 10u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(h), 10),
+            std::string("\x82\x7F\x00\x00\x00\x00\x00\x01\x00\x00", 10));
+}
+
+// --- The listeners on loopback sockets -----------------------------------
+
+// A client socket of the test; reads with a deadline.
+struct TestClient {
+  explicit TestClient(std::uint16_t port) : s(platform::ConnectTcp("127.0.0.1", port)) {}
+  ~TestClient() { platform::CloseSocket(s); }
+  void Send(const std::string& bytes) const {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const long n = platform::SendSome(s, bytes.data() + done, bytes.size() - done);
+      ASSERT_GE(n, 0);
+      done += std::size_t(n);
+    }
+  }
+  // Reads until `n` bytes are there; what arrived (shorter if the peer closed).
+  std::string Read(std::size_t n, int timeoutMs = 3000) {
+    std::string got;
+    if (n == 0) return got;
+    char buf[4096];
+    WaitFor(
+        [&] {
+          if (platform::WaitReadable(s, 10) <= 0) return got.size() >= n;
+          const long r = platform::Receive(s, buf, std::min(sizeof buf, n - got.size()));
+          if (r == 0 || r == platform::kReceiveError) ended = true;
+          if (r > 0) got.append(buf, std::size_t(r));
+          return got.size() >= n || ended;
+        },
+        timeoutMs);
+    return got;
+  }
+  std::string ReadHead() {
+    std::string head;
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      const std::string b = Read(1);
+      if (b.empty()) break;
+      head += b;
+    }
+    return head;
+  }
+  platform::SocketHandle s;
+  bool ended = false;
+};
+
+StreamListener::Options TestOptions() {
+  StreamListener::Options o;
+  o.enabled = true;
+  o.port = 0;
+  return o;
+}
+
+std::string Packet(std::size_t size, char fill) {
+  return std::string(size, fill);
+}
+
+TEST(StreamListeners, FrameEveryPacketForEveryClient) {
+  ASSERT_TRUE(platform::StartSockets());
+  StreamListener tcp(StreamListener::Kind::TuioTcp, TestOptions());
+  StreamListener web(StreamListener::Kind::WebSocket, TestOptions(), "<p>live</p>");
+  tcp.Start();
+  web.Start();
+  ASSERT_TRUE(WaitFor([&] { return tcp.Port() != 0 && web.Port() != 0; }));
+  TestClient a(tcp.Port()), b(tcp.Port()), w(web.Port()), page(web.Port());
+  w.Send(Upgrade());
+  const std::string head = w.ReadHead();
+  EXPECT_NE(head.find(kAccept), std::string::npos) << head;
+  page.Send("GET / HTTP/1.1\r\n\r\n");
+  const std::string pageReply = page.Read(1000);
+  EXPECT_NE(pageReply.find("\r\n\r\n<p>live</p>"), std::string::npos);
+  EXPECT_TRUE(page.ended);  // the page's connection is closed after the reply
+  ASSERT_TRUE(WaitFor([&] { return tcp.StreamingClients() == 2 && web.StreamingClients() == 1; }));
+
+  const std::vector<std::string> packets = {Packet(20, 'a'), Packet(125, 'b'), Packet(126, 'c'),
+                                            Packet(1500, 'd'), Packet(65536, 'e')};
+  std::string tcpWant, webWant;
+  for (const std::string& p : packets) {
+    tcp.OfferPacket(p.data(), p.size());
+    web.OfferPacket(p.data(), p.size());
+    const std::uint32_t n = std::uint32_t(p.size());
+    tcpWant += std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + p;
+    std::uint8_t h[ws::kMaxHeaderBytes];
+    webWant.append(reinterpret_cast<char*>(h), ws::EncodeFrameHeader(ws::kBinary, n, h));
+    webWant += p;
+  }
+  EXPECT_TRUE(a.Read(tcpWant.size()) == tcpWant);
+  EXPECT_TRUE(b.Read(tcpWant.size()) == tcpWant);
+  EXPECT_TRUE(w.Read(webWant.size()) == webWant);
+
+  // An unmasked frame closes that client only (1002).
+  TestClient bad(web.Port());
+  bad.Send(Upgrade());
+  bad.ReadHead();
+  bad.Send(Frame(0x82, "x", false));
+  EXPECT_EQ(bad.Read(5), Close(1002));
+  EXPECT_TRUE(bad.ended);
+  EXPECT_TRUE(WaitFor([&] { return web.StreamingClients() == 1; }));
+
+  // A ping is answered between whole messages, even while big ones are
+  // queued; a close is echoed and ends it.
+  const std::string big = Packet(60000, 'f');
+  for (int i = 0; i < 2; ++i) web.OfferPacket(big.data(), big.size());
+  w.Send(Frame(0x89, "hi"));
+  std::vector<std::string> frames;
+  while (frames.size() < 3) {
+    const std::string h = w.Read(4);
+    ASSERT_EQ(h.size(), 4u);
+    const std::size_t n = h[1] == 126 ? (std::uint8_t(h[2]) << 8 | std::uint8_t(h[3])) : 2;
+    frames.push_back(h + w.Read(n - (h[1] == 126 ? 0 : 2)));
+  }
+  std::sort(frames.begin(), frames.end());
+  EXPECT_EQ(frames[0].substr(0, 4), "\x82\x7E\xEA\x60");
+  EXPECT_EQ(frames[0].size(), 60004u);
+  EXPECT_EQ(frames[1], frames[0]);
+  EXPECT_EQ(frames[2], "\x8A\x02hi");
+  w.Send(Frame(0x88, "\x03\xE8"));
+  EXPECT_EQ(w.Read(4), Close(1000));
+  EXPECT_TRUE(WaitFor([&] { return web.StreamingClients() == 0; }));
+
+  // Stopping sends what is still queued, then closes.
+  tcp.OfferPacket("bye", 3);
+  tcp.Stop();
+  EXPECT_EQ(a.Read(8), std::string("\0\0\0\3bye", 7));
+  platform::StopSockets();
+}
+
+TEST(StreamListeners, LimitClientsDropLaggardsAndNeverAllocate) {
+  ASSERT_TRUE(platform::StartSockets());
+  testsupport::TraceCapture traces(trace::Level::Info);
+  StreamListener::Options o = TestOptions();
+  o.maxClients = 2;
+  o.queueBytes = 64 * 1024;
+  o.sendBufferBytes = 4096;
+  StreamListener tcp(StreamListener::Kind::TuioTcp, o);
+  tcp.Start();
+  ASSERT_TRUE(WaitFor([&] { return tcp.Port() != 0; }));
+  TestClient reader(tcp.Port()), sleeper(tcp.Port());
+  ASSERT_TRUE(WaitFor([&] { return tcp.StreamingClients() == 2; }));
+  TestClient third(tcp.Port());
+  EXPECT_EQ(third.Read(1), "");
+  EXPECT_TRUE(third.ended);
+  EXPECT_TRUE(traces.Has("tuio-tcp: 2 clients already connected, connection refused"));
+
+  // The publishing side allocates nothing (measured while no other thread
+  // of the test runs; the listener thread's buffers are warm by then).
+  const std::string p = Packet(1000, 'x');
+  int offered = 0;
+  auto offer = [&](int n) {
+    for (int i = 0; i < n; ++i, ++offered) tcp.OfferPacket(p.data(), p.size());
+  };
+  offer(4);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::uint64_t before = testsupport::Allocations();
+  offer(8);
+  EXPECT_EQ(testsupport::Allocations() - before, 0u);
+
+  std::atomic<bool> reading{true};
+  std::atomic<std::size_t> received{0};
+  std::thread drain([&] {
+    char buf[65536];
+    while (reading) {
+      if (platform::WaitReadable(reader.s, 5) <= 0) continue;
+      const long r = platform::Receive(reader.s, buf, sizeof buf);
+      if (r > 0) received += std::size_t(r);
+    }
+  });
+  while (tcp.DroppedClients() == 0 && offered < 20000) {
+    offer(1);
+    // Slow enough for the reader under Wine too: 64 ms of queue.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  offer(10);
+  EXPECT_TRUE(WaitFor([&] { return received == std::size_t(offered) * 1004; }, 5000));
+  reading = false;
+  drain.join();
+  EXPECT_EQ(tcp.DroppedClients(), 1u);
+  EXPECT_EQ(tcp.StreamingClients(), 1);
+  EXPECT_TRUE(traces.Has("tuio-tcp: client fell behind, dropped"));
+  tcp.Stop();
+  platform::StopSockets();
+}
+
+TEST(StreamListeners, APortInUseIsReportedWithTheSystemsText) {
+  ASSERT_TRUE(platform::StartSockets());
+  testsupport::TraceCapture traces(trace::Level::Info);
+  std::string error;
+  const platform::SocketHandle taken = platform::OpenTcpListenerOn("127.0.0.1", 0, 1, &error);
+  ASSERT_NE(taken, platform::kInvalidSocket) << error;
+  StreamListener::Options o = TestOptions();
+  o.port = platform::LocalPort(taken);
+  StreamListener web(StreamListener::Kind::WebSocket, o);
+  web.Start();
+  const std::string line = "websocket: cannot listen on 127.0.0.1:" + std::to_string(o.port) + ": ";
+  EXPECT_TRUE(WaitFor([&] { return traces.Has(line.c_str()); })) << line;
+  EXPECT_EQ(web.Port(), 0);
+  web.Stop();
+  EXPECT_EQ(platform::OpenTcpListenerOn("300.1.1.1", 0, 1, &error), platform::kInvalidSocket);
+  EXPECT_EQ(error, "not an IPv4 address");
+  platform::CloseSocket(taken);
+  platform::StopSockets();
+}
+
+}  // namespace
