@@ -89,12 +89,22 @@ class CMorvikVantrelApp {
   MainDialogOptions options_;
 };
 
+// Started from Explorer, a shortcut or the Run key, the program has no
+// standard error (no console, nothing redirected); a script or a shell that
+// redirects it does, and reads the text there as before.
+bool HasStandardError() {
+  const HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+  return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_UNKNOWN;
+}
+
 int main(int argc, char** argv) {
   ServiceCommandLine cmd;
   std::string complaint;
-  if (!ParseServiceCommandLine(argc, argv, true, cmd, &complaint)) {
-    // No console for the usage text: a box says it, and the status stays 2.
-    MessageBoxA(nullptr, complaint.c_str(), "Vantrel", MB_OK | MB_ICONEXCLAMATION);
+  const bool toStandardError = HasStandardError();
+  if (!ParseServiceCommandLine(argc, argv, true, cmd, toStandardError ? nullptr : &complaint)) {
+    // Nowhere to print the usage: a box says it. The status stays 2.
+    if (!toStandardError)
+      MessageBoxA(nullptr, complaint.c_str(), "Vantrel", MB_OK | MB_ICONEXCLAMATION);
     return 2;
   }
   if (cmd.quit) return QuitRunningInstance();

@@ -345,11 +345,13 @@ class Program {
   const std::string& exe() const { return exe_; }
   std::string settings() const { return dir_ + "\\Vantrel.ini"; }
 
-  // Starts a process of this copy; its index.
+  // Starts a process of this copy as the shell does: no standard handles.
+  // Its index.
   std::size_t Start(const std::string& args) {
     std::string line = "\"" + exe_ + "\" " + args;
     STARTUPINFOA si{};
     si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
     PROCESS_INFORMATION pi{};
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(), &si,
                         &pi)) {
