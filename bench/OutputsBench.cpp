@@ -27,6 +27,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bench/LoopbackUdp.h"
 #include "input/ReportRouting.h"
 #include "input/TouchDecoder.h"
 #include "output/TouchOutputs.h"
@@ -49,14 +50,9 @@ TUIO::SessionTime SteppedClock() {
 class DrainingReceivers {
  public:
   DrainingReceivers() {
-    udp_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(udp_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(udp_, reinterpret_cast<sockaddr*>(&a), &len);
-    udpPort_ = ntohs(a.sin_port);
+    std::uint16_t port = 0;
+    udp_ = BindLoopbackUdp(port);
+    udpPort_ = port;
     udpThread_ = std::thread([this] {
       char buf[65536];
       while (!stop_)

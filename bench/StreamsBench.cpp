@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/LoopbackUdp.h"
 #include "output/TouchOutputs.h"
 #include "tests/support/AllocationCounter.h"
 
@@ -61,18 +62,6 @@ int ConnectWebSocket(std::uint16_t port) {
   std::string head;
   char c;
   while (head.find("\r\n\r\n") == std::string::npos && ::recv(fd, &c, 1, 0) == 1) head += c;
-  return fd;
-}
-
-int BindUdp(std::uint16_t& port) {
-  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  port = ntohs(a.sin_port);
   return fd;
 }
 
@@ -136,7 +125,7 @@ class Drain {
 struct Rig {
   Rig(Drain& drain, int tcp, int ws, bool drainClients = true) {
     std::uint16_t port;
-    udp = BindUdp(port);
+    udp = BindLoopbackUdp(port);
     drain.Add(udp, true);
     OutputEndpoints e;
     e.tuioPort = port;
