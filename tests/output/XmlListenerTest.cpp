@@ -1,5 +1,5 @@
 // The XML server on a real TCP connection: bytes on the wire, one client at
-// a time, ended and stalled clients, a port that is taken.
+// a time, ended, lagging and stalled clients, a port that is taken, a stop.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,10 +43,10 @@ class XmlWire : public ::testing::Test {
     EXPECT_TRUE(WaitFor([&] { return srv_.Link().Connected(); }));
     return c;
   }
-  // One document with `contacts` touches down.
-  void SendTable(int contacts) {
+  // One document with `contacts` touches, each in `state`.
+  void SendTable(int contacts, std::uint16_t state = TOUCH_MOVE) {
     ContactTable t{};
-    for (int i = 0; i < contacts; ++i) t.entry[i] = {std::uint16_t(i), TOUCH_MOVE, 1000, 2000};
+    for (int i = 0; i < contacts; ++i) t.entry[i] = {std::uint16_t(i), state, 1000, 2000};
     srv_.sendTableDocument(t, std::uint16_t(contacts));
   }
 
@@ -183,6 +183,66 @@ TEST_F(XmlWire, ATakenPortIsTriedAgainUntilItIsFree) {
   SendTable(1);
   EXPECT_EQ(c->documents(1).size(), 1u);
 }
+
+// A client that stopped reading while a gesture went on, then its lift (the
+// output's stop). What it then reads, with no new document to carry the
+// backlog: everything, in order, up to the lift, whether the listener keeps
+// running or stops meanwhile; a client that never reads again holds up the
+// stop only for the grace time.
+struct LagCase {
+  const char* name;
+  int documents;  // of five touches, about 1.6 KB each
+  bool stop;      // the listener stops while the client catches up
+  bool reads;     // the client reads again
+};
+
+class XmlLag : public XmlWire, public ::testing::WithParamInterface<LagCase> {};
+
+TEST_P(XmlLag, ALaggingClientGetsEveryDocumentUpToTheLift) {
+  const LagCase& c = GetParam();
+  Listen();
+  auto client = Connect();
+  for (int i = 0; i < c.documents; ++i) SendTable(5, i == 0 ? TOUCH_DOWN : TOUCH_MOVE);
+  srv_.StopCycle();  // the lift of all five fingers
+  ASSERT_GT(srv_.Link().BacklogBytes(), 0u) << "the client never fell behind";
+
+  const int expected = c.documents + 1;
+  auto reading = std::async(std::launch::async, [&] {
+    return c.reads ? client->documents(std::size_t(expected)) : std::vector<std::string>{};
+  });
+  if (c.stop) {
+    auto stopping = std::async(std::launch::async, [&] { listener_->Stop(); });
+    ASSERT_EQ(stopping.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "a stop waited on a client that does not read";
+  }
+  const auto docs = reading.get();
+  if (c.reads) {
+    ASSERT_EQ(docs.size(), std::size_t(expected));
+    for (int i = 0; i < expected; ++i) {
+      const auto d = monitor::ReadTouchDocument(docs[std::size_t(i)]);
+      ASSERT_TRUE(d) << i;
+      EXPECT_EQ(d->fseq, i + 1);
+      ASSERT_EQ(d->alive.size(), 5u);
+      // Five fingers down in every document but the lift, which has none.
+      const bool lift = i == expected - 1;
+      for (std::int32_t id : d->alive) {
+        EXPECT_EQ(id == 0, lift) << i;
+      }
+    }
+    EXPECT_EQ(docs.back(), srv_.Document());
+  }
+  if (c.stop) {
+    EXPECT_TRUE(client->closedByServer());
+  }
+  EXPECT_EQ(srv_.Link().DroppedClients(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clients, XmlLag,
+                         ::testing::Values(LagCase{"CatchesUpWithoutANewDocument", 300, false,
+                                                   true},
+                                           LagCase{"CatchesUpDuringTheStop", 200, true, true},
+                                           LagCase{"NeverReadsAgain", 200, true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(XmlWire, StopEndsTheListenerAndItsClient) {
   Listen();
