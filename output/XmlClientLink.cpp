@@ -35,7 +35,7 @@ void XmlClientLink::SetListenerWake(platform::WakeSocket wake) {
 
 bool XmlClientLink::SendBacklog(platform::SocketHandle s) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (socket_ != s || socket_ == platform::kInvalidSocket) return false;
+  if (socket_ != s) return false;
   if (!FlushPending()) return false;
   listenerWatching_ = pendingLength_ > 0;
   return listenerWatching_;
