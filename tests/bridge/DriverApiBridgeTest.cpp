@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "BridgeTestSupport.h"
+#include "tests/support/BridgeTestSupport.h"
 #include "bridge/DriverApiBridge.h"
 #include "bridge/DriverApiSession.h"
 

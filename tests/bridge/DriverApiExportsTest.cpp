@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "BridgeTestSupport.h"
+#include "tests/support/BridgeTestSupport.h"
 #include "bridge/BridgeDriverApi.h"
 #include "bridge/DriverApi.h"
 #include "bridge/DriverApiBridge.h"
