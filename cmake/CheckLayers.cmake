@@ -1,7 +1,7 @@
-# The layers: which folder may include which. Each folder includes only
-# folders below it; an include of a folder not in its row (or of a folder
-# above) fails the build. A row's folder may be nested (tests/support): a
-# file belongs to the longest row folder that holds it.
+# Holds every include of the tree against the layer table (LayerTable.cmake):
+# an include of a folder not in the including folder's row fails the build.
+# A row's folder may be nested (tests/support): a file belongs to the longest
+# row folder that holds it.
 #
 # Every form of include is resolved as the compiler would find it: a quoted
 # name next to the including file first, then from the top of the tree;
@@ -11,21 +11,8 @@
 # lands in a top-level folder without a row is refused too.
 #   cmake -DSOURCE_DIR=<root> [-DLAYERS=<row|row|...>] -P CheckLayers.cmake
 cmake_minimum_required(VERSION 3.20)
-set(product "common platform input output bridge device calibration app tools")
-set(layers
-  "common:"
-  "platform:common"
-  "input:common platform"
-  "output:common platform"
-  "device:common platform"
-  "bridge:common platform"
-  "calibration:common platform input"
-  "app:common platform input output bridge device calibration"
-  "tools:common platform device"
-  # What the tests and the benchmarks share; the product never reaches it.
-  "tests/support:${product}"
-  "bench:${product} tests/support"
-  "tests:${product} tests/support")
+include(${CMAKE_CURRENT_LIST_DIR}/LayerTable.cmake)
+set(layers ${vantrel_layers})
 if(DEFINED LAYERS)
   string(REPLACE "|" ";" layers "${LAYERS}")  # the test's own tables, rows split by |
 endif()
