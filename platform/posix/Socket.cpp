@@ -12,6 +12,7 @@
 
 #include <cstring>
 
+#include "platform/Ipv4Address.h"
 #include "platform/SocketNative.h"
 
 namespace platform {
@@ -27,11 +28,12 @@ SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
 
 SocketHandle OpenTcpListenerOn(const std::string& address, std::uint16_t port, int backlog,
                                std::string* error) {
-  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
-  if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
+  std::uint32_t host = INADDR_ANY;
+  if (!address.empty() && !ParseIpv4(address, host)) {
     if (error) *error = "not an IPv4 address";
     return kInvalidSocket;
   }
+  sockaddr_in a = Ipv4Address(host, port);
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     if (error) *error = std::strerror(errno);

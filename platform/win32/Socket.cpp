@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Ipv4Address.h"
 #include "platform/SocketNative.h"
 
 namespace platform {
@@ -50,11 +51,12 @@ SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
 
 SocketHandle OpenTcpListenerOn(const std::string& address, std::uint16_t port, int backlog,
                                std::string* error) {
-  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
-  if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
+  std::uint32_t host = INADDR_ANY;
+  if (!address.empty() && !ParseIpv4(address, host)) {
     if (error) *error = "not an IPv4 address";
     return kInvalidSocket;
   }
+  sockaddr_in a = Ipv4Address(host, port);
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) {
     if (error) *error = ErrorText(WSAGetLastError());
