@@ -172,7 +172,8 @@ void StreamListener::Serve(platform::SocketHandle listener) {
     owners.clear();
     waits.push_back({listener, true});
     if (canWake) waits.push_back({wakeSocket_.read, true});
-    bool awaitingRequest = refused_.Pending() || evicted_.Pending() || flooded_.Pending();
+    bool awaitingRequest =
+        refused_.Pending() || evicted_.Pending() || flooded_.Pending() || late_.Pending();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       for (std::size_t i = 0; i < clients_.size(); ++i) {
@@ -223,7 +224,8 @@ void StreamListener::Serve(platform::SocketHandle listener) {
       }
       if (c.ws && c.ws->state() == ws::Connection::State::Request &&
           now - c.acceptedMs > options_.requestTimeoutMs) {
-        Close(i, "no request in time, closed");
+        Close(i, nullptr);
+        Warn(late_, "client sent no request in time, closed", now);
         continue;
       }
       if (!Flush(i)) Close(i, nullptr);
@@ -292,6 +294,7 @@ void StreamListener::TraceDueWarnings(std::int64_t now) {
     const char* what;
   } due[] = {{refused_, "connections refused, every place taken"},
              {evicted_, "connections without a request closed to make room"},
+             {late_, "clients closed for sending no request in time"},
              {flooded_, "clients closed for sending more than any reader would"}};
   for (Due& d : due) {
     std::uint32_t count = 0;

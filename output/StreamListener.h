@@ -151,5 +151,5 @@ class StreamListener : public PacketSink {
   std::int64_t lastPacketMs_ = -1000000;  // listener thread: last bytes taken from a ring
   std::uint32_t failedListens_ = 0;
   // Listener thread: the warnings a client storm repeats.
-  RepeatedWarning refused_, evicted_, flooded_;
+  RepeatedWarning refused_, evicted_, flooded_, late_;
 };
