@@ -279,26 +279,28 @@ bool StreamListener::Accept(platform::SocketHandle listener) {
   }
 }
 
+// Alone, a warning is traced as it is; counted ones are traced as their
+// summary and count ("tuio-tcp: connections refused, every place taken: 37").
+const char* StreamListener::Summary(const RepeatedWarning& w) const {
+  return &w == &refused_   ? "connections refused, every place taken"
+         : &w == &evicted_ ? "connections without a request closed to make room"
+         : &w == &late_    ? "clients closed for sending no request in time"
+                           : "clients closed for sending more than any reader would";
+}
+
 void StreamListener::Warn(RepeatedWarning& w, const char* what, std::int64_t now) {
   std::uint32_t count = 0;
   if (!w.Note(now, count)) return;
   if (count == 1)
     TRACE_WARN("%s: %s", Name(), what);
   else
-    TRACE_WARN("%s: %s (%u times since the last such line)", Name(), what, unsigned(count));
+    TRACE_WARN("%s: %s: %u", Name(), Summary(w), unsigned(count));
 }
 
 void StreamListener::TraceDueWarnings(std::int64_t now) {
-  struct Due {
-    RepeatedWarning& w;
-    const char* what;
-  } due[] = {{refused_, "connections refused, every place taken"},
-             {evicted_, "connections without a request closed to make room"},
-             {late_, "clients closed for sending no request in time"},
-             {flooded_, "clients closed for sending more than any reader would"}};
-  for (Due& d : due) {
+  for (RepeatedWarning* w : {&refused_, &evicted_, &late_, &flooded_}) {
     std::uint32_t count = 0;
-    if (d.w.Due(now, count)) TRACE_WARN("%s: %u %s", Name(), unsigned(count), d.what);
+    if (w->Due(now, count)) TRACE_WARN("%s: %s: %u", Name(), Summary(*w), unsigned(count));
   }
 }
 

@@ -128,6 +128,7 @@ class StreamListener : public PacketSink {
   // `what` now, or counted into a later line (see RepeatedWarning).
   void Warn(RepeatedWarning& w, const char* what, std::int64_t now);
   void TraceDueWarnings(std::int64_t now);
+  const char* Summary(const RepeatedWarning& w) const;
   bool Stopping();
   bool SleepUnlessStopped(int ms);
 
