@@ -41,9 +41,11 @@ def alive_message(ids):
     return pad(b"/tuio/2Dcur") + pad(b",s" + b"i" * len(ids)) + pad(b"alive") + ints
 
 
-# A PNG's size and the RGB at fractions of it, decoded by the browser's own image decoder.
+# A PNG's size and the RGB at fractions of it, decoded by the browser's own image decoder
+# (from a Blob: the page's policy loads no images).
 PIXELS = """(async () => {
-  const img = new Image(); img.src = "data:image/png;base64,%s"; await img.decode();
+  const png = Uint8Array.from(atob("%s"), c => c.charCodeAt(0));
+  const img = await createImageBitmap(new Blob([png], { type: "image/png" }));
   const g = new OffscreenCanvas(img.width, img.height).getContext("2d"); g.drawImage(img, 0, 0);
   return [[img.width, img.height], ...%s.map(([x, y]) =>
     Array.from(g.getImageData(x * img.width, y * img.height, 1, 1).data.slice(0, 3)))]; })()"""
