@@ -9,6 +9,11 @@ class RepeatedWarning {
  public:
   static constexpr std::int64_t kIntervalMs = 1000;
 
+  // `summary`: what the counted ones are ("connections refused, every place
+  // taken"), traced with their count.
+  explicit RepeatedWarning(const char* summary) : summary_(summary) {}
+  const char* summary() const { return summary_; }
+
   // Counts one; true when a line is due now, `count` then being how many
   // it stands for.
   bool Note(std::int64_t nowMs, std::uint32_t& count) {
@@ -27,6 +32,7 @@ class RepeatedWarning {
   bool Pending() const { return pending_ != 0; }
 
  private:
+  const char* summary_;
   std::int64_t lastMs_ = 0;
   bool traced_ = false;
   std::uint32_t pending_ = 0;

@@ -172,7 +172,9 @@ void StreamListener::Serve(platform::SocketHandle listener) {
     owners.clear();
     waits.push_back({listener, true});
     if (canWake) waits.push_back({wakeSocket_.read, true});
-    bool awaitingRequest =
+    // Looked at again within a second: a request's time limit, a counted
+    // warning's line.
+    bool checkSoon =
         refused_.Pending() || evicted_.Pending() || flooded_.Pending() || late_.Pending();
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -185,14 +187,13 @@ void StreamListener::Serve(platform::SocketHandle listener) {
         // the wait still reports its connection failing.
         waits.push_back({c.socket, !c.readEnded, pending});
         owners.push_back(i);
-        awaitingRequest =
-            awaitingRequest || (c.ws && c.ws->state() == ws::Connection::State::Request);
+        checkSoon = checkSoon || (c.ws && c.ws->state() == ws::Connection::State::Request);
       }
     }
-    const int timeout = !canWake          ? kFallbackPollMs
-                        : ticking         ? kTickMs
-                        : awaitingRequest ? kRequestCheckMs
-                                          : -1;
+    const int timeout = !canWake    ? kFallbackPollMs
+                        : ticking   ? kTickMs
+                        : checkSoon ? kRequestCheckMs
+                                    : -1;
     if (platform::WaitSockets(waits.data(), waits.size(), timeout) < 0) return;
     if (canWake && waits[1].readable) platform::DrainWakeSocket(wakeSocket_);
     // An accept that fails although one was announced (no descriptor left)
@@ -281,37 +282,30 @@ bool StreamListener::Accept(platform::SocketHandle listener) {
 
 // Alone, a warning is traced as it is; counted ones are traced as their
 // summary and count ("tuio-tcp: connections refused, every place taken: 37").
-const char* StreamListener::Summary(const RepeatedWarning& w) const {
-  return &w == &refused_   ? "connections refused, every place taken"
-         : &w == &evicted_ ? "connections without a request closed to make room"
-         : &w == &late_    ? "clients closed for sending no request in time"
-                           : "clients closed for sending more than any reader would";
-}
-
 void StreamListener::Warn(RepeatedWarning& w, const char* what, std::int64_t now) {
   std::uint32_t count = 0;
   if (!w.Note(now, count)) return;
   if (count == 1)
     TRACE_WARN("%s: %s", Name(), what);
   else
-    TRACE_WARN("%s: %s: %u", Name(), Summary(w), unsigned(count));
+    TRACE_WARN("%s: %s: %u", Name(), w.summary(), unsigned(count));
 }
 
 void StreamListener::TraceDueWarnings(std::int64_t now) {
   for (RepeatedWarning* w : {&refused_, &evicted_, &late_, &flooded_}) {
     std::uint32_t count = 0;
-    if (w->Due(now, count)) TRACE_WARN("%s: %s: %u", Name(), Summary(*w), unsigned(count));
+    if (w->Due(now, count)) TRACE_WARN("%s: %s: %u", Name(), w->summary(), unsigned(count));
   }
 }
 
-bool StreamListener::SetStreaming(std::size_t i, bool on) {
+void StreamListener::SetStreaming(std::size_t i, bool on) {
   Client& c = clients_[i];
   std::lock_guard<std::mutex> lock(mutex_);
-  if ((c.ring >= 0) == on) return true;
+  if ((c.ring >= 0) == on) return;
   if (on) {
     const auto free =
         std::find_if(rings_.begin(), rings_.end(), [](const Ring& r) { return !r.streaming; });
-    if (free == rings_.end()) return false;
+    if (free == rings_.end()) return;
     c.ring = int(free - rings_.begin());
   }
   Ring& r = rings_[std::size_t(c.ring)];
@@ -322,7 +316,6 @@ bool StreamListener::SetStreaming(std::size_t i, bool on) {
   r.overflow = false;
   if (!on) c.ring = -1;
   streaming_ += on ? 1 : -1;
-  return true;
 }
 
 bool StreamListener::Read(std::size_t i) {
@@ -363,7 +356,7 @@ bool StreamListener::Read(std::size_t i) {
     c.control += c.ws->Output();
     c.ws->Output().clear();
     if (c.control.size() > kMaxControlBytes + page_.html.size()) {
-      TRACE_WARN("%s: client sends more than it reads, closed", Name());
+      Warn(flooded_, "client sends more than it reads, closed", now);
       return false;
     }
     if (!wasOpen && c.ws->Open()) {

@@ -123,12 +123,12 @@ class StreamListener : public PacketSink {
   // False when the client sent more than any reader would this second.
   bool WithinRate(Client& c, std::size_t bytes, std::int64_t now);
   void Close(std::size_t i, const char* why, bool fellBehind = false);
-  // Taking a ring fails only when none is free.
-  bool SetStreaming(std::size_t i, bool on);
+  // A ring is free whenever a client may stream: a TCP listener has one per
+  // place, and a WebSocket upgrade finds one or is refused.
+  void SetStreaming(std::size_t i, bool on);
   // `what` now, or counted into a later line (see RepeatedWarning).
   void Warn(RepeatedWarning& w, const char* what, std::int64_t now);
   void TraceDueWarnings(std::int64_t now);
-  const char* Summary(const RepeatedWarning& w) const;
   bool Stopping();
   bool SleepUnlessStopped(int ms);
 
@@ -152,5 +152,8 @@ class StreamListener : public PacketSink {
   std::int64_t lastPacketMs_ = -1000000;  // listener thread: last bytes taken from a ring
   std::uint32_t failedListens_ = 0;
   // Listener thread: the warnings a client storm repeats.
-  RepeatedWarning refused_, evicted_, flooded_, late_;
+  RepeatedWarning refused_{"connections refused, every place taken"};
+  RepeatedWarning evicted_{"connections without a request closed to make room"};
+  RepeatedWarning late_{"clients closed for sending no request in time"};
+  RepeatedWarning flooded_{"clients closed for sending more than they may"};
 };

@@ -44,25 +44,24 @@ bool SetOnce(std::string_view& field, bool& seen, std::string_view value) {
   return true;
 }
 
-// A header name: RFC 7230's token characters, nothing else (no blanks).
-bool IsToken(std::string_view name) {
-  if (name.empty()) return false;
-  for (char c : name) {
+// Every character of `s` a letter, a digit or one of `others`.
+bool MadeOf(std::string_view s, const char* others) {
+  for (char c : s) {
     const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!alnum && std::strchr("!#$%&'*+-.^_`|~", c) == nullptr) return false;
+    if (!alnum && (c == '\0' || std::strchr(others, c) == nullptr)) return false;
   }
   return true;
+}
+
+// A header name: RFC 7230's token characters, nothing else (no blanks).
+bool IsToken(std::string_view name) {
+  return !name.empty() && MadeOf(name, "!#$%&'*+-.^_`|~");
 }
 
 // A Host value that may stand in a header of ours: a name or address and a
 // port, nothing that could end or add a directive.
 bool PlainHost(std::string_view host) {
-  if (host.empty() || host.size() > 255) return false;
-  for (char c : host) {
-    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!alnum && std::strchr(".-:[]", c) == nullptr) return false;
-  }
-  return true;
+  return !host.empty() && host.size() <= 255 && MadeOf(host, ".-:[]");
 }
 
 // 'sha256-...' of every element `tag` (without attributes) holds in `html`.

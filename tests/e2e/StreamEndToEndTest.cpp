@@ -160,6 +160,25 @@ class StreamEndToEnd : public ::testing::Test {
     }
   }
 
+  // Reads both streams until each has as many packets as UDP got (taking
+  // datagrams still arriving too): they must be those datagrams.
+  void ExpectStreamsCarry(Packets& udp, Client& tcp, Client& web) {
+    Packets overTcp, overWeb;
+    WaitFor(
+        [&] {
+          for (auto& d : udp_->drain(50, 10)) udp.push_back(d);
+          tcp.Pump(20);
+          web.Pump(20);
+          for (auto& p : tcp.TakeTcp()) overTcp.push_back(p);
+          for (auto& p : web.TakeWebSocket()) overWeb.push_back(p);
+          return overTcp.size() >= udp.size() && overWeb.size() >= udp.size();
+        },
+        10000);
+    EXPECT_TRUE(overTcp == udp) << overTcp.size() << " TCP packets, " << udp.size() << " datagrams";
+    EXPECT_TRUE(overWeb == udp) << overWeb.size() << " messages, " << udp.size() << " datagrams";
+    for (const auto& p : overTcp) EXPECT_NO_THROW(testsupport::DecodeBundle(p));
+  }
+
   testsupport::SimControl sim_;
   std::unique_ptr<testsupport::UdpCapture> udp_;
   std::unique_ptr<ServiceProcess> service_;
@@ -199,19 +218,7 @@ TEST_F(StreamEndToEnd, StreamsCarryTheUdpDatagramsToSixteenClientsAndDropALaggar
       },
       20000);
   ASSERT_GT(udp.size(), 10u);
-  Packets overTcp, overWeb;
-  WaitFor(
-      [&] {
-        tcp->Pump(20);
-        web->Pump(20);
-        for (auto& p : tcp->TakeTcp()) overTcp.push_back(p);
-        for (auto& p : web->TakeWebSocket()) overWeb.push_back(p);
-        return overTcp.size() >= udp.size() && overWeb.size() >= udp.size();
-      },
-      10000);
-  EXPECT_TRUE(overTcp == udp) << overTcp.size() << " TCP packets, " << udp.size() << " datagrams";
-  EXPECT_TRUE(overWeb == udp) << overWeb.size() << " messages, " << udp.size() << " datagrams";
-  for (const auto& p : overTcp) EXPECT_NO_THROW(testsupport::DecodeBundle(p));
+  ExpectStreamsCarry(udp, *tcp, *web);
   for (auto& c : more) {
     EXPECT_GT(c->Pump(50).size(), 0u);
     EXPECT_FALSE(c->ended());
@@ -271,7 +278,7 @@ TEST_F(StreamEndToEnd, HostileClientsCostOnlyThemselves) {
     }
   });
   ASSERT_EQ(sim_.last("gesture f 9000 0.2,0.3>0.4,0.45 0.7,0.25>0.55,0.6"), "ok");
-  Packets udp, overTcp, overWeb;
+  Packets udp;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < end) {
     for (auto& d : udp_->drain(5, 1)) udp.push_back(d);
@@ -280,19 +287,8 @@ TEST_F(StreamEndToEnd, HostileClientsCostOnlyThemselves) {
   }
   flooding = false;
   flood.join();
-  WaitFor(
-      [&] {
-        for (auto& d : udp_->drain(50, 10)) udp.push_back(d);
-        tcp->Pump(20);
-        web->Pump(20);
-        for (auto& p : tcp->TakeTcp()) overTcp.push_back(p);
-        for (auto& p : web->TakeWebSocket()) overWeb.push_back(p);
-        return overTcp.size() >= udp.size() && overWeb.size() >= udp.size();
-      },
-      10000);
+  ExpectStreamsCarry(udp, *tcp, *web);
   EXPECT_GT(udp.size(), 300u);
-  EXPECT_TRUE(overTcp == udp) << overTcp.size() << " TCP packets, " << udp.size() << " datagrams";
-  EXPECT_TRUE(overWeb == udp) << overWeb.size() << " messages, " << udp.size() << " datagrams";
   EXPECT_FALSE(web->ended() || tcp->ended());
   const std::string trace = Trace();
   EXPECT_NE(trace.find("websocket: client sends more than any reader would, closed"),
