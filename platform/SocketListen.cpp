@@ -2,6 +2,7 @@
 // platform's socket file gives (SocketNative.h).
 #include <string>
 
+#include "platform/Ipv4Address.h"
 #include "platform/Socket.h"
 #include "platform/SocketNative.h"
 
@@ -13,11 +14,13 @@ SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
 
 SocketHandle OpenTcpListenerOn(const std::string& address, std::uint16_t port, int backlog,
                                std::string* error) {
-  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
-  if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
+  // The same reader as the settings check, so an address that passes it listens.
+  std::uint32_t host = INADDR_ANY;
+  if (!address.empty() && !ParseIpv4(address, host)) {
     if (error) *error = "not an IPv4 address";
     return kInvalidSocket;
   }
+  sockaddr_in a = Ipv4Address(host, port);
   const NativeSocket s = NewListeningSocket();
   if (s == kInvalidNativeSocket) {
     if (error) *error = LastSocketError();

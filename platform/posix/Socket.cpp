@@ -12,6 +12,7 @@
 
 #include <cstring>
 
+#include "platform/Ipv4Address.h"
 #include "platform/SocketNative.h"
 
 namespace platform {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Ipv4Address.h"
 #include "platform/SocketNative.h"
 
 namespace platform {
