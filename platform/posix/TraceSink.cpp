@@ -1,9 +1,11 @@
 // Natively the trace goes to standard error (and to a file when one is
 // named), one write per line so lines from threads never interleave.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -26,8 +28,15 @@ void StderrSink(void*, Level, const char* line) {
   (void)!::write(STDERR_FILENO, buffer, length);
 }
 
+void JournalSink(void*, Level level, const char* line) {
+  char buffer[520];
+  const unsigned length = JournalLine(level, line, buffer, sizeof buffer - 1);
+  buffer[length] = '\n';
+  (void)!::write(STDERR_FILENO, buffer, length + 1);
+}
+
 void StderrAndFileSink(void* context, Level level, const char* line) {
-  StderrSink(context, level, line);
+  (StderrIsJournal() ? JournalSink : StderrSink)(context, level, line);
   auto* sink = static_cast<FileSink*>(context);
   std::lock_guard<std::mutex> lock(sink->mutex);
   std::fprintf(sink->file, "%s\n", line);
@@ -46,7 +55,36 @@ void Tracer::ConfigurePlatform(Level level, const char* file) {
       return;
     }
   }
-  Configure(level, &StderrSink, nullptr);
+  Configure(level, StderrIsJournal() ? &JournalSink : &StderrSink, nullptr);
+}
+
+bool StderrIsJournal() {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  if (!stream) return false;
+  unsigned long long device = 0, inode = 0;
+  char end = 0;
+  if (std::sscanf(stream, "%llu:%llu%c", &device, &inode, &end) != 2) return false;
+  // The variable is inherited: it counts only while standard error is
+  // still the stream it names, not after a redirection.
+  struct stat st {};
+  if (::fstat(STDERR_FILENO, &st) != 0) return false;
+  return st.st_dev == device && st.st_ino == inode;
+}
+
+unsigned JournalLine(Level level, const char* line, char* out, unsigned size) {
+  if (size == 0) return 0;
+  static const char kPriority[] = {'7', '3', '4', '6', '7'};  // by Level
+  const int index = static_cast<int>(level);
+  const char priority = index >= 0 && index < 5 ? kPriority[index] : '6';
+  // "vantrel 12.345 info: text" -> "<6>info: text"
+  const char* text = line;
+  if (std::strncmp(text, "vantrel ", 8) == 0) {
+    const char* afterStamp = std::strchr(text + 8, ' ');
+    if (afterStamp) text = afterStamp + 1;
+  }
+  const int n = std::snprintf(out, size, "<%c>%s", priority, text);
+  if (n < 0) return 0;
+  return static_cast<unsigned>(n) < size ? static_cast<unsigned>(n) : size - 1;
 }
 
 }  // namespace trace
