@@ -113,3 +113,27 @@ function(vantrel_udev_rules output assignments comment)
   endforeach()
   file(CONFIGURE OUTPUT ${output} CONTENT "${text}" @ONLY)
 endfunction()
+
+# vantrel_service_vidpids(<var>): the service's built-in "Vid&PidList" as it
+# writes it into an empty settings file: the rows the service lists, in
+# order, each id as eight upper-case digits, separated by one space.
+function(vantrel_service_vidpids var)
+  vantrel_accepted_frames(rows)
+  set(vidpids "")
+  foreach(row IN LISTS rows)
+    vantrel_accepted_row("${row}")
+    if(where STREQUAL "library")
+      continue()
+    endif()
+    math(EXPR first "0x${first}")
+    math(EXPR last "0x${last}")
+    foreach(p RANGE ${first} ${last})
+      math(EXPR pid "0x10000 + ${p}" OUTPUT_FORMAT HEXADECIMAL)
+      string(SUBSTRING "${pid}" 3 4 pid)  # 0x1NNNN: the four digits
+      list(APPEND vidpids "${vendor}${pid}")
+    endforeach()
+  endforeach()
+  string(REPLACE ";" " " vidpids "${vidpids}")
+  string(TOUPPER "${vidpids}" vidpids)
+  set(${var} "${vidpids}" PARENT_SCOPE)
+endfunction()
