@@ -51,6 +51,14 @@ macro(vantrel_accepted_row row)
   list(GET _fields 3 where)
 endmacro()
 
+# vantrel_service_rows(<var>): the rows the service accepts ("service" and
+# "both"), in order.
+function(vantrel_service_rows var)
+  vantrel_accepted_frames(rows)
+  list(FILTER rows EXCLUDE REGEX "\\|library$")
+  set(${var} "${rows}" PARENT_SCOPE)
+endfunction()
+
 # vantrel_udev_products(<var> <first> <last>): the product ids FIRST..LAST
 # (four hexadecimal digits) as one udev match value: lower-case globs
 # joined by "|", one per run of ids that share their first three digits
@@ -100,13 +108,10 @@ endfunction()
 # range the service accepts, matching the frame's hidraw node by the USB
 # ids of its device, each ending in ASSIGNMENTS.
 function(vantrel_udev_rules output assignments comment)
-  vantrel_accepted_frames(rows)
+  vantrel_service_rows(rows)
   set(text "# Generated from common/AcceptedFrames.txt: the frames the service accepts.\n${comment}")
   foreach(row IN LISTS rows)
     vantrel_accepted_row("${row}")
-    if(where STREQUAL "library")
-      continue()
-    endif()
     vantrel_udev_products(products ${first} ${last})
     string(TOLOWER "${vendor}" vendor)
     string(APPEND text "SUBSYSTEM==\"hidraw\", KERNEL==\"hidraw*\", ATTRS{idVendor}==\"${vendor}\", ATTRS{idProduct}==\"${products}\", ${assignments}\n")
@@ -118,13 +123,10 @@ endfunction()
 # writes it into an empty settings file: the rows the service lists, in
 # order, each id as eight upper-case digits, separated by one space.
 function(vantrel_service_vidpids var)
-  vantrel_accepted_frames(rows)
+  vantrel_service_rows(rows)
   set(vidpids "")
   foreach(row IN LISTS rows)
     vantrel_accepted_row("${row}")
-    if(where STREQUAL "library")
-      continue()
-    endif()
     math(EXPR first "0x${first}")
     math(EXPR last "0x${last}")
     foreach(p RANGE ${first} ${last})

@@ -5,12 +5,12 @@
 # oscpack from Debian's source package, unpacked into the build tree and
 # compiled with the cross compiler (its sources never enter the repository).
 
-# vantrel_oscpack_source(): OSCPACK_DIR, a copy of Debian's oscpack source
-# package in the build tree. Its headers choose the 32-bit types for x86_64
+# vantrel_oscpack_library(<win32|posix>): the static library oscpack from
+# OSCPACK_DIR, a copy of Debian's oscpack source package in the build tree. Its headers choose the 32-bit types for x86_64
 # only (elsewhere osc::int32 is a long, 8 bytes on arm64, and the library
 # aborts at its first packet); the copy chooses them, and the overloads that
 # go with them, for every LP64 target.
-macro(vantrel_oscpack_source)
+macro(vantrel_oscpack_library ip)
   # scripts/setup.sh keeps an unpacked copy in the user's cache, so that a
   # configure needs no network (tests may run in a network namespace).
   set(VANTREL_OSCPACK_SOURCE "$ENV{HOME}/.cache/vantrel/oscpack" CACHE PATH
@@ -45,6 +45,15 @@ macro(vantrel_oscpack_source)
       file(WRITE ${OSCPACK_DIR}/${_header} "${_text}")
     endif()
   endforeach()
+  add_library(oscpack STATIC
+    ${OSCPACK_DIR}/ip/IpEndpointName.cpp
+    ${OSCPACK_DIR}/ip/${ip}/NetworkingUtils.cpp
+    ${OSCPACK_DIR}/ip/${ip}/UdpSocket.cpp
+    ${OSCPACK_DIR}/osc/OscTypes.cpp
+    ${OSCPACK_DIR}/osc/OscReceivedElements.cpp
+    ${OSCPACK_DIR}/osc/OscOutboundPacketStream.cpp)
+  target_include_directories(oscpack SYSTEM PUBLIC ${OSCPACK_DIR})
+  target_compile_options(oscpack PRIVATE -w)
 endmacro()
 
 if(CMAKE_CROSSCOMPILING)
@@ -58,16 +67,7 @@ if(CMAKE_CROSSCOMPILING)
   target_link_libraries(vantrel_gtest_main INTERFACE gtest_main gmock)
 
   # --- oscpack from Debian's source package ------------------------------
-  vantrel_oscpack_source()
-  add_library(oscpack STATIC
-    ${OSCPACK_DIR}/ip/IpEndpointName.cpp
-    ${OSCPACK_DIR}/ip/win32/NetworkingUtils.cpp
-    ${OSCPACK_DIR}/ip/win32/UdpSocket.cpp
-    ${OSCPACK_DIR}/osc/OscTypes.cpp
-    ${OSCPACK_DIR}/osc/OscReceivedElements.cpp
-    ${OSCPACK_DIR}/osc/OscOutboundPacketStream.cpp)
-  target_include_directories(oscpack SYSTEM PUBLIC ${OSCPACK_DIR})
-  target_compile_options(oscpack PRIVATE -w)
+  vantrel_oscpack_library(win32)
   target_link_libraries(oscpack PUBLIC ws2_32 winmm)
 else()
   # The tests' libraries only where tests are built (a package build has
@@ -99,16 +99,7 @@ int main() { return 0; }" VANTREL_OSCPACK_INT32_IS_4)
     target_include_directories(oscpack SYSTEM INTERFACE ${OSCPACK_INCLUDE_DIR})
     target_link_libraries(oscpack INTERFACE ${OSCPACK_LIBRARY})
   else()
-    vantrel_oscpack_source()
-    add_library(oscpack STATIC
-      ${OSCPACK_DIR}/ip/IpEndpointName.cpp
-      ${OSCPACK_DIR}/ip/posix/NetworkingUtils.cpp
-      ${OSCPACK_DIR}/ip/posix/UdpSocket.cpp
-      ${OSCPACK_DIR}/osc/OscTypes.cpp
-      ${OSCPACK_DIR}/osc/OscReceivedElements.cpp
-      ${OSCPACK_DIR}/osc/OscOutboundPacketStream.cpp)
-    target_include_directories(oscpack SYSTEM PUBLIC ${OSCPACK_DIR})
-    target_compile_options(oscpack PRIVATE -w)
+    vantrel_oscpack_library(posix)
   endif()
 
   find_package(PkgConfig REQUIRED)
