@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@ namespace {
 struct FileSink {
   std::mutex mutex;  // guards the file: its opening and one line at a time
   std::FILE* file = nullptr;
+  std::atomic<bool> journal{false};  // standard error is the journal (decided at configuration)
 };
 
 void StderrSink(void*, Level, const char* line) {
@@ -36,8 +38,8 @@ void JournalSink(void*, Level level, const char* line) {
 }
 
 void StderrAndFileSink(void* context, Level level, const char* line) {
-  (StderrIsJournal() ? JournalSink : StderrSink)(context, level, line);
   auto* sink = static_cast<FileSink*>(context);
+  (sink->journal ? JournalSink : StderrSink)(context, level, line);
   std::lock_guard<std::mutex> lock(sink->mutex);
   std::fprintf(sink->file, "%s\n", line);
   std::fflush(sink->file);
@@ -50,6 +52,7 @@ void Tracer::ConfigurePlatform(Level level, const char* file) {
   if (file && *file) {
     std::lock_guard<std::mutex> lock(fileSink.mutex);
     if (!fileSink.file) fileSink.file = std::fopen(file, "a");
+    fileSink.journal = StderrIsJournal();
     if (fileSink.file) {
       Configure(level, &StderrAndFileSink, &fileSink);
       return;
