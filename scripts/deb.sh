@@ -10,6 +10,22 @@ arch=${1:-$(dpkg --print-architecture)}
 out=$root/build/deb
 src=$out/$arch/src
 
+# What the build needs, installed where missing: debhelper and lintian, the
+# packages' build dependencies, and for arm64 the cross toolchain.
+sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+cross_arch=()
+if [ "$arch" != "$(dpkg --print-architecture)" ]; then
+  [ "$arch" = arm64 ] || { echo "deb: amd64 or arm64, not $arch" >&2; exit 2; }
+  scripts/setup-arm64.sh >/dev/null
+  cross_arch=(-a "$arch")
+fi
+if ! command -v lintian >/dev/null || ! dpkg-checkbuilddeps "${cross_arch[@]}" >/dev/null 2>&1; then
+  DEBIAN_FRONTEND=noninteractive sudo_ apt-get -o DPkg::Lock::Timeout=900 install -y -q \
+    --no-install-recommends debhelper lintian
+  DEBIAN_FRONTEND=noninteractive sudo_ apt-get -o DPkg::Lock::Timeout=900 build-dep -y -q \
+    "${cross_arch[@]}" ./
+fi
+
 version=$(sed -n 's/^project(Vantrel VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "deb: no version in CMakeLists.txt" >&2; exit 1; }
 
@@ -35,10 +51,8 @@ if command -v ccache >/dev/null 2>&1; then
   chmod +x "$launcher"
   flags="-DCMAKE_C_COMPILER_LAUNCHER=$launcher -DCMAKE_CXX_COMPILER_LAUNCHER=$launcher"
 fi
-cross=()
-[ "$arch" = "$(dpkg --print-architecture)" ] || cross=(-a "$arch")
 (cd "$src" && VANTREL_CMAKE_FLAGS="$flags" DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" \
-  dpkg-buildpackage -b -us -uc "${cross[@]}" >"$out/build-$arch.log" 2>&1) || {
+  dpkg-buildpackage -b -us -uc "${cross_arch[@]}" >"$out/build-$arch.log" 2>&1) || {
   tail -40 "$out/build-$arch.log" >&2
   echo "deb: dpkg-buildpackage failed for $arch (log: $out/build-$arch.log)" >&2
   exit 1
