@@ -141,11 +141,13 @@ void StreamListener::Run() {
     for (std::size_t i = 0; i < clients_.size(); ++i) {
       if (clients_[i].socket == platform::kInvalidSocket) continue;
       Flush(i);  // what is queued (the last empty bundles) goes out if it fits now
-      // The service is going away: WebSocket clients are told so (1001),
-      // unless a message is still half sent.
+      // The service is going away: WebSocket clients are told so, unless a
+      // message is still half sent.
       if (clients_[i].ws && clients_[i].ws->Open() && clients_[i].sent == clients_[i].out.size()) {
-        const std::uint8_t goingAway[4] = {0x88, 2, 0x03, 0xE9};
-        platform::SendSome(clients_[i].socket, reinterpret_cast<const char*>(goingAway), 4);
+        std::uint8_t goingAway[ws::kCloseFrameBytes];
+        ws::EncodeCloseFrame(ws::kGoingAway, goingAway);
+        platform::SendSome(clients_[i].socket, reinterpret_cast<const char*>(goingAway),
+                           sizeof goingAway);
       }
       Close(i, nullptr);
     }

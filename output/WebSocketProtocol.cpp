@@ -288,6 +288,12 @@ std::size_t EncodeFrameHeader(std::uint8_t opcode, std::uint64_t payloadSize,
   return 10;
 }
 
+void EncodeCloseFrame(CloseCode code, std::uint8_t out[kCloseFrameBytes]) {
+  EncodeFrameHeader(kClose, 2, out);
+  out[2] = std::uint8_t(code >> 8);
+  out[3] = std::uint8_t(code);
+}
+
 FrameParse ParseFrameHeader(const std::uint8_t* data, std::size_t size, FrameHeader& out) {
   out = FrameHeader{};
   if (size < 2) return FrameParse::Incomplete;

@@ -30,6 +30,7 @@ enum Opcode : std::uint8_t {
 
 enum CloseCode : std::uint16_t {
   kNormalClosure = 1000,
+  kGoingAway = 1001,  // the service stops
   kProtocolError = 1002,
   kInvalidPayload = 1007,  // a text message or close reason that is not UTF-8
   kMessageTooBig = 1009,
@@ -122,6 +123,9 @@ class Utf8Check {
 // `payloadSize` bytes, written to `out`; its length.
 std::size_t EncodeFrameHeader(std::uint8_t opcode, std::uint64_t payloadSize,
                               std::uint8_t out[kMaxHeaderBytes]);
+// A whole server close frame carrying `code` and no reason.
+constexpr std::size_t kCloseFrameBytes = 4;
+void EncodeCloseFrame(CloseCode code, std::uint8_t out[kCloseFrameBytes]);
 
 struct FrameHeader {
   bool fin = false;

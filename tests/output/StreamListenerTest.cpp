@@ -252,6 +252,9 @@ TEST(WebSocketProtocol, OwnOriginsFollowTheListenAddress) {
   EXPECT_EQ(ws::EncodeFrameHeader(ws::kBinary, 65536, h), 10u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(h), 10),
             std::string("\x82\x7F\x00\x00\x00\x00\x00\x01\x00\x00", 10));
+  std::uint8_t close[ws::kCloseFrameBytes];
+  ws::EncodeCloseFrame(ws::kGoingAway, close);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(close), 4), std::string("\x88\x02\x03\xE9", 4));
 }
 
 // --- The listeners on loopback sockets -----------------------------------
