@@ -25,17 +25,17 @@ void TuioOutput::stopTuioOutput() {
 
 void TuioOutput::Apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor) {
   switch (SlotRule(state, cursor != nullptr)) {
-    case SlotAction::Add:
+    case SlotAction::kAdd:
       cursor = publisher_->addCursor(x, y);
       break;
-    case SlotAction::Move:
+    case SlotAction::kMove:
       publisher_->moveCursor(cursor, x, y);
       break;
-    case SlotAction::Remove:
+    case SlotAction::kRemove:
       publisher_->removeCursor(cursor);
       cursor = nullptr;
       break;
-    case SlotAction::None:
+    case SlotAction::kNone:
       break;
   }
 }

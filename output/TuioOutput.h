@@ -10,7 +10,7 @@
 #include "output/TuioPublisher.h"
 
 // What a slot's state code asks of its cursor.
-enum class SlotAction { None, Add, Move, Remove };
+enum class SlotAction { kNone, kAdd, kMove, kRemove };
 
 // The rule shared by slots and contacts: a down adds a cursor unless the
 // slot has one, a move moves an existing cursor, an up removes it; anything
@@ -18,13 +18,13 @@ enum class SlotAction { None, Add, Move, Remove };
 constexpr SlotAction SlotRule(std::uint32_t state, bool hasCursor) {
   switch (state) {
     case TOUCH_DOWN:
-      return hasCursor ? SlotAction::None : SlotAction::Add;
+      return hasCursor ? SlotAction::kNone : SlotAction::kAdd;
     case TOUCH_MOVE:
-      return hasCursor ? SlotAction::Move : SlotAction::None;
+      return hasCursor ? SlotAction::kMove : SlotAction::kNone;
     case TOUCH_UP:
-      return hasCursor ? SlotAction::Remove : SlotAction::None;
+      return hasCursor ? SlotAction::kRemove : SlotAction::kNone;
     default:
-      return SlotAction::None;
+      return SlotAction::kNone;
   }
 }
 

@@ -269,7 +269,7 @@ TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
 using testsupport::TraceCapture;
 
 TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
-  TraceCapture trace(trace::Level::Info);
+  TraceCapture trace(trace::Level::kInfo);
   PlugFrame("single-b");
   const std::string col03 = Path("single-b", 3);
   TouchPipeline& p = Start();
@@ -317,7 +317,7 @@ TEST_F(Pipeline, CloseSendsTouchOutputOffForItsRange) {
 }
 
 TEST_F(Pipeline, ArrivalsLeaveAPresentFrameAloneAndQueuedOnesAreOnePass) {
-  TraceCapture trace(trace::Level::Info);
+  TraceCapture trace(trace::Level::kInfo);
   PlugFrame("single-b");
   const std::string col03 = Path("single-b", 3);
   TouchPipeline& p = Start();
@@ -371,7 +371,7 @@ long ResidentKiB() {
 #endif
 
 TEST_F(Pipeline, ThousandFastPlugCyclesEndOpenWithNothingLeaked) {
-  TraceCapture trace(trace::Level::Info);
+  TraceCapture trace(trace::Level::kInfo);
   PlugFrame("single-b");
   TouchPipeline& p = Start();
   WaitWrites(3);

@@ -383,7 +383,7 @@ TEST(StreamListeners, FrameEveryPacketForEveryClient) {
 
 TEST(StreamListeners, LimitClientsDropLaggardsAndNeverAllocate) {
   ASSERT_TRUE(platform::StartSockets());
-  testsupport::TraceCapture traces(trace::Level::Info);
+  testsupport::TraceCapture traces(trace::Level::kInfo);
   StreamListener::Options o = TestOptions();
   o.maxClients = 2;
   o.queueBytes = 64 * 1024;
@@ -441,7 +441,7 @@ TEST(StreamListeners, LimitClientsDropLaggardsAndNeverAllocate) {
 // connections and a storm of refused ones: each costs only its own client.
 TEST(StreamListeners, HostileClientsCostOnlyThemselves) {
   ASSERT_TRUE(platform::StartSockets());
-  testsupport::TraceCapture traces(trace::Level::Info);
+  testsupport::TraceCapture traces(trace::Level::kInfo);
   StreamListener::Options o = TestOptions();
   o.maxClients = 2;
   StreamListener web(StreamListener::Kind::WebSocket, o, "<p>live</p>");
@@ -522,7 +522,7 @@ TEST(StreamListeners, HostileClientsCostOnlyThemselves) {
 
 TEST(StreamListeners, APortInUseIsReportedWithTheSystemsText) {
   ASSERT_TRUE(platform::StartSockets());
-  testsupport::TraceCapture traces(trace::Level::Info);
+  testsupport::TraceCapture traces(trace::Level::kInfo);
   std::string error;
   const platform::SocketHandle taken = platform::OpenTcpListenerOn("127.0.0.1", 0, 1, &error);
   ASSERT_NE(taken, platform::kInvalidSocket) << error;

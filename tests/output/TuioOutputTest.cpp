@@ -20,11 +20,11 @@ TEST(SlotRule, WhatEachStateAsksOfTheCursor) {
     bool hasCursor;
     SlotAction want;
   } cases[] = {
-      {TOUCH_DOWN, false, SlotAction::Add}, {TOUCH_DOWN, true, SlotAction::None},
-      {TOUCH_MOVE, true, SlotAction::Move}, {TOUCH_MOVE, false, SlotAction::None},
-      {TOUCH_UP, true, SlotAction::Remove}, {TOUCH_UP, false, SlotAction::None},
-      {0, true, SlotAction::None},          {0, false, SlotAction::None},
-      {0x83, true, SlotAction::None},       {0x01, false, SlotAction::None},
+      {TOUCH_DOWN, false, SlotAction::kAdd}, {TOUCH_DOWN, true, SlotAction::kNone},
+      {TOUCH_MOVE, true, SlotAction::kMove}, {TOUCH_MOVE, false, SlotAction::kNone},
+      {TOUCH_UP, true, SlotAction::kRemove}, {TOUCH_UP, false, SlotAction::kNone},
+      {0, true, SlotAction::kNone},          {0, false, SlotAction::kNone},
+      {0x83, true, SlotAction::kNone},       {0x01, false, SlotAction::kNone},
   };
   for (const Case& c : cases)
     EXPECT_EQ(SlotRule(c.state, c.hasCursor), c.want) << std::hex << c.state << " " << c.hasCursor;
