@@ -4,13 +4,13 @@
 
 TouchOutputs::TouchOutputs(OutputEndpoints endpoints)
     : endpoints_(std::move(endpoints)), xml_(endpoints_.xmlBacklogBytes) {
-  tuio_.SetClock(endpoints_.clock);
+  tuio_.setClock(endpoints_.clock);
   if (endpoints_.tuioTcp.enabled)
     tuioTcp_ = std::make_unique<StreamListener>(StreamListener::Kind::TuioTcp, endpoints_.tuioTcp);
   if (endpoints_.webSocket.enabled)
     webSocket_ = std::make_unique<StreamListener>(StreamListener::Kind::WebSocket,
                                                   endpoints_.webSocket, LivePageHtml());
-  if (tuioTcp_ || webSocket_) tuio_.SetStreams(this);
+  if (tuioTcp_ || webSocket_) tuio_.setStreams(this);
 }
 
 TouchOutputs::~TouchOutputs() {
@@ -35,7 +35,7 @@ void TouchOutputs::StopTouchOutput() {
 
 void TouchOutputs::SetDevice(OutputDevice device) {
   std::lock_guard<std::mutex> lock(mutex_);
-  tuio_.SetSeries01xx(device.series01xx);
+  tuio_.setSeries01xx(device.series01xx);
   xml_.SetDevice(device);
 }
 

@@ -23,7 +23,7 @@ void TuioOutput::stopTuioOutput() {
   slotCursors_ = {};
 }
 
-void TuioOutput::Apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor) {
+void TuioOutput::apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor) {
   switch (SlotRule(state, cursor != nullptr)) {
     case SlotAction::kAdd:
       cursor = publisher_->addCursor(x, y);
@@ -48,7 +48,7 @@ void TuioOutput::updateFromFrame(const TouchFrame& frame) {
   for (int k = 0; k < 4; ++k) {
     const TouchSlot& s = frame.slot[k];
     if (k >= slots) continue;  // slots 3 and 4 of a Series01xx frame count as empty
-    Apply(s.state, ScaleCoordinate(s.x, series), ScaleCoordinate(s.y, series),
+    apply(s.state, ScaleCoordinate(s.x, series), ScaleCoordinate(s.y, series),
           slotCursors_[std::size_t(k)]);
   }
   publisher_->settleUntouchedCursors();
@@ -67,7 +67,7 @@ void TuioOutput::updateFromTable(const ContactTable& table, std::uint16_t /*coun
     // The decoder files every contact under its own id; an id outside the
     // cursor table cannot have a cursor and is left alone.
     if (c.id >= kContactTableSize) continue;
-    Apply(c.state, ScaleSeries(c.x), ScaleSeries(c.y), contactCursors_[c.id]);
+    apply(c.state, ScaleSeries(c.x), ScaleSeries(c.y), contactCursors_[c.id]);
   }
   publisher_->settleUntouchedCursors();
   publisher_->publishFrame();

@@ -41,12 +41,12 @@ class TuioOutput : public TuioTouchSink {
   // is alive) and forgets every cursor.
   void stopTuioOutput();
 
-  void SetSeries01xx(bool series01xx) { series01xx_ = series01xx; }
+  void setSeries01xx(bool series01xx) { series01xx_ = series01xx; }
   // Where publishers built from now on also hand their packets.
-  void SetStreams(PacketSink* streams) { streams_ = streams; }
+  void setStreams(PacketSink* streams) { streams_ = streams; }
   // The time each frame is opened with; the session time unless a test or
   // benchmark steps time itself.
-  void SetClock(TUIO::SessionTime (*now)()) { now_ = now; }
+  void setClock(TUIO::SessionTime (*now)()) { now_ = now; }
 
   // One publisher frame per 2- or 4-point record.
   void updateFromFrame(const TouchFrame& frame) override;
@@ -55,10 +55,10 @@ class TuioOutput : public TuioTouchSink {
   // are walked.
   void updateFromTable(const ContactTable& table, std::uint16_t count) override;
 
-  const TUIO::TuioPublisher* Publisher() const { return publisher_.get(); }
+  const TUIO::TuioPublisher* publisher() const { return publisher_.get(); }
 
  private:
-  void Apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor);
+  void apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor);
 
   std::unique_ptr<TUIO::TuioPublisher> publisher_;
   bool series01xx_ = false;
