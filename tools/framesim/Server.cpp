@@ -53,7 +53,7 @@ Server::~Server() {
     if (fd >= 0) close(fd);
 }
 
-bool Server::listen(unsigned short port, std::string& error) {
+bool Server::Listen(unsigned short port, std::string& error) {
   listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listenFd_ < 0) return error = std::strerror(errno), false;
   int one = 1;
@@ -75,7 +75,7 @@ bool Server::listen(unsigned short port, std::string& error) {
   return true;
 }
 
-void Server::stop() {
+void Server::Stop() {
   stop_ = true;
   char b = 1;
   if (write(wakeFds_[1], &b, 1) < 0) {
@@ -83,7 +83,7 @@ void Server::stop() {
   }
 }
 
-void Server::run() {
+void Server::Run() {
   std::map<int, std::unique_ptr<Connection>> conns;  // by simulator id
   auto flush = [](Connection& c) {
     while (!c.out.empty()) {

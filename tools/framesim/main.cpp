@@ -79,21 +79,21 @@ int main(int argc, char** argv) {
 
   Server server(sim);
   std::string error;
-  if (!server.listen(static_cast<unsigned short>(port), error)) {
+  if (!server.Listen(static_cast<unsigned short>(port), error)) {
     std::fprintf(stderr, "framesim: %s\n", error.c_str());
     return 1;
   }
   if (!portFile.empty()) {
     std::string tmp = portFile + ".tmp";
     FILE* f = std::fopen(tmp.c_str(), "w");
-    if (!f || std::fprintf(f, "%u\n", server.port()) < 0 || std::fclose(f) != 0 ||
+    if (!f || std::fprintf(f, "%u\n", server.Port()) < 0 || std::fclose(f) != 0 ||
         std::rename(tmp.c_str(), portFile.c_str()) != 0) {
       std::fprintf(stderr, "framesim: cannot write %s\n", portFile.c_str());
       return 1;
     }
   }
-  std::printf("listening on 127.0.0.1:%u\n", server.port());
+  std::printf("listening on 127.0.0.1:%u\n", server.Port());
   std::fflush(stdout);
-  server.run();
+  server.Run();
   return sim.scenarioFailed() ? 1 : 0;
 }
