@@ -149,8 +149,8 @@ TEST_F(Framesim, ReadBackStoresTheFramesBlockAndMapsTouches) {
   EXPECT_FALSE(state_.awaitingReadBack);
   // The model's factory block: R = (512,512) (3584,512) (3584,3584),
   // P = (530,498) (3561,520) (3570,3602).
-  EXPECT_EQ(state_.calibration.referenceX[1], 3584);
-  EXPECT_EQ(state_.calibration.measuredY[2], 3602);
+  EXPECT_EQ(state_.calibration.block.referenceX[1], 3584);
+  EXPECT_EQ(state_.calibration.block.measuredY[2], 3602);
   // A touch at P1 lands on R1.
   ASSERT_EQ(control_.last("inject rb 3 fc0000"
                           "01e90d0802"

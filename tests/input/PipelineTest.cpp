@@ -184,7 +184,7 @@ TEST_F(Pipeline, ReadBackWithoutAValidBlockStillEnablesAndSendsMouseMode) {
   EXPECT_TRUE(Wrote(w[2], {0x02, 0x06, 0, 1}));
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
   EXPECT_EQ(state_.calibrationValid, 0);
-  EXPECT_EQ(state_.calibration.referenceX[0], 0);  // block not stored
+  EXPECT_EQ(state_.calibration.block.referenceX[0], 0);  // block not stored
   // Layout A now flows, unmapped.
   hid_.Inject(col03, R({0x02, 1, 0x10, 0x00, 0x20, 0x00}));
   Settle(col03);

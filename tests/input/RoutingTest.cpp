@@ -93,11 +93,11 @@ TEST(ApplyReadBack, ValidByteDecidesWhetherTheBlockIsStored) {
   CalibrationData cal;
   EXPECT_EQ(ApplyReadBack(r.data(), cal), 255);
   EXPECT_EQ(cal.measuredLen21, 3000);
-  EXPECT_EQ(cal.referenceX[0], 512);
+  EXPECT_EQ(cal.block.referenceX[0], 512);
   r[2] = 0;
   r[3] = 0x77;
   EXPECT_EQ(ApplyReadBack(r.data(), cal), 0);
-  EXPECT_EQ(cal.referenceX[0], 512);  // kept from the last valid block
+  EXPECT_EQ(cal.block.referenceX[0], 512);  // kept from the last valid block
 }
 
 TEST(DeviceCommands, BytesOfEachCommand) {
