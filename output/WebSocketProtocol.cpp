@@ -209,6 +209,15 @@ std::string Response(Reply reply, const RequestHead& head, std::string_view page
   return r;
 }
 
+std::string DocumentResponse(std::string_view body, std::string_view contentType) {
+  std::string r = "HTTP/1.1 200 OK\r\nContent-Type: ";
+  r += contentType;
+  r += "\r\nCache-Control: no-store\r\nContent-Length: " + std::to_string(body.size()) +
+       "\r\nConnection: close\r\n\r\n";
+  r += body;
+  return r;
+}
+
 std::size_t EncodeFrameHeader(std::uint8_t opcode, std::uint64_t payloadSize,
                               std::uint8_t out[kMaxHeaderBytes]) {
   out[0] = std::uint8_t(0x80 | opcode);
@@ -264,8 +273,8 @@ FrameParse ParseFrameHeader(const std::uint8_t* data, std::size_t size, FrameHea
   return FrameParse::Complete;
 }
 
-Connection::Connection(const OriginPolicy& policy, std::string_view page)
-    : policy_(policy), page_(page) {}
+Connection::Connection(const OriginPolicy& policy, std::string_view page, Documents* documents)
+    : policy_(policy), page_(page), documents_(documents) {}
 
 std::string Connection::TakeEvent() {
   std::string e;
@@ -297,7 +306,21 @@ void Connection::FeedRequest() {
     state_ = State::Closed;
     return;
   }
-  const Reply reply = Decide(head, policy_);
+  Reply reply = Decide(head, policy_);
+  std::string body, type;
+  if (reply == Reply::NotFound && documents_ && !head.hasUpgrade &&
+      documents_->Fetch(head.target.substr(0, head.target.find('?')), body, type)) {
+    // The status and the metrics: no CORS header, and a foreign page's
+    // request is refused, so only the service's own page can read them.
+    if (policy_.Accepts(head)) {
+      output_ += DocumentResponse(body, type);
+    } else {
+      output_ += Response(Reply::Forbidden, head, page_);
+      event_ = "refused origin " + std::string(head.origin);
+    }
+    state_ = State::Closed;
+    return;
+  }
   output_ += Response(reply, head, page_);
   if (reply == Reply::Forbidden) event_ = "refused origin " + std::string(head.origin);
   if (reply != Reply::Upgrade) {
@@ -335,10 +358,17 @@ void Connection::HandleFrame(const FrameHeader& h, std::uint8_t* payload) {
       return;
     case kText:
     case kBinary:
-      // The clients' own messages mean nothing to the service: counted, not kept.
+      // The clients' own messages mean nothing to the service (counted, not
+      // kept), but for the status request.
       if (fragmented_) return Fail(kProtocolError, "new message inside a fragmented one");
       fragmented_ = !h.fin;
       messageSize_ = size;
+      if (h.opcode == kText && h.fin && documents_ &&
+          std::string_view(reinterpret_cast<const char*>(payload), size) == kStatusRequest) {
+        std::string body, type;
+        if (documents_->Fetch("/status", body, type))
+          SendFrame(kText, reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
+      }
       return;
     case kPing:
       return SendFrame(kPong, payload, size);

@@ -74,12 +74,28 @@ class OriginPolicy {
   std::vector<std::string> origins_;
 };
 
+// Documents served beside the page (the status, the metrics), made when
+// asked for, on the listener's thread.
+class Documents {
+ public:
+  virtual ~Documents() = default;
+  // The body and content type of `path` ("/status"); false if there is none.
+  virtual bool Fetch(std::string_view path, std::string& body, std::string& contentType) = 0;
+};
+
+// The text message a client sends to be answered with the status document
+// as one text message: a page that shows the status needs no second
+// connection for it.
+constexpr std::string_view kStatusRequest = "status";
+
 enum class Reply { Page, Upgrade, BadRequest, Forbidden, NotFound, MethodNotAllowed, TooLarge };
 // What the server answers a complete head with.
 Reply Decide(const RequestHead& head, const OriginPolicy& policy);
 // The whole HTTP response for `reply` (the page's bytes for Page, the
 // accept key for Upgrade).
 std::string Response(Reply reply, const RequestHead& head, std::string_view page);
+// A 200 answer carrying a document (not stored by caches).
+std::string DocumentResponse(std::string_view body, std::string_view contentType);
 
 // The header of a server frame (FIN set, no mask) of `opcode` carrying
 // `payloadSize` bytes, written to `out`; its length.
@@ -105,7 +121,9 @@ class Connection {
  public:
   enum class State { Request, Open, Closed };
 
-  Connection(const OriginPolicy& policy, std::string_view page);
+  // `documents` (may be null): what GET answers beside the page, under the
+  // page's Origin rule.
+  Connection(const OriginPolicy& policy, std::string_view page, Documents* documents = nullptr);
 
   // Takes received bytes; answers (HTTP, pongs, close frames) are appended
   // to Output().
@@ -129,6 +147,7 @@ class Connection {
 
   const OriginPolicy& policy_;
   std::string_view page_;
+  Documents* documents_;
   State state_ = State::Request;
   std::string input_;
   std::string output_;
