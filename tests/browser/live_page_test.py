@@ -7,7 +7,7 @@ page's cursors, pixels, state and requests; the peer's messages against the
 UDP datagrams; Origin refusal, ping, reconnection. Holds the service's ports.
 """
 import argparse, asyncio, base64, itertools, json, os, signal, socket, struct, subprocess, sys
-import tempfile, threading, time, urllib.request
+import tempfile, threading, time, urllib.error, urllib.request
 import websockets
 
 PAGE = "http://127.0.0.1:3334/"
@@ -15,6 +15,7 @@ W, H, DPR = 640, 400, 2  # the browser window (CSS pixels) and its device pixel 
 HELD = (0.30, 0.40)
 SWIPE = ((0.55, 0.30), (0.75, 0.70))
 GESTURE = "gesture f 3000 0.3,0.4>0.3,0.4 0.55,0.3>0.75,0.7 step=20"
+FRAME = "multi-touch frame 3301"  # the header's words for the simulator's split-mt frame
 CURSOR, BACKGROUND = (255, 176, 0), (0x10, 0x14, 0x18)  # the page's colours
 failures = []
 
@@ -84,7 +85,8 @@ class Devtools:
     async def live(self):
         r = await self.call("Runtime.evaluate", returnByValue=True, expression=(
             "JSON.stringify({live: window.vantrelLive, state: document.getElementById('state')"
-            ".textContent, rate: document.getElementById('rate').textContent, canvas: [document"
+            ".textContent, rate: document.getElementById('rate').textContent, frame: document"
+            ".getElementById('frame').textContent, canvas: [document"
             ".getElementById('view').width, document.getElementById('view').height]})"))
         return json.loads(r["result"].get("value", "null") or "null")
 
@@ -165,6 +167,19 @@ def check_http(page_source):
         body, kind, cache = r.read(), r.headers["Content-Type"], r.headers["Cache-Control"]
     check(body == page_source, "GET / serves output/web/LivePage.html byte for byte")
     check(kind == "text/html; charset=utf-8" and cache == "no-store", f"headers {kind}, {cache}")
+    for path, want in (("status", "application/json"), ("metrics", "text/plain; version=0.0.4")):
+        with urllib.request.urlopen(PAGE + path, timeout=5) as r:
+            body, kind, cors = r.read(), r.headers["Content-Type"], r.headers["Access-Control-Allow-Origin"]
+        check(kind.startswith(want) and cors is None, f"GET /{path}: {kind}, no CORS header")
+        try:
+            foreign = urllib.request.Request(PAGE + path, headers={"Origin": "http://evil.example"})
+            code = urllib.request.urlopen(foreign, timeout=5).status
+        except urllib.error.HTTPError as e:
+            code = e.code
+        check(code == 403, f"GET /{path} from a foreign page: {code}")
+    status = json.loads(urllib.request.urlopen(PAGE + "status", timeout=5).read())
+    check(status["frame"]["present"] and status["frame"]["class"] == "multi-touch",
+          f"/status is JSON and names the frame: {status['frame']}")
 
 
 async def ws_status(origin):
@@ -224,6 +239,15 @@ async def browse(procs, datagrams, out):
         v = await dt.wait_live(lambda v: v["canvas"] == [W // 2, H], 5)
         check(v["canvas"] == [W // 2, H], f"the canvas follows a resize: {v['canvas']}")
         check(await ws_status("http://evil.example") == 403, "a foreign Origin gets 403")
+        # The header follows the frame (over the page's own connection).
+        v = await dt.wait_live(lambda v: v["frame"] == FRAME, 10)
+        check(v["frame"] == v["live"]["frame"] == FRAME, f"the header names the frame: {v['frame']}")
+        for command, want in (("unplug f", "no frame"), ("plug f", FRAME)):
+            reply = await loop.run_in_executor(None, procs.sim_command, command)
+            v = await dt.wait_live(lambda v: v["frame"] == want, 10)
+            check(reply == "ok" and v["frame"] == want, f"after {command}: {v['frame']}")
+        header = (await dt.call("Page.captureScreenshot", format="png"))["data"]
+        open(os.path.join(out, "live-page-frame.png"), "wb").write(base64.b64decode(header))
         procs.stop("vantrel")
         v = await dt.wait_live(lambda v: v["live"]["state"] == "closed", 5)
         check(v["live"]["state"] == v["state"] == "closed", "the page shows the service is gone")
