@@ -219,7 +219,9 @@ TEST(StatusDocuments, ServedUnderThePagesOriginRule) {
     conn.Feed(c.input.data(), c.input.size());
     for (const std::string& o : c.output) EXPECT_TRUE(Has(conn.Output(), o)) << conn.Output();
     EXPECT_FALSE(Has(conn.Output(), "Access-Control"));
-    if (c.output[0] == "101") EXPECT_FALSE(Has(conn.Output(), "doc "));
+    if (c.output[0] == "101") {
+      EXPECT_FALSE(Has(conn.Output(), "doc "));
+    }
     EXPECT_EQ(Has(conn.TakeEvent(), "refused origin"), c.refused);
   }
 }
