@@ -16,15 +16,33 @@ void FrameStatus::Closed() {
   if (!view_.present) return;
   view_.present = false;
   view_.since = clock_();
+  if (failedReads_ > 0 && view_.since - view_.lastFaultAt <= kRemovalSeconds) {
+    view_.faults[int(FrameFault::ReadError)] -= failedReads_;
+    view_.lastFault = previousFault_;
+    view_.lastFaultDetail = previousDetail_;
+    view_.lastFaultAt = previousAt_;
+  }
+  failedReads_ = 0;
 }
 
 void FrameStatus::RecordFault(FrameFault fault, const std::string& detail) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!view_.present || fault == FrameFault::None) return;
+  const double now = clock_();
   ++view_.faults[int(fault)];
+  if (fault != FrameFault::ReadError) {
+    failedReads_ = 0;
+  } else if (failedReads_ > 0 && now - view_.lastFaultAt <= kRemovalSeconds) {
+    ++failedReads_;  // the same run: each reader's read fails
+  } else {
+    previousFault_ = view_.lastFault;
+    previousDetail_ = view_.lastFaultDetail;
+    previousAt_ = view_.lastFaultAt;
+    failedReads_ = 1;
+  }
   view_.lastFault = fault;
   view_.lastFaultDetail = detail;
-  view_.lastFaultAt = clock_();
+  view_.lastFaultAt = now;
 }
 
 bool FrameStatus::Present() const {

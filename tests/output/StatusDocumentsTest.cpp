@@ -59,6 +59,26 @@ TEST(FrameStatus, TellsPresenceAndFaultsOnlyWhileOpen) {
   EXPECT_EQ(v.faults[int(FrameFault::ReadError)], 0u);
   status.Closed();
   EXPECT_EQ(status.View().since, 1003) << "a second close is not a change";
+
+  // A read that fails as the frame is pulled is the removal, not a fault;
+  // one that fails longer before it stays one.
+  struct PullCase {
+    double readFailsAt, closedAt;
+    FrameFault last;
+    std::uint64_t readErrors;
+  };
+  for (const PullCase& c : {PullCase{1010, 1010.4, FrameFault::WriteRefused, 0},
+                            PullCase{1020, 1022, FrameFault::ReadError, 2}}) {
+    fakeNow = c.readFailsAt - 1;
+    status.Opened(p, "path-b");
+    fakeNow = c.readFailsAt;
+    status.RecordFault(FrameFault::ReadError, "the device was removed");
+    status.RecordFault(FrameFault::ReadError, "the device was removed");  // the other reader
+    fakeNow = c.closedAt;
+    status.Closed();
+    EXPECT_EQ(status.View().lastFault, c.last) << c.readFailsAt;
+    EXPECT_EQ(status.View().faults[int(FrameFault::ReadError)], c.readErrors) << c.readFailsAt;
+  }
 }
 
 TEST(StatusDocuments, TimesAndClassNames) {
