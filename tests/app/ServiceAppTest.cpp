@@ -3,15 +3,18 @@
 // frame receives between them, and the outputs' state at each step.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/ServiceApp.h"
 #include "tests/platform/SimControl.h"
 #include "tests/support/OscCapture.h"
 #include "tests/support/TempSettings.h"
+#include "tests/support/WaitFor.h"
 #include "tests/support/XmlClient.h"
 
 namespace {
@@ -166,6 +169,47 @@ TEST_F(ServiceAppTest, WithoutFramesOrStartTheShutDownStaysQuiet) {
     EXPECT_FALSE(app->Pipeline().IsOpen());
   }
   EXPECT_EQ(driver.Names(), "InitTouch GetTouchDevCount ExitTouch ");
+}
+
+// The status is taken on another thread while a gesture's reports flow (a
+// ThreadSanitizer build sees every counter's sharing), and then tells what
+// the simulator sent and the UDP receiver got.
+TEST_F(ServiceAppTest, StatusIsReadWhileReportsFlowAndMatchesThePeers) {
+  ASSERT_EQ(sim_.last("add split-mt s"), "ok s");
+  RecordingDriver driver(sim_, 1);
+  auto app = Make(driver);
+  app->Start();
+  std::atomic<bool> stop{false};
+  std::size_t written = 0;
+  std::thread reader([&] {
+    while (!stop) written += StatusMetrics(app->Status()).size() + StatusJson(app->Status()).size();
+  });
+  std::size_t datagrams = 0;
+  ASSERT_EQ(sim_.last("gesture s 200 0.2,0.2>0.4,0.4 0.6,0.6>0.8,0.5"), "ok");
+  const auto simReports = [&] {
+    const std::string state = sim_.last("state s");
+    return std::stoull(state.substr(state.find(" reports=") + 9));
+  };
+  EXPECT_TRUE(testsupport::WaitFor(
+      [&] {
+        datagrams += rx_.drain(50).size();
+        return app->Status().frame.reports == simReports() && app->Status().touches == 2 &&
+               app->Status().touchesDown == 0;
+      },
+      10000));
+  stop = true;
+  reader.join();
+  EXPECT_GT(written, 0u);
+  datagrams += rx_.drain(100).size();
+  const StatusSnapshot s = app->Status();
+  EXPECT_TRUE(s.frame.present);
+  EXPECT_EQ(s.frame.reports, simReports());
+  EXPECT_EQ(s.touches, 2u);
+  EXPECT_EQ(s.listener[kUdpListener].packets, datagrams);
+  EXPECT_EQ(s.frame.lastFault, FrameFault::None);
+  app->ShutDown();
+  EXPECT_FALSE(app->Status().frame.present);
+  sim_.last("unplug s");
 }
 
 }  // namespace
