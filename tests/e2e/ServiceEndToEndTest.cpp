@@ -145,36 +145,28 @@ int RunWithInput(const std::string& command, const std::string& input, std::stri
   return status;
 }
 
-// One sample's value from the text format ("name" or "name{labels}").
-double Metric(const std::string& text, const std::string& series) {
-  const std::size_t at = text.find("\n" + series + " ");
-  return at == std::string::npos ? -1 : std::stod(text.substr(at + series.size() + 2));
-}
-
-// The status figures, as one parser that is not ours (jq) reads them.
-struct StatusFigures {
-  double present = -1, reports = -1, touches = -1, down = -1, udp = -1;
-  bool operator==(const StatusFigures& o) const {
-    return present == o.present && reports == o.reports && touches == o.touches && down == o.down;
+// The figures both answers tell: frame present, reports, touches published,
+// touches down, UDP datagrams.
+using Figures = std::vector<double>;
+Figures FromMetrics(const std::string& m) {
+  Figures f;
+  for (const char* series : {"vantrel_frame_present", "vantrel_reports_received_total",
+                             "vantrel_touches_published_total", "vantrel_touches_down",
+                             "vantrel_listener_packets_sent_total{listener=\"udp\"}"}) {
+    const std::size_t at = m.find("\n" + std::string(series) + " ");
+    f.push_back(at == std::string::npos ? -1 : std::stod(m.substr(at + strlen(series) + 2)));
   }
-};
-StatusFigures FromMetrics(const std::string& m) {
-  return {Metric(m, "vantrel_frame_present"), Metric(m, "vantrel_reports_received_total"),
-          Metric(m, "vantrel_touches_published_total"), Metric(m, "vantrel_touches_down"),
-          Metric(m, "vantrel_listener_packets_sent_total{listener=\"udp\"}")};
+  return f;
 }
-StatusFigures FromJson(const std::string& json) {
+// As a JSON parser that is not ours (jq) reads /status.
+Figures FromJson(const std::string& json) {
   std::string out;
-  StatusFigures f;
+  Figures f(5, -1);
   if (RunWithInput("jq -r '[(.frame.present | if . then 1 else 0 end), .reports_received, "
                    ".touches_published, .touches_down, .listeners.udp.packets_sent] | @tsv'",
                    json, out) == 0)
-    std::istringstream(out) >> f.present >> f.reports >> f.touches >> f.down >> f.udp;
+    std::istringstream(out) >> f[0] >> f[1] >> f[2] >> f[3] >> f[4];
   return f;
-}
-void PrintTo(const StatusFigures& f, std::ostream* os) {
-  *os << "present " << f.present << ", reports " << f.reports << ", touches " << f.touches
-      << ", down " << f.down << ", udp " << f.udp;
 }
 
 std::string Joined(const std::vector<std::string>& heads) {
@@ -526,10 +518,10 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
   const int firstSession = frames_.back().alive.at(0);
   // The status port: the frame there, the finger down, the text format as
   // promtool reads it.
-  std::string metrics = HttpGet("/metrics"), lint;
+  const std::string metrics = HttpGet("/metrics");
+  std::string lint;
   EXPECT_EQ(RunWithInput("promtool check metrics", metrics, lint), 0) << lint << metrics;
-  EXPECT_EQ(FromMetrics(metrics).present, 1) << metrics;
-  EXPECT_EQ(FromMetrics(metrics).down, 1) << metrics;
+  EXPECT_TRUE(FromMetrics(metrics)[0] == 1 && FromMetrics(metrics)[3] == 1) << metrics;
   // The XML client's last document lists no touch: every alive id is 0.
   auto xmlLifted = [&] {
     const std::vector<std::string> docs = xml_->documents(1000, 500);
@@ -544,13 +536,8 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
   // receivers hear that the session ended.
   mark = frames_.size();
   ASSERT_EQ(sim_.last("unplug f"), "ok");
-  const auto unplugged = std::chrono::steady_clock::now();
-  EXPECT_TRUE(
-      testsupport::WaitFor([&] { return FromMetrics(HttpGet("/metrics")).present == 0; }, 5000));
-  const auto gone = std::chrono::steady_clock::now() - unplugged;
-  EXPECT_LE(gone, std::chrono::milliseconds(200))
-      << "vantrel_frame_present fell to 0 after "
-      << std::chrono::duration_cast<std::chrono::milliseconds>(gone).count() << " ms";
+  EXPECT_TRUE(testsupport::WaitFor([&] { return FromMetrics(HttpGet("/metrics"))[0] == 0; }, 200))
+      << "vantrel_frame_present still 1 200 ms after the unplug";
   ASSERT_TRUE(WaitFrames([&] {
     return frames_.size() > mark && frames_.back().alive.empty() && frames_.back().fseq == -1;
   }));
@@ -589,26 +576,23 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
     const std::string state = sim_.last("state f");
     return std::stod(state.substr(state.find(" reports=") + 9));
   };
-  StatusFigures m;
+  Figures m;
   EXPECT_TRUE(testsupport::WaitFor(
-      [&] { return (m = FromMetrics(HttpGet("/metrics"))).reports == simReports(); }, 5000))
-      << m.reports << " reports counted, the simulator sent " << simReports();
-  std::size_t births = 0;
+      [&] { return (m = FromMetrics(HttpGet("/metrics")))[1] == simReports(); }, 5000))
+      << m[1] << " reports counted, the simulator sent " << simReports();
+  double births = 0;
   std::set<int> before;
   for (const CursorFrame& f : frames_) {
     for (int id : f.alive) births += before.count(id) == 0;
     before = std::set<int>(f.alive.begin(), f.alive.end());
   }
-  EXPECT_EQ(m.present, 1);
-  EXPECT_EQ(m.touches, double(births));
-  EXPECT_EQ(m.down, 1);
-  const std::size_t received = frames_.size() + objectFrames_.size();
-  const StatusFigures j = FromJson(HttpGet("/status"));
+  const double received = double(frames_.size() + objectFrames_.size());
+  const Figures j = FromJson(HttpGet("/status"));
   Collect(200);
-  EXPECT_EQ(j, m);
-  EXPECT_LE(double(received), m.udp);
-  EXPECT_LE(m.udp, j.udp);
-  EXPECT_LE(j.udp, double(frames_.size() + objectFrames_.size()));
+  EXPECT_EQ(Figures(m.begin(), m.begin() + 4), (Figures{1, m[1], births, 1}));
+  EXPECT_EQ(Figures(j.begin(), j.begin() + 4), Figures(m.begin(), m.begin() + 4));
+  EXPECT_TRUE(received <= m[4] && m[4] <= j[4] && j[4] <= frames_.size() + objectFrames_.size())
+      << received << " datagrams, then " << m[4] << " and " << j[4] << " counted";
   // Ended with the finger down: the XML client hears the lift before the
   // connection closes.
   ASSERT_EQ(service_->interruptAndWait(kExitMs), 0) << service_->output();

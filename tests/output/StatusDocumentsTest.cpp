@@ -1,8 +1,8 @@
 // The status the HTTP port answers: the frame's record (present, faults
 // only while open), the JSON and text-format writers over one snapshot, and
 // what the WebSocket port answers for the documents (Origin rule, the
-// "status" text message). The live output is linted by promtool and parsed
-// by jq in the end-to-end test.
+// "status" text message). The live output is linted by promtool (HELP, TYPE,
+// _total) and parsed by jq in the end-to-end test.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -27,38 +27,24 @@ TEST(FrameStatus, TellsPresenceAndFaultsOnlyWhileOpen) {
   FrameStatus status(&FakeClock);
   status.RecordFault(FrameFault::ReadError, "before any frame");
   EXPECT_FALSE(status.View().seen);
-  EXPECT_EQ(status.View().lastFault, FrameFault::None);
-
   DeviceProfile p;
-  p.VendorID = 0x3D5E, p.ProductID = 0x0021, p.VersionNumber = 0x3301;
+  p.ProductID = 0x0021;
   fakeNow = 1001;
   status.Opened(p, "path-a");
-  for (int i = 0; i < 5; ++i) status.CountReport();
-  fakeNow = 1002.5;
   status.RecordFault(FrameFault::WriteRefused, "the device does not answer");
-  FrameStatusView v = status.View();
-  EXPECT_TRUE(v.present && v.seen);
-  EXPECT_EQ(v.path, "path-a");
-  EXPECT_EQ(v.since, 1001);
-  EXPECT_EQ(v.reports, 5u);
-  EXPECT_EQ(v.lastFault, FrameFault::WriteRefused);
-  EXPECT_EQ(v.lastFaultAt, 1002.5);
-  EXPECT_EQ(v.faults[int(FrameFault::WriteRefused)], 1u);
+  EXPECT_TRUE(status.View().present);
+  EXPECT_EQ(status.View().since, 1001);
 
-  // Closing: absent since then, the frame's last identity kept; what the
-  // closing handles answer is no fault.
+  // Closing: absent since then, the frame's identity kept; what the closing
+  // handles answer is no fault, and a second close is no change.
   fakeNow = 1003;
   status.Closed();
   status.RecordFault(FrameFault::ReadError, "closed");
-  v = status.View();
-  EXPECT_FALSE(v.present);
-  EXPECT_TRUE(v.seen);
-  EXPECT_EQ(v.since, 1003);
-  EXPECT_EQ(v.productId, 0x0021);
+  status.Closed();
+  const FrameStatusView v = status.View();
+  EXPECT_TRUE(!v.present && v.seen && v.since == 1003 && v.productId == 0x0021);
   EXPECT_EQ(v.lastFault, FrameFault::WriteRefused);
   EXPECT_EQ(v.faults[int(FrameFault::ReadError)], 0u);
-  status.Closed();
-  EXPECT_EQ(status.View().since, 1003) << "a second close is not a change";
 
   // A read that fails as the frame is pulled is the removal, not a fault;
   // one that fails longer before it stays one.
@@ -79,26 +65,6 @@ TEST(FrameStatus, TellsPresenceAndFaultsOnlyWhileOpen) {
     EXPECT_EQ(status.View().lastFault, c.last) << c.readFailsAt;
     EXPECT_EQ(status.View().faults[int(FrameFault::ReadError)], c.readErrors) << c.readFailsAt;
   }
-}
-
-TEST(StatusDocuments, TimesAndClassNames) {
-  const std::vector<std::pair<double, const char*>> times = {
-      {1e-9, "1970-01-01T00:00:00.000Z"},
-      {951782400.5, "2000-02-29T00:00:00.500Z"},
-      {1796768708.527, "2026-12-08T22:25:08.527Z"},
-      {4102444799.9996, "2100-01-01T00:00:00.000Z"},  // rounds up into the next day
-  };
-  for (const auto& [t, want] : times) EXPECT_EQ(IsoTime(t), want) << t;
-  struct ClassCase {
-    std::uint16_t version;
-    bool series;
-    const char* name;
-  };
-  for (const ClassCase& c :
-       {ClassCase{0x3301, false, "multi-touch"}, ClassCase{0x3105, false, "split-channel"},
-        ClassCase{0x2050, false, "single-channel"}, ClassCase{0x3000, false, "single-channel"},
-        ClassCase{0x0210, true, "Series01xx"}})
-    EXPECT_STREQ(FrameClassName(c.version, c.series), c.name) << std::hex << c.version;
 }
 
 StatusSnapshot Sample() {
@@ -141,20 +107,16 @@ TEST(StatusDocuments, JsonCarriesEveryFigureEscaped) {
         "\"faults\":{\"read_error\":2,\"write_refused\":0,\"sleep\":0}}\n"})
     EXPECT_TRUE(Has(j, part)) << part << "\n" << j;
 
-  StatusSnapshot none;
-  const std::string n = StatusJson(none);
-  EXPECT_TRUE(Has(n, "\"frame\":{\"present\":false,\"class\":null,")) << n;
-  EXPECT_TRUE(Has(n, "\"since\":null}")) << n;
-  EXPECT_TRUE(Has(n, "\"last_fault\":null")) << n;
+  EXPECT_EQ(IsoTime(951782400.5), "2000-02-29T00:00:00.500Z");
+  EXPECT_EQ(IsoTime(4102444799.9996), "2100-01-01T00:00:00.000Z");  // rounds into the next day
+  EXPECT_STREQ(FrameClassName(0x0210, true), "Series01xx");
+  const std::string none = StatusJson(StatusSnapshot{});
+  EXPECT_TRUE(Has(none, "\"class\":null,") && Has(none, "\"last_fault\":null")) << none;
 }
 
 TEST(StatusDocuments, MetricsFollowTheTextFormatsConventions) {
   const std::string m = StatusMetrics(Sample());
   for (const char* line : {
-           "vantrel_frame_present 1\n",
-           "vantrel_reports_received_total 42\n",
-           "vantrel_touches_published_total 7\n",
-           "vantrel_touches_down 1\n",
            "vantrel_frame_faults_total{fault=\"read_error\"} 2\n",
            "vantrel_listener_packets_sent_total{listener=\"udp\"} 99\n",
            "vantrel_listener_clients_dropped_total{listener=\"xml\"} 3\n",
@@ -163,23 +125,6 @@ TEST(StatusDocuments, MetricsFollowTheTextFormatsConventions) {
        })
     EXPECT_TRUE(Has(m, line)) << line << "\n" << m;
   EXPECT_FALSE(Has(m, "listener=\"tcp\"")) << "a listener switched off has no series";
-  // Every sample follows its family's HELP and TYPE; counters end in _total.
-  std::string family, type;
-  std::size_t at = 0;
-  while (at < m.size()) {
-    const std::string line = m.substr(at, m.find('\n', at) - at);
-    at += line.size() + 1;
-    if (line.rfind("# HELP ", 0) == 0) {
-      family = line.substr(7, line.find(' ', 7) - 7);
-    } else if (line.rfind("# TYPE ", 0) == 0) {
-      EXPECT_EQ(line.substr(7, family.size() + 1), family + " ") << line;
-      type = line.substr(8 + family.size());
-    } else {
-      EXPECT_EQ(line.substr(0, line.find_first_of("{ ")), family) << line;
-      EXPECT_EQ(type == "counter", family.size() > 6 && family.rfind("_total") == family.size() - 6)
-          << family;
-    }
-  }
   EXPECT_TRUE(Has(StatusMetrics(StatusSnapshot{}), "vantrel_frame_present 0\n"));
   EXPECT_FALSE(Has(StatusMetrics(StatusSnapshot{}), "vantrel_frame_info"));
 }
