@@ -60,7 +60,6 @@ void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {
 StatusSnapshot ServiceApp::Status() {
   StatusSnapshot s;
   s.startedAt = startedAt_;
-  s.now = WallClockSeconds();
   s.uptime =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - startedClock_).count();
   s.frame = pipeline_.Status();

@@ -64,7 +64,6 @@ enum StatusListener { kUdpListener, kXmlListener, kTcpListener, kWebSocketListen
 struct StatusSnapshot {
   std::string version = kServiceVersion;
   double startedAt = 0;  // seconds since the epoch
-  double now = 0;        // when the snapshot was taken, same clock
   double uptime = 0;     // seconds, from a clock that never jumps
   FrameStatusView frame;
   std::uint64_t touches = 0;  // fingers put down and published (TUIO cursor sessions)

@@ -45,11 +45,6 @@ void FrameStatus::RecordFault(FrameFault fault, const std::string& detail) {
   view_.lastFaultAt = now;
 }
 
-bool FrameStatus::Present() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return view_.present;
-}
-
 FrameStatusView FrameStatus::View() const {
   std::lock_guard<std::mutex> lock(mutex_);
   FrameStatusView v = view_;

@@ -29,7 +29,6 @@ class FrameStatus {
   // A fault seen while the frame is present; `detail` is the system's text.
   void RecordFault(FrameFault fault, const std::string& detail = {});
 
-  bool Present() const;
   FrameStatusView View() const;
 
  private:

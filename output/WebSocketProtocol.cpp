@@ -306,7 +306,7 @@ void Connection::FeedRequest() {
     state_ = State::Closed;
     return;
   }
-  Reply reply = Decide(head, policy_);
+  const Reply reply = Decide(head, policy_);
   std::string body, type;
   if (reply == Reply::NotFound && documents_ && !head.hasUpgrade &&
       documents_->Fetch(head.target.substr(0, head.target.find('?')), body, type)) {
