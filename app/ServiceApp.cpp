@@ -67,8 +67,12 @@ StatusSnapshot ServiceApp::Status() {
   return s;
 }
 
+bool ServiceApp::Serves(std::string_view path) const {
+  return path == ws::kStatusPath || path == "/metrics";
+}
+
 bool ServiceApp::Fetch(std::string_view path, std::string& body, std::string& contentType) {
-  if (path == "/status") {
+  if (path == ws::kStatusPath) {
     body = StatusJson(Status());
     contentType = kStatusContentType;
     return true;

@@ -84,6 +84,7 @@ class ServiceApp : private ws::Documents {
 
  private:
   // "/status" and "/metrics" on the WebSocket port.
+  bool Serves(std::string_view path) const override;
   bool Fetch(std::string_view path, std::string& body, std::string& contentType) override;
 
   const std::chrono::steady_clock::time_point startedClock_ = std::chrono::steady_clock::now();

@@ -1,8 +1,10 @@
 #include "app/Settings.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/IniFile.h"
+#include "platform/Ipv4Address.h"
 #include "platform/Trace.h"
 
 std::string SettingsPathFor(const std::string& programPath) {
@@ -73,9 +75,37 @@ void LoadVidPidList(const std::string& settingsPath, VidPidList& list) {
 
 namespace {
 
-// Reads one "Listen" key; empty when absent or blank.
-std::string ListenValue(const std::string& path, const char* key) {
-  return platform::ReadIniString(path, kListenSection, key, "", 4096);
+// Reads one "Listen" key whole; empty when absent or blank. `cut` (when
+// given) is set if it goes on beyond kWholeValue characters.
+std::string ListenValue(const std::string& path, const char* key, bool* cut = nullptr) {
+  for (std::size_t size = 4096;; size = std::min(size * 8, kWholeValue)) {
+    std::string v = platform::ReadIniString(path, kListenSection, key, "", size);
+    // A value that filled the buffer may go on beyond it.
+    if (v.size() + 1 < size) return v;
+    if (size == kWholeValue) {
+      if (cut) *cut = true;
+      return v;
+    }
+  }
+}
+
+// The extra origins, never more than were listed: a list longer than the
+// service reads keeps its whole entries only, since the cut one could be
+// another origin ("http://kiosk.example:8000" cut to "http://kiosk.example").
+std::string ReadOrigins(const std::string& path) {
+  bool cut = false;
+  std::string origins = ListenValue(path, "WebSocketOrigins", &cut);
+  if (!cut) return origins;
+  const std::size_t lastSeparator = origins.find_last_of(" ,\t");
+  const std::size_t kept = lastSeparator == std::string::npos
+                               ? 0
+                               : origins.find_last_not_of(" ,\t", lastSeparator) + 1;
+  TRACE_WARN(
+      "settings: Listen WebSocketOrigins is longer than the %zu characters the service reads; "
+      "only the origins in its first %zu characters are accepted, from \"%s\" on none",
+      kWholeValue - 1, kept, trace::Escaped(std::string_view(origins).substr(kept)).c_str());
+  origins.erase(kept);
+  return origins;
 }
 
 // A whole decimal number in [low, high].
@@ -87,22 +117,9 @@ bool ParseNumber(const std::string& text, long low, long high, long& out) {
   return out >= low && out <= high;
 }
 
-// Dotted IPv4, four numbers 0..255.
-bool ValidIpv4(const std::string& text) {
-  std::size_t start = 0;
-  for (int part = 0; part < 4; ++part) {
-    const std::size_t dot = text.find('.', start);
-    if ((part < 3) == (dot == std::string::npos)) return false;
-    long n;
-    const std::string piece = text.substr(start, dot == std::string::npos ? dot : dot - start);
-    if (piece.size() > 3 || !ParseNumber(piece, 0, 255, n)) return false;
-    start = dot + 1;
-  }
-  return true;
-}
-
 void Refused(const char* key, const std::string& value) {
-  TRACE_WARN("settings: Listen %s=\"%s\" cannot be used, the default applies", key, value.c_str());
+  TRACE_WARN("settings: Listen %s=\"%s\" cannot be used, the default applies", key,
+             trace::Escaped(value).c_str());
 }
 
 void ReadSwitch(const std::string& path, const char* key, bool& on) {
@@ -115,7 +132,8 @@ void ReadSwitch(const std::string& path, const char* key, bool& on) {
 
 void ReadAddress(const std::string& path, const char* key, std::string& address) {
   const std::string v = ListenValue(path, key);
-  if (ValidIpv4(v))
+  std::uint32_t parsed;
+  if (platform::ParseIpv4(v, parsed))
     address = v;
   else if (!v.empty())
     Refused(key, v);
@@ -147,6 +165,6 @@ void ReadListenSettings(const std::string& settingsPath, OutputEndpoints& endpoi
   endpoints.webSocket.enabled = true;
   ReadStream(settingsPath, "TuioTcp", endpoints.tuioTcp);
   ReadStream(settingsPath, "WebSocket", endpoints.webSocket);
-  endpoints.webSocket.origins = ListenValue(settingsPath, "WebSocketOrigins");
+  endpoints.webSocket.origins = ReadOrigins(settingsPath);
   ReadAddress(settingsPath, "XmlAddress", endpoints.xml.address);
 }

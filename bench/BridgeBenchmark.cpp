@@ -8,7 +8,7 @@
 
 #include "bridge/DriverApiBridge.h"
 #include "platform/ModuleLoader.h"
-#include "tests/bridge/BridgeTestSupport.h"
+#include "tests/support/BridgeTestSupport.h"
 
 namespace {
 

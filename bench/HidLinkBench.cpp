@@ -9,7 +9,7 @@
 
 #include "platform/Hid.h"
 #include "platform/linux/HidrawNode.h"
-#include "tests/platform/SimControl.h"
+#include "tests/support/SimControl.h"
 #include "tools/framesim/Frame.h"
 #include "tools/framesim/ReportDescriptor.h"
 

@@ -13,8 +13,8 @@
 #include "device/DeviceRules.h"
 #include "device/Pelladex.h"
 #include "device/Queries.h"
-#include "tests/platform/SimControl.h"
 #include "tests/support/CatalogueFrames.h"
+#include "tests/support/SimControl.h"
 
 namespace {
 

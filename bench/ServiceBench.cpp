@@ -27,9 +27,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e/ServiceProcess.h"
-#include "tests/platform/SimControl.h"
 #include "tests/support/OscCapture.h"
+#include "tests/support/ServiceProcess.h"
+#include "tests/support/SimControl.h"
 #include "tests/support/XmlClient.h"
 
 namespace {

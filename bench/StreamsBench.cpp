@@ -56,7 +56,7 @@ int Connect(std::uint16_t port) {
 int ConnectWebSocket(std::uint16_t port) {
   const int fd = Connect(port);
   const std::string req =
-      "GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
   (void)::send(fd, req.data(), req.size(), 0);
   std::string head;

@@ -1,19 +1,18 @@
-# The layers: which top-level folder may include which. Each folder includes
-# only folders below it; an include of a folder not in its row (or of a
-# folder above) fails the build. Includes of other trees (oscpack's osc/
-# and ip/, system headers) are not ours to check.
+# Holds every include of the tree against the layer table (LayerTable.cmake):
+# an include of a folder not in the including folder's row fails the build.
+# A row's folder may be nested (tests/support): a file belongs to the longest
+# row folder that holds it.
+#
+# Every form of include is resolved as the compiler would find it: a quoted
+# name next to the including file first, then from the top of the tree;
+# angle brackets from the top only; "./" and "../" against the including
+# file's folder. What resolves outside the tree or under no top-level folder
+# of it (system headers, oscpack's osc/ and ip/) is not ours to check; what
+# lands in a top-level folder without a row is refused too.
 #   cmake -DSOURCE_DIR=<root> [-DLAYERS=<row|row|...>] -P CheckLayers.cmake
 cmake_minimum_required(VERSION 3.20)
-set(layers
-  "common:"
-  "platform:common"
-  "input:common platform"
-  "output:common platform"
-  "device:common platform"
-  "bridge:common platform"
-  "calibration:common platform input"
-  "app:common platform input output bridge device calibration"
-  "tools:common platform device")
+include(${CMAKE_CURRENT_LIST_DIR}/LayerTable.cmake)
+set(layers ${vantrel_layers})
 if(DEFINED LAYERS)
   string(REPLACE "|" ";" layers "${LAYERS}")  # the test's own tables, rows split by |
 endif()
@@ -24,6 +23,7 @@ foreach(row IN LISTS layers)
   list(GET parts 0 folder)
   list(APPEND folders ${folder})
   set(allowed_${folder} "${folder}")
+  set(edges_${folder} "")
   list(LENGTH parts n)
   if(n GREATER 1)
     list(GET parts 1 below)
@@ -31,6 +31,16 @@ foreach(row IN LISTS layers)
     list(APPEND allowed_${folder} ${below})
     set(edges_${folder} ${below})
   endif()
+endforeach()
+set(tops "")  # the top-level folders the table speaks of
+foreach(folder IN LISTS folders)
+  string(REGEX MATCH "^[^/]+" top "${folder}")
+  list(APPEND tops ${top})
+  foreach(to IN LISTS edges_${folder})
+    if(NOT to IN_LIST folders)
+      message(FATAL_ERROR "the layer table: ${folder} names ${to}, which has no row")
+    endif()
+  endforeach()
 endforeach()
 
 # No circle: peel off folders whose arrows all lead to folders already peeled.
@@ -56,17 +66,90 @@ while(left)
   endif()
 endwhile()
 
+# The row of a path relative to the top ("" when none holds it): the longest
+# row folder it lies in.
+function(row_of rel out)
+  set(best "")
+  string(LENGTH "" best_length)
+  foreach(folder IN LISTS folders)
+    string(LENGTH "${folder}" length)
+    string(FIND "${rel}/" "${folder}/" at)
+    if(at EQUAL 0 AND length GREATER best_length)
+      set(best "${folder}")
+      set(best_length ${length})
+    endif()
+  endforeach()
+  set(${out} "${best}" PARENT_SCOPE)
+endfunction()
+
+# Where `name` (as written between the quotes or brackets) leads from `dir`:
+# a path relative to the top, or "" when it leaves the tree's own folders.
+function(resolve_include dir name angle out)
+  set(candidates "")
+  if(NOT angle)
+    list(APPEND candidates "${dir}")
+  endif()
+  list(APPEND candidates "${SOURCE_DIR}")
+  set(found "")
+  foreach(base IN LISTS candidates)
+    get_filename_component(path "${name}" ABSOLUTE BASE_DIR "${base}")
+    if(EXISTS "${path}" AND NOT found)
+      set(found "${path}")
+    endif()
+  endforeach()
+  if(NOT found)
+    # A file that is not there (yet): read the name as the compiler's first
+    # look would; a relative one against its own folder.
+    if(NOT angle AND name MATCHES "^\\.\\.?/")
+      get_filename_component(found "${name}" ABSOLUTE BASE_DIR "${dir}")
+    else()
+      get_filename_component(found "${name}" ABSOLUTE BASE_DIR "${SOURCE_DIR}")
+    endif()
+  endif()
+  file(RELATIVE_PATH rel "${SOURCE_DIR}" "${found}")
+  string(REGEX MATCH "^[^/]+" top "${rel}")
+  if(rel MATCHES "^\\.\\./" OR NOT rel MATCHES "/"
+     OR NOT (IS_DIRECTORY "${SOURCE_DIR}/${top}" OR top IN_LIST tops))
+    set(rel "")
+  endif()
+  set(${out} "${rel}" PARENT_SCOPE)
+endfunction()
+
+set(include_line "^[ \t]*#[ \t]*include[ \t]*([<\"])([^>\"]+)[>\"]")
 set(failures "")
+set(scanned "")
 foreach(folder IN LISTS folders)
-  file(GLOB_RECURSE sources "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp"
+  file(GLOB_RECURSE sources LIST_DIRECTORIES false
+       "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.hpp" "${SOURCE_DIR}/${folder}/*.c"
+       "${SOURCE_DIR}/${folder}/*.cc" "${SOURCE_DIR}/${folder}/*.cpp" "${SOURCE_DIR}/${folder}/*.inc"
        "${SOURCE_DIR}/${folder}/*.rc")
   foreach(source IN LISTS sources)
-    file(STRINGS "${source}" hits REGEX "^[ \t]*#[ \t]*include[ \t]*\"[a-z_]+/")
+    if(source IN_LIST scanned)
+      continue()  # a nested row's file, already read under its own row
+    endif()
+    list(APPEND scanned "${source}")
+    file(RELATIVE_PATH source_rel "${SOURCE_DIR}" "${source}")
+    row_of("${source_rel}" from)
+    get_filename_component(dir "${source}" DIRECTORY)
+    file(STRINGS "${source}" hits REGEX "${include_line}")
     foreach(hit IN LISTS hits)
-      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([a-z_]+)/.*" "\\1" to "${hit}")
-      if(to IN_LIST folders AND NOT to IN_LIST allowed_${folder})
-        file(RELATIVE_PATH rel "${SOURCE_DIR}" "${source}")
-        string(APPEND failures "  ${rel}: ${hit} (${folder} may include: ${allowed_${folder}})\n")
+      string(REGEX MATCH "${include_line}" hit "${hit}")
+      set(angle FALSE)
+      if(CMAKE_MATCH_1 STREQUAL "<")
+        set(angle TRUE)
+      endif()
+      resolve_include("${dir}" "${CMAKE_MATCH_2}" ${angle} target)
+      if(target STREQUAL "")
+        continue()
+      endif()
+      row_of("${target}" to)
+      if(to STREQUAL "" OR NOT to IN_LIST allowed_${from})
+        if(to STREQUAL "")
+          set(to "a folder without a row")
+        endif()
+        string(STRIP "${hit}" hit)
+        string(APPEND failures
+               "  ${source_rel}: ${hit} reaches ${to} (${from} may include: ${allowed_${from}})\n")
       endif()
     endforeach()
   endforeach()

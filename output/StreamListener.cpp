@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/Trace.h"
@@ -35,12 +36,14 @@ std::int64_t NowMs() {
 StreamListener::StreamListener(Kind kind, Options options, std::string_view page)
     : kind_(kind),
       options_(std::move(options)),
-      page_(page),
+      page_(ws::DescribePage(page)),
       policy_(options_.address, options_.port, options_.origins) {
-  const std::size_t places = std::size_t(std::clamp(options_.maxClients, 1, kMaxClients));
-  rings_.resize(places);
+  const int streaming = std::clamp(options_.maxClients, 1, kMaxClients);
+  rings_.resize(std::size_t(streaming));
   for (Ring& r : rings_) r.bytes = std::make_unique<char[]>(options_.queueBytes);
-  clients_.resize(places);
+  const int requests =
+      kind == Kind::WebSocket ? std::min(kRequestPlaces, kMaxPlaces - streaming) : 0;
+  clients_.resize(std::size_t(streaming + requests));
 }
 
 StreamListener::~StreamListener() {
@@ -172,23 +175,28 @@ void StreamListener::Serve(platform::SocketHandle listener) {
     owners.clear();
     waits.push_back({listener, true});
     if (canWake) waits.push_back({wakeSocket_.read, true});
-    bool awaitingRequest = false;
+    // Looked at again within a second: a request's time limit, a counted
+    // warning's line.
+    bool checkSoon =
+        refused_.Pending() || evicted_.Pending() || flooded_.Pending() || late_.Pending();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       for (std::size_t i = 0; i < clients_.size(); ++i) {
         const Client& c = clients_[i];
         if (c.socket == platform::kInvalidSocket) continue;
-        const bool pending = c.sent < c.out.size() || rings_[i].head != rings_[i].tail;
-        waits.push_back({c.socket, true, pending});
+        const bool pending =
+            c.sent < c.out.size() || (c.ring >= 0 && rings_[c.ring].head != rings_[c.ring].tail);
+        // A client that shut its sending side is asked only for writing;
+        // the wait still reports its connection failing.
+        waits.push_back({c.socket, !c.readEnded, pending});
         owners.push_back(i);
-        awaitingRequest =
-            awaitingRequest || (c.ws && c.ws->state() == ws::Connection::State::Request);
+        checkSoon = checkSoon || (c.ws && c.ws->state() == ws::Connection::State::Request);
       }
     }
-    const int timeout = !canWake          ? kFallbackPollMs
-                        : ticking         ? kTickMs
-                        : awaitingRequest ? kRequestCheckMs
-                                          : -1;
+    const int timeout = !canWake    ? kFallbackPollMs
+                        : ticking   ? kTickMs
+                        : checkSoon ? kRequestCheckMs
+                                    : -1;
     if (platform::WaitSockets(waits.data(), waits.size(), timeout) < 0) return;
     if (canWake && waits[1].readable) platform::DrainWakeSocket(wakeSocket_);
     // An accept that fails although one was announced (no descriptor left)
@@ -197,25 +205,31 @@ void StreamListener::Serve(platform::SocketHandle listener) {
 
     const std::size_t first = canWake ? 2 : 1;
     const std::int64_t now = NowMs();
+    TraceDueWarnings(now);
     for (std::size_t k = 0; k < owners.size(); ++k) {
       const std::size_t i = owners[k];
       Client& c = clients_[i];
-      bool overflow;
+      // Closed to make room for a new connection (which may have got the
+      // same socket number: then it is merely looked at early).
+      if (c.socket != waits[first + k].s) continue;
+      bool overflow = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        overflow = rings_[i].overflow;
+        if (c.ring >= 0) overflow = rings_[c.ring].overflow;
       }
       if (overflow) {
         Close(i, "fell behind, dropped", true);
         continue;
       }
-      if (waits[first + k].readable && !Read(i)) {
+      // Readable after its sending side ended: the connection failed.
+      if (waits[first + k].readable && (c.readEnded || !Read(i))) {
         Close(i, nullptr);
         continue;
       }
       if (c.ws && c.ws->state() == ws::Connection::State::Request &&
           now - c.acceptedMs > options_.requestTimeoutMs) {
-        Close(i, "no request in time, closed");
+        Close(i, nullptr);
+        Warn(late_, "client sent no request in time, closed", now);
         continue;
       }
       if (!Flush(i)) Close(i, nullptr);
@@ -227,19 +241,38 @@ bool StreamListener::Accept(platform::SocketHandle listener) {
   for (bool any = false;; any = true) {
     const platform::SocketHandle s = platform::AcceptConnection(listener, options_.sendBufferBytes);
     if (s == platform::kInvalidSocket) return any;
+    const std::int64_t now = NowMs();
     auto place = std::find_if(clients_.begin(), clients_.end(),
                               [](const Client& c) { return c.socket == platform::kInvalidSocket; });
     if (place == clients_.end()) {
-      TRACE_WARN("%s: %zu clients already connected, connection refused", Name(), clients_.size());
+      // Every place taken: the oldest connection still without a whole
+      // request makes room, so connections that never finish one (or keep
+      // coming back slowly) cannot hold every place.
+      for (auto c = clients_.begin(); c != clients_.end(); ++c)
+        if (c->ws && c->ws->state() == ws::Connection::State::Request &&
+            (place == clients_.end() || c->acceptedMs < place->acceptedMs))
+          place = c;
+      if (place != clients_.end()) {
+        Close(std::size_t(place - clients_.begin()), nullptr);
+        Warn(evicted_, "every place taken, the oldest connection without a request closed", now);
+      }
+    }
+    if (place == clients_.end()) {
+      char what[96];
+      std::snprintf(what, sizeof what, "%zu clients already connected, connection refused",
+                    clients_.size());
+      Warn(refused_, what, now);
       platform::CloseSocket(s);
       continue;
     }
     const std::size_t i = std::size_t(place - clients_.begin());
-    Client& c = clients_[i];
+    Client& c = *place;
     c.socket = s;
     c.out.clear();
     c.sent = 0;
-    c.acceptedMs = NowMs();
+    c.acceptedMs = c.windowMs = now;
+    c.windowBytes = c.windowFrames = 0;
+    c.readEnded = false;
     if (kind_ == Kind::WebSocket) {
       c.ws = std::make_unique<ws::Connection>(policy_, page_, documents_);
       TRACE_INFO("%s: connection accepted", Name());
@@ -250,35 +283,83 @@ bool StreamListener::Accept(platform::SocketHandle listener) {
   }
 }
 
+// Alone, a warning is traced as it is; counted ones are traced as their
+// summary and count ("tuio-tcp: connections refused, every place taken: 37").
+void StreamListener::Warn(RepeatedWarning& w, const char* what, std::int64_t now) {
+  std::uint32_t count = 0;
+  if (!w.Note(now, count)) return;
+  if (count == 1)
+    TRACE_WARN("%s: %s", Name(), what);
+  else
+    TRACE_WARN("%s: %s: %u", Name(), w.summary(), unsigned(count));
+}
+
+void StreamListener::TraceDueWarnings(std::int64_t now) {
+  for (RepeatedWarning* w : {&refused_, &evicted_, &late_, &flooded_}) {
+    std::uint32_t count = 0;
+    if (w->Due(now, count)) TRACE_WARN("%s: %s: %u", Name(), w->summary(), unsigned(count));
+  }
+}
+
 void StreamListener::SetStreaming(std::size_t i, bool on) {
+  Client& c = clients_[i];
   std::lock_guard<std::mutex> lock(mutex_);
-  Ring& r = rings_[i];
-  if (r.streaming == on) return;
+  if ((c.ring >= 0) == on) return;
+  if (on) {
+    const auto free =
+        std::find_if(rings_.begin(), rings_.end(), [](const Ring& r) { return !r.streaming; });
+    if (free == rings_.end()) return;
+    c.ring = int(free - rings_.begin());
+  }
+  Ring& r = rings_[std::size_t(c.ring)];
   r.streaming = on;
   // Either way the ring starts empty: a client that stops streaming (a
   // WebSocket close) gets nothing after its close frame.
   r.head = r.tail = 0;
-  if (on) r.overflow = false;
+  r.overflow = false;
+  if (!on) c.ring = -1;
   streaming_ += on ? 1 : -1;
 }
 
 bool StreamListener::Read(std::size_t i) {
   Client& c = clients_[i];
   char buffer[kReceiveBytes];
-  for (;;) {
-    const long n = platform::Receive(c.socket, buffer, sizeof buffer);
+  const std::int64_t now = NowMs();
+  // A bounded share per turn: what is left waits for the next turn, after
+  // every other client had its own.
+  for (std::size_t budget = kReadBudget; budget > 0;) {
+    const long n = platform::Receive(c.socket, buffer, std::min(sizeof buffer, budget));
     if (n == platform::kWouldBlock) return true;
+    if (n == platform::kReceiveEnded &&
+        (!c.ws || c.ws->state() != ws::Connection::State::Request)) {
+      // It shut its sending side (nc < /dev/null): a reader that says
+      // nothing more goes on receiving.
+      c.readEnded = true;
+      return true;
+    }
     if (n <= 0) return false;
-    if (!c.ws) continue;  // a TCP client's own bytes mean nothing: discarded
+    budget -= std::size_t(n);
+    if (!c.ws) {
+      // A TCP client's own bytes mean nothing: discarded, but counted.
+      if (!WithinRate(c, std::size_t(n), now)) return false;
+      continue;
+    }
     const bool wasOpen = c.ws->Open();
-    c.ws->Feed(buffer, std::size_t(n));
+    c.ws->Feed(buffer, std::size_t(n), streaming_.load() >= int(rings_.size()));
     const std::string event = c.ws->TakeEvent();
     if (!event.empty()) TRACE_WARN("%s: %s", Name(), event.c_str());
+    if (c.ws->reply() == ws::Reply::Unavailable && !wasOpen && c.ws->Finished()) {
+      char what[96];
+      std::snprintf(what, sizeof what, "all %zu streaming places taken, upgrade refused",
+                    rings_.size());
+      Warn(refused_, what, now);
+    }
+    if (!WithinRate(c, std::size_t(n), now)) return false;
     // Answers wait for a message boundary: see Flush.
     c.control += c.ws->Output();
     c.ws->Output().clear();
-    if (c.control.size() > kMaxControlBytes + page_.size()) {
-      TRACE_WARN("%s: client sends more than it reads, closed", Name());
+    if (c.control.size() > kMaxControlBytes + page_.html.size()) {
+      Warn(flooded_, "client sends more than it reads, closed", now);
       return false;
     }
     if (!wasOpen && c.ws->Open()) {
@@ -290,6 +371,21 @@ bool StreamListener::Read(std::size_t i) {
       return true;  // what is left in `out` is sent, then the socket closed
     }
   }
+  return true;
+}
+
+bool StreamListener::WithinRate(Client& c, std::size_t bytes, std::int64_t now) {
+  const std::uint64_t frames = c.ws ? c.ws->frames() : 0;
+  if (now - c.windowMs >= 1000) {
+    c.windowMs = now;
+    c.windowBytes = 0;
+    c.windowFrames = frames;
+  }
+  c.windowBytes += bytes;
+  if (c.windowBytes <= kMaxBytesPerSecond && frames - c.windowFrames <= kMaxFramesPerSecond)
+    return true;
+  Warn(flooded_, "client sends more than any reader would, closed", now);
+  return false;
 }
 
 bool StreamListener::Flush(std::size_t i) {
@@ -302,14 +398,16 @@ bool StreamListener::Flush(std::size_t i) {
     c.control.clear();
     c.sent = 0;
     std::lock_guard<std::mutex> lock(mutex_);
-    Ring& r = rings_[i];
-    const std::size_t n = std::size_t(r.head - r.tail);
-    const std::size_t at = std::size_t(r.tail % options_.queueBytes);
-    const std::size_t first = std::min(n, options_.queueBytes - at);
-    c.out.append(r.bytes.get() + at, first);
-    c.out.append(r.bytes.get(), n - first);
-    r.tail += n;
-    if (n > 0) lastPacketMs_ = NowMs();
+    if (c.ring >= 0) {
+      Ring& r = rings_[std::size_t(c.ring)];
+      const std::size_t n = std::size_t(r.head - r.tail);
+      const std::size_t at = std::size_t(r.tail % options_.queueBytes);
+      const std::size_t first = std::min(n, options_.queueBytes - at);
+      c.out.append(r.bytes.get() + at, first);
+      c.out.append(r.bytes.get(), n - first);
+      r.tail += n;
+      if (n > 0) lastPacketMs_ = NowMs();
+    }
   }
   while (c.sent < c.out.size()) {
     const long n = platform::SendSome(c.socket, c.out.data() + c.sent, c.out.size() - c.sent);
@@ -324,11 +422,6 @@ bool StreamListener::Flush(std::size_t i) {
 void StreamListener::Close(std::size_t i, const char* why, bool fellBehind) {
   Client& c = clients_[i];
   SetStreaming(i, false);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    rings_[i].overflow = false;
-    rings_[i].head = rings_[i].tail = 0;
-  }
   if (why) {
     if (fellBehind) ++dropped_;
     TRACE_WARN("%s: client %s", Name(), why);

@@ -11,6 +11,15 @@
 // everything else: accepts, reads, the WebSocket handshake, and all socket writes. A client whose
 // ring is full has fallen behind: the publisher marks it, the listener thread drops it with one
 // trace line.
+//
+// Careless and hostile clients cost only themselves: each turn of the loop
+// reads at most kReadBudget bytes of each client; one that sends more than
+// any reader would (frames or bytes a second) is closed; a client that shut
+// its sending side goes on receiving. The WebSocket listener keeps a few
+// places beyond its streaming ones for requests, so the page (any plain
+// GET) is served while every streaming place is taken, and when every place
+// is taken a new connection closes the oldest one still without a whole
+// request.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -22,6 +31,7 @@
 #include <vector>
 
 #include "output/PacketSink.h"
+#include "output/RepeatedWarning.h"
 #include "output/WebSocketProtocol.h"
 #include "platform/Socket.h"
 
@@ -45,6 +55,16 @@ class StreamListener : public PacketSink {
     int requestTimeoutMs = 10000;
   };
   static constexpr int kMaxClients = 56;  // what one wait can watch, less our own sockets
+  // Places for connections that have not asked for a stream yet
+  // (WebSocket), beyond the streaming ones, within what one wait can watch.
+  static constexpr int kRequestPlaces = 8;
+  static constexpr int kMaxPlaces = kMaxClients + 2;
+  // Per client and turn of the loop: bytes read.
+  static constexpr std::size_t kReadBudget = 16 * 1024;
+  // More than any reader of the stream sends in a second (pings, a close):
+  // the client is closed.
+  static constexpr std::uint64_t kMaxFramesPerSecond = 400;
+  static constexpr std::uint64_t kMaxBytesPerSecond = 1 << 20;
 
   // `page`: what "GET /" answers on the WebSocket port (kept by the caller).
   StreamListener(Kind kind, Options options, std::string_view page = {});
@@ -74,7 +94,8 @@ class StreamListener : public PacketSink {
 
  private:
   // Shared with the publisher, guarded by mutex_. `head` and `tail` count
-  // bytes ever written and taken; the ring holds head - tail of them.
+  // bytes ever written and taken; the ring holds head - tail of them. One
+  // per streaming place; a client holds one while it streams.
   struct Ring {
     std::unique_ptr<char[]> bytes;
     std::uint64_t head = 0;
@@ -90,6 +111,11 @@ class StreamListener : public PacketSink {
     std::string control;  // WebSocket answers waiting for the end of `out`
     std::size_t sent = 0;
     std::int64_t acceptedMs = 0;
+    int ring = -1;           // rings_[ring] while streaming
+    bool readEnded = false;  // it shut its sending side: nothing more to read
+    // What it sent in the current second, against the rate limits.
+    std::int64_t windowMs = 0;
+    std::uint64_t windowBytes = 0, windowFrames = 0;
   };
 
   void Run();
@@ -99,14 +125,21 @@ class StreamListener : public PacketSink {
   // False when the client is to be closed.
   bool Read(std::size_t i);
   bool Flush(std::size_t i);
+  // False when the client sent more than any reader would this second.
+  bool WithinRate(Client& c, std::size_t bytes, std::int64_t now);
   void Close(std::size_t i, const char* why, bool fellBehind = false);
+  // A ring is free whenever a client may stream: a TCP listener has one per
+  // place, and a WebSocket upgrade finds one or is refused.
   void SetStreaming(std::size_t i, bool on);
+  // `what` now, or counted into a later line (see RepeatedWarning).
+  void Warn(RepeatedWarning& w, const char* what, std::int64_t now);
+  void TraceDueWarnings(std::int64_t now);
   bool Stopping();
   bool SleepUnlessStopped(int ms);
 
   const Kind kind_;
   const Options options_;
-  const std::string_view page_;
+  const ws::Page page_;
   const ws::OriginPolicy policy_;
   std::thread thread_;
   std::mutex mutex_;  // guards rings_, stop_ and wakeSocket_
@@ -125,4 +158,9 @@ class StreamListener : public PacketSink {
   std::atomic<bool> wakeWanted_{true};
   std::int64_t lastPacketMs_ = -1000000;  // listener thread: last bytes taken from a ring
   std::uint32_t failedListens_ = 0;
+  // Listener thread: the warnings a client storm repeats.
+  RepeatedWarning refused_{"connections refused, every place taken"};
+  RepeatedWarning evicted_{"connections without a request closed to make room"};
+  RepeatedWarning late_{"clients closed for sending no request in time"};
+  RepeatedWarning flooded_{"clients closed for sending more than they may"};
 };

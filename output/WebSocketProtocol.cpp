@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/Sha1.h"
+#include "platform/Trace.h"
 
 namespace ws {
 namespace {
@@ -41,6 +42,48 @@ bool SetOnce(std::string_view& field, bool& seen, std::string_view value) {
   seen = true;
   field = value;
   return true;
+}
+
+// Every character of `s` a letter, a digit or one of `others`.
+bool MadeOf(std::string_view s, const char* others) {
+  for (char c : s) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alnum && (c == '\0' || std::strchr(others, c) == nullptr)) return false;
+  }
+  return true;
+}
+
+// A header name: RFC 7230's token characters, nothing else (no blanks).
+bool IsToken(std::string_view name) {
+  return !name.empty() && MadeOf(name, "!#$%&'*+-.^_`|~");
+}
+
+// A Host value that may stand in a header of ours: a name or address and a
+// port, nothing that could end or add a directive.
+bool PlainHost(std::string_view host) {
+  return !host.empty() && host.size() <= 255 && MadeOf(host, ".-:[]");
+}
+
+// 'sha256-...' of every element `tag` (without attributes) holds in `html`.
+std::string HashesOf(std::string_view html, std::string_view tag) {
+  const std::string open = "<" + std::string(tag) + ">";
+  const std::string close = "</" + std::string(tag) + ">";
+  std::string out;
+  for (std::size_t at = html.find(open); at != std::string_view::npos;
+       at = html.find(open, at + 1)) {
+    const std::size_t begin = at + open.size();
+    const std::size_t end = html.find(close, begin);
+    if (end == std::string_view::npos) break;
+    platform::Sha256Digest digest;
+    if (!platform::Sha256(html.data() + begin, end - begin, digest)) continue;
+    out += " 'sha256-" + Base64(digest.data(), digest.size()) + "'";
+  }
+  return out.empty() ? " 'none'" : out;
+}
+
+// The target without its query.
+std::string_view Path(const RequestHead& head) {
+  return head.target.substr(0, head.target.find('?'));
 }
 
 bool ValidCloseCode(std::uint16_t code) {
@@ -93,13 +136,14 @@ HeadParse ParseRequestHead(std::string_view bytes, RequestHead& out) {
     line = rest.substr(0, e);
     rest.remove_prefix(e + 2);
     const std::size_t colon = line.find(':');
-    if (line.empty() || line[0] == ' ' || line[0] == '\t' || colon == std::string_view::npos ||
-        colon == 0)
+    if (colon == std::string_view::npos || !IsToken(line.substr(0, colon)))
       return HeadParse::Malformed;
     const std::string_view name = line.substr(0, colon);
     const std::string_view value = Trim(line.substr(colon + 1));
     bool ok = true;
-    if (EqualsNoCase(name, "Origin")) {
+    if (EqualsNoCase(name, "Host")) {
+      ok = SetOnce(out.host, out.hasHost, value);
+    } else if (EqualsNoCase(name, "Origin")) {
       ok = SetOnce(out.origin, out.hasOrigin, value);
     } else if (EqualsNoCase(name, "Upgrade")) {
       ok = SetOnce(out.upgrade, out.hasUpgrade, value);
@@ -153,18 +197,30 @@ bool OriginPolicy::Accepts(const RequestHead& head) const {
   return false;
 }
 
-Reply Decide(const RequestHead& head, const OriginPolicy& policy) {
-  if (head.method != "GET") return Reply::MethodNotAllowed;
-  const std::string_view path = head.target.substr(0, head.target.find('?'));
-  if (path != "/") return Reply::NotFound;
-  if (!head.hasUpgrade) return Reply::Page;
-  if (!EqualsNoCase(head.upgrade, "websocket") || !HasToken(head.connection, "upgrade") ||
-      head.wsVersion != "13" || !ValidKey(head.key))
-    return Reply::BadRequest;
-  return policy.Accepts(head) ? Reply::Upgrade : Reply::Forbidden;
+Page DescribePage(std::string_view html) {
+  return {html, "script-src" + HashesOf(html, "script") + "; style-src" + HashesOf(html, "style")};
 }
 
-std::string Response(Reply reply, const RequestHead& head, std::string_view page) {
+Reply Decide(const RequestHead& head, const OriginPolicy& policy, bool streamingFull,
+             const Documents* documents) {
+  if (head.method != "GET") return Reply::MethodNotAllowed;
+  // What each path answers; every plain GET is answered and closed without
+  // a streaming place.
+  const std::string_view path = Path(head);
+  if (path != "/") {
+    // A document is a plain GET; an upgrade to its path finds nothing.
+    if (!documents || head.hasUpgrade || !documents->Serves(path)) return Reply::NotFound;
+    return policy.Accepts(head) ? Reply::Document : Reply::Forbidden;
+  }
+  if (!head.hasUpgrade) return Reply::Page;
+  if (!EqualsNoCase(head.upgrade, "websocket") || !HasToken(head.connection, "upgrade") ||
+      head.wsVersion != "13" || !ValidKey(head.key) || head.version != "HTTP/1.1" || !head.hasHost)
+    return Reply::BadRequest;
+  if (!policy.Accepts(head)) return Reply::Forbidden;
+  return streamingFull ? Reply::Unavailable : Reply::Upgrade;
+}
+
+std::string Response(Reply reply, const RequestHead& head, const Page& page) {
   if (reply == Reply::Upgrade) {
     return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
            "Sec-WebSocket-Accept: " +
@@ -176,8 +232,17 @@ std::string Response(Reply reply, const RequestHead& head, std::string_view page
   switch (reply) {
     case Reply::Page:
       status = "200 OK";
-      body = page;
-      extra = "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n";
+      body = page.html;
+      // Only the page's own script and style run, it talks only to its own
+      // WebSocket ('self' covers ws: in newer browsers, the Host in older
+      // ones) and no other page may frame it.
+      extra =
+          "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
+          "X-Content-Type-Options: nosniff\r\n"
+          "Content-Security-Policy: default-src 'none'; " +
+          page.ownSources + "; connect-src 'self'" +
+          (PlainHost(head.host) ? " ws://" + std::string(head.host) : std::string()) +
+          "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n";
       break;
     case Reply::Forbidden:
       status = "403 Forbidden";
@@ -196,11 +261,17 @@ std::string Response(Reply reply, const RequestHead& head, std::string_view page
       status = "431 Request Header Fields Too Large";
       body = "Request too large\n";
       break;
+    case Reply::Unavailable:
+      status = "503 Service Unavailable";
+      body = "All streaming places are taken\n";
+      extra = "Retry-After: 1\r\n";
+      break;
     default:
       extra = "Sec-WebSocket-Version: 13\r\n";
       break;
   }
-  if (reply != Reply::Page) extra += "Content-Type: text/plain; charset=utf-8\r\n";
+  if (reply != Reply::Page)
+    extra += "Content-Type: text/plain; charset=utf-8\r\nX-Content-Type-Options: nosniff\r\n";
   std::string r = "HTTP/1.1 ";
   r += status;
   r += "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) +
@@ -212,8 +283,8 @@ std::string Response(Reply reply, const RequestHead& head, std::string_view page
 std::string DocumentResponse(std::string_view body, std::string_view contentType) {
   std::string r = "HTTP/1.1 200 OK\r\nContent-Type: ";
   r += contentType;
-  r += "\r\nCache-Control: no-store\r\nContent-Length: " + std::to_string(body.size()) +
-       "\r\nConnection: close\r\n\r\n";
+  r += "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nContent-Length: " +
+       std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
   r += body;
   return r;
 }
@@ -273,7 +344,38 @@ FrameParse ParseFrameHeader(const std::uint8_t* data, std::size_t size, FrameHea
   return FrameParse::Complete;
 }
 
-Connection::Connection(const OriginPolicy& policy, std::string_view page, Documents* documents)
+bool Utf8Check::Feed(const std::uint8_t* data, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    const std::uint8_t b = data[i];
+    if (need_ > 0) {
+      if (b < low_ || b > high_) return false;
+      low_ = 0x80;
+      high_ = 0xBF;
+      --need_;
+      continue;
+    }
+    if (b < 0x80) continue;
+    // The lead byte says how many follow and narrows the first of them:
+    // E0 and F0 would be overlong below A0 and 90, ED a surrogate from A0
+    // on, F4 beyond U+10FFFF from 90 on.
+    if (b >= 0xC2 && b <= 0xDF) {
+      need_ = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need_ = 2;
+      if (b == 0xE0) low_ = 0xA0;
+      if (b == 0xED) high_ = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need_ = 3;
+      if (b == 0xF0) low_ = 0x90;
+      if (b == 0xF4) high_ = 0x8F;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+Connection::Connection(const OriginPolicy& policy, const Page& page, Documents* documents)
     : policy_(policy), page_(page), documents_(documents) {}
 
 std::string Connection::TakeEvent() {
@@ -282,14 +384,16 @@ std::string Connection::TakeEvent() {
   return e;
 }
 
-void Connection::Feed(const char* data, std::size_t size) {
+void Connection::Feed(const char* data, std::size_t size, bool streamingFull) {
   if (state_ == State::Closed) return;
   input_.append(data, size);
-  if (state_ == State::Request) FeedRequest();
+  if (state_ == State::Request) FeedRequest(streamingFull);
   if (state_ == State::Open) FeedFrames();
+  input_.erase(0, consumed_);
+  consumed_ = 0;
 }
 
-void Connection::FeedRequest() {
+void Connection::FeedRequest(bool streamingFull) {
   RequestHead head;
   const HeadParse parse = ParseRequestHead(input_, head);
   if (parse == HeadParse::Incomplete) {
@@ -306,44 +410,38 @@ void Connection::FeedRequest() {
     state_ = State::Closed;
     return;
   }
-  const Reply reply = Decide(head, policy_);
+  const Reply reply = Decide(head, policy_, streamingFull, documents_);
+  reply_ = reply;
   std::string body, type;
-  if (reply == Reply::NotFound && documents_ && !head.hasUpgrade &&
-      documents_->Fetch(head.target.substr(0, head.target.find('?')), body, type)) {
-    // The status and the metrics: no CORS header, and a foreign page's
-    // request is refused, so only the service's own page can read them.
-    if (policy_.Accepts(head)) {
-      output_ += DocumentResponse(body, type);
-    } else {
-      output_ += Response(Reply::Forbidden, head, page_);
-      event_ = "refused origin " + std::string(head.origin);
-    }
-    state_ = State::Closed;
-    return;
-  }
-  output_ += Response(reply, head, page_);
-  if (reply == Reply::Forbidden) event_ = "refused origin " + std::string(head.origin);
+  if (reply == Reply::Document && documents_->Fetch(Path(head), body, type))
+    output_ += DocumentResponse(body, type);
+  else
+    output_ += Response(reply == Reply::Document ? Reply::NotFound : reply, head, page_);
+  if (reply == Reply::Forbidden)
+    event_ = std::string("refused origin ") + trace::Escaped(head.origin).c_str();
   if (reply != Reply::Upgrade) {
     state_ = State::Closed;
     return;
   }
   state_ = State::Open;
-  input_.erase(0, head.length);
+  consumed_ = head.length;
 }
 
 void Connection::FeedFrames() {
   while (state_ == State::Open) {
     FrameHeader h;
-    const auto* bytes = reinterpret_cast<std::uint8_t*>(input_.data());
-    const FrameParse parse = ParseFrameHeader(bytes, input_.size(), h);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(input_.data()) + consumed_;
+    const std::size_t size = input_.size() - consumed_;
+    const FrameParse parse = ParseFrameHeader(bytes, size, h);
     if (parse == FrameParse::Incomplete) return;
     if (parse == FrameParse::ProtocolError) return Fail(kProtocolError, "protocol error");
     if (parse == FrameParse::TooBig) return Fail(kMessageTooBig, "frame too big");
-    if (input_.size() - h.headerSize < h.payloadSize) return;
-    std::uint8_t* payload = reinterpret_cast<std::uint8_t*>(input_.data()) + h.headerSize;
+    if (size - h.headerSize < h.payloadSize) return;
+    std::uint8_t* payload = bytes + h.headerSize;
     for (std::size_t i = 0; i < h.payloadSize; ++i) payload[i] ^= h.mask[i % 4];
+    ++frames_;
+    consumed_ += h.headerSize + std::size_t(h.payloadSize);
     HandleFrame(h, payload);
-    input_.erase(0, h.headerSize + std::size_t(h.payloadSize));
   }
 }
 
@@ -355,21 +453,17 @@ void Connection::HandleFrame(const FrameHeader& h, std::uint8_t* payload) {
       messageSize_ += size;
       if (messageSize_ > kMaxMessageBytes) return Fail(kMessageTooBig, "message too big");
       fragmented_ = !h.fin;
-      return;
+      break;
     case kText:
     case kBinary:
-      // The clients' own messages mean nothing to the service (counted, not
-      // kept), but for the status request.
+      // The clients' own messages mean nothing to the service: counted, not
+      // kept; a text one must still be UTF-8.
       if (fragmented_) return Fail(kProtocolError, "new message inside a fragmented one");
       fragmented_ = !h.fin;
       messageSize_ = size;
-      if (h.opcode == kText && h.fin && documents_ &&
-          std::string_view(reinterpret_cast<const char*>(payload), size) == kStatusRequest) {
-        std::string body, type;
-        if (documents_->Fetch("/status", body, type))
-          SendFrame(kText, reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
-      }
-      return;
+      textMessage_ = h.opcode == kText;
+      text_ = Utf8Check{};
+      break;
     case kPing:
       return SendFrame(kPong, payload, size);
     case kPong:
@@ -380,6 +474,9 @@ void Connection::HandleFrame(const FrameHeader& h, std::uint8_t* payload) {
       if (size >= 2) {
         code = std::uint16_t((payload[0] << 8) | payload[1]);
         if (!ValidCloseCode(code)) return Fail(kProtocolError, "invalid close code");
+        Utf8Check reason;
+        if (!reason.Feed(payload + 2, size - 2) || !reason.Complete())
+          return Fail(kInvalidPayload, "close reason not UTF-8");
       }
       const std::uint8_t reply[2] = {std::uint8_t(code >> 8), std::uint8_t(code)};
       SendFrame(kClose, reply, size >= 2 ? 2 : 0);
@@ -390,6 +487,16 @@ void Connection::HandleFrame(const FrameHeader& h, std::uint8_t* payload) {
     default:
       return Fail(kProtocolError, "unknown opcode");
   }
+  // A data frame: text is checked as it comes, whole at its last fragment.
+  if (textMessage_ && (!text_.Feed(payload, size) || (h.fin && !text_.Complete())))
+    return Fail(kInvalidPayload, "text not UTF-8");
+  // The one message the service answers: the status request, in one frame.
+  if (h.opcode == kText && h.fin && documents_ &&
+      std::string_view(reinterpret_cast<const char*>(payload), size) == kStatusRequest) {
+    std::string body, type;
+    if (documents_->Fetch(kStatusPath, body, type))
+      SendFrame(kText, reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
+  }
 }
 
 void Connection::Fail(std::uint16_t code, const char* why) {
@@ -398,6 +505,7 @@ void Connection::Fail(std::uint16_t code, const char* why) {
   event_ = std::string(why) + ", closed with " + std::to_string(code);
   state_ = State::Closed;
   input_.clear();
+  consumed_ = 0;
 }
 
 void Connection::SendFrame(std::uint8_t opcode, const std::uint8_t* payload, std::size_t size) {

@@ -31,6 +31,7 @@ enum Opcode : std::uint8_t {
 enum CloseCode : std::uint16_t {
   kNormalClosure = 1000,
   kProtocolError = 1002,
+  kInvalidPayload = 1007,  // a text message or close reason that is not UTF-8
   kMessageTooBig = 1009,
 };
 
@@ -42,15 +43,17 @@ bool HasToken(std::string_view list, std::string_view token);
 // given to ParseRequestHead.
 struct RequestHead {
   std::string_view method, target, version;
-  std::string_view upgrade, connection, key, wsVersion, origin;
+  std::string_view host, upgrade, connection, key, wsVersion, origin;
+  bool hasHost = false;
   bool hasUpgrade = false;
   bool hasOrigin = false;
   std::size_t length = 0;  // bytes up to and including the blank line
 };
 enum class HeadParse { Incomplete, Complete, Malformed };
 // Request line, then "Name: value" lines up to the blank line (CRLF line
-// ends). A second Origin, Upgrade or key header, a folded line or a line
-// without a colon is malformed.
+// ends). A second Host, Origin, Upgrade or key header, a folded line, a line
+// without a colon or a name that is not a token ("Origin : x", whose
+// blank a lenient reader drops and a strict one does not) is malformed.
 HeadParse ParseRequestHead(std::string_view bytes, RequestHead& out);
 
 // base64(SHA-1(key + the RFC 6455 GUID)); empty if the system's SHA-1 fails.
@@ -74,12 +77,23 @@ class OriginPolicy {
   std::vector<std::string> origins_;
 };
 
+// The page served on "GET /" and what its Content-Security-Policy allows of
+// it: its own inline scripts and styles, named by their SHA-256.
+struct Page {
+  std::string_view html;
+  std::string ownSources;  // "script-src 'sha256-...'; style-src 'sha256-...'"
+};
+// `html` is kept by the caller.
+Page DescribePage(std::string_view html);
+
 // Documents served beside the page (the status, the metrics), made when
 // asked for, on the listener's thread.
 class Documents {
  public:
   virtual ~Documents() = default;
-  // The body and content type of `path` ("/status"); false if there is none.
+  // A path it answers ("/status"), without fetching it.
+  virtual bool Serves(std::string_view path) const = 0;
+  // The body and content type of `path`; false if there is none.
   virtual bool Fetch(std::string_view path, std::string& body, std::string& contentType) = 0;
 };
 
@@ -87,15 +101,45 @@ class Documents {
 // as one text message: a page that shows the status needs no second
 // connection for it.
 constexpr std::string_view kStatusRequest = "status";
+constexpr std::string_view kStatusPath = "/status";
 
-enum class Reply { Page, Upgrade, BadRequest, Forbidden, NotFound, MethodNotAllowed, TooLarge };
-// What the server answers a complete head with.
-Reply Decide(const RequestHead& head, const OriginPolicy& policy);
+enum class Reply {
+  Page,
+  Document,  // a path `documents` serves (the status, the metrics)
+  Upgrade,
+  BadRequest,
+  Forbidden,
+  NotFound,
+  MethodNotAllowed,
+  TooLarge,
+  Unavailable,  // an upgrade while every streaming place is taken
+};
+// What the server answers a complete head with. An upgrade needs HTTP/1.1
+// and one Host, as every browser sends; plain GETs (the page, the
+// documents) need no streaming place, so `streamingFull` refuses upgrades
+// only. A document is read under the upgrade's Origin rule: a foreign page
+// gets 403, so only the service's own page can read it.
+Reply Decide(const RequestHead& head, const OriginPolicy& policy, bool streamingFull = false,
+             const Documents* documents = nullptr);
 // The whole HTTP response for `reply` (the page's bytes for Page, the
-// accept key for Upgrade).
-std::string Response(Reply reply, const RequestHead& head, std::string_view page);
-// A 200 answer carrying a document (not stored by caches).
+// accept key for Upgrade; Document answers come from DocumentResponse).
+std::string Response(Reply reply, const RequestHead& head, const Page& page);
+// A 200 answer carrying a document (not stored by caches, not sniffed).
 std::string DocumentResponse(std::string_view body, std::string_view contentType);
+
+// Checks UTF-8 as it arrives in pieces (the fragments of a text message):
+// no overlong forms, surrogates or code points beyond U+10FFFF.
+class Utf8Check {
+ public:
+  // False at the first byte that cannot continue valid UTF-8.
+  bool Feed(const std::uint8_t* data, std::size_t size);
+  // No sequence left open.
+  bool Complete() const { return need_ == 0; }
+
+ private:
+  int need_ = 0;  // continuation bytes still due
+  std::uint8_t low_ = 0x80, high_ = 0xBF;
+};
 
 // The header of a server frame (FIN set, no mask) of `opcode` carrying
 // `payloadSize` bytes, written to `out`; its length.
@@ -121,13 +165,13 @@ class Connection {
  public:
   enum class State { Request, Open, Closed };
 
-  // `documents` (may be null): what GET answers beside the page, under the
-  // page's Origin rule.
-  Connection(const OriginPolicy& policy, std::string_view page, Documents* documents = nullptr);
+  // `documents` (may be null): what GET answers beside the page, and the
+  // status a client asks for with a text message.
+  Connection(const OriginPolicy& policy, const Page& page, Documents* documents = nullptr);
 
   // Takes received bytes; answers (HTTP, pongs, close frames) are appended
-  // to Output().
-  void Feed(const char* data, std::size_t size);
+  // to Output(). `streamingFull`: an upgrade would find no place (503).
+  void Feed(const char* data, std::size_t size, bool streamingFull = false);
   State state() const { return state_; }
   // Upgraded and not closing: binary messages may be sent.
   bool Open() const { return state_ == State::Open; }
@@ -137,19 +181,30 @@ class Connection {
   // What happened that deserves a trace line (a refused origin, a close
   // and its code); empty otherwise. Cleared by the call.
   std::string TakeEvent();
+  // The answer to the request (once it was complete).
+  Reply reply() const { return reply_; }
+  // Frames received since the upgrade, for the listener's rate limit.
+  std::uint64_t frames() const { return frames_; }
 
  private:
-  void FeedRequest();
+  void FeedRequest(bool streamingFull);
   void FeedFrames();
   void HandleFrame(const FrameHeader& h, std::uint8_t* payload);
   void Fail(std::uint16_t code, const char* why);
   void SendFrame(std::uint8_t opcode, const std::uint8_t* payload, std::size_t size);
 
   const OriginPolicy& policy_;
-  std::string_view page_;
+  const Page& page_;
   Documents* documents_;
   State state_ = State::Request;
+  Reply reply_ = Reply::BadRequest;
+  // Received bytes from `consumed_` on are not handled yet; the handled
+  // ones are dropped once per Feed, not once per frame.
   std::string input_;
+  std::size_t consumed_ = 0;
+  std::uint64_t frames_ = 0;
+  Utf8Check text_;            // the text message being received
+  bool textMessage_ = false;  // the fragmented message is text
   std::string output_;
   std::string event_;
   bool fragmented_ = false;      // a data message is waiting for its continuation

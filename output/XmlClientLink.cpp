@@ -11,6 +11,7 @@ void XmlClientLink::Attach(platform::SocketHandle s) {
   std::lock_guard<std::mutex> lock(mutex_);
   socket_ = s;
   pendingStart_ = pendingLength_ = 0;
+  listenerWatching_ = false;
 }
 
 void XmlClientLink::Detach(platform::SocketHandle s) {
@@ -27,9 +28,17 @@ bool XmlClientLink::IsCurrent(platform::SocketHandle s) const {
   return socket_ == s;
 }
 
-void XmlClientLink::SetDropWake(platform::WakeSocket wake) {
+void XmlClientLink::SetListenerWake(platform::WakeSocket wake) {
   std::lock_guard<std::mutex> lock(mutex_);
-  dropWake_ = wake;
+  listenerWake_ = wake;
+}
+
+bool XmlClientLink::SendBacklog(platform::SocketHandle s) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (socket_ != s) return false;
+  if (!FlushPending()) return false;
+  listenerWatching_ = pendingLength_ > 0;
+  return listenerWatching_;
 }
 
 bool XmlClientLink::Connected() const {
@@ -42,6 +51,11 @@ std::uint32_t XmlClientLink::DroppedClients() const {
   return dropped_;
 }
 
+std::size_t XmlClientLink::BacklogBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pendingLength_;
+}
+
 void XmlClientLink::Drop() {
   // Shut down, not closed: the listener is still waiting on this socket and
   // closes it when it sees that it is no longer current.
@@ -52,7 +66,7 @@ void XmlClientLink::Drop() {
   socket_ = platform::kInvalidSocket;
   pendingStart_ = pendingLength_ = 0;
   ++dropped_;
-  platform::PokeWakeSocket(dropWake_);
+  platform::PokeWakeSocket(listenerWake_);
 }
 
 bool XmlClientLink::FlushPending() {
@@ -101,5 +115,10 @@ bool XmlClientLink::Send(const char* data, std::size_t size) {
   }
   std::memcpy(pending_.get() + pendingStart_ + pendingLength_, data + sent, rest);
   pendingLength_ += rest;
+  // The listener sends the rest as the socket drains; a poke never waits.
+  if (!listenerWatching_) {
+    listenerWatching_ = true;
+    platform::PokeWakeSocket(listenerWake_);
+  }
   return true;
 }

@@ -1,5 +1,8 @@
 #include "output/XmlListener.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "platform/Trace.h"
 
 namespace {
@@ -50,7 +53,7 @@ void XmlListener::Run() {
     platform::OpenWakeSocket(wakeSocket_);
     if (stop_) platform::PokeWakeSocket(wakeSocket_);
   }
-  link_.SetDropWake(wakeSocket_);
+  link_.SetListenerWake(wakeSocket_);
   while (!Stopping()) {
     std::string error;
     const platform::SocketHandle listener =
@@ -66,7 +69,7 @@ void XmlListener::Run() {
     port_ = 0;
     platform::CloseSocket(listener);
   }
-  link_.SetDropWake(platform::WakeSocket{});
+  link_.SetListenerWake(platform::WakeSocket{});
   {
     std::lock_guard<std::mutex> lock(mutex_);
     platform::CloseWakeSocket(wakeSocket_);
@@ -111,19 +114,47 @@ void XmlListener::Serve(platform::SocketHandle listener) {
   }
 }
 
+bool XmlListener::WaitClient(platform::SocketHandle client, bool behind, int timeoutMs) {
+  const bool canWake = wakeSocket_.read != platform::kInvalidSocket;
+  platform::SocketWait items[2];
+  items[0].s = client;
+  items[0].read = true;
+  items[0].write = behind;
+  items[1].s = wakeSocket_.read;
+  items[1].read = true;
+  if (!canWake) timeoutMs = timeoutMs < 0 ? kFallbackPollMs : std::min(timeoutMs, kFallbackPollMs);
+  const int ready = platform::WaitSockets(items, canWake ? 2 : 1, timeoutMs);
+  if (ready < 0) return false;
+  // Drained before the caller looks at the state, as in WaitReadable.
+  if (canWake && items[1].readable) platform::DrainWakeSocket(wakeSocket_);
+  return true;
+}
+
 void XmlListener::ServeClient(platform::SocketHandle client) {
+  using Clock = std::chrono::steady_clock;
   char discard[kReceiveBytes];
-  bool failed = false;
-  // Until the client leaves, the connection fails, or the sender drops a
-  // client that fell too far behind. Read before waiting: a client that
-  // left before it was accepted is seen without a wait.
-  while (!Stopping() && link_.IsCurrent(client)) {
+  bool closing = false;
+  Clock::time_point deadline;
+  // Until the client leaves, the connection fails, the sender drops a
+  // client that fell too far behind, or a stop (after the client's waiting
+  // bytes went out, or the grace time ran out). Read before waiting: a
+  // client that left before it was accepted is seen without a wait.
+  while (link_.IsCurrent(client)) {
     const long n = platform::Receive(client, discard, sizeof discard);
-    if (n == platform::kWouldBlock) {
-      WaitReadable(client, failed);
-      if (failed) return;
-      continue;
+    if (n != platform::kWouldBlock && n <= 0) return;
+    const bool behind = link_.SendBacklog(client);
+    if (!closing && Stopping()) {
+      closing = true;
+      deadline = Clock::now() + std::chrono::milliseconds(options_.closeGraceMs);
     }
-    if (n <= 0) return;
+    int timeoutMs = -1;
+    if (closing) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (!behind || left <= 0) return;
+      timeoutMs = int(left);
+    }
+    if (n > 0) continue;  // more may be waiting: read again before a wait
+    if (!WaitClient(client, behind, timeoutMs)) return;
   }
 }

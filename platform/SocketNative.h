@@ -1,7 +1,8 @@
 #pragma once
 // What the socket files (posix/, win32/, the simulator's link) share over
 // the platform's own socket headers: the native socket type, the IPv4
-// addresses they build, a socket's bound port.
+// addresses they build, a socket's bound port, and what the listen code
+// they share (SocketListen.cpp) asks of each platform.
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -15,6 +16,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace platform {
 
@@ -34,6 +36,13 @@ inline void CloseNativeSocket(NativeSocket s) {
 inline NativeSocket AsNativeSocket(std::intptr_t s) {
   return static_cast<NativeSocket>(s);
 }
+
+// What each platform's socket file gives the listen code they share: a TCP
+// socket that does not block, with the platform's options for a listener
+// (kInvalidNativeSocket on failure), and the system's text for the error of
+// the last failed socket call.
+NativeSocket NewListeningSocket();
+std::string LastSocketError();
 
 // `address` (host order: INADDR_ANY, INADDR_LOOPBACK) at `port`.
 inline sockaddr_in Ipv4Address(std::uint32_t address, std::uint16_t port) {

@@ -70,7 +70,40 @@ void Tracer::WriteV(Level level, const char* format, std::va_list args) {
                         LevelName(level));
   if (n < 0) return;
   std::vsnprintf(line + n, sizeof line - static_cast<unsigned>(n), format, args);
+  // The last guard for every sink: whatever slipped into the text unescaped
+  // (a line end in a system message) cannot split the line or steer a
+  // terminal.
+  for (char* c = line + n; *c; ++c)
+    if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
   sink(context_.load(), level, line);
+}
+
+Escaped::Escaped(std::string_view value) {
+  static const char kHex[] = "0123456789abcdef";
+  constexpr std::size_t kMark = 40;  // room for the mark with any count
+  std::size_t at = 0, i = 0;
+  for (; i < value.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(value[i]);
+    const bool plain = c >= 0x20 && c < 0x7F && c != '\\';
+    const std::size_t width = plain ? 1 : (c == '\\' ? 2 : 4);
+    if (at + width + kMark + 1 > sizeof text_ && i + 1 < value.size()) break;
+    if (at + width + 1 > sizeof text_) break;
+    if (plain) {
+      text_[at++] = static_cast<char>(c);
+    } else if (c == '\\') {
+      text_[at++] = '\\';
+      text_[at++] = '\\';
+    } else {
+      text_[at++] = '\\';
+      text_[at++] = 'x';
+      text_[at++] = kHex[c >> 4];
+      text_[at++] = kHex[c & 15];
+    }
+  }
+  if (i < value.size())
+    std::snprintf(text_ + at, sizeof text_ - at, "...[%zu more bytes]", value.size() - i);
+  else
+    text_[at] = '\0';
 }
 
 Tracer& Process() {

@@ -12,6 +12,7 @@
 // the file) or the program's --log option.
 #include <atomic>
 #include <cstdarg>
+#include <string_view>
 
 namespace trace {
 
@@ -52,6 +53,20 @@ class Tracer {
 };
 
 Tracer& Process();
+
+// A value from outside (what a client sent, a setting) made fit for one
+// line: control characters and bytes outside printable ASCII as \xNN (a
+// backslash as \\), so a value can neither forge a line nor reach a
+// terminal as a sequence; a long one is cut with a mark ("...[N more
+// bytes]"). On the stack: allocates nothing.
+class Escaped {
+ public:
+  explicit Escaped(std::string_view value);
+  const char* c_str() const { return text_; }
+
+ private:
+  char text_[160];
+};
 
 }  // namespace trace
 

@@ -12,6 +12,7 @@
 
 #include <cstring>
 
+#include "platform/Ipv4Address.h"
 #include "platform/SocketNative.h"
 
 namespace platform {
@@ -21,32 +22,18 @@ bool StartSockets() {
 }
 void StopSockets() {}
 
-SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
-  return OpenTcpListenerOn(std::string(), port, backlog, nullptr);
-}
-
-SocketHandle OpenTcpListenerOn(const std::string& address, std::uint16_t port, int backlog,
-                               std::string* error) {
-  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
-  if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
-    if (error) *error = "not an IPv4 address";
-    return kInvalidSocket;
-  }
+NativeSocket NewListeningSocket() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    if (error) *error = std::strerror(errno);
-    return kInvalidSocket;
-  }
+  if (fd < 0) return kInvalidNativeSocket;
   // Lets a restarted service listen again while old connections linger in
   // TIME_WAIT; an active listener on the port still makes bind fail.
   const int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0) {
-    if (error) *error = std::strerror(errno);
-    ::close(fd);
-    return kInvalidSocket;
-  }
   return fd;
+}
+
+std::string LastSocketError() {
+  return std::strerror(errno);
 }
 
 std::uint16_t LocalPort(SocketHandle s) {

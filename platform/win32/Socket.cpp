@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/Ipv4Address.h"
 #include "platform/SocketNative.h"
 
 namespace platform {
@@ -44,31 +45,17 @@ void StopSockets() {
   WSACleanup();
 }
 
-SocketHandle OpenTcpListener(std::uint16_t port, int backlog) {
-  return OpenTcpListenerOn(std::string(), port, backlog, nullptr);
-}
-
-SocketHandle OpenTcpListenerOn(const std::string& address, std::uint16_t port, int backlog,
-                               std::string* error) {
-  sockaddr_in a = Ipv4Address(INADDR_ANY, port);
-  if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
-    if (error) *error = "not an IPv4 address";
-    return kInvalidSocket;
-  }
+NativeSocket NewListeningSocket() {
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) {
-    if (error) *error = ErrorText(WSAGetLastError());
-    return kInvalidSocket;
-  }
+  if (s == INVALID_SOCKET) return s;
   u_long nonBlocking = 1;
   ::ioctlsocket(s, FIONBIO, &nonBlocking);
   // No SO_REUSEADDR: on Windows it would let two listeners share the port.
-  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, backlog) != 0) {
-    if (error) *error = ErrorText(WSAGetLastError());
-    ::closesocket(s);
-    return kInvalidSocket;
-  }
-  return AsHandle(s);
+  return s;
+}
+
+std::string LastSocketError() {
+  return ErrorText(WSAGetLastError());
 }
 
 std::uint16_t LocalPort(SocketHandle s) {

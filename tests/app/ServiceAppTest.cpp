@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/ServiceApp.h"
-#include "tests/platform/SimControl.h"
 #include "tests/support/OscCapture.h"
+#include "tests/support/SimControl.h"
 #include "tests/support/TempSettings.h"
 #include "tests/support/WaitFor.h"
 #include "tests/support/XmlClient.h"

@@ -146,8 +146,9 @@ TEST_F(SettingsFile, ListenSectionPlacesTheListenersAndRefusesWhatCannotBeUsed) 
        "TuioTcpPort=0\nWebSocketPort=65536\nTuioTcpClients=57\nWebSocketClients=-1\n"
        "XmlAddress=256.0.0.1\n",
        true, true, "127.0.0.1", "127.0.0.1", "", 3333, 3334, 16, 16, "", 9},
-      {"[Listen]\nTuioTcpPort= 3335 \nWebSocketPort=33x\nTuioTcpAddress=1.2.3.4.5\n", true, true,
-       "127.0.0.1", "127.0.0.1", "", 3335, 3334, 16, 16, "", 2},
+      {"[Listen]\nTuioTcpPort= 3335 \nWebSocketPort=33x\nTuioTcpAddress=1.2.3.4.5\n"
+       "WebSocketAddress=127.0.0.01\nXmlAddress=127.1\n",
+       true, true, "127.0.0.1", "127.0.0.1", "", 3335, 3334, 16, 16, "", 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text ? c.text : "no file");
@@ -174,6 +175,30 @@ TEST_F(SettingsFile, ListenSectionPlacesTheListenersAndRefusesWhatCannotBeUsed) 
   }
   // Without the settings the outputs open no stream listener.
   EXPECT_FALSE(OutputEndpoints{}.tuioTcp.enabled || OutputEndpoints{}.webSocket.enabled);
+
+  // An origin list is read whole; one longer than the service reads keeps
+  // its whole entries only, with one trace line.
+  for (std::size_t entries : {10000, 40000}) {
+    std::string origins;
+    for (std::size_t i = 0; i < entries; ++i)
+      origins += "http://kiosk" + std::to_string(i % 10) + ".example:8000, ";
+    origins += "http://last.example:8000";
+    Write("[Listen]\nWebSocketOrigins=" + origins + "\n");
+    testsupport::TraceCapture trace(trace::Level::Warn);
+    OutputEndpoints e;
+    ReadListenSettings(path_, e);
+    if (entries == 10000) {
+      EXPECT_EQ(e.webSocket.origins, origins);
+      EXPECT_EQ(trace.text, "");
+      continue;
+    }
+    EXPECT_EQ(origins.rfind(e.webSocket.origins, 0), 0u);
+    EXPECT_EQ(e.webSocket.origins.substr(e.webSocket.origins.size() - 13), ".example:8000");
+    EXPECT_NE(trace.text.find("WebSocketOrigins is longer than the 1048575 characters"),
+              std::string::npos)
+        << trace.text;
+    EXPECT_EQ(std::count(trace.text.begin(), trace.text.end(), '\n'), 1);
+  }
 }
 
 // What the settings cannot hold or store is kept as before, with one trace

@@ -23,8 +23,8 @@
 #include "app/Autostart.h"
 #include "app/MainWindowRules.h"
 #include "calibration/CalibrationIds.h"
-#include "tests/platform/SimControl.h"
 #include "tests/support/PngWriter.h"
+#include "tests/support/SimControl.h"
 #include "tools/monitor/TuioCursorTracker.h"
 
 namespace {

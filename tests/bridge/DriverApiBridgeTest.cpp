@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "BridgeTestSupport.h"
 #include "bridge/DriverApiBridge.h"
 #include "bridge/DriverApiSession.h"
+#include "tests/support/BridgeTestSupport.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <type_traits>
 #include <vector>
 
-#include "BridgeTestSupport.h"
 #include "bridge/BridgeDriverApi.h"
 #include "bridge/DriverApi.h"
 #include "bridge/DriverApiBridge.h"
 #include "bridge/DriverApiSession.h"
+#include "tests/support/BridgeTestSupport.h"
 
 #if defined(_WIN32)
 #include <windows.h>

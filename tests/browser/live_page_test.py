@@ -42,9 +42,11 @@ def alive_message(ids):
     return pad(b"/tuio/2Dcur") + pad(b",s" + b"i" * len(ids)) + pad(b"alive") + ints
 
 
-# A PNG's size and the RGB at fractions of it, decoded by the browser's own image decoder.
+# A PNG's size and the RGB at fractions of it, decoded by the browser's own image decoder
+# (from a Blob: the page's policy loads no images).
 PIXELS = """(async () => {
-  const img = new Image(); img.src = "data:image/png;base64,%s"; await img.decode();
+  const png = Uint8Array.from(atob("%s"), c => c.charCodeAt(0));
+  const img = await createImageBitmap(new Blob([png], { type: "image/png" }));
   const g = new OffscreenCanvas(img.width, img.height).getContext("2d"); g.drawImage(img, 0, 0);
   return [[img.width, img.height], ...%s.map(([x, y]) =>
     Array.from(g.getImageData(x * img.width, y * img.height, 1, 1).data.slice(0, 3)))]; })()"""
@@ -165,8 +167,11 @@ def run_within(sub, seq):
 def check_http(page_source):
     with urllib.request.urlopen(PAGE, timeout=5) as r:
         body, kind, cache = r.read(), r.headers["Content-Type"], r.headers["Cache-Control"]
+        sniff, csp = r.headers["X-Content-Type-Options"], r.headers["Content-Security-Policy"] or ""
     check(body == page_source, "GET / serves output/web/LivePage.html byte for byte")
     check(kind == "text/html; charset=utf-8" and cache == "no-store", f"headers {kind}, {cache}")
+    check(sniff == "nosniff" and csp.startswith("default-src 'none'; script-src 'sha256-")
+          and "frame-ancestors 'none'" in csp, f"hardening headers {sniff}, {csp}")
 
 
 async def ws_status(origin):
@@ -194,6 +199,7 @@ async def browse(procs, datagrams, out):
     async with websockets.connect(target["webSocketDebuggerUrl"], max_size=None) as ws:
         dt = Devtools(ws)
         await dt.call("Network.enable")
+        await dt.call("Log.enable")  # a policy violation would be logged here
         await dt.metrics(W, H, DPR)
         await dt.call("Page.navigate", url=PAGE)
         v = await dt.wait_live(lambda v: v["live"]["state"] == "open", 15)
@@ -276,6 +282,9 @@ async def browse(procs, datagrams, out):
     urls = [u for u in urls if not u.startswith("data:")]  # the screenshot, decoded above
     check(PAGE in urls and all(u.split("//")[1].startswith("127.0.0.1:3334/") for u in urls),
           f"nothing loaded from outside: {urls}")
+    refused = [e["params"]["entry"]["text"] for e in dt.events if e["method"] == "Log.entryAdded"
+               and "Content Security Policy" in e["params"]["entry"]["text"]]
+    check(not refused, f"the page's own script, style and WebSocket pass its policy: {refused}")
 
 
 async def peer_messages(peer, received):

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/ServiceProcess.h"
-#include "tests/platform/SimControl.h"
+#include "tests/support/ServiceProcess.h"
+#include "tests/support/SimControl.h"
 #include "tests/support/XmlClient.h"
 
 namespace {

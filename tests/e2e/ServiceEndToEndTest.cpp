@@ -20,9 +20,9 @@
 #include <sstream>
 #include <thread>
 
-#include "tests/e2e/ServiceProcess.h"
-#include "tests/platform/SimControl.h"
 #include "tests/support/OscCapture.h"
+#include "tests/support/ServiceProcess.h"
+#include "tests/support/SimControl.h"
 #include "tests/support/XmlClient.h"
 #include "tests/support/XmlDocumentReader.h"
 

@@ -12,16 +12,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "tests/e2e/ServiceProcess.h"
-#include "tests/platform/SimControl.h"
 #include "tests/support/OscCapture.h"
+#include "tests/support/ServiceProcess.h"
+#include "tests/support/SimControl.h"
 #include "tests/support/WaitFor.h"
 
 namespace {
@@ -51,7 +55,8 @@ class Client {
   ~Client() { ::close(fd_); }
   bool connected() const { return connected_; }
   bool ended() const { return ended_; }
-  void Send(const std::string& s) { (void)::send(fd_, s.data(), s.size(), MSG_NOSIGNAL); }
+  bool Send(const std::string& s) { return ::send(fd_, s.data(), s.size(), MSG_NOSIGNAL) > 0; }
+  void ShutSending() { ::shutdown(fd_, SHUT_WR); }
   // Reads what arrives within `ms` (longer while bytes keep coming).
   const std::string& Pump(int ms) {
     pollfd p{fd_, POLLIN, 0};
@@ -155,6 +160,25 @@ class StreamEndToEnd : public ::testing::Test {
     }
   }
 
+  // Reads both streams until each has as many packets as UDP got (taking
+  // datagrams still arriving too): they must be those datagrams.
+  void ExpectStreamsCarry(Packets& udp, Client& tcp, Client& web) {
+    Packets overTcp, overWeb;
+    WaitFor(
+        [&] {
+          for (auto& d : udp_->drain(50, 10)) udp.push_back(d);
+          tcp.Pump(20);
+          web.Pump(20);
+          for (auto& p : tcp.TakeTcp()) overTcp.push_back(p);
+          for (auto& p : web.TakeWebSocket()) overWeb.push_back(p);
+          return overTcp.size() >= udp.size() && overWeb.size() >= udp.size();
+        },
+        10000);
+    EXPECT_TRUE(overTcp == udp) << overTcp.size() << " TCP packets, " << udp.size() << " datagrams";
+    EXPECT_TRUE(overWeb == udp) << overWeb.size() << " messages, " << udp.size() << " datagrams";
+    for (const auto& p : overTcp) EXPECT_NO_THROW(testsupport::DecodeBundle(p));
+  }
+
   testsupport::SimControl sim_;
   std::unique_ptr<testsupport::UdpCapture> udp_;
   std::unique_ptr<ServiceProcess> service_;
@@ -194,19 +218,7 @@ TEST_F(StreamEndToEnd, StreamsCarryTheUdpDatagramsToSixteenClientsAndDropALaggar
       },
       20000);
   ASSERT_GT(udp.size(), 10u);
-  Packets overTcp, overWeb;
-  WaitFor(
-      [&] {
-        tcp->Pump(20);
-        web->Pump(20);
-        for (auto& p : tcp->TakeTcp()) overTcp.push_back(p);
-        for (auto& p : web->TakeWebSocket()) overWeb.push_back(p);
-        return overTcp.size() >= udp.size() && overWeb.size() >= udp.size();
-      },
-      10000);
-  EXPECT_TRUE(overTcp == udp) << overTcp.size() << " TCP packets, " << udp.size() << " datagrams";
-  EXPECT_TRUE(overWeb == udp) << overWeb.size() << " messages, " << udp.size() << " datagrams";
-  for (const auto& p : overTcp) EXPECT_NO_THROW(testsupport::DecodeBundle(p));
+  ExpectStreamsCarry(udp, *tcp, *web);
   for (auto& c : more) {
     EXPECT_GT(c->Pump(50).size(), 0u);
     EXPECT_FALSE(c->ended());
@@ -230,6 +242,108 @@ TEST_F(StreamEndToEnd, StreamsCarryTheUdpDatagramsToSixteenClientsAndDropALaggar
   EXPECT_TRUE(dropped) << Trace();
   EXPECT_GT(datagrams, 100u);
   EXPECT_FALSE(tcp->ended());
+  EXPECT_EQ(service_->interruptAndWait(kExitMs), 0);
+}
+
+// What careless and hostile clients do costs only themselves, one start of
+// the service for all of it.
+TEST_F(StreamEndToEnd, HostileClientsCostOnlyThemselves) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  // Readers that shut their sending side (what "nc 127.0.0.1 3333 </dev/null" does).
+  std::unique_ptr<Client> tcp = Connect(3333);
+  std::unique_ptr<Client> web = Connect(3334);
+  tcp->ShutSending();
+  EXPECT_EQ(web->Upgrade().rfind("HTTP/1.1 101", 0), 0u);
+  web->ShutSending();
+  // An Origin that would forge a trace line is refused and traced escaped.
+  EXPECT_EQ(Connect(3334)->Upgrade("http://a\nvantrel 1.000 info: forged").rfind("HTTP/1.1 403", 0),
+            0u);
+  ASSERT_NO_FATAL_FAILURE(TapUntilUdpServes());
+  tcp->Pump(100);
+  web->Pump(100);
+  tcp->Clear();
+  web->Clear();
+
+  // For 10 s one client floods empty masked frames as fast as it can,
+  // coming back whenever it is closed; the readers miss nothing.
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    std::string burst;
+    for (int i = 0; i < 1000; ++i) burst += std::string("\x82\x80\x01\x02\x03\x04", 6);
+    while (flooding) {
+      Client f(3334);
+      if (f.Upgrade().rfind("HTTP/1.1 101", 0) != 0) continue;
+      while (flooding && f.Send(burst)) {
+      }
+    }
+  });
+  ASSERT_EQ(sim_.last("gesture f 9000 0.2,0.3>0.4,0.45 0.7,0.25>0.55,0.6"), "ok");
+  Packets udp;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < end) {
+    for (auto& d : udp_->drain(5, 1)) udp.push_back(d);
+    tcp->Pump(1);
+    web->Pump(1);
+  }
+  flooding = false;
+  flood.join();
+  ExpectStreamsCarry(udp, *tcp, *web);
+  EXPECT_GT(udp.size(), 300u);
+  EXPECT_FALSE(web->ended() || tcp->ended());
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("websocket: client sends more than any reader would, closed"),
+            std::string::npos);
+  EXPECT_EQ(trace.find("fell behind"), std::string::npos) << trace.substr(0, 4000);
+  EXPECT_NE(trace.find("refused origin http://a\\x0avantrel 1.000 info: forged"),
+            std::string::npos);
+  EXPECT_EQ(trace.find("\nvantrel 1.000 info: forged"), std::string::npos);
+
+  // Every streaming place taken and every other place held by silent
+  // connections: the page is still served. (Packets first: a flooding
+  // client that closed is gone once a send to it fails.)
+  ASSERT_NO_FATAL_FAILURE(TapUntilUdpServes());
+  std::vector<std::unique_ptr<Client>> held;
+  for (int i = 0; i < 15; ++i) {
+    held.push_back(Connect(3334));
+    EXPECT_EQ(held.back()->Upgrade().rfind("HTTP/1.1 101", 0), 0u);
+  }
+  for (int i = 0; i < 12; ++i) held.push_back(Connect(3334));
+  std::unique_ptr<Client> page = Connect(3334);
+  page->Send("GET / HTTP/1.1\r\nHost: 127.0.0.1:3334\r\n\r\n");
+  EXPECT_TRUE(WaitFor([&] { return page->Pump(20), page->ended(); }, 10000));
+  EXPECT_EQ(page->Pump(0).rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+
+  // Fifty connections beyond the sixteen TCP places cost a line or two.
+  for (int i = 0; i < 15; ++i) held.push_back(Connect(3333));
+  for (int i = 0; i < 50; ++i) Client refused(3333);
+  // Lines a second or more apart whose counts add up to the fifty (the
+  // trace file's lines come once more in the program's output).
+  std::vector<std::string> refusals;
+  unsigned total = 0;
+  bool apart = true;
+  WaitFor(
+      [&] {
+        std::istringstream lines(Trace());
+        refusals.clear();
+        total = 0;
+        unsigned s = 0, ms = 0, lastMs = 0, n = 0;
+        for (std::string line; std::getline(lines, line);) {
+          if (line.find("tuio-tcp: ") == std::string::npos ||
+              line.find("refused") == std::string::npos ||
+              std::find(refusals.begin(), refusals.end(), line) != refusals.end() ||
+              std::sscanf(line.c_str(), "vantrel %u.%u", &s, &ms) != 2)
+            continue;
+          apart = apart && (total == 0 || s * 1000 + ms - lastMs >= 990);
+          lastMs = s * 1000 + ms;
+          refusals.push_back(line);
+          const bool counted = line.find("every place taken: ") != std::string::npos;
+          total += counted && std::sscanf(line.c_str() + line.rfind(": ") + 2, "%u", &n) ? n : 1;
+        }
+        return total >= 50;
+      },
+      10000);
+  EXPECT_EQ(total, 50u) << ::testing::PrintToString(refusals);
+  EXPECT_TRUE(apart) << ::testing::PrintToString(refusals);
   EXPECT_EQ(service_->interruptAndWait(kExitMs), 0);
 }
 

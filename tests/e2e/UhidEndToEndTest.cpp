@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "platform/Hid.h"
-#include "tests/e2e/ServiceProcess.h"
 #include "tests/support/OscCapture.h"
+#include "tests/support/ServiceProcess.h"
 #include "tests/support/XmlClient.h"
 #include "tools/framesim/Frame.h"
 #include "tools/framesim/ReportDescriptor.h"

@@ -13,7 +13,7 @@
 #include "RecordingSinks.h"
 #include "common/DriverApiPort.h"
 #include "input/TouchPipeline.h"
-#include "tests/platform/SimControl.h"
+#include "tests/support/SimControl.h"
 #include "tests/support/WaitFor.h"
 
 namespace {

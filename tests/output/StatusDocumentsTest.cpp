@@ -132,8 +132,11 @@ TEST(StatusDocuments, MetricsFollowTheTextFormatsConventions) {
 // What the WebSocket port answers for the documents, over one table.
 class FixedDocuments : public ws::Documents {
  public:
+  bool Serves(std::string_view path) const override {
+    return path == "/status" || path == "/metrics";
+  }
   bool Fetch(std::string_view path, std::string& body, std::string& type) override {
-    if (path != "/status" && path != "/metrics") return false;
+    if (!Serves(path)) return false;
     body = std::string("doc ") + std::string(path);
     type = "application/json";
     return true;
@@ -147,21 +150,24 @@ std::string ClientText(const std::string& payload, std::uint8_t first = 0x81) {
 }
 
 TEST(StatusDocuments, ServedUnderThePagesOriginRule) {
-  const std::string up =
-      "GET / HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+  const std::string upgrade =
+      " HTTP/1.1\r\nHost: 127.0.0.1:3334\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+  const std::string up = "GET /" + upgrade;
   const std::string answer = std::string("\x81\x0B") + "doc /status";
   struct Case {
     const char* name;
     std::string input;
     std::vector<std::string> output;
     bool refused = false;
+    bool streamingFull = false;
   };
   const std::vector<Case> cases = {
       {"status",
        "GET /status HTTP/1.1\r\n\r\n",
        {"HTTP/1.1 200 OK\r\n", "Content-Type: application/json\r\n", "Cache-Control: no-store\r\n",
-        "Content-Length: 11\r\n", "\r\n\r\ndoc /status"}},
+        "X-Content-Type-Options: nosniff\r\n", "Content-Length: 11\r\n", "\r\n\r\ndoc /status"}},
+      {"every streaming place taken", "GET /metrics HTTP/1.1\r\n\r\n", {"200 OK"}, false, true},
       {"metrics, own page",
        "GET /metrics?x HTTP/1.1\r\nOrigin: http://localhost:3334\r\n\r\n",
        {"200 OK", "doc /metrics"}},
@@ -170,6 +176,7 @@ TEST(StatusDocuments, ServedUnderThePagesOriginRule) {
        {"403 Forbidden"},
        true},
       {"unknown path", "GET /statusx HTTP/1.1\r\n\r\n", {"404 Not Found"}},
+      {"upgrade to it", "GET /status" + upgrade, {"404 Not Found"}},
       {"post", "POST /status HTTP/1.1\r\n\r\n", {"405"}},
       {"status message", up + ClientText("status") + ClientText("status"), {answer + answer}},
       {"other text", up + ClientText("statuses"), {"101"}},
@@ -177,11 +184,12 @@ TEST(StatusDocuments, ServedUnderThePagesOriginRule) {
       {"fragmented", up + ClientText("sta", 0x01) + ClientText("tus", 0x80), {"101"}},
   };
   const ws::OriginPolicy policy("127.0.0.1", 3334, "");
+  const ws::Page page = ws::DescribePage("<p>page</p>");
   FixedDocuments documents;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ws::Connection conn(policy, "<p>page</p>", &documents);
-    conn.Feed(c.input.data(), c.input.size());
+    ws::Connection conn(policy, page, &documents);
+    conn.Feed(c.input.data(), c.input.size(), c.streamingFull);
     for (const std::string& o : c.output) EXPECT_TRUE(Has(conn.Output(), o)) << conn.Output();
     EXPECT_FALSE(Has(conn.Output(), "Access-Control"));
     if (c.output[0] == "101") {

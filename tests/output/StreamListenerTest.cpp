@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "output/StreamListener.h"
 #include "output/WebSocketProtocol.h"
 #include "platform/Socket.h"
+#include "platform/SocketNative.h"
 #include "platform/Trace.h"
 #include "tests/support/AllocationCounter.h"
 #include "tests/support/TraceCapture.h"
@@ -70,6 +72,7 @@ struct ProtocolCase {
   std::vector<std::string> output;  // each must appear in what the server sends
   std::string event;                // must appear in the trace event
   bool bytewise = false;            // fed one byte at a time
+  bool full = false;                // every streaming place is taken
 };
 
 TEST(WebSocketProtocol, AnswersEachClientInput) {
@@ -83,7 +86,56 @@ TEST(WebSocketProtocol, AnswersEachClientInput) {
        "GET / HTTP/1.1\r\nHost: x\r\n\r\n",
        State::Closed,
        {"HTTP/1.1 200 OK\r\n", "Content-Type: text/html; charset=utf-8\r\n",
-        "Cache-Control: no-store\r\n", "Content-Length: 11\r\n", "\r\n\r\n<p>page</p"}},
+        "Cache-Control: no-store\r\n", "Content-Length: 29\r\n", "\r\n\r\n<p>page</p",
+        "X-Content-Type-Options: nosniff\r\n",
+        "Content-Security-Policy: default-src 'none'; script-src "
+        "'sha256-LXEWQrcmsEQBYnyp+6wy9chTD7GQPMTbAiWHF5IaSIE='; style-src 'none'; connect-src "
+        "'self' "
+        "ws://x; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n"}},
+      {"page while every streaming place is taken",
+       "GET / HTTP/1.1\r\n\r\n",
+       State::Closed,
+       {"200 OK", "connect-src 'self';"},
+       "",
+       false,
+       true},
+      {"upgrade while every streaming place is taken",
+       up,
+       State::Closed,
+       {"HTTP/1.1 503 Service Unavailable\r\n", "Retry-After: 1\r\n"},
+       "",
+       false,
+       true},
+      {"upgrade over HTTP/1.0", Upgrade("", kKey, "GET / HTTP/1.0"), State::Closed, {"400"}},
+      {"upgrade over HTTP/9", Upgrade("", kKey, "GET / HTTP/9"), State::Closed, {"400"}},
+      {"upgrade without Host",
+       std::string(up).erase(up.find("Host:"), 22),
+       State::Closed,
+       {"400 Bad Request"}},
+      {"upgrade with two Hosts", Upgrade("Host: evil.example\r\n"), State::Closed, {"400"}},
+      {"blank before a colon", Upgrade("Origin : http://evil\r\n"), State::Closed, {"400"}},
+      {"origin forging a line",
+       Upgrade("Origin: http://a\nvantrel 1.000 info: x\x1b[2J\x7f\\\r\n"),
+       State::Closed,
+       {"403"},
+       "refused origin http://a\\x0avantrel 1.000 info: x\\x1b[2J\\x7f\\\\"},
+      {"text not UTF-8", up + Frame(0x81, "\xC0\xAF"), State::Closed, {Close(1007)}, "1007"},
+      {"UTF-8 split between fragments",
+       up + Frame(0x01, "\xE2\x82") + Frame(0x80, "\xAC\xF0\x9F\x98\x80"),
+       State::Open,
+       {ok101}},
+      {"text ending inside a character",
+       up + Frame(0x81, "a\xE2\x82"),
+       State::Closed,
+       {Close(1007)}},
+      {"surrogate", up + Frame(0x81, "\xED\xA0\x80"), State::Closed, {Close(1007)}},
+      {"beyond U+10FFFF", up + Frame(0x81, "\xF4\x90\x80\x80"), State::Closed, {Close(1007)}},
+      {"binary need not be UTF-8", up + Frame(0x82, "\xC0\xAF"), State::Open, {ok101}},
+      {"close reason not UTF-8",
+       up + Frame(0x88, "\x03\xE8\xFF"),
+       State::Closed,
+       {Close(1007)},
+       "close reason not UTF-8"},
       {"page with query", "GET /?x=1 HTTP/1.1\r\n\r\n", State::Closed, {"200 OK"}},
       {"native client", up, State::Open, {ok101, accept, "Upgrade: websocket\r\n"}},
       {"own page", Upgrade("Origin: http://localhost:3334\r\n"), State::Open, {ok101}},
@@ -168,14 +220,15 @@ TEST(WebSocketProtocol, AnswersEachClientInput) {
       {"nothing after a close", up + Frame(0x88, "") + Frame(0x89, "late"), State::Closed, {}},
   };
   const ws::OriginPolicy policy("127.0.0.1", 3334, "http://kiosk.local:8000, http://x:1");
+  const ws::Page page = ws::DescribePage("<p>page</p><script>x</script>");
   for (const ProtocolCase& c : cases) {
     SCOPED_TRACE(c.name);
-    ws::Connection conn(policy, "<p>page</p>");
+    ws::Connection conn(policy, page);
     std::string event;
     if (c.bytewise) {
       for (char b : c.input) conn.Feed(&b, 1);
     } else {
-      conn.Feed(c.input.data(), c.input.size());
+      conn.Feed(c.input.data(), c.input.size(), c.full);
     }
     event = conn.TakeEvent();
     EXPECT_EQ(int(conn.state()), int(c.state));
@@ -379,6 +432,89 @@ TEST(StreamListeners, LimitClientsDropLaggardsAndNeverAllocate) {
   EXPECT_TRUE(traces.Has("tuio-tcp: client fell behind, dropped"));
   tcp.Stop();
   platform::StopSockets();
+}
+
+// One client's flood, half-closed readers, a full house, silent
+// connections and a storm of refused ones: each costs only its own client.
+TEST(StreamListeners, HostileClientsCostOnlyThemselves) {
+  ASSERT_TRUE(platform::StartSockets());
+  testsupport::TraceCapture traces(trace::Level::Info);
+  StreamListener::Options o = TestOptions();
+  o.maxClients = 2;
+  StreamListener web(StreamListener::Kind::WebSocket, o, "<p>live</p>");
+  StreamListener tcp(StreamListener::Kind::TuioTcp, o);
+  web.Start();
+  tcp.Start();
+  ASSERT_TRUE(WaitFor([&] { return tcp.Port() != 0 && web.Port() != 0; }));
+  TestClient halfTcp(tcp.Port()), reader(web.Port()), flooder(web.Port());
+  reader.Send(Upgrade());
+  flooder.Send(Upgrade());
+  EXPECT_NE(reader.ReadHead().find(" 101 "), std::string::npos);
+  EXPECT_NE(flooder.ReadHead().find(" 101 "), std::string::npos);
+  // Both readers shut their sending side (what "nc host port </dev/null" does).
+  ::shutdown(platform::AsNativeSocket(halfTcp.s), 1);
+  ::shutdown(platform::AsNativeSocket(reader.s), 1);
+  ASSERT_TRUE(WaitFor([&] { return tcp.StreamingClients() == 1 && web.StreamingClients() == 2; }));
+
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    std::string burst;
+    for (int i = 0; i < 500; ++i) burst += Frame(0x82, "");
+    while (flooding && platform::SendSome(flooder.s, burst.data(), burst.size()) >= 0) {
+    }
+  });
+  std::string tcpWant, webWant;
+  const std::string p = Packet(20, 'p');
+  for (int i = 0; i < 300; ++i) {
+    web.OfferPacket(p.data(), p.size());
+    tcp.OfferPacket(p.data(), p.size());
+    tcpWant += std::string("\0\0\0\x14", 4) + p;
+    webWant += "\x82\x14" + p;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  flooding = false;
+  flood.join();
+  EXPECT_TRUE(reader.Read(webWant.size()) == webWant);
+  EXPECT_TRUE(halfTcp.Read(tcpWant.size()) == tcpWant);
+  EXPECT_TRUE(traces.Has("websocket: client sends more than any reader would, closed"));
+  EXPECT_TRUE(WaitFor([&] { return web.StreamingClients() == 1; }));
+
+  // Every streaming place taken: an upgrade is refused (503), the page is
+  // still served.
+  TestClient second(web.Port()), third(web.Port()), page(web.Port());
+  second.Send(Upgrade());
+  EXPECT_NE(second.ReadHead().find(" 101 "), std::string::npos);
+  third.Send(Upgrade());
+  EXPECT_NE(third.ReadHead().find(" 503 "), std::string::npos);
+  page.Send("GET / HTTP/1.1\r\n\r\n");
+  EXPECT_NE(page.Read(1000).find("<p>live</p>"), std::string::npos);
+
+  // Silent connections fill every other place; each new one closes the
+  // oldest of them, so an honest client still gets in.
+  std::vector<std::unique_ptr<TestClient>> silent;
+  for (int i = 0; i < StreamListener::kRequestPlaces + 4; ++i) {
+    silent.push_back(std::make_unique<TestClient>(web.Port()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  TestClient witness(web.Port());
+  witness.Send("GET / HTTP/1.1\r\n\r\n");
+  EXPECT_NE(witness.Read(1000).find("<p>live</p>"), std::string::npos);
+  EXPECT_EQ(silent[0]->Read(1), "");
+  EXPECT_TRUE(silent[0]->ended);
+  EXPECT_TRUE(traces.Has("every place taken, the oldest connection without a request closed"));
+
+  // A storm of refused connections costs a line a second, with the count.
+  TestClient secondTcp(tcp.Port());
+  ASSERT_TRUE(WaitFor([&] { return tcp.StreamingClients() == 2; }));
+  for (int i = 0; i < 50; ++i) TestClient refused(tcp.Port());
+  EXPECT_TRUE(WaitFor([&] { return traces.Has("connections refused, every place taken"); }));
+  std::lock_guard<std::mutex> lock(traces.mutex);
+  std::istringstream text(traces.text);
+  std::size_t lines = 0;
+  for (std::string line; std::getline(text, line);)
+    lines +=
+        line.find("tuio-tcp: ") != std::string::npos && line.find("refused") != std::string::npos;
+  EXPECT_LE(lines, 3u) << traces.text;
 }
 
 TEST(StreamListeners, APortInUseIsReportedWithTheSystemsText) {

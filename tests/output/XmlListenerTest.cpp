@@ -1,5 +1,5 @@
 // The XML server on a real TCP connection: bytes on the wire, one client at
-// a time, ended and stalled clients, a port that is taken.
+// a time, ended, lagging and stalled clients, a port that is taken, a stop.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,10 +43,10 @@ class XmlWire : public ::testing::Test {
     EXPECT_TRUE(WaitFor([&] { return srv_.Link().Connected(); }));
     return c;
   }
-  // One document with `contacts` touches down.
-  void SendTable(int contacts) {
+  // One document with `contacts` touches, each in `state`.
+  void SendTable(int contacts, std::uint16_t state = TOUCH_MOVE) {
     ContactTable t{};
-    for (int i = 0; i < contacts; ++i) t.entry[i] = {std::uint16_t(i), TOUCH_MOVE, 1000, 2000};
+    for (int i = 0; i < contacts; ++i) t.entry[i] = {std::uint16_t(i), state, 1000, 2000};
     srv_.sendTableDocument(t, std::uint16_t(contacts));
   }
 
@@ -182,6 +182,46 @@ TEST_F(XmlWire, ATakenPortIsTriedAgainUntilItIsFree) {
   auto c = Connect();
   SendTable(1);
   EXPECT_EQ(c->documents(1).size(), 1u);
+}
+
+// A client that stopped reading during a gesture, then the lift (the
+// output's stop). With no new document to carry its backlog it still gets
+// every document up to the lift, whether the listener runs on or stops
+// meanwhile; one that never reads again holds up a stop only briefly.
+TEST_F(XmlWire, ALaggingClientGetsEveryDocumentUpToTheLift) {
+  const struct {
+    int documents;  // of five touches, about 1.6 KB each
+    bool stop, reads;
+  } cases[] = {{300, false, true}, {200, true, true}, {200, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "stop " << c.stop << ", reads " << c.reads);
+    srv_.StartCycle();
+    Listen();
+    auto client = Connect();
+    for (int i = 0; i < c.documents; ++i) SendTable(5, i == 0 ? TOUCH_DOWN : TOUCH_MOVE);
+    srv_.StopCycle();  // the lift of all five fingers
+    ASSERT_GT(srv_.Link().BacklogBytes(), 0u) << "the client never fell behind";
+
+    auto reading = std::async(std::launch::async,
+                              [&] { return client->documents(c.reads ? c.documents + 1 : 0); });
+    if (c.stop) {
+      auto stopping = std::async(std::launch::async, [&] { listener_->Stop(); });
+      ASSERT_EQ(stopping.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+          << "a stop waited on a client that does not read";
+    }
+    const auto docs = reading.get();
+    ASSERT_EQ(docs.size(), c.reads ? std::size_t(c.documents + 1) : 0u);
+    for (std::size_t i = 0; i < docs.size(); ++i) {
+      const auto d = monitor::ReadTouchDocument(docs[i]);
+      ASSERT_TRUE(d) << i;
+      EXPECT_EQ(d->fseq, int(i) + 1);
+      // Five fingers down in every document but the lift, which has none.
+      EXPECT_EQ(d->alive.size(), 5u);
+      EXPECT_EQ(std::count(d->alive.begin(), d->alive.end(), 0), i + 1 < docs.size() ? 0 : 5);
+    }
+    EXPECT_EQ(client->closedByServer(200), c.stop);
+    EXPECT_EQ(srv_.Link().DroppedClients(), 0u);
+  }
 }
 
 TEST_F(XmlWire, StopEndsTheListenerAndItsClient) {

@@ -14,7 +14,7 @@
 
 #include "platform/Hid.h"
 #include "platform/virtual/LinkSocket.h"
-#include "tests/platform/SimControl.h"
+#include "tests/support/SimControl.h"
 #ifdef _WIN32
 #include <windows.h>
 #else

@@ -27,11 +27,54 @@ FrameClass FrameClassOf(const FrameModel& m) {
   return FrameClass::kSingleChannel;
 }
 
+namespace {
+
+// What a class of frame fixes, one row per class: its layout unless the
+// version decides it, the report ids it speaks, its collections and which
+// of them carry touch and commands.
+struct ClassFacts {
+  FrameClass frameClass;
+  Layout layout;              // kAuto: by version number
+  std::uint8_t touchId;       // 0: the reply id
+  std::uint8_t replyId;       // firmware from 0x2101 on
+  std::uint8_t oldReplyId;    // firmware before 0x2101
+  std::uint8_t commandId;     // 0: the reply id
+  int touchCollection;        // -1: none
+  int commandCollection;      // -1: none
+  Collection collections[4];  // number, input, output, feature lengths
+  std::size_t collectionCount;
+};
+
+// clang-format off
+const ClassFacts kClassFacts[] = {
+  // class, layout; report ids: touch, reply, reply before 0x2101, command;
+  // collections: touch, command; then every collection.
+  {FrameClass::kSplitChannel,  Layout::kAuto, 0xFB, 0xFC, 0xFC, 0,      4,    3,
+   {{1, 64, 64, 64}, {3, 64, 64, 0}, {4, 64, 0, 0}, {5, 64, 0, 0}}, 4},
+  {FrameClass::kSingleChannel, Layout::kAuto, 0,    0xFC, 0x02, 0,      3,    3,
+   {{1, 64, 64, 64}, {3, 64, 64, 0}}, 2},
+  {FrameClass::kSeries01xx,    Layout::kF,    0xFD, 0xFD, 0xFD, 0xFE,   1,    1,
+   {{1, 64, 64, 0}}, 1},
+  {FrameClass::kOneInterface,  Layout::kAuto, 0,    0xFC, 0xFC, 0,      0,    0,
+   {{0, 64, 64, 0}}, 1},
+  {FrameClass::kOtherDevice,   Layout::kNone, 0,    0xFC, 0xFC, 0,      -1,   -1,
+   {{0, 5, 0, 0}}, 1},
+};
+// clang-format on
+
+const ClassFacts& FactsOf(const FrameModel& m) {
+  const FrameClass c = FrameClassOf(m);
+  for (const ClassFacts& f : kClassFacts)
+    if (f.frameClass == c) return f;
+  return kClassFacts[1];  // every class has a row
+}
+
+}  // namespace
+
 Layout LayoutOf(const FrameModel& m) {
   if (m.layout != Layout::kAuto) return m.layout;
-  FrameClass c = FrameClassOf(m);
-  if (c == FrameClass::kOtherDevice) return Layout::kNone;
-  if (c == FrameClass::kSeries01xx) return Layout::kF;
+  const Layout fixed = FactsOf(m).layout;
+  if (fixed != Layout::kAuto) return fixed;
   std::uint16_t v = m.versionNumber;
   if (IsMultiTouch(v)) return Layout::kMT;
   if (v >= 0x4013) return Layout::kC;
@@ -61,29 +104,18 @@ const char* LayoutName(Layout layout) {
 }
 
 std::uint8_t TouchReportId(const FrameModel& m) {
-  switch (FrameClassOf(m)) {
-    case FrameClass::kSplitChannel:
-      return 0xFB;
-    case FrameClass::kSeries01xx:
-      return 0xFD;
-    default:
-      return ReplyReportId(m);
-  }
+  const std::uint8_t id = FactsOf(m).touchId;
+  return id ? id : ReplyReportId(m);
 }
 
 std::uint8_t ReplyReportId(const FrameModel& m) {
-  switch (FrameClassOf(m)) {
-    case FrameClass::kSeries01xx:
-      return 0xFD;
-    case FrameClass::kSingleChannel:
-      return m.versionNumber < 0x2101 ? 0x02 : 0xFC;
-    default:
-      return 0xFC;
-  }
+  const ClassFacts& f = FactsOf(m);
+  return m.versionNumber < 0x2101 ? f.oldReplyId : f.replyId;
 }
 
 std::uint8_t CommandReportId(const FrameModel& m) {
-  return FrameClassOf(m) == FrameClass::kSeries01xx ? 0xFE : ReplyReportId(m);
+  const std::uint8_t id = FactsOf(m).commandId;
+  return id ? id : ReplyReportId(m);
 }
 
 std::uint32_t CoordinateMax(Layout layout) {
@@ -91,50 +123,16 @@ std::uint32_t CoordinateMax(Layout layout) {
 }
 
 std::vector<Collection> CollectionsOf(const FrameModel& m) {
-  switch (FrameClassOf(m)) {
-    case FrameClass::kSplitChannel:
-      return {{1, 64, 64, 64}, {3, 64, 64, 0}, {4, 64, 0, 0}, {5, 64, 0, 0}};
-    case FrameClass::kSingleChannel:
-      return {{1, 64, 64, 64}, {3, 64, 64, 0}};
-    case FrameClass::kSeries01xx:
-      return {{1, 64, 64, 0}};
-    case FrameClass::kOneInterface:
-      return {{0, 64, 64, 0}};
-    case FrameClass::kOtherDevice:
-      return {{0, 5, 0, 0}};
-  }
-  return {};
+  const ClassFacts& f = FactsOf(m);
+  return std::vector<Collection>(f.collections, f.collections + f.collectionCount);
 }
 
 int TouchCollection(const FrameModel& m) {
-  switch (FrameClassOf(m)) {
-    case FrameClass::kSplitChannel:
-      return 4;
-    case FrameClass::kSingleChannel:
-      return 3;
-    case FrameClass::kSeries01xx:
-      return 1;
-    case FrameClass::kOneInterface:
-      return 0;
-    case FrameClass::kOtherDevice:
-      return -1;
-  }
-  return -1;
+  return FactsOf(m).touchCollection;
 }
 
 int CommandCollection(const FrameModel& m) {
-  switch (FrameClassOf(m)) {
-    case FrameClass::kSplitChannel:
-    case FrameClass::kSingleChannel:
-      return 3;
-    case FrameClass::kSeries01xx:
-      return 1;
-    case FrameClass::kOneInterface:
-      return 0;
-    case FrameClass::kOtherDevice:
-      return -1;
-  }
-  return -1;
+  return FactsOf(m).commandCollection;
 }
 
 std::string InterfacePath(const FrameModel& m, const std::string& instance, int collection) {

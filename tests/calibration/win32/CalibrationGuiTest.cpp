@@ -18,11 +18,11 @@
 #include <thread>
 
 #include "calibration/CalibrationIds.h"
-#include "input/CalibrationTransform.h"
 #include "calibration/TargetGeometry.h"
+#include "input/CalibrationTransform.h"
 #include "osc/OscReceivedElements.h"
-#include "tests/platform/SimControl.h"
 #include "tests/support/PngWriter.h"
+#include "tests/support/SimControl.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/platform/SimControl.h"
+#include "tests/support/SimControl.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "BridgeTestSupport.h"
+#include "tests/support/BridgeTestSupport.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "tests/e2e/ServiceProcess.h"
+#include "tests/support/ServiceProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>
