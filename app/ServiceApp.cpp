@@ -1,6 +1,7 @@
 #include "app/ServiceApp.h"
 
 #include "app/Settings.h"
+#include "platform/Trace.h"
 
 ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Options options)
     : ServiceApp(hid, driver, headless_, std::move(options)) {}
@@ -32,6 +33,19 @@ void ServiceApp::Start(void* mainWindow) {
   state_.driverApiContext = session_.Context();
   pipeline_.StartTouchPipeline();
   pipeline_.CompleteStartUp(ReadMouseEnable(settingsPath_));
+}
+
+void ServiceApp::ReloadSettings() {
+  std::lock_guard<std::mutex> lock(lifeMutex_);
+  if (!started_ || shutDown_) return;
+  const bool mouseEnable = ReadMouseEnable(settingsPath_);
+  TRACE_INFO("settings: read again from %s (MouseEnable %d)", settingsPath_.c_str(),
+             mouseEnable ? 1 : 0);
+  if (mouseEnable != state_.mouseEnable.load()) {
+    state_.mouseEnable = mouseEnable;
+    pipeline_.ApplyMouseEnable(mouseEnable);
+  }
+  pipeline_.Rescan();
 }
 
 void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {

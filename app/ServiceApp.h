@@ -69,6 +69,11 @@ class ServiceApp : private ws::Documents {
   // stop and before ExitTouch (the GUI removes its tray icon there).
   void ShutDown(const std::function<void()>& beforeExitTouch = {});
 
+  // The settings read again, as a reload asks (natively SIGHUP): the mouse
+  // setting applied when it changed, as the mouse button does; the frame
+  // list at a discovery, as for an arrival. [Listen] is read at start-up only.
+  void ReloadSettings();
+
   bool Initialised() const { return state_.initialised.load(); }
   // The flags and calibration the pipeline shares with the windows.
   PipelineState& State() { return state_; }

@@ -59,6 +59,10 @@ void TouchPipeline::ShutDown() {
   Dispatch(FrameEvent::Exit);
 }
 
+void TouchPipeline::Rescan() {
+  changes_.Post(platform::HidChange::kArrival, std::string());
+}
+
 void TouchPipeline::OnDeviceRemoval(const std::string& interfaceName) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!SamePathIgnoringCase(interfaceName, paths_.path[0])) return;

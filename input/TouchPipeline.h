@@ -67,6 +67,10 @@ class TouchPipeline final : private ReportRouter {
   // handles without commands). Safe to call twice; the destructor calls it.
   void Stop();
 
+  // A pass of device changes as an arrival would start one: the list of
+  // frames is read again, and a listed frame that is present but not open
+  // is opened; an open frame that is still there is left alone.
+  void Rescan();
   // A removal the way the backend reports it (name compared without case).
   void OnDeviceRemoval(const std::string& interfaceName);
   // Touch output off and the handles closed.

@@ -5,7 +5,8 @@
 // lifecycle transitions); per-report lines only at the debug level. Lines
 // are formatted into a stack buffer, so tracing allocates nothing.
 //
-// Where lines go: standard error natively; on Windows the debugger channel
+// Where lines go: standard error natively (as the journal's lines with
+// their priorities when standard error is the journal); on Windows the debugger channel
 // (OutputDebugString) and, when a file is named, that file too.
 //
 // Enabled by VANTREL_LOG=error|warn|info|debug (VANTREL_LOG_FILE=path for
@@ -67,6 +68,13 @@ class Escaped {
  private:
   char text_[160];
 };
+
+// Natively, when standard error is the journal's stream (JOURNAL_STREAM
+// names its device and inode): the line as the journal takes it, its
+// priority as a "<3>" to "<7>" prefix and without the program name and
+// time stamp, which the journal keeps itself. Returns the length in `out`.
+unsigned JournalLine(Level level, const char* line, char* out, unsigned size);
+bool StderrIsJournal();
 
 }  // namespace trace
 

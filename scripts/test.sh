@@ -56,6 +56,9 @@ trap 'rm -f "$log"' EXIT
 step "native tests"
 ctest --test-dir build/native --output-on-failure -j "$jobs" 2>&1 | tee -a "$log" || status=1
 
+step "debian packages: amd64 and arm64, lintian, a clean Debian 12 root, qemu-user"
+scripts/debian-test.sh 2>&1 | tee -a "$log" || status=1
+
 step "windows tests, x86_64 (wine64)"
 ctest --test-dir build/win64 --output-on-failure -j "$jobs" 2>&1 | tee -a "$log" || status=1
 

@@ -67,7 +67,8 @@ mkdir -p "$out"
 tmp=$(mktemp -d /tmp/vantrel-wire-XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 clock_lib=$tmp/fixed-clock.so
-cc -shared -fPIC -O2 -o "$clock_lib" "$here/wire/fixed-clock.c" -ldl
+# WIRE_CC: the compiler of the service's architecture (aarch64-linux-gnu-gcc for arm64).
+"${WIRE_CC:-cc}" -shared -fPIC -O2 -o "$clock_lib" "$here/wire/fixed-clock.c" -ldl
 
 # Model names and layouts from the simulator itself.
 declare -A layout

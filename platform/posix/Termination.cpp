@@ -14,6 +14,7 @@ sigset_t TerminationSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
@@ -29,6 +30,8 @@ TerminationWatch::TerminationWatch() {
   // may be discarded instead of waiting for us.
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+  // nohup starts a program with SIGHUP ignored; a reload is still wanted.
+  signal(SIGHUP, SIG_DFL);
 }
 
 TerminationWatch::~TerminationWatch() {
@@ -36,7 +39,7 @@ TerminationWatch::~TerminationWatch() {
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-bool TerminationWatch::Wait(long long milliseconds) {
+TerminationWatch::Request TerminationWatch::Wait(long long milliseconds) {
   const sigset_t set = TerminationSignals();
   timespec until{};
   clock_gettime(CLOCK_MONOTONIC, &until);
@@ -58,11 +61,12 @@ bool TerminationWatch::Wait(long long milliseconds) {
         left.tv_sec -= 1;
         left.tv_nsec += 1000000000L;
       }
-      if (left.tv_sec < 0) return false;
+      if (left.tv_sec < 0) return Request::kNone;
       rc = sigtimedwait(&set, nullptr, &left);
     }
-    if (rc > 0) return true;
-    if (errno == EAGAIN) return false;
+    if (rc == SIGHUP) return Request::kReload;
+    if (rc > 0) return Request::kTerminate;
+    if (errno == EAGAIN) return Request::kNone;
     // EINTR: another signal's handler ran; wait on.
   }
 }

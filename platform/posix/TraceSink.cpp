@@ -1,9 +1,12 @@
 // Natively the trace goes to standard error (and to a file when one is
 // named), one write per line so lines from threads never interleave.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -16,6 +19,7 @@ namespace {
 struct FileSink {
   std::mutex mutex;  // guards the file: its opening and one line at a time
   std::FILE* file = nullptr;
+  std::atomic<bool> journal{false};  // standard error is the journal (decided at configuration)
 };
 
 void StderrSink(void*, Level, const char* line) {
@@ -26,9 +30,16 @@ void StderrSink(void*, Level, const char* line) {
   (void)!::write(STDERR_FILENO, buffer, length);
 }
 
+void JournalSink(void*, Level level, const char* line) {
+  char buffer[520];
+  const unsigned length = JournalLine(level, line, buffer, sizeof buffer - 1);
+  buffer[length] = '\n';
+  (void)!::write(STDERR_FILENO, buffer, length + 1);
+}
+
 void StderrAndFileSink(void* context, Level level, const char* line) {
-  StderrSink(context, level, line);
   auto* sink = static_cast<FileSink*>(context);
+  (sink->journal ? JournalSink : StderrSink)(context, level, line);
   std::lock_guard<std::mutex> lock(sink->mutex);
   std::fprintf(sink->file, "%s\n", line);
   std::fflush(sink->file);
@@ -41,12 +52,42 @@ void Tracer::ConfigurePlatform(Level level, const char* file) {
   if (file && *file) {
     std::lock_guard<std::mutex> lock(fileSink.mutex);
     if (!fileSink.file) fileSink.file = std::fopen(file, "a");
+    fileSink.journal = StderrIsJournal();
     if (fileSink.file) {
       Configure(level, &StderrAndFileSink, &fileSink);
       return;
     }
   }
-  Configure(level, &StderrSink, nullptr);
+  Configure(level, StderrIsJournal() ? &JournalSink : &StderrSink, nullptr);
+}
+
+bool StderrIsJournal() {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  if (!stream) return false;
+  unsigned long long device = 0, inode = 0;
+  char end = 0;
+  if (std::sscanf(stream, "%llu:%llu%c", &device, &inode, &end) != 2) return false;
+  // The variable is inherited: it counts only while standard error is
+  // still the stream it names, not after a redirection.
+  struct stat st {};
+  if (::fstat(STDERR_FILENO, &st) != 0) return false;
+  return st.st_dev == device && st.st_ino == inode;
+}
+
+unsigned JournalLine(Level level, const char* line, char* out, unsigned size) {
+  if (size == 0) return 0;
+  static const char kPriority[] = {'7', '3', '4', '6', '7'};  // by Level
+  const int index = static_cast<int>(level);
+  const char priority = index >= 0 && index < 5 ? kPriority[index] : '6';
+  // "vantrel 12.345 info: text" -> "<6>info: text"
+  const char* text = line;
+  if (std::strncmp(text, "vantrel ", 8) == 0) {
+    const char* afterStamp = std::strchr(text + 8, ' ');
+    if (afterStamp) text = afterStamp + 1;
+  }
+  const int n = std::snprintf(out, size, "<%c>%s", priority, text);
+  if (n < 0) return 0;
+  return static_cast<unsigned>(n) < size ? static_cast<unsigned>(n) : size - 1;
 }
 
 }  // namespace trace

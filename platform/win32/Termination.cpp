@@ -37,12 +37,13 @@ TerminationWatch::~TerminationWatch() {
   // the process ends.
 }
 
-bool TerminationWatch::Wait(long long milliseconds) {
+TerminationWatch::Request TerminationWatch::Wait(long long milliseconds) {
   DWORD limit = INFINITE;
   if (milliseconds >= 0) {
     limit = milliseconds >= 0xFFFFFFFELL ? 0xFFFFFFFEu : static_cast<DWORD>(milliseconds);
   }
-  return WaitForSingleObject(g_requested, limit) == WAIT_OBJECT_0;
+  return WaitForSingleObject(g_requested, limit) == WAIT_OBJECT_0 ? Request::kTerminate
+                                                                  : Request::kNone;
 }
 
 void TerminationWatch::ShutdownDone() {

@@ -58,6 +58,7 @@ class RecordingDriver : public DriverApiPort {
   std::uint8_t ExitTouch() override { return Log("ExitTouch", nullptr), 1; }
 
   std::string Names(std::size_t from = 0) const {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::string s;
     for (std::size_t i = from; i < calls.size(); ++i) s += calls[i].name + " ";
     return s;
@@ -68,7 +69,7 @@ class RecordingDriver : public DriverApiPort {
     std::lock_guard<std::mutex> lock(mutex_);
     calls.push_back({name, context, Writes(sim_).size(), outputs && outputs->outputStarted()});
   }
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   testsupport::SimControl& sim_;
   std::uint16_t frames_;
 };
@@ -204,6 +205,43 @@ TEST_F(ServiceAppTest, StatusIsReadWhileReportsFlowAndMatchesThePeers) {
   reader.join();
   app->ShutDown();
   sim_.last("unplug s");
+}
+
+// A reload reads the settings the way the tray program does: the mouse
+// setting applied when it changed, the frame list at a discovery, which
+// opens a frame the new list names and leaves an open one alone.
+TEST_F(ServiceAppTest, ReloadAppliesTheMouseSettingAndTheFrameList) {
+  settings_.Write("[Settings]\nVid&PidList=12345678\nMouseEnable=1\n");
+  ASSERT_EQ(sim_.last("add split-mt t"), "ok t");
+  RecordingDriver driver(sim_, 1);
+  auto app = Make(driver);
+  app->Start();
+  EXPECT_FALSE(app->Pipeline().IsOpen());  // not listed
+
+  settings_.Write("[Settings]\nVid&PidList=3D5E0021\nMouseEnable=0\n");
+  std::size_t before = driver.calls.size();
+  app->ReloadSettings();
+  // The discovery runs on the device-change worker.
+  for (int i = 0; i < 200 && driver.Names(before).empty(); ++i) rx_.bundles(10);
+  EXPECT_TRUE(app->Pipeline().IsOpen());
+  EXPECT_EQ(driver.Names(before), "DisableTouch ");  // opened with mouse emulation off
+
+  settings_.Write("[Settings]\nVid&PidList=3D5E0021\nMouseEnable=1\n");
+  before = driver.calls.size();
+  app->ReloadSettings();
+  EXPECT_EQ(driver.Names(before), "DisableTouch EnableTouch ");
+
+  // Nothing changed: no command, and the open frame stays as it is.
+  before = driver.calls.size();
+  const std::size_t writes = Writes(sim_).size();
+  app->ReloadSettings();
+  rx_.bundles(100);
+  EXPECT_EQ(driver.Names(before), "");
+  EXPECT_EQ(Writes(sim_).size(), writes);
+  EXPECT_TRUE(app->Pipeline().IsOpen());
+  app->ShutDown();
+  app->ReloadSettings();  // after the shut-down: nothing
+  sim_.last("unplug t");
 }
 
 }  // namespace
