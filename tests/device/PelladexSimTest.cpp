@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "device/Pelladex.h"
-#include "tests/support/SimControl.h"
+#include "tests/platform/SimControl.h"
 
 using testsupport::SimControl;
 using Clock = std::chrono::steady_clock;
@@ -309,15 +309,12 @@ TEST_F(PelladexSim, SingleChannelTouchReportTakenAsReply) {
   _TouchDevData reply;
   std::memset(&reply, 0, sizeof reply);
   char result = 0;
-  Written();
   // 0x10 is a command the frame does not answer: the next report is a touch.
   std::thread sender([&] {
     const _TouchDevData cmd = Command(0x10, true);
     result = device->SendCmd(&cmd, &reply);
   });
-  // The touch must come after the command's write, however slow the machine.
-  for (int i = 0; i < 200 && Written().empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
   const auto touch = Report({0x02, 0x81, 0x10, 0x20});
   Inject(name, 3, touch);
   const short n = device->ReadData(1000);
