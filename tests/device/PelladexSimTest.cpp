@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "device/Pelladex.h"
-#include "tests/platform/SimControl.h"
+#include "tests/support/SimControl.h"
 
 using testsupport::SimControl;
 using Clock = std::chrono::steady_clock;
