@@ -17,6 +17,7 @@ ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Pipelin
                 [this](VidPidList& list) { LoadVidPidList(settingsPath_, list); }) {
   pipeline_.SetPauseScale(options.commandPauseScale);
   pipeline_.SetSinks(&outputs_, &outputs_);
+  outputs_.SetDocuments(this);
 }
 
 ServiceApp::~ServiceApp() {
@@ -68,4 +69,32 @@ void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {
   if (outputs_.outputStarted()) outputs_.StopTouchOutput();
   // After the output's empty bundles, so stream clients get them too.
   outputs_.StopStreamListeners();
+}
+
+StatusSnapshot ServiceApp::Status() {
+  StatusSnapshot s;
+  s.startedAt = startedAt_;
+  s.uptime =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - startedClock_).count();
+  s.frame = pipeline_.Status();
+  outputs_.FillStatus(s);
+  return s;
+}
+
+bool ServiceApp::Serves(std::string_view path) const {
+  return path == ws::kStatusPath || path == "/metrics";
+}
+
+bool ServiceApp::Fetch(std::string_view path, std::string& body, std::string& contentType) {
+  if (path == ws::kStatusPath) {
+    body = StatusJson(Status());
+    contentType = kStatusContentType;
+    return true;
+  }
+  if (path == "/metrics") {
+    body = StatusMetrics(Status());
+    contentType = kMetricsContentType;
+    return true;
+  }
+  return false;
 }

@@ -3,6 +3,7 @@
 // the touch outputs and the driver-API session, running the main window's
 // start-up (first show) and shut-down (destruction) in their order. The
 // Windows GUI puts its views over the same object.
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "input/OutputLifecycle.h"
 #include "input/PipelineState.h"
 #include "input/TouchPipeline.h"
+#include "output/StatusDocuments.h"
 #include "output/TouchOutputs.h"
 #include "platform/Hid.h"
 
@@ -35,7 +37,7 @@ class TouchOutputsLifecycle final : public OutputLifecycle {
   TouchOutputs& outputs_;
 };
 
-class ServiceApp {
+class ServiceApp : private ws::Documents {
  public:
   struct Options {
     std::string settingsPath;   // the settings file next to the program
@@ -50,7 +52,7 @@ class ServiceApp {
   ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, PipelineWindow& window,
              Options options);
   // ShutDown() if it has not run.
-  ~ServiceApp();
+  ~ServiceApp() override;
   ServiceApp(const ServiceApp&) = delete;
   ServiceApp& operator=(const ServiceApp&) = delete;
 
@@ -81,8 +83,17 @@ class ServiceApp {
   TouchPipeline& Pipeline() { return pipeline_; }
   TouchOutputs& Outputs() { return outputs_; }
   const bridge::DriverApiSession& DriverApi() const { return session_; }
+  // Every figure the status answer tells, from any thread; waits for no
+  // record and no command.
+  StatusSnapshot Status();
 
  private:
+  // "/status" and "/metrics" on the WebSocket port.
+  bool Serves(std::string_view path) const override;
+  bool Fetch(std::string_view path, std::string& body, std::string& contentType) override;
+
+  const std::chrono::steady_clock::time_point startedClock_ = std::chrono::steady_clock::now();
+  const double startedAt_ = WallClockSeconds();
   std::mutex lifeMutex_;  // Start against ShutDown
   bool started_ = false;
   bool shutDown_ = false;

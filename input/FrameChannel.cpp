@@ -173,6 +173,7 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
     std::size_t bytes = 0;
     HidIoStatus status = HidIoStatus::kFailed;
     if (handle->StartRead(buffer)) status = handle->WaitRead(platform::kWaitForever, bytes);
+    if (status != HidIoStatus::kCompleted) RecordFault(FrameFault::ReadError, handle->LastError());
     bool open;
     {
       std::lock_guard<std::mutex> lock(mutex_);

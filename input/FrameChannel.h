@@ -13,6 +13,7 @@
 
 #include "input/DeviceProfile.h"
 #include "input/Discovery.h"
+#include "input/FrameStatus.h"
 #include "platform/Hid.h"
 
 enum ReaderRole { kSingleReader, kReplyReader, kTouchReader, kReaderCount };
@@ -37,7 +38,9 @@ class ReportRouter {
 
 class FrameChannel {
  public:
-  FrameChannel(platform::HidBackend& hid, ReportRouter& router) : hid_(hid), router_(router) {}
+  // `status` (may be null) learns of reads and writes that fail.
+  FrameChannel(platform::HidBackend& hid, ReportRouter& router, FrameStatus* status = nullptr)
+      : hid_(hid), router_(router), status_(status) {}
   ~FrameChannel() { Stop(); }
   FrameChannel(const FrameChannel&) = delete;
   FrameChannel& operator=(const FrameChannel&) = delete;
@@ -59,6 +62,10 @@ class FrameChannel {
   // while no frame is open.
   std::shared_ptr<platform::HidDevice> Writer(DeviceProfile& profile) const;
 
+  void RecordFault(FrameFault fault, const std::string& detail) const {
+    if (status_) status_->RecordFault(fault, detail);
+  }
+
   // Starts the readers a frame of this class needs, once each.
   void StartReaders(const DeviceProfile& profile);
   // Closes every handle and joins the readers. Safe to call twice.
@@ -70,6 +77,7 @@ class FrameChannel {
 
   platform::HidBackend& hid_;
   ReportRouter& router_;
+  FrameStatus* const status_;
 
   // Guards the channel, the profile copy, the open generation and the stop
   // flag; the readers wait on `changed_` for an open channel.

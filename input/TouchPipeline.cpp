@@ -234,11 +234,15 @@ void TouchPipeline::OpenTouchFrame(std::size_t index) {
   }
   // The outputs learn the frame's traits before its first record.
   if (output_) output_->DeviceOpened(profile_);
+  status_.Opened(profile_, paths_.path[index < kMaxDevicePaths ? index : 0]);
   frame_.MarkOpen();
 }
 
 void TouchPipeline::CloseTouchFrame() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
+  // Absent at once: the status tells a removal before the closing commands'
+  // pauses, and what the closing frame answers is no fault.
+  status_.Closed();
   SetTouchOutput(false);  // acts only for the touch-output range
   frame_.Close(profile_);
 }
@@ -334,6 +338,7 @@ void TouchPipeline::SendExitCommands() {
 // ---- the readers' reports --------------------------------------------------
 
 void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
+  status_.CountReport();
   std::lock_guard<std::mutex> route(routeMutex_);
   const ReaderFlags flags{state_.initialised, state_.calibrating, state_.awaitingReadBack};
   ReportAction action;

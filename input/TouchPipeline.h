@@ -27,6 +27,7 @@
 #include "input/Discovery.h"
 #include "input/FrameChannel.h"
 #include "input/FrameSession.h"
+#include "input/FrameStatus.h"
 #include "input/OutputLifecycle.h"
 #include "input/PipelineState.h"
 #include "input/ReportRouting.h"
@@ -99,6 +100,12 @@ class TouchPipeline final : private ReportRouter {
   FrameState State() const;
   // Entry 0 of the path list (control side).
   std::string SelectedPath();
+  // The frame as the status answer tells it; safe from any thread, never
+  // waits for the control side.
+  FrameStatusView Status() const { return status_.View(); }
+  // Where a fault outside the readers and the command channel (a sleep) is
+  // recorded.
+  FrameStatus& StatusRecord() { return status_; }
 
  private:
   // Feeds one event to the session and executes its steps; a Discover step
@@ -153,7 +160,8 @@ class TouchPipeline final : private ReportRouter {
   FrameSession session_;
   SeriesMode mode_;
 
-  FrameChannel frame_{hid_, *this};
+  FrameStatus status_;
+  FrameChannel frame_{hid_, *this, &status_};
   CommandChannel commands_{frame_};
   DeviceChangeQueue changes_{[this](const DeviceChangeBatch& b) { HandleDeviceChanges(b); }};
 };

@@ -91,6 +91,7 @@ void StreamListener::OfferPacket(const char* data, std::size_t size) {
   }
   const std::size_t capacity = options_.queueBytes;
   bool queued = false;
+  std::uint64_t copies = 0;
   std::unique_lock<std::mutex> lock(mutex_);
   for (Ring& r : rings_) {
     if (!r.streaming || r.overflow) continue;
@@ -100,6 +101,7 @@ void StreamListener::OfferPacket(const char* data, std::size_t size) {
       r.overflow = true;
       continue;
     }
+    ++copies;
     auto put = [&](const char* bytes, std::size_t n) {
       const std::size_t at = std::size_t(r.head % capacity);
       const std::size_t first = std::min(n, capacity - at);
@@ -110,6 +112,7 @@ void StreamListener::OfferPacket(const char* data, std::size_t size) {
     put(reinterpret_cast<const char*>(header), headerSize);
     put(data, size);
   }
+  if (copies) queued_.fetch_add(copies, std::memory_order_relaxed);
   // Only a sleeping thread is woken; a ticking one finds the packet itself.
   if (queued && wakeWanted_.load() && wakeWanted_.exchange(false))
     platform::PokeWakeSocket(wakeSocket_);
@@ -273,7 +276,7 @@ bool StreamListener::Accept(platform::SocketHandle listener) {
     c.windowBytes = c.windowFrames = 0;
     c.readEnded = false;
     if (kind_ == Kind::WebSocket) {
-      c.ws = std::make_unique<ws::Connection>(policy_, page_);
+      c.ws = std::make_unique<ws::Connection>(policy_, page_, documents_);
       TRACE_INFO("%s: connection accepted", Name());
     } else {
       SetStreaming(i, true);

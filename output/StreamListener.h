@@ -86,6 +86,11 @@ class StreamListener : public PacketSink {
   // Clients dropped because they fell behind.
   std::uint32_t DroppedClients() const { return dropped_.load(); }
   const char* Name() const { return kind_ == Kind::TuioTcp ? "tuio-tcp" : "websocket"; }
+  // Packets queued for a client (each client counts), from any thread.
+  std::uint64_t PacketsQueued() const { return queued_.load(std::memory_order_relaxed); }
+  // WebSocket: what GET answers beside the page (the status, the metrics),
+  // and the status a client asks for with a text message. Set before Start.
+  void SetDocuments(ws::Documents* documents) { documents_ = documents; }
 
  private:
   // Shared with the publisher, guarded by mutex_. `head` and `tail` count
@@ -146,6 +151,8 @@ class StreamListener : public PacketSink {
   std::atomic<std::uint16_t> port_{0};
   std::atomic<int> streaming_{0};
   std::atomic<std::uint32_t> dropped_{0};
+  std::atomic<std::uint64_t> queued_{0};
+  ws::Documents* documents_ = nullptr;
   // Set by the listener thread before it sleeps without a time limit;
   // taken by the first packet that finds it set, which pokes.
   std::atomic<bool> wakeWanted_{true};

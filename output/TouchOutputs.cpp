@@ -97,3 +97,27 @@ std::int32_t TouchOutputs::documentCounter() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return xml_.documentCounter();
 }
+
+void TouchOutputs::FillStatus(StatusSnapshot& s) {
+  s.touches = tuio_.touches();
+  s.touchesDown = tuio_.touchesDown();
+  ListenerStatusView& udp = s.listener[kUdpListener];
+  udp.enabled = endpoints_.protocol == "UDP";
+  udp.packets = tuio_.datagrams();
+  ListenerStatusView& xml = s.listener[kXmlListener];
+  xml.enabled = true;
+  xml.port = XmlPort();
+  xml.clients = xml_.Link().Connected() ? 1 : 0;
+  xml.dropped = xml_.Link().DroppedClients();
+  xml.packets = xml_.DocumentsSent();
+  const auto stream = [](const StreamListener* l, ListenerStatusView& v) {
+    v.enabled = l != nullptr;
+    if (!l) return;
+    v.port = l->Port();
+    v.clients = std::uint32_t(l->StreamingClients());
+    v.dropped = l->DroppedClients();
+    v.packets = l->PacketsQueued();
+  };
+  stream(tuioTcp_.get(), s.listener[kTcpListener]);
+  stream(webSocket_.get(), s.listener[kWebSocketListener]);
+}

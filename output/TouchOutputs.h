@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/ServiceStatus.h"
 #include "common/TouchRecords.h"
 #include "output/OutputDevice.h"
 #include "output/StreamListener.h"
@@ -82,6 +83,14 @@ class TouchOutputs : public TuioTouchSink, public XmlTouchSink, private PacketSi
   void updateFromTable(const ContactTable& table, std::uint16_t count) override;
   void sendFrameDocument(const TouchFrame& frame) override;
   void sendTableDocument(ContactTable& table, std::uint16_t count) override;
+
+  // The outputs' figures for the status answer (touches, every listener's
+  // clients and packets); safe from any thread, never waits for a record.
+  void FillStatus(StatusSnapshot& s);
+  // What the WebSocket port answers beside the page; before the listeners start.
+  void SetDocuments(ws::Documents* documents) {
+    if (webSocket_) webSocket_->SetDocuments(documents);
+  }
 
   // For tests and the monitor: the stored document and the XML client link.
   std::string Document() const;

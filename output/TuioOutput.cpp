@@ -12,21 +12,30 @@ void TuioOutput::startTuioOutput(const char* protocol, const char* host, int por
   publisher_.reset();
   slotCursors_ = {};
   contactCursors_ = {};
+  down_.store(0, std::memory_order_relaxed);
   if (protocol != nullptr && std::strcmp(protocol, "UDP") == 0)
     publisher_ = std::make_unique<TUIO::TuioPublisher>(
-        host, port, TUIO::TuioPublisher::kDefaultCapacity, streams_);
+        host, port, TUIO::TuioPublisher::kDefaultCapacity, streams_, &datagrams_);
 }
 
 void TuioOutput::stopTuioOutput() {
   contactCursors_ = {};
   publisher_.reset();
   slotCursors_ = {};
+  down_.store(0, std::memory_order_relaxed);
+}
+
+void TuioOutput::publish() {
+  publisher_->settleUntouchedCursors();
+  publisher_->publishFrame();
+  down_.store(std::uint32_t(publisher_->cursorCount()), std::memory_order_relaxed);
 }
 
 void TuioOutput::apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor) {
   switch (SlotRule(state, cursor != nullptr)) {
     case SlotAction::kAdd:
       cursor = publisher_->addCursor(x, y);
+      touches_.fetch_add(1, std::memory_order_relaxed);
       break;
     case SlotAction::kMove:
       publisher_->moveCursor(cursor, x, y);
@@ -51,8 +60,7 @@ void TuioOutput::updateFromFrame(const TouchFrame& frame) {
     apply(s.state, ScaleCoordinate(s.x, series), ScaleCoordinate(s.y, series),
           slotCursors_[std::size_t(k)]);
   }
-  publisher_->settleUntouchedCursors();
-  publisher_->publishFrame();
+  publish();
 }
 
 void TuioOutput::updateFromTable(const ContactTable& table, std::uint16_t /*count*/) {
@@ -69,6 +77,5 @@ void TuioOutput::updateFromTable(const ContactTable& table, std::uint16_t /*coun
     if (c.id >= kContactTableSize) continue;
     apply(c.state, ScaleSeries(c.x), ScaleSeries(c.y), contactCursors_[c.id]);
   }
-  publisher_->settleUntouchedCursors();
-  publisher_->publishFrame();
+  publish();
 }

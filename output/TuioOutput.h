@@ -2,6 +2,7 @@
 // Touch records to TUIO publisher frames: one cursor per touched slot or
 // contact id, coordinates scaled to the normalised range.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -57,8 +58,16 @@ class TuioOutput : public TuioTouchSink {
 
   const TUIO::TuioPublisher* publisher() const { return publisher_.get(); }
 
+  // For the status answer, from any thread: datagrams sent, touches
+  // published (each finger down: one cursor session), cursors alive now.
+  std::uint64_t datagrams() const { return datagrams_.load(std::memory_order_relaxed); }
+  std::uint64_t touches() const { return touches_.load(std::memory_order_relaxed); }
+  std::uint32_t touchesDown() const { return down_.load(std::memory_order_relaxed); }
+
  private:
   void apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor);
+  // Settles the frame, publishes it, and notes how many cursors are alive.
+  void publish();
 
   std::unique_ptr<TUIO::TuioPublisher> publisher_;
   bool series01xx_ = false;
@@ -66,4 +75,8 @@ class TuioOutput : public TuioTouchSink {
   TUIO::SessionTime (*now_)() = &TUIO::SessionTime::Current;
   std::array<TUIO::TuioCursor*, 4> slotCursors_{};
   std::array<TUIO::TuioCursor*, kContactTableSize> contactCursors_{};
+  // Relaxed counters: the per-report path pays an increment, no lock.
+  std::atomic<std::uint64_t> datagrams_{0};
+  std::atomic<std::uint64_t> touches_{0};
+  std::atomic<std::uint32_t> down_{0};
 };

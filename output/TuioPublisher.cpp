@@ -20,8 +20,9 @@ constexpr std::size_t kReservedCursors = 64;
 
 }  // namespace
 
-TuioPublisher::TuioPublisher(const char* host, int port, int capacity, PacketSink* streams)
-    : streams_(streams), capacity_(std::clamp(capacity, kMinCapacity, kMaxCapacity)) {
+TuioPublisher::TuioPublisher(const char* host, int port, int capacity, PacketSink* streams,
+                             std::atomic<std::uint64_t>* sent)
+    : streams_(streams), sent_(sent), capacity_(std::clamp(capacity, kMinCapacity, kMaxCapacity)) {
   cursors_.reserve(kReservedCursors);
   spare_.reserve(kReservedCursors);
   try {
@@ -175,6 +176,7 @@ void TuioPublisher::send() {
   if (!sender_) return;
   try {
     sender_->Send(stream_->Data(), stream_->Size());
+    if (sent_) sent_->fetch_add(1, std::memory_order_relaxed);
   } catch (const std::exception&) {
     // A failed send is dropped; the next frame sends as usual.
   }

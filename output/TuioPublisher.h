@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -33,9 +34,10 @@ class TuioPublisher {
   // If the sender cannot be created, prints "could not create socket" and
   // carries on without sending. `capacity` is the packet size, clamped to
   // 576 .. 65536. Every packet sent is then offered to `streams` (if any),
-  // which must outlive the publisher.
+  // which must outlive the publisher; every datagram sent counts in `sent`
+  // (if any).
   TuioPublisher(const char* host, int port, int capacity = kDefaultCapacity,
-                PacketSink* streams = nullptr);
+                PacketSink* streams = nullptr, std::atomic<std::uint64_t>* sent = nullptr);
   // Sends the empty cursor and object bundles and discards every cursor.
   ~TuioPublisher();
 
@@ -70,6 +72,7 @@ class TuioPublisher {
   std::vector<std::unique_ptr<TuioCursor>> spare_;    // removed, kept for reuse
   std::unique_ptr<UdpTransmitSocket> sender_;
   PacketSink* streams_ = nullptr;
+  std::atomic<std::uint64_t>* sent_ = nullptr;
   int capacity_;
   std::unique_ptr<char[]> buffer_;
   std::unique_ptr<osc::OutboundPacketStream> stream_;

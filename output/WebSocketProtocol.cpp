@@ -81,6 +81,11 @@ std::string HashesOf(std::string_view html, std::string_view tag) {
   return out.empty() ? " 'none'" : out;
 }
 
+// The target without its query.
+std::string_view Path(const RequestHead& head) {
+  return head.target.substr(0, head.target.find('?'));
+}
+
 bool ValidCloseCode(std::uint16_t code) {
   return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1011) ||
          (code >= 3000 && code <= 4999);
@@ -196,12 +201,17 @@ Page DescribePage(std::string_view html) {
   return {html, "script-src" + HashesOf(html, "script") + "; style-src" + HashesOf(html, "style")};
 }
 
-Reply Decide(const RequestHead& head, const OriginPolicy& policy, bool streamingFull) {
+Reply Decide(const RequestHead& head, const OriginPolicy& policy, bool streamingFull,
+             const Documents* documents) {
   if (head.method != "GET") return Reply::MethodNotAllowed;
   // What each path answers; every plain GET is answered and closed without
   // a streaming place.
-  const std::string_view path = head.target.substr(0, head.target.find('?'));
-  if (path != "/") return Reply::NotFound;
+  const std::string_view path = Path(head);
+  if (path != "/") {
+    // A document is a plain GET; an upgrade to its path finds nothing.
+    if (!documents || head.hasUpgrade || !documents->Serves(path)) return Reply::NotFound;
+    return policy.Accepts(head) ? Reply::Document : Reply::Forbidden;
+  }
   if (!head.hasUpgrade) return Reply::Page;
   if (!EqualsNoCase(head.upgrade, "websocket") || !HasToken(head.connection, "upgrade") ||
       head.wsVersion != "13" || !ValidKey(head.key) || head.version != "HTTP/1.1" || !head.hasHost)
@@ -266,6 +276,15 @@ std::string Response(Reply reply, const RequestHead& head, const Page& page) {
   r += status;
   r += "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) +
        "\r\nConnection: close\r\n\r\n";
+  r += body;
+  return r;
+}
+
+std::string DocumentResponse(std::string_view body, std::string_view contentType) {
+  std::string r = "HTTP/1.1 200 OK\r\nContent-Type: ";
+  r += contentType;
+  r += "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nContent-Length: " +
+       std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
   r += body;
   return r;
 }
@@ -362,8 +381,8 @@ bool Utf8Check::Feed(const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
-Connection::Connection(const OriginPolicy& policy, const Page& page)
-    : policy_(policy), page_(page) {}
+Connection::Connection(const OriginPolicy& policy, const Page& page, Documents* documents)
+    : policy_(policy), page_(page), documents_(documents) {}
 
 std::string Connection::TakeEvent() {
   std::string e;
@@ -397,9 +416,13 @@ void Connection::FeedRequest(bool streamingFull) {
     state_ = State::Closed;
     return;
   }
-  const Reply reply = Decide(head, policy_, streamingFull);
+  const Reply reply = Decide(head, policy_, streamingFull, documents_);
   reply_ = reply;
-  output_ += Response(reply, head, page_);
+  std::string body, type;
+  if (reply == Reply::Document && documents_->Fetch(Path(head), body, type))
+    output_ += DocumentResponse(body, type);
+  else
+    output_ += Response(reply == Reply::Document ? Reply::NotFound : reply, head, page_);
   if (reply == Reply::Forbidden)
     event_ = std::string("refused origin ") + trace::Escaped(head.origin).c_str();
   if (reply != Reply::Upgrade) {
@@ -472,7 +495,14 @@ void Connection::HandleFrame(const FrameHeader& h, std::uint8_t* payload) {
   }
   // A data frame: text is checked as it comes, whole at its last fragment.
   if (textMessage_ && (!text_.Feed(payload, size) || (h.fin && !text_.Complete())))
-    Fail(kInvalidPayload, "text not UTF-8");
+    return Fail(kInvalidPayload, "text not UTF-8");
+  // The one message the service answers: the status request, in one frame.
+  if (h.opcode == kText && h.fin && documents_ &&
+      std::string_view(reinterpret_cast<const char*>(payload), size) == kStatusRequest) {
+    std::string body, type;
+    if (documents_->Fetch(kStatusPath, body, type))
+      SendFrame(kText, reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
+  }
 }
 
 void Connection::Fail(std::uint16_t code, const char* why) {

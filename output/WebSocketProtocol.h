@@ -87,8 +87,26 @@ struct Page {
 // `html` is kept by the caller.
 Page DescribePage(std::string_view html);
 
+// Documents served beside the page (the status, the metrics), made when
+// asked for, on the listener's thread.
+class Documents {
+ public:
+  virtual ~Documents() = default;
+  // A path it answers ("/status"), without fetching it.
+  virtual bool Serves(std::string_view path) const = 0;
+  // The body and content type of `path`; false if there is none.
+  virtual bool Fetch(std::string_view path, std::string& body, std::string& contentType) = 0;
+};
+
+// The text message a client sends to be answered with the status document
+// as one text message: a page that shows the status needs no second
+// connection for it.
+constexpr std::string_view kStatusRequest = "status";
+constexpr std::string_view kStatusPath = "/status";
+
 enum class Reply {
   Page,
+  Document,  // a path `documents` serves (the status, the metrics)
   Upgrade,
   BadRequest,
   Forbidden,
@@ -98,12 +116,17 @@ enum class Reply {
   Unavailable,  // an upgrade while every streaming place is taken
 };
 // What the server answers a complete head with. An upgrade needs HTTP/1.1
-// and one Host, as every browser sends; plain GETs (the page) need no
-// streaming place, so `streamingFull` refuses upgrades only.
-Reply Decide(const RequestHead& head, const OriginPolicy& policy, bool streamingFull = false);
+// and one Host, as every browser sends; plain GETs (the page, the
+// documents) need no streaming place, so `streamingFull` refuses upgrades
+// only. A document is read under the upgrade's Origin rule: a foreign page
+// gets 403, so only the service's own page can read it.
+Reply Decide(const RequestHead& head, const OriginPolicy& policy, bool streamingFull = false,
+             const Documents* documents = nullptr);
 // The whole HTTP response for `reply` (the page's bytes for Page, the
-// accept key for Upgrade).
+// accept key for Upgrade; Document answers come from DocumentResponse).
 std::string Response(Reply reply, const RequestHead& head, const Page& page);
+// A 200 answer carrying a document (not stored by caches, not sniffed).
+std::string DocumentResponse(std::string_view body, std::string_view contentType);
 
 // Checks UTF-8 as it arrives in pieces (the fragments of a text message):
 // no overlong forms, surrogates or code points beyond U+10FFFF.
@@ -146,7 +169,9 @@ class Connection {
  public:
   enum class State { Request, Open, Closed };
 
-  Connection(const OriginPolicy& policy, const Page& page);
+  // `documents` (may be null): what GET answers beside the page, and the
+  // status a client asks for with a text message.
+  Connection(const OriginPolicy& policy, const Page& page, Documents* documents = nullptr);
 
   // Takes received bytes; answers (HTTP, pongs, close frames) are appended
   // to Output(). `streamingFull`: an upgrade would find no place (503).
@@ -174,6 +199,7 @@ class Connection {
 
   const OriginPolicy& policy_;
   const Page& page_;
+  Documents* documents_;
   State state_ = State::Request;
   Reply reply_ = Reply::BadRequest;
   // Received bytes from `consumed_` on are not handled yet; the handled

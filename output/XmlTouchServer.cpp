@@ -52,7 +52,8 @@ void XmlTouchServer::buildTouchDocument(const XmlEntry* entries, int n) {
 }
 
 void XmlTouchServer::SendDocument() {
-  link_.Send(document_.get(), documentLength_ + 1);
+  if (link_.Send(document_.get(), documentLength_ + 1))
+    sent_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void XmlTouchServer::SendLiftDocument() {

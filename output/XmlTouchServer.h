@@ -2,6 +2,7 @@
 // Every touch record as one XML document (a TUIO "/tuio/2Dcur" bundle in
 // XML form), followed by one zero byte, to the one connected TCP client.
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -48,6 +49,8 @@ class XmlTouchServer : public XmlTouchSink {
   std::int32_t documentCounter() const { return documentCounter_; }
   std::int32_t nextTouchId() const { return nextTouchId_; }
   XmlClientLink& Link() { return link_; }
+  // Documents that reached a client, from any thread.
+  std::uint64_t DocumentsSent() const { return sent_.load(std::memory_order_relaxed); }
 
  private:
   void SendDocument();
@@ -55,6 +58,7 @@ class XmlTouchServer : public XmlTouchSink {
   void SendLiftDocument();
 
   XmlClientLink link_;
+  std::atomic<std::uint64_t> sent_{0};
   OutputDevice device_;
   bool started_ = false;
   std::int32_t documentCounter_ = 0;

@@ -10,6 +10,7 @@ packages=(
   libudev-dev
   liboscpack-dev libssl-dev liblo-dev liblo-tools python3-liblo python3-lxml libxml2-utils libxml2-dev
   chromium python3-websockets
+  prometheus jq
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine xvfb xauth
@@ -53,7 +54,19 @@ if [ "${#missing[@]}" -gt 0 ] || [ "$changed" = 1 ]; then
 fi
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive sudo_ apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # prometheus is here for promtool only: its package would start the
+  # server. A policy-rc.d that refuses every start keeps it (and any other
+  # daemon) stopped while the packages install; one the machine has is kept.
+  policy=/usr/sbin/policy-rc.d
+  own_policy=0
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | sudo_ tee "$policy" >/dev/null
+    sudo_ chmod 755 "$policy"
+    own_policy=1
+  fi
+  DEBIAN_FRONTEND=noninteractive sudo_ apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+    { [ "$own_policy" = 0 ] || sudo_ rm -f "$policy"; exit 1; }
+  [ "$own_policy" = 0 ] || sudo_ rm -f "$policy"
 fi
 
 # oscpack's source package for the Windows cross builds, unpacked once into

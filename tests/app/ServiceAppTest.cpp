@@ -3,15 +3,18 @@
 // frame receives between them, and the outputs' state at each step.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/ServiceApp.h"
 #include "tests/support/OscCapture.h"
 #include "tests/support/SimControl.h"
 #include "tests/support/TempSettings.h"
+#include "tests/support/WaitFor.h"
 #include "tests/support/XmlClient.h"
 
 namespace {
@@ -167,6 +170,41 @@ TEST_F(ServiceAppTest, WithoutFramesOrStartTheShutDownStaysQuiet) {
     EXPECT_FALSE(app->Pipeline().IsOpen());
   }
   EXPECT_EQ(driver.Names(), "InitTouch GetTouchDevCount ExitTouch ");
+}
+
+// The status taken on another thread while a gesture's reports flow (a
+// ThreadSanitizer build sees every counter's sharing) ends as what the
+// simulator sent and the UDP receiver got.
+TEST_F(ServiceAppTest, StatusIsReadWhileReportsFlowAndMatchesThePeers) {
+  ASSERT_EQ(sim_.last("add split-mt s"), "ok s");
+  RecordingDriver driver(sim_, 1);
+  auto app = Make(driver);
+  app->Start();
+  std::atomic<bool> stop{false};
+  std::size_t datagrams = 0;
+  std::thread reader([&] {
+    while (!stop)
+      EXPECT_FALSE(StatusMetrics(app->Status()).empty() || StatusJson(app->Status()).empty());
+  });
+  ASSERT_EQ(sim_.last("gesture s 200 0.2,0.2>0.4,0.4 0.6,0.6>0.8,0.5"), "ok");
+  const auto sent = [&] {
+    const std::string state = sim_.last("state s");
+    return std::stoull(state.substr(state.find(" reports=") + 9));
+  };
+  EXPECT_TRUE(testsupport::WaitFor(
+      [&] {
+        datagrams += rx_.drain(50).size();
+        const StatusSnapshot s = app->Status();
+        return s.frame.reports == sent() && s.touches == 2 && s.touchesDown == 0 &&
+               s.listener[kUdpListener].packets == datagrams;
+      },
+      10000))
+      << app->Status().frame.reports << " reports of " << sent() << ", " << datagrams
+      << " datagrams";
+  stop = true;
+  reader.join();
+  app->ShutDown();
+  sim_.last("unplug s");
 }
 
 // A reload reads the settings the way the tray program does: the mouse

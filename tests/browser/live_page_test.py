@@ -15,6 +15,7 @@ W, H, DPR = 640, 400, 2  # the browser window (CSS pixels) and its device pixel 
 HELD = (0.30, 0.40)
 SWIPE = ((0.55, 0.30), (0.75, 0.70))
 GESTURE = "gesture f 3000 0.3,0.4>0.3,0.4 0.55,0.3>0.75,0.7 step=20"
+FRAME = "multi-touch frame 3301"  # the header's words for the simulator's split-mt frame
 CURSOR, BACKGROUND = (255, 176, 0), (0x10, 0x14, 0x18)  # the page's colours
 failures = []
 
@@ -86,7 +87,8 @@ class Devtools:
     async def live(self):
         r = await self.call("Runtime.evaluate", returnByValue=True, expression=(
             "JSON.stringify({live: window.vantrelLive, state: document.getElementById('state')"
-            ".textContent, rate: document.getElementById('rate').textContent, canvas: [document"
+            ".textContent, rate: document.getElementById('rate').textContent, frame: document"
+            ".getElementById('frame').textContent, canvas: [document"
             ".getElementById('view').width, document.getElementById('view').height]})"))
         return json.loads(r["result"].get("value", "null") or "null")
 
@@ -230,6 +232,15 @@ async def browse(procs, datagrams, out):
         v = await dt.wait_live(lambda v: v["canvas"] == [W // 2, H], 5)
         check(v["canvas"] == [W // 2, H], f"the canvas follows a resize: {v['canvas']}")
         check(await ws_status("http://evil.example") == 403, "a foreign Origin gets 403")
+        # The header follows the frame (over the page's own connection).
+        v = await dt.wait_live(lambda v: v["frame"] == FRAME, 10)
+        check(v["frame"] == v["live"]["frame"] == FRAME, f"the header names the frame: {v['frame']}")
+        for command, want in (("unplug f", "no frame"), ("plug f", FRAME)):
+            reply = await loop.run_in_executor(None, procs.sim_command, command)
+            v = await dt.wait_live(lambda v: v["frame"] == want, 10)
+            check(reply == "ok" and v["frame"] == want, f"after {command}: {v['frame']}")
+        header = (await dt.call("Page.captureScreenshot", format="png"))["data"]
+        open(os.path.join(out, "live-page-frame.png"), "wb").write(base64.b64decode(header))
         procs.stop("vantrel")
         v = await dt.wait_live(lambda v: v["live"]["state"] == "closed", 5)
         check(v["live"]["state"] == v["state"] == "closed", "the page shows the service is gone")

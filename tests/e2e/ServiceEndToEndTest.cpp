@@ -5,6 +5,10 @@
 // Natively the service is build/native/app/vantrel; the Windows build runs
 // Vantrel.exe under Wine through the same test (VANTREL_E2E_SERVICE).
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -100,6 +104,70 @@ std::string GestureCommand(const std::string& name, int ms, const std::vector<Fi
 struct Rec {
   std::string path, kind, hex;
 };
+
+// ---- the status port: GET, and the peers that judge the answers ----------
+
+// The body of GET `path` on the service's WebSocket port; "" unless 200.
+std::string HttpGet(const std::string& path) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(3334);
+  std::string in;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:3334\r\n\r\n";
+    (void)::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    pollfd p{fd, POLLIN, 0};
+    char buf[16384];
+    for (ssize_t n; ::poll(&p, 1, 5000) > 0 && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+      in.append(buf, std::size_t(n));
+  }
+  ::close(fd);
+  const std::size_t body = in.find("\r\n\r\n");
+  return in.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && body != std::string::npos ? in.substr(body + 4)
+                                                                              : "";
+}
+
+// Runs `command` with `input` as its standard input file; its exit status
+// and output.
+int RunWithInput(const std::string& command, const std::string& input, std::string& output) {
+  char name[] = "/tmp/vantrel-status-XXXXXX";
+  const int fd = mkstemp(name);
+  (void)!::write(fd, input.data(), input.size());
+  ::close(fd);
+  FILE* p = popen((command + " < " + name + " 2>&1").c_str(), "r");
+  output.clear();
+  char buf[4096];
+  for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) output.append(buf, n);
+  const int status = p ? pclose(p) : -1;
+  std::remove(name);
+  return status;
+}
+
+// The figures both answers tell: frame present, reports, touches published,
+// touches down, UDP datagrams.
+using Figures = std::vector<double>;
+Figures FromMetrics(const std::string& m) {
+  Figures f;
+  for (const char* series : {"vantrel_frame_present", "vantrel_reports_received_total",
+                             "vantrel_touches_published_total", "vantrel_touches_down",
+                             "vantrel_listener_packets_sent_total{listener=\"udp\"}"}) {
+    const std::size_t at = m.find("\n" + std::string(series) + " ");
+    f.push_back(at == std::string::npos ? -1 : std::stod(m.substr(at + strlen(series) + 2)));
+  }
+  return f;
+}
+// As a JSON parser that is not ours (jq) reads /status.
+Figures FromJson(const std::string& json) {
+  std::string out;
+  Figures f(5, -1);
+  if (RunWithInput("jq -r '[(.frame.present | if . then 1 else 0 end), .reports_received, "
+                   ".touches_published, .touches_down, .listeners.udp.packets_sent] | @tsv'",
+                   json, out) == 0)
+    std::istringstream(out) >> f[0] >> f[1] >> f[2] >> f[3] >> f[4];
+  return f;
+}
 
 std::string Joined(const std::vector<std::string>& heads) {
   std::string s;
@@ -448,6 +516,12 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
   ASSERT_EQ(sim_.last("touch f 0:move:0.31,0.32"), "ok");
   ASSERT_TRUE(touched(mark));
   const int firstSession = frames_.back().alive.at(0);
+  // The status port: the frame there, the finger down, the text format as
+  // promtool reads it.
+  const std::string metrics = HttpGet("/metrics");
+  std::string lint;
+  EXPECT_EQ(RunWithInput("promtool check metrics", metrics, lint), 0) << lint << metrics;
+  EXPECT_TRUE(FromMetrics(metrics)[0] == 1 && FromMetrics(metrics)[3] == 1) << metrics;
   // The XML client's last document lists no touch: every alive id is 0.
   auto xmlLifted = [&] {
     const std::vector<std::string> docs = xml_->documents(1000, 500);
@@ -462,6 +536,8 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
   // receivers hear that the session ended.
   mark = frames_.size();
   ASSERT_EQ(sim_.last("unplug f"), "ok");
+  EXPECT_TRUE(testsupport::WaitFor([&] { return FromMetrics(HttpGet("/metrics"))[0] == 0; }, 200))
+      << "vantrel_frame_present still 1 200 ms after the unplug";
   ASSERT_TRUE(WaitFrames([&] {
     return frames_.size() > mark && frames_.back().alive.empty() && frames_.back().fseq == -1;
   }));
@@ -492,6 +568,31 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
   for (std::size_t i = mark; i < frames_.size(); ++i)
     emptyStart = emptyStart || (frames_[i].alive.empty() && frames_[i].fseq == -1);
   EXPECT_TRUE(emptyStart);
+
+  // The counters against the peers: every report the simulator handed over,
+  // every touch the UDP receiver saw begin, every datagram it got; /status
+  // (read by jq) tells the same.
+  const auto simReports = [&] {
+    const std::string state = sim_.last("state f");
+    return std::stod(state.substr(state.find(" reports=") + 9));
+  };
+  Figures m;
+  EXPECT_TRUE(testsupport::WaitFor(
+      [&] { return (m = FromMetrics(HttpGet("/metrics")))[1] == simReports(); }, 5000))
+      << m[1] << " reports counted, the simulator sent " << simReports();
+  double births = 0;
+  std::set<int> before;
+  for (const CursorFrame& f : frames_) {
+    for (int id : f.alive) births += before.count(id) == 0;
+    before = std::set<int>(f.alive.begin(), f.alive.end());
+  }
+  const double received = double(frames_.size() + objectFrames_.size());
+  const Figures j = FromJson(HttpGet("/status"));
+  Collect(200);
+  EXPECT_EQ(Figures(m.begin(), m.begin() + 4), (Figures{1, m[1], births, 1}));
+  EXPECT_EQ(Figures(j.begin(), j.begin() + 4), Figures(m.begin(), m.begin() + 4));
+  EXPECT_TRUE(received <= m[4] && m[4] <= j[4] && j[4] <= frames_.size() + objectFrames_.size())
+      << received << " datagrams, then " << m[4] << " and " << j[4] << " counted";
   // Ended with the finger down: the XML client hears the lift before the
   // connection closes.
   ASSERT_EQ(service_->interruptAndWait(kExitMs), 0) << service_->output();

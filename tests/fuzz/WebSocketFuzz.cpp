@@ -4,7 +4,8 @@
 // fragmented, control frames, huge lengths) are fuzzed too; the bytes
 // arrive in pieces of fuzzed sizes. Whatever arrives, the server answers
 // with one HTTP response first, then only well-formed unmasked frames,
-// says nothing once closed, and never buffers more than a message's limit.
+// says nothing once closed, and never buffers more than a message's limit;
+// the status and the metrics are served beside the page.
 //
 // Input: byte 0 odd = a valid upgrade first, bit 1 = every streaming place
 // taken; byte 1 = piece size (0: all at once); the rest = the client's bytes.
@@ -23,16 +24,36 @@ namespace {
   std::abort();
 }
 
+// The status and the metrics, as the service serves them beside the page.
+class FuzzDocuments : public ws::Documents {
+ public:
+  static constexpr std::string_view kStatus = "{\"frame\":{}}";
+  bool Serves(std::string_view path) const override {
+    return path == ws::kStatusPath || path == "/metrics";
+  }
+  bool Fetch(std::string_view path, std::string& body, std::string& type) override {
+    if (!Serves(path)) Fail("fetched a path it does not serve");
+    body = path == ws::kStatusPath ? kStatus : "vantrel_frame_present 0\n";
+    type = "text/plain";
+    return true;
+  }
+};
+
 // Checks the server frames in `out` from `at`: FIN set, no mask, a known
-// opcode, a control payload of at most 125 bytes, the shortest length form.
+// opcode, a control payload of at most 125 bytes, the shortest length form;
+// the only data frame is the status a client asked for.
 void CheckServerFrames(const std::string& out, std::size_t at) {
   while (at < out.size()) {
     if (out.size() - at < 2) Fail("cut frame header");
     const auto b0 = std::uint8_t(out[at]), b1 = std::uint8_t(out[at + 1]);
     if ((b0 & 0xF0) != 0x80 || (b1 & 0x80) != 0) Fail("bad server frame header");
     const std::uint8_t op = b0 & 0x0F;
-    if (op != ws::kClose && op != ws::kPong) Fail("server answered with a data frame");
     const std::size_t n = b1 & 0x7F;
+    if (op == ws::kText) {
+      if (out.compare(at + 2, n, FuzzDocuments::kStatus) != 0) Fail("a data frame not the status");
+    } else if (op != ws::kClose && op != ws::kPong) {
+      Fail("server answered with a data frame");
+    }
     if (n > 125) Fail("long control frame");
     at += 2 + n;
   }
@@ -60,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   static const ws::OriginPolicy policy("127.0.0.1", 3334, "http://kiosk.local:8000");
   static const ws::Page page = ws::DescribePage("<p>page</p><script>x</script>");
-  ws::Connection conn(policy, page);
+  static FuzzDocuments documents;
+  ws::Connection conn(policy, page, &documents);
   std::string out;
   bool closedBefore = false;
   for (std::size_t at = 0; at < bytes.size();) {

@@ -339,7 +339,8 @@ std::string Simulator::control(Client& c, const std::vector<std::string>& words)
     if (frames_[fi].plugged) unplug(fi);
     return "ok";
   }
-  if (cmd == "state") return "ok " + f.describeState();
+  if (cmd == "state")
+    return "ok " + f.describeState() + " reports=" + std::to_string(frames_[fi].reportsSent);
   if (cmd == "set") {
     FrameModel m = f.model();
     for (std::size_t i = 2; i < words.size(); ++i) {
@@ -469,8 +470,10 @@ void Simulator::deliver(int fi, const Emission& e) {
   vlink::AppendHex(line, e.report.data(), e.report.size());
   for (auto& c : clients_) {
     if (c->kind == Kind::kHandle && !c->dead && c->frame == fi && c->collection == e.collection &&
-        (c->access & 1))
+        (c->access & 1)) {
       c->send(line);
+      ++frames_[fi].reportsSent;
+    }
   }
 }
 

@@ -55,6 +55,7 @@ class Simulator {
   struct FrameSlot {
     std::unique_ptr<Frame> frame;
     bool plugged = true;
+    std::uint64_t reportsSent = 0;  // input reports handed to the host's reading handles
   };
   enum class Kind { kFresh, kHandle, kWatcher };
   struct Client {

@@ -1,0 +1,72 @@
+#pragma once
+// What the service tells about itself on its HTTP port (the status object
+// and the metrics): one plain copy of every figure, filled by the parts that
+// own them (the pipeline its frame, the outputs their counters) whenever it
+// is asked for, never on the per-report path.
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+// The product's version, as the About box shows it.
+constexpr const char* kServiceVersion = "1.1.4.9";
+
+// Seconds since the epoch, for the times the status tells (a frame's
+// arrival, a fault): the wall clock, which people compare with their own.
+inline double WallClockSeconds() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// What went wrong with the frame. A frame being closed (unplugged, the
+// service ending) answers reads and writes with errors too: those are no
+// fault.
+enum class FrameFault : std::uint8_t { None, ReadError, WriteRefused, Sleep };
+constexpr int kFrameFaultKinds = 4;  // including None
+
+// "read error", "write refused", "sleep"; "none".
+inline const char* FrameFaultName(FrameFault f) {
+  switch (f) {
+    case FrameFault::ReadError:
+      return "read error";
+    case FrameFault::WriteRefused:
+      return "write refused";
+    case FrameFault::Sleep:
+      return "sleep";
+    default:
+      return "none";
+  }
+}
+
+struct FrameStatusView {
+  bool present = false;
+  bool seen = false;  // a frame was opened at least once: the fields below describe it
+  std::uint16_t vendorId = 0, productId = 0, versionNumber = 0;
+  bool series01xx = false;
+  std::string path;
+  double since = 0;  // seconds since the epoch of the last open or loss; 0: never
+  std::uint64_t reports = 0;
+  std::uint64_t faults[kFrameFaultKinds] = {};
+  FrameFault lastFault = FrameFault::None;
+  std::string lastFaultDetail;  // the system's text, if any
+  double lastFaultAt = 0;
+};
+
+// One listener's figures. UDP has no clients: only `packets` counts there.
+struct ListenerStatusView {
+  bool enabled = false;
+  std::uint16_t port = 0;  // 0 while not listening
+  std::uint32_t clients = 0;
+  std::uint64_t dropped = 0;  // clients dropped because they fell behind
+  std::uint64_t packets = 0;  // datagrams, documents, or packets queued per stream client
+};
+
+enum StatusListener { kUdpListener, kXmlListener, kTcpListener, kWebSocketListener, kListeners };
+
+struct StatusSnapshot {
+  std::string version = kServiceVersion;
+  double startedAt = 0;  // seconds since the epoch
+  double uptime = 0;     // seconds, from a clock that never jumps
+  FrameStatusView frame;
+  std::uint64_t touches = 0;  // fingers put down and published (TUIO cursor sessions)
+  std::uint32_t touchesDown = 0;
+  ListenerStatusView listener[kListeners];
+};
