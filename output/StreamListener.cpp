@@ -34,7 +34,8 @@ std::int64_t NowMs() {
 }  // namespace
 
 StreamListener::StreamListener(Kind kind, Options options, std::string_view page)
-    : kind_(kind),
+    : ListenerThread({options.address, options.port, kBacklog, options.retryMs}),
+      kind_(kind),
       options_(std::move(options)),
       page_(ws::DescribePage(page)),
       policy_(options_.address, options_.port, options_.origins) {
@@ -50,30 +51,10 @@ StreamListener::~StreamListener() {
   Stop();
 }
 
-void StreamListener::Start() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (thread_.joinable() || stop_) return;
-  thread_ = std::thread([this] { Run(); });
-}
-
-void StreamListener::Stop() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-    platform::PokeWakeSocket(wakeSocket_);
-  }
-  stopped_.notify_all();
-  if (thread_.joinable()) thread_.join();
-}
-
-bool StreamListener::Stopping() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return stop_;
-}
-
-bool StreamListener::SleepUnlessStopped(int ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
+void StreamListener::ListenFailed(const std::string& error) {
+  TRACE_WARN("%s: cannot listen on %s:%u: %s", Name(),
+             options_.address.empty() ? "*" : options_.address.c_str(), unsigned(options_.port),
+             error.c_str());
 }
 
 void StreamListener::OfferPacket(const char* data, std::size_t size) {
@@ -118,53 +99,26 @@ void StreamListener::OfferPacket(const char* data, std::size_t size) {
     platform::PokeWakeSocket(wakeSocket_);
 }
 
-void StreamListener::Run() {
-  if (!platform::StartSockets()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    platform::OpenWakeSocket(wakeSocket_);
-    if (stop_) platform::PokeWakeSocket(wakeSocket_);
-  }
-  while (!Stopping()) {
-    std::string error;
-    const platform::SocketHandle listener =
-        platform::OpenTcpListenerOn(options_.address, options_.port, kBacklog, &error);
-    if (listener == platform::kInvalidSocket) {
-      if (failedListens_++ == 0)
-        TRACE_WARN("%s: cannot listen on %s:%u: %s", Name(),
-                   options_.address.empty() ? "*" : options_.address.c_str(),
-                   unsigned(options_.port), error.c_str());
-      if (SleepUnlessStopped(options_.retryMs)) break;
-      continue;
+void StreamListener::Serve(platform::SocketHandle listener) {
+  TRACE_INFO("%s: listening on %s:%u", Name(),
+             options_.address.empty() ? "*" : options_.address.c_str(), unsigned(Port()));
+  ServeClients(listener);
+  for (std::size_t i = 0; i < clients_.size(); ++i) {
+    if (clients_[i].socket == platform::kInvalidSocket) continue;
+    Flush(i);  // what is queued (the last empty bundles) goes out if it fits now
+    // The service is going away: WebSocket clients are told so, unless a
+    // message is still half sent.
+    if (clients_[i].ws && clients_[i].ws->Open() && clients_[i].sent == clients_[i].out.size()) {
+      std::uint8_t goingAway[ws::kCloseFrameBytes];
+      ws::EncodeCloseFrame(ws::kGoingAway, goingAway);
+      platform::SendSome(clients_[i].socket, reinterpret_cast<const char*>(goingAway),
+                         sizeof goingAway);
     }
-    port_ = platform::LocalPort(listener);
-    TRACE_INFO("%s: listening on %s:%u", Name(),
-               options_.address.empty() ? "*" : options_.address.c_str(), unsigned(port_.load()));
-    Serve(listener);
-    for (std::size_t i = 0; i < clients_.size(); ++i) {
-      if (clients_[i].socket == platform::kInvalidSocket) continue;
-      Flush(i);  // what is queued (the last empty bundles) goes out if it fits now
-      // The service is going away: WebSocket clients are told so, unless a
-      // message is still half sent.
-      if (clients_[i].ws && clients_[i].ws->Open() && clients_[i].sent == clients_[i].out.size()) {
-        std::uint8_t goingAway[ws::kCloseFrameBytes];
-        ws::EncodeCloseFrame(ws::kGoingAway, goingAway);
-        platform::SendSome(clients_[i].socket, reinterpret_cast<const char*>(goingAway),
-                           sizeof goingAway);
-      }
-      Close(i, nullptr);
-    }
-    port_ = 0;
-    platform::CloseSocket(listener);
+    Close(i, nullptr);
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    platform::CloseWakeSocket(wakeSocket_);
-  }
-  platform::StopSockets();
 }
 
-void StreamListener::Serve(platform::SocketHandle listener) {
+void StreamListener::ServeClients(platform::SocketHandle listener) {
   std::vector<platform::SocketWait> waits;
   std::vector<std::size_t> owners;  // waits[k] watches clients_[owners[k]]
   const bool canWake = wakeSocket_.read != platform::kInvalidSocket;
