@@ -43,7 +43,7 @@ StreamListener::StreamListener(Kind kind, Options options, std::string_view page
   rings_.resize(std::size_t(streaming));
   for (Ring& r : rings_) r.bytes = std::make_unique<char[]>(options_.queueBytes);
   const int requests =
-      kind == Kind::WebSocket ? std::min(kRequestPlaces, kMaxPlaces - streaming) : 0;
+      kind == Kind::kWebSocket ? std::min(kRequestPlaces, kMaxPlaces - streaming) : 0;
   clients_.resize(std::size_t(streaming + requests));
 }
 
@@ -62,7 +62,7 @@ void StreamListener::OfferPacket(const char* data, std::size_t size) {
   // binary frame header for WebSocket.
   std::uint8_t header[ws::kMaxHeaderBytes];
   std::size_t headerSize = 4;
-  if (kind_ == Kind::WebSocket) {
+  if (kind_ == Kind::kWebSocket) {
     headerSize = ws::EncodeFrameHeader(ws::kBinary, size, header);
   } else {
     header[0] = std::uint8_t(size >> 24);
@@ -146,7 +146,7 @@ void StreamListener::ServeClients(platform::SocketHandle listener) {
         // the wait still reports its connection failing.
         waits.push_back({c.socket, !c.readEnded, pending});
         owners.push_back(i);
-        checkSoon = checkSoon || (c.ws && c.ws->state() == ws::Connection::State::Request);
+        checkSoon = checkSoon || (c.ws && c.ws->CurrentState() == ws::Connection::State::kRequest);
       }
     }
     const int timeout = !canWake    ? kFallbackPollMs
@@ -182,7 +182,7 @@ void StreamListener::ServeClients(platform::SocketHandle listener) {
         Close(i, nullptr);
         continue;
       }
-      if (c.ws && c.ws->state() == ws::Connection::State::Request &&
+      if (c.ws && c.ws->CurrentState() == ws::Connection::State::kRequest &&
           now - c.acceptedMs > options_.requestTimeoutMs) {
         Close(i, nullptr);
         Warn(late_, "client sent no request in time, closed", now);
@@ -205,7 +205,7 @@ bool StreamListener::Accept(platform::SocketHandle listener) {
       // request makes room, so connections that never finish one (or keep
       // coming back slowly) cannot hold every place.
       for (auto c = clients_.begin(); c != clients_.end(); ++c)
-        if (c->ws && c->ws->state() == ws::Connection::State::Request &&
+        if (c->ws && c->ws->CurrentState() == ws::Connection::State::kRequest &&
             (place == clients_.end() || c->acceptedMs < place->acceptedMs))
           place = c;
       if (place != clients_.end()) {
@@ -229,7 +229,7 @@ bool StreamListener::Accept(platform::SocketHandle listener) {
     c.acceptedMs = c.windowMs = now;
     c.windowBytes = c.windowFrames = 0;
     c.readEnded = false;
-    if (kind_ == Kind::WebSocket) {
+    if (kind_ == Kind::kWebSocket) {
       c.ws = std::make_unique<ws::Connection>(policy_, page_, documents_);
       TRACE_INFO("%s: connection accepted", Name());
     } else {
@@ -247,13 +247,13 @@ void StreamListener::Warn(RepeatedWarning& w, const char* what, std::int64_t now
   if (count == 1)
     TRACE_WARN("%s: %s", Name(), what);
   else
-    TRACE_WARN("%s: %s: %u", Name(), w.summary(), unsigned(count));
+    TRACE_WARN("%s: %s: %u", Name(), w.Summary(), unsigned(count));
 }
 
 void StreamListener::TraceDueWarnings(std::int64_t now) {
   for (RepeatedWarning* w : {&refused_, &evicted_, &late_, &flooded_}) {
     std::uint32_t count = 0;
-    if (w->Due(now, count)) TRACE_WARN("%s: %s: %u", Name(), w->summary(), unsigned(count));
+    if (w->Due(now, count)) TRACE_WARN("%s: %s: %u", Name(), w->Summary(), unsigned(count));
   }
 }
 
@@ -287,7 +287,7 @@ bool StreamListener::Read(std::size_t i) {
     const long n = platform::Receive(c.socket, buffer, std::min(sizeof buffer, budget));
     if (n == platform::kWouldBlock) return true;
     if (n == platform::kReceiveEnded &&
-        (!c.ws || c.ws->state() != ws::Connection::State::Request)) {
+        (!c.ws || c.ws->CurrentState() != ws::Connection::State::kRequest)) {
       // It shut its sending side (nc < /dev/null): a reader that says
       // nothing more goes on receiving.
       c.readEnded = true;
@@ -304,7 +304,7 @@ bool StreamListener::Read(std::size_t i) {
     c.ws->Feed(buffer, std::size_t(n), streaming_.load() >= int(rings_.size()));
     const std::string event = c.ws->TakeEvent();
     if (!event.empty()) TRACE_WARN("%s: %s", Name(), event.c_str());
-    if (c.ws->reply() == ws::Reply::Unavailable && !wasOpen && c.ws->Finished()) {
+    if (c.ws->Decision() == ws::Reply::kUnavailable && !wasOpen && c.ws->Finished()) {
       char what[96];
       std::snprintf(what, sizeof what, "all %zu streaming places taken, upgrade refused",
                     rings_.size());
@@ -331,7 +331,7 @@ bool StreamListener::Read(std::size_t i) {
 }
 
 bool StreamListener::WithinRate(Client& c, std::size_t bytes, std::int64_t now) {
-  const std::uint64_t frames = c.ws ? c.ws->frames() : 0;
+  const std::uint64_t frames = c.ws ? c.ws->FramesReceived() : 0;
   if (now - c.windowMs >= 1000) {
     c.windowMs = now;
     c.windowBytes = 0;

@@ -35,7 +35,7 @@
 
 class StreamListener : public ListenerThread, public PacketSink {
  public:
-  enum class Kind { TuioTcp, WebSocket };
+  enum class Kind { kTuioTcp, kWebSocket };
   struct Options {
     bool enabled = false;
     std::string address = "127.0.0.1";  // dotted IPv4; empty: all interfaces
@@ -75,7 +75,7 @@ class StreamListener : public ListenerThread, public PacketSink {
   int StreamingClients() const { return streaming_.load(); }
   // Clients dropped because they fell behind.
   std::uint32_t DroppedClients() const { return dropped_.load(); }
-  const char* Name() const { return kind_ == Kind::TuioTcp ? "tuio-tcp" : "websocket"; }
+  const char* Name() const { return kind_ == Kind::kTuioTcp ? "tuio-tcp" : "websocket"; }
   // Packets queued for a client (each client counts), from any thread.
   std::uint64_t PacketsQueued() const { return queued_.load(std::memory_order_relaxed); }
   // WebSocket: what GET answers beside the page (the status, the metrics),
