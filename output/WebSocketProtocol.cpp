@@ -1,6 +1,7 @@
 #include "output/WebSocketProtocol.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "platform/Sha1.h"
 #include "platform/Trace.h"
@@ -220,73 +221,74 @@ Reply Decide(const RequestHead& head, const OriginPolicy& policy, bool streaming
   return streamingFull ? Reply::kUnavailable : Reply::kUpgrade;
 }
 
+namespace {
+
+// The answers that refuse a request: status, body and a header of their own.
+// The last row answers every other request the listener cannot serve.
+struct Refusal {
+  Reply reply;
+  const char* status;
+  const char* body;
+  const char* header;
+};
+constexpr Refusal kRefusals[] = {
+    {Reply::kForbidden, "403 Forbidden", "Origin not allowed\n", ""},
+    {Reply::kNotFound, "404 Not Found", "Not found\n", ""},
+    {Reply::kMethodNotAllowed, "405 Method Not Allowed", "Method not allowed\n", "Allow: GET\r\n"},
+    {Reply::kTooLarge, "431 Request Header Fields Too Large", "Request too large\n", ""},
+    {Reply::kUnavailable, "503 Service Unavailable", "All streaming places are taken\n",
+     "Retry-After: 1\r\n"},
+    {Reply::kBadRequest, "400 Bad Request", "Bad request\n", "Sec-WebSocket-Version: 13\r\n"},
+};
+
+// A whole answer that ends the connection: `headers` each end in CRLF.
+std::string Answer(std::string_view status, std::string_view headers, std::string_view body) {
+  std::string r = "HTTP/1.1 ";
+  r += status;
+  r += "\r\n";
+  r += headers;
+  r += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+  r += body;
+  return r;
+}
+
+}  // namespace
+
 std::string Response(Reply reply, const RequestHead& head, const Page& page) {
   if (reply == Reply::kUpgrade) {
     return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
            "Sec-WebSocket-Accept: " +
            AcceptKey(head.key) + "\r\n\r\n";
   }
-  const char* status = "400 Bad Request";
-  std::string_view body = "Bad request\n";
-  std::string extra;
-  switch (reply) {
-    case Reply::kPage:
-      status = "200 OK";
-      body = page.html;
-      // Only the page's own script and style run, it talks only to its own
-      // WebSocket ('self' covers ws: in newer browsers, the Host in older
-      // ones) and no other page may frame it.
-      extra =
-          "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
-          "X-Content-Type-Options: nosniff\r\n"
-          "Content-Security-Policy: default-src 'none'; " +
-          page.ownSources + "; connect-src 'self'" +
-          (PlainHost(head.host) ? " ws://" + std::string(head.host) : std::string()) +
-          "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n";
-      break;
-    case Reply::kForbidden:
-      status = "403 Forbidden";
-      body = "Origin not allowed\n";
-      break;
-    case Reply::kNotFound:
-      status = "404 Not Found";
-      body = "Not found\n";
-      break;
-    case Reply::kMethodNotAllowed:
-      status = "405 Method Not Allowed";
-      body = "Method not allowed\n";
-      extra = "Allow: GET\r\n";
-      break;
-    case Reply::kTooLarge:
-      status = "431 Request Header Fields Too Large";
-      body = "Request too large\n";
-      break;
-    case Reply::kUnavailable:
-      status = "503 Service Unavailable";
-      body = "All streaming places are taken\n";
-      extra = "Retry-After: 1\r\n";
-      break;
-    default:
-      extra = "Sec-WebSocket-Version: 13\r\n";
-      break;
+  if (reply == Reply::kPage) {
+    // Only the page's own script and style run, it talks only to its own
+    // WebSocket ('self' covers ws: in newer browsers, the Host in older
+    // ones) and no other page may frame it.
+    return Answer("200 OK",
+                  "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
+                  "X-Content-Type-Options: nosniff\r\n"
+                  "Content-Security-Policy: default-src 'none'; " +
+                      page.ownSources + "; connect-src 'self'" +
+                      (PlainHost(head.host) ? " ws://" + std::string(head.host) : std::string()) +
+                      "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n",
+                  page.html);
   }
-  if (reply != Reply::kPage)
-    extra += "Content-Type: text/plain; charset=utf-8\r\nX-Content-Type-Options: nosniff\r\n";
-  std::string r = "HTTP/1.1 ";
-  r += status;
-  r += "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) +
-       "\r\nConnection: close\r\n\r\n";
-  r += body;
-  return r;
+  const Refusal* refusal = &kRefusals[std::size(kRefusals) - 1];
+  for (const Refusal& r : kRefusals) {
+    if (r.reply == reply) refusal = &r;
+  }
+  return Answer(
+      refusal->status,
+      std::string(refusal->header) +
+          "Content-Type: text/plain; charset=utf-8\r\nX-Content-Type-Options: nosniff\r\n",
+      refusal->body);
 }
 
 std::string DocumentResponse(std::string_view body, std::string_view contentType) {
-  std::string r = "HTTP/1.1 200 OK\r\nContent-Type: ";
-  r += contentType;
-  r += "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nContent-Length: " +
-       std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
-  r += body;
-  return r;
+  return Answer("200 OK",
+                "Content-Type: " + std::string(contentType) +
+                    "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n",
+                body);
 }
 
 std::size_t EncodeFrameHeader(std::uint8_t opcode, std::uint64_t payloadSize,
