@@ -236,7 +236,8 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
     }
     std::uint32_t failedMs = 0;
     unsigned failures = 0;
-    if (retry.OnSuccess(platform::TickCount(), failedMs, failures))
+    // The clock is read only after failures, not per report.
+    if (retry.Failing() && retry.OnSuccess(platform::TickCount(), failedMs, failures))
       router_.OnReadFault(role, ReadFault::Recovered, failedMs, failures, std::string());
     if (bytes != platform::kReportSize) continue;  // a short report is dropped
     router_.Route(role, buffer);

@@ -48,6 +48,7 @@ class ReadRetry {
   // it ends a run of failures.
   bool OnSuccess(std::uint32_t nowMs, std::uint32_t& failedMs, unsigned& failures);
   void Reset() { *this = ReadRetry(); }
+  bool Failing() const { return failing_; }
 
  private:
   bool failing_ = false, goneSaid_ = false;

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "input/FrameChannel.h"
 #include "input/FrameSession.h"
 
 namespace {
@@ -270,6 +271,38 @@ TEST(FrameSession, ExitClosesAnOpenFrameAndEndsEverything) {
   FrameSession fresh;
   EXPECT_EQ(Names(fresh.On(E::Arrival)), "");
   EXPECT_EQ(Names(fresh.On(E::Removal)), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A reader's failed reads: pauses double from 5 ms to 1 s, the one that
+// would pass half a second is cut short so the frame counts as gone on
+// time, and gone is said once; the next report ends the run.
+TEST(ReadRetry, PausesGrowAndTheFrameCountsAsGoneAfterHalfASecond) {
+  struct Row {
+    std::uint32_t now, pause;
+    bool first, gone;
+  } rows[] = {{1000, 5, true, false},    {1005, 10, false, false}, {1015, 20, false, false},
+              {1035, 40, false, false},  {1075, 80, false, false}, {1155, 160, false, false},
+              {1315, 185, false, false}, {1500, 640, false, true}, {2140, 1000, false, false},
+              {3140, 1000, false, false}};
+  ReadRetry retry;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.now);
+    const ReadRetry::Failure f = retry.OnFailure(r.now);
+    EXPECT_EQ(f.pauseMs, r.pause);
+    EXPECT_EQ(f.first, r.first);
+    EXPECT_EQ(f.gone, r.gone);
+  }
+  std::uint32_t ms = 0;
+  unsigned failures = 0;
+  EXPECT_TRUE(retry.OnSuccess(3200, ms, failures));
+  EXPECT_EQ(ms, 2200u);
+  EXPECT_EQ(failures, 10u);
+  EXPECT_FALSE(retry.OnSuccess(3300, ms, failures));
+  EXPECT_TRUE(retry.OnFailure(4000).first);  // a new run
 }
 
 }  // namespace
