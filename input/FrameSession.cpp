@@ -151,6 +151,9 @@ FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
       if (state_ == FrameState::NotStarted) break;
       purpose_ = Purpose::Arrival;
       state_ = FrameState::Discovering;
+      // The discovery closes the open frame; if it finds none, that frame
+      // went without its removal having come.
+      lost_ = lost_ || FrameOpen();
       kind_ = FrameKind::None;
       s.Add(S::ClearCalibrationValid);
       s.Add(S::Discover);
@@ -260,6 +263,8 @@ FrameSteps FrameSession::Discovered(FrameKind kind) {
         awaitingReadBack_ = false;
         s.Add(S::ClearAwaitingReadBack);
         s.Add(S::DisableButtons);
+        // A frame closed here is looked for again, its outputs stopped.
+        if (lost_) s.Add(S::StopOutputIfStarted);
         break;
       }
       s.Add(S::LayoutWindow);

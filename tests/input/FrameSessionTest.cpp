@@ -139,7 +139,11 @@ TEST(FrameSession, LostFrameStopsAndIsLookedForUntilFound) {
             "layout window, start output if stopped, start readers, clear awaiting read back, "
             "enable buttons, touch output on, apply mouse enable");
   EXPECT_FALSE(s.LookingAgain());
-  s.On(E::Lost);
+  // An arrival while the open frame is not there closes it: lost as well.
+  s.On(E::Arrival);
+  EXPECT_EQ(Names(s.On(E::Discovered, K::None)),
+            "clear awaiting read back, disable buttons, stop output if started");
+  EXPECT_TRUE(s.LookingAgain());
   s.On(E::Removal);  // unplugged for good: notifications take over
   s.On(E::Discovered, K::None);
   EXPECT_FALSE(s.LookingAgain());
