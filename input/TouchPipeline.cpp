@@ -71,6 +71,7 @@ void TouchPipeline::OnDeviceRemoval(const std::string& interfaceName) {
 }
 
 void TouchPipeline::OnResume() {
+  status_.RecordFault(FrameFault::Sleep, "the system resumed from sleep");
   changes_.Request(DeviceChangeQueue::kResume);
 }
 
@@ -435,12 +436,14 @@ void TouchPipeline::OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t 
       TRACE_WARN("%s: read failed (%s), reading again", ReaderName(role), why.c_str());
       break;
     case ReadFault::Recovered:
+      status_.KeepReadFaults();
       TRACE_INFO("%s: reports flow again after %u ms (%u failed reads)", ReaderName(role),
                  static_cast<unsigned>(ms), failures);
       break;
     case ReadFault::Gone:
       TRACE_WARN("%s: every read failed for %u ms (%s): the frame counts as gone", ReaderName(role),
                  static_cast<unsigned>(ms), why.c_str());
+      status_.KeepReadFaults();
       // The control side closes it; a reader never takes the control lock.
       changes_.Request(DeviceChangeQueue::kReadsFailed);
       break;
