@@ -7,7 +7,9 @@
 //  - plugging: touches lost and the time until the service is current
 //    (the last command it wrote to the frame) after one plug, after a
 //    device that is not a frame arrives while a finger moves, and after
-//    300 fast unplug/plug cycles.
+//    300 fast unplug/plug cycles;
+//  - faults: per fault kind of the simulator, the time from the fault's end
+//    to the first TUIO cursor of a new touch.
 // It runs build/native/app/vantrel against an in-process simulator and holds
 // the service's ports: nothing else may use them meanwhile.
 #include <benchmark/benchmark.h>
@@ -408,5 +410,54 @@ BENCHMARK(UnrelatedArrivalWhileMoving)
     ->Unit(benchmark::kSecond);
 
 }  // namespace
+
+// From a fault's end (its command answered, or its time over) to the first
+// datagram that sets a cursor of a new touch, tried every 5 ms.
+const char* const kFaultKinds[] = {"read-error 3", "short-read 3",       "write-error 3",
+                                   "stall 300",    "sleep 700 notify=1", "sleep 700 notify=0"};
+
+bool SetsACursor(const std::vector<char>& datagram) {
+  static const char kSet[] = {'s', 'e', 't', 0};
+  return std::search(datagram.begin(), datagram.end(), kSet, kSet + 4) != datagram.end();
+}
+
+void FaultRecovery(benchmark::State& state) {
+  Session s;
+  if (!s.start(state, "split-2pt")) return;
+  const std::string fault = kFaultKinds[state.range(0)];
+  state.SetLabel(fault);
+  std::vector<double> ms;
+  for (auto _ : state) {
+    s.sim.last("touch f 0:down:0.4,0.4");
+    s.sim.last("touch f 0:up:0.4,0.4");
+    s.tuio.drain(300);
+    if (s.sim.last("fault f " + fault) != "ok") return state.SkipWithError("fault refused");
+    const unsigned long lasts =
+        fault.compare(0, 5, "stall") == 0 || fault.compare(0, 5, "sleep") == 0
+            ? std::stoul(fault.substr(6))
+            : 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(lasts));
+    const auto end = Clock::now();
+    bool seen = false;
+    while (!seen && Clock::now() - end < std::chrono::seconds(10)) {
+      s.sim.last("touch f 0:down:0.6,0.6");
+      s.sim.last("touch f 0:up:0.6,0.6");
+      for (const auto& d : s.tuio.drain(5, 0)) seen = seen || SetsACursor(d);
+    }
+    if (!seen) return state.SkipWithError("no touch after the fault");
+    const double d = std::chrono::duration<double, std::milli>(Clock::now() - end).count();
+    ms.push_back(d);
+    state.SetIterationTime(d * 1e-3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  std::sort(ms.begin(), ms.end());
+  state.counters["median_ms"] = ms[ms.size() / 2];
+  state.counters["max_ms"] = ms.back();
+}
+BENCHMARK(FaultRecovery)
+    ->DenseRange(0, 5)
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -1,5 +1,7 @@
 #include "input/DeviceChangeQueue.h"
 
+#include <chrono>
+
 void DeviceChangeQueue::Start() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!worker_.joinable() && !stop_) worker_ = std::thread(&DeviceChangeQueue::Loop, this);
@@ -20,6 +22,17 @@ void DeviceChangeQueue::Post(platform::HidChange change, const std::string& name
   queued_.notify_one();
 }
 
+void DeviceChangeQueue::Request(unsigned what) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  requests_ |= what;
+  queued_.notify_one();
+}
+
+void DeviceChangeQueue::LookAgainEvery(std::uint32_t ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lookAgainMs_ = ms;
+}
+
 void DeviceChangeQueue::Stop() {
   std::thread worker;
   {
@@ -33,13 +46,20 @@ void DeviceChangeQueue::Stop() {
 
 void DeviceChangeQueue::Loop() {
   std::unique_lock<std::mutex> lock(mutex_);
+  const auto due = [this] { return stop_ || !changes_.empty() || requests_ != 0; };
   for (;;) {
-    queued_.wait(lock, [this] { return stop_ || !changes_.empty(); });
+    if (lookAgainMs_ == 0) {
+      queued_.wait(lock, due);
+    } else if (!queued_.wait_for(lock, std::chrono::milliseconds(lookAgainMs_), due)) {
+      requests_ |= kLookAgain;
+    }
     if (stop_) return;
     DeviceChangeBatch batch;
     batch.swap(changes_);
+    const unsigned requests = requests_;
+    requests_ = 0;
     lock.unlock();
-    pass_(batch);
+    pass_(batch, requests);
     lock.lock();
   }
 }

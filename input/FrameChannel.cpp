@@ -1,7 +1,9 @@
 #include "input/FrameChannel.h"
 
+#include <chrono>
 #include <cstring>
 
+#include "platform/Clock.h"
 #include "platform/Trace.h"
 
 using platform::HidDevice;
@@ -15,6 +17,37 @@ void CloseHandle(std::shared_ptr<HidDevice>& h) {
 }
 
 }  // namespace
+
+ReadRetry::Failure ReadRetry::OnFailure(std::uint32_t nowMs) {
+  Failure f{};
+  f.first = !failing_;
+  if (f.first) {
+    failing_ = true;
+    since_ = nowMs;
+    pause_ = kFirstPauseMs;
+  } else {
+    pause_ = pause_ * 2 < kLongestPauseMs ? pause_ * 2 : kLongestPauseMs;
+  }
+  ++failures_;
+  const std::uint32_t elapsed = nowMs - since_;
+  f.pauseMs = pause_;
+  if (!goneSaid_) {
+    if (elapsed >= kGoneAfterMs) {
+      f.gone = goneSaid_ = true;
+    } else if (kGoneAfterMs - elapsed < f.pauseMs) {
+      f.pauseMs = kGoneAfterMs - elapsed;  // the next read decides it on time
+    }
+  }
+  return f;
+}
+
+bool ReadRetry::OnSuccess(std::uint32_t nowMs, std::uint32_t& failedMs, unsigned& failures) {
+  if (!failing_) return false;
+  failedMs = nowMs - since_;
+  failures = failures_;
+  Reset();
+  return true;
+}
 
 const char* ReaderName(ReaderRole role) {
   switch (role) {
@@ -88,6 +121,11 @@ bool FrameChannel::IsOpen() const {
   return channel_.open;
 }
 
+bool FrameChannel::ReadsFailed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return channel_.open && failedGeneration_ == openGeneration_;
+}
+
 void FrameChannel::SetProfile(const DeviceProfile& profile) {
   std::lock_guard<std::mutex> lock(mutex_);
   profile_ = profile;
@@ -152,22 +190,26 @@ std::shared_ptr<HidDevice> FrameChannel::HandleFor(ReaderRole role) const {
 void FrameChannel::ReaderLoop(ReaderRole role) {
   std::array<std::uint8_t, platform::kReportSize> own{};
   std::uint8_t* buffer = role == kSingleReader ? singleBuffer_.data() : own.data();
-  // After a failed read the thread waits for the next open, not for the
-  // same channel again: a frame that left fails every read at once.
   std::uint64_t generation = 0;
-  bool failed = false;
+  ReadRetry retry;
+  std::uint32_t pauseMs = 0;
   for (;;) {
     std::shared_ptr<HidDevice> handle;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] {
-        return stopping_ ||
-               (channel_.open && HandleFor(role) && !(failed && generation == openGeneration_));
-      });
+      // A read that failed on a channel still open is issued again after a
+      // pause (a glitch, a wake from sleep); a close or a new open ends it.
+      if (pauseMs != 0) {
+        changed_.wait_for(lock, std::chrono::milliseconds(pauseMs), [&] {
+          return stopping_ || !channel_.open || generation != openGeneration_;
+        });
+        pauseMs = 0;
+      }
+      changed_.wait(lock, [&] { return stopping_ || (channel_.open && HandleFor(role)); });
       if (stopping_) return;
       handle = HandleFor(role);
+      if (generation != openGeneration_) retry.Reset();
       generation = openGeneration_;
-      failed = false;
     }
     if (role != kSingleReader) std::memset(buffer, 0, platform::kReportSize);
     std::size_t bytes = 0;
@@ -177,14 +219,28 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
     bool open;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (status != HidIoStatus::kCompleted) {
-        failed = true;
-        TRACE_INFO("%s: read failed, waiting for the next open", ReaderName(role));
-        continue;
-      }
-      open = channel_.open && !stopping_;
+      open = channel_.open && !stopping_ && generation == openGeneration_;
     }
-    if (!open || bytes != platform::kReportSize) continue;
+    if (!open) continue;  // closed here: the next open is waited for
+    if (status != HidIoStatus::kCompleted) {
+      const ReadRetry::Failure f = retry.OnFailure(platform::TickCount());
+      pauseMs = f.pauseMs;
+      if (f.first) router_.OnReadFault(role, ReadFault::Failing, 0, 1, handle->LastError());
+      if (f.gone) {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          if (generation == openGeneration_) failedGeneration_ = generation;
+        }
+        router_.OnReadFault(role, ReadFault::Gone, ReadRetry::kGoneAfterMs, 0, handle->LastError());
+      }
+      continue;
+    }
+    std::uint32_t failedMs = 0;
+    unsigned failures = 0;
+    // The clock is read only after failures, not per report.
+    if (retry.Failing() && retry.OnSuccess(platform::TickCount(), failedMs, failures))
+      router_.OnReadFault(role, ReadFault::Recovered, failedMs, failures, std::string());
+    if (bytes != platform::kReportSize) continue;  // a short report is dropped
     router_.Route(role, buffer);
   }
 }

@@ -29,11 +29,47 @@ struct DeviceChannel {
   bool open = false;
 };
 
+// What a reader does about reads that fail while its channel stays open: it
+// reads again after a pause that grows from 5 ms to 1 s, and once every read
+// has failed for half a second the frame counts as gone. Pure; times are the
+// tick counter's milliseconds.
+class ReadRetry {
+ public:
+  static constexpr std::uint32_t kFirstPauseMs = 5;
+  static constexpr std::uint32_t kLongestPauseMs = 1000;
+  static constexpr std::uint32_t kGoneAfterMs = 500;
+
+  struct Failure {
+    std::uint32_t pauseMs;  // before the next read
+    bool first;             // failures start with this one
+    bool gone;              // every read failed for kGoneAfterMs (said once)
+  };
+  Failure OnFailure(std::uint32_t nowMs);
+  // A read completed; true (with how long reads failed, and how many) when
+  // it ends a run of failures.
+  bool OnSuccess(std::uint32_t nowMs, std::uint32_t& failedMs, unsigned& failures);
+  void Reset() { *this = ReadRetry(); }
+  bool Failing() const { return failing_; }
+
+ private:
+  bool failing_ = false, goneSaid_ = false;
+  std::uint32_t since_ = 0, pause_ = 0;
+  unsigned failures_ = 0;
+};
+
+// What a reader saw of its frame's health.
+enum class ReadFault { Failing, Recovered, Gone };
+
 class ReportRouter {
  public:
   virtual ~ReportRouter() = default;
   // One complete report, on the reader thread of `role`.
   virtual void Route(ReaderRole role, const std::uint8_t* report) = 0;
+  // Reads of `role` started failing (`why`: the handle's error), flow again
+  // after `ms` and `failures` failed reads, or have all failed for `ms` (the
+  // frame counts as gone).
+  virtual void OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t ms, unsigned failures,
+                           const std::string& why) = 0;
 };
 
 class FrameChannel {
@@ -54,6 +90,9 @@ class FrameChannel {
   // Closes the handles of the frame's class (a pending read fails at once).
   void Close(const DeviceProfile& profile);
   bool IsOpen() const;
+  // A reader gave the open channel up (its reads all failed); false again
+  // at the next open.
+  bool ReadsFailed() const;
 
   // The profile other threads than the control side read.
   void SetProfile(const DeviceProfile& profile);
@@ -86,6 +125,7 @@ class FrameChannel {
   DeviceChannel channel_;
   DeviceProfile profile_;
   std::uint64_t openGeneration_ = 0;
+  std::uint64_t failedGeneration_ = 0;  // the open given up by a reader
   bool stopping_ = false;
   std::array<std::uint8_t, platform::kReportSize> singleBuffer_{};  // not cleared between reads
   std::thread readers_[kReaderCount];

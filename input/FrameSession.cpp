@@ -51,6 +51,8 @@ const char* FrameEventName(FrameEvent event) {
       return "reply";
     case FrameEvent::Exit:
       return "exit";
+    case FrameEvent::Lost:
+      return "lost";
   }
   return "?";
 }
@@ -138,6 +140,9 @@ FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
       awaitingReadBack_ = kind_ == FrameKind::SingleChannel;
       s.Add(awaitingReadBack_ ? S::RequestReadBack : S::ClearAwaitingReadBack);
       s.Add(S::SetInitialised);
+      // The two commands start-up sends a split-channel frame have no reply
+      // that would enable the buttons; the frame is there, as on arrival.
+      if (kind_ == FrameKind::SplitChannel) s.Add(S::EnableButtons);
       SettleOpenState();
       break;
 
@@ -146,6 +151,9 @@ FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
       if (state_ == FrameState::NotStarted) break;
       purpose_ = Purpose::Arrival;
       state_ = FrameState::Discovering;
+      // The discovery closes the open frame; if it finds none, that frame
+      // went without its removal having come.
+      lost_ = lost_ || FrameOpen();
       kind_ = FrameKind::None;
       s.Add(S::ClearCalibrationValid);
       s.Add(S::Discover);
@@ -160,9 +168,23 @@ FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
       purpose_ = Purpose::Removal;
       state_ = FrameState::Discovering;
       kind_ = FrameKind::None;
+      lost_ = false;
       s.Add(S::ClearCalibrationValid);
       // Another listed frame may be present.
       s.Add(S::Discover);
+      break;
+
+    case FrameEvent::Lost:
+      // As a removal, without the discovery: the frame is looked for again
+      // later, and the outputs stop now (empty bundles, a lift document).
+      if (!FrameOpen() || state_ == FrameState::Discovering) break;
+      s.Add(S::CloseFrame);
+      s.Add(S::DisableButtons);
+      s.Add(S::ClearCalibrationValid);
+      s.Add(S::StopOutputIfStarted);
+      kind_ = FrameKind::None;
+      lost_ = true;
+      SettleOpenState();
       break;
 
     case FrameEvent::ReadBack:
@@ -191,31 +213,39 @@ FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
       s.Add(S::ApplyMouseOn);
       s.Add(S::StopOutput);
       kind_ = FrameKind::None;
+      lost_ = false;
       state_ = FrameState::Closed;
       break;
   }
   return s;
 }
 
-bool FrameSession::EventFor(const FrameChanges& c, FrameEvent& event) const {
-  if (state_ == FrameState::NotStarted || state_ == FrameState::Closed) return false;
+std::size_t FrameSession::EventsFor(const FrameChanges& c, FrameEvent (&events)[2]) const {
+  if (state_ == FrameState::NotStarted || state_ == FrameState::Closed) return 0;
   if (c.removal && c.removalLast) {
-    event = FrameEvent::Removal;  // another listed frame may be present
-  } else if (c.listedArrival || c.removal) {
-    // A listed frame's arrival, or any arrival after the open frame went:
-    // the full re-discovery, once.
-    event = FrameEvent::Arrival;
-  } else if (c.otherArrival && !(FrameOpen() && c.openFramePresent)) {
-    event = FrameEvent::Arrival;
-  } else {
-    return false;
+    events[0] = FrameEvent::Removal;  // another listed frame may be present
+    return 1;
   }
-  return true;
+  if (c.removal && FrameOpen()) {
+    // The open frame left and came back: its outputs stop and start again,
+    // so a finger held at the unplug is lifted.
+    events[0] = FrameEvent::Lost;
+    events[1] = FrameEvent::Arrival;
+    return 2;
+  }
+  // A listed frame's arrival, or any arrival after the open frame went: the
+  // full re-discovery, once.
+  if (c.listedArrival || c.removal || (c.otherArrival && !(FrameOpen() && c.openFramePresent))) {
+    events[0] = FrameEvent::Arrival;
+    return 1;
+  }
+  return 0;
 }
 
 FrameSteps FrameSession::Discovered(FrameKind kind) {
   FrameSteps s;
   kind_ = kind;
+  if (kind != FrameKind::None) lost_ = false;
   switch (purpose_) {
     case Purpose::StartUp:
       s.Add(S::StartOutput);
@@ -233,6 +263,8 @@ FrameSteps FrameSession::Discovered(FrameKind kind) {
         awaitingReadBack_ = false;
         s.Add(S::ClearAwaitingReadBack);
         s.Add(S::DisableButtons);
+        // A frame closed here is looked for again, its outputs stopped.
+        if (lost_) s.Add(S::StopOutputIfStarted);
         break;
       }
       s.Add(S::LayoutWindow);

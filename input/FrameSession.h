@@ -10,6 +10,7 @@
 //   Absent/AwaitingReadBack/Ready --Arrival--> Discovering(arrival)
 //   Discovering(arrival) --Discovered--> AwaitingReadBack | Ready | Absent
 //   open --Removal of entry 0--> Discovering(removal) --Discovered--> ...
+//   open --Lost--> Absent, looking again (an Arrival when the frame answers)
 //   AwaitingReadBack --ReadBack--> Ready
 //   any started state --Exit--> Closed
 #include <cstddef>
@@ -45,6 +46,7 @@ enum class FrameEvent : std::uint8_t {
   ModeReport,       // a Series01xx frame's mode report
   Reply,            // a split-channel frame answered while nothing was awaited
   Exit,             // the main window's destruction
+  Lost,             // the open frame stopped answering, or left and came back in one pass
 };
 
 enum class FrameStep : std::uint8_t {
@@ -138,11 +140,14 @@ class FrameSession {
   // caller raises Removal only for entry 0 of the path list.
   FrameSteps On(FrameEvent event, FrameKind kind = FrameKind::None);
 
-  // The one event (Arrival or Removal) a pass of device changes raises, or
-  // false when it leaves the frame alone: an arrival of another device while
-  // the open frame is still present would only re-open the same frame and
-  // lose touches meanwhile.
-  bool EventFor(const FrameChanges& changes, FrameEvent& event) const;
+  // The events a pass of device changes raises, in order (none, one, or
+  // Lost then Arrival when the open frame left and came back): an arrival of
+  // another device while the open frame is still present would only re-open
+  // the same frame and lose touches meanwhile.
+  std::size_t EventsFor(const FrameChanges& changes, FrameEvent (&events)[2]) const;
+  // The open frame was lost (its reads failed) and nothing has been found
+  // since: the pipeline looks for it again about once a second.
+  bool LookingAgain() const { return lost_ && state_ == FrameState::Absent; }
 
  private:
   enum class Purpose : std::uint8_t { StartUp, Arrival, Removal };
@@ -157,4 +162,5 @@ class FrameSession {
   // frame's reply may still be in flight.
   bool awaitingReadBack_ = false;
   bool initialised_ = false;
+  bool lost_ = false;
 };

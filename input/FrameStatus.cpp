@@ -45,6 +45,11 @@ void FrameStatus::RecordFault(FrameFault fault, const std::string& detail) {
   view_.lastFaultAt = now;
 }
 
+void FrameStatus::KeepReadFaults() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failedReads_ = 0;
+}
+
 FrameStatusView FrameStatus::View() const {
   std::lock_guard<std::mutex> lock(mutex_);
   FrameStatusView v = view_;

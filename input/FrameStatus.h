@@ -29,6 +29,10 @@ class FrameStatus {
   // A fault seen while the frame is present; `detail` is the system's text.
   void RecordFault(FrameFault fault, const std::string& detail = {});
 
+  // The run of failed reads is no removal's: the reads came back, or they
+  // went on failing with the frame still listed. It stays a fault.
+  void KeepReadFaults();
+
   FrameStatusView View() const;
 
  private:

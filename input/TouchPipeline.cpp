@@ -1,5 +1,6 @@
 #include "input/TouchPipeline.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "platform/Trace.h"
@@ -67,6 +68,11 @@ void TouchPipeline::OnDeviceRemoval(const std::string& interfaceName) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!SamePathIgnoringCase(interfaceName, paths_.path[0])) return;
   Dispatch(FrameEvent::Removal);
+}
+
+void TouchPipeline::OnResume() {
+  status_.RecordFault(FrameFault::Sleep, "the system resumed from sleep");
+  changes_.Request(DeviceChangeQueue::kResume);
 }
 
 void TouchPipeline::StopDeviceChanges() {
@@ -165,6 +171,8 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report) {
     case FrameStep::StoreSeriesMode: {
       std::lock_guard<std::mutex> lock(sessionMutex_);
       ParseSeriesMode(report, profile_.VersionNumber, mode_);
+      ++modeReports_;
+      modeReported_.notify_all();
       break;
     }
     case FrameStep::ClearCalibrationValid:
@@ -253,26 +261,60 @@ void TouchPipeline::StartReaderThreads() {
   frame_.StartReaders(profile_);
 }
 
-void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch) {
+void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  // Which of the arrived interfaces are a listed frame's, and whether the
-  // open frame is still there.
-  VidPidList list;
-  std::vector<platform::HidInterfaceInfo> present;
-  if (HasArrival(batch)) {
-    vidPidSource_(list);
-    present = hid_.Enumerate();
+  if (!batch.empty()) {
+    // Which of the arrived interfaces are a listed frame's, and whether the
+    // open frame is still there.
+    VidPidList list;
+    std::vector<platform::HidInterfaceInfo> present;
+    if (HasArrival(batch)) {
+      vidPidSource_(list);
+      present = hid_.Enumerate();
+    }
+    const FrameChanges c = SortDeviceChanges(batch, paths_.path[0], knownPaths_, present, list);
+    FrameEvent events[2];
+    std::size_t count;
+    {
+      std::lock_guard<std::mutex> lock(sessionMutex_);
+      count = session_.EventsFor(c, events);
+    }
+    TRACE_INFO("device changes: %u notifications, %s%s%s", static_cast<unsigned>(batch.size()),
+               count ? FrameEventName(events[0]) : "the frame left alone", count > 1 ? ", " : "",
+               count > 1 ? FrameEventName(events[1]) : "");
+    for (std::size_t i = 0; i < count; ++i) Dispatch(events[i]);
   }
-  const FrameChanges c = SortDeviceChanges(batch, paths_.path[0], knownPaths_, present, list);
-  FrameEvent event;
-  bool raise;
+  // A reader gave up the frame that is still open: treated as gone.
+  if ((requests & DeviceChangeQueue::kReadsFailed) && frame_.ReadsFailed())
+    Dispatch(FrameEvent::Lost);
+  bool open, looking;
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    raise = session_.EventFor(c, event);
+    open = session_.FrameOpen();
+    looking = session_.LookingAgain();
   }
-  TRACE_INFO("device changes: %u notifications, %s", static_cast<unsigned>(batch.size()),
-             raise ? FrameEventName(event) : "the frame left alone");
-  if (raise) Dispatch(event);
+  if ((requests & DeviceChangeQueue::kResume) && open) {
+    TRACE_INFO("resume: the frame's start-up commands go out again");
+    Dispatch(FrameEvent::Arrival);
+  } else if (looking && (requests & DeviceChangeQueue::kLookAgain) && ListedFramePresent()) {
+    Dispatch(FrameEvent::Arrival);
+  }
+  {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    looking = session_.LookingAgain();
+  }
+  // A lost frame is looked for about once a second.
+  changes_.LookAgainEvery(looking ? 1000 : 0);
+}
+
+bool TouchPipeline::ListedFramePresent() {
+  VidPidList list;
+  vidPidSource_(list);
+  for (const platform::HidInterfaceInfo& info : hid_.Enumerate()) {
+    DeviceProfile scratch;
+    if (MatchVidPid(list, info.vendorId, info.productId, scratch)) return true;
+  }
+  return false;
 }
 
 // ---- the commands ----------------------------------------------------------
@@ -295,8 +337,19 @@ void TouchPipeline::InitSeriesDevice() {
   if (!profile_.Series01xx) return;
   SendSeriesMode(SeriesInitMode(Mode()));
   Pause(200);
-  // The answer fills the mode bytes on the reader thread.
-  SendCommand(FillSeriesQuery);
+  // The answer fills the mode bytes on the reader thread; the commands
+  // that follow are built from them, so it is waited for (200 ms at most:
+  // a frame that does not answer keeps the bytes it had).
+  std::uint64_t before;
+  {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    before = modeReports_;
+  }
+  if (!SendCommand(FillSeriesQuery)) return;
+  std::unique_lock<std::mutex> lock(sessionMutex_);
+  if (!modeReported_.wait_for(lock, std::chrono::milliseconds(200),
+                              [&] { return modeReports_ != before; }))
+    TRACE_INFO("series: no mode report within 200 ms");
 }
 
 void TouchPipeline::ApplyMouseEnable(bool on) {
@@ -372,6 +425,27 @@ void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
       break;
     case ReportAction::SeriesMode:
       Dispatch(FrameEvent::ModeReport, FrameKind::None, report);
+      break;
+  }
+}
+
+void TouchPipeline::OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t ms,
+                                unsigned failures, const std::string& why) {
+  switch (fault) {
+    case ReadFault::Failing:
+      TRACE_WARN("%s: read failed (%s), reading again", ReaderName(role), why.c_str());
+      break;
+    case ReadFault::Recovered:
+      status_.KeepReadFaults();
+      TRACE_INFO("%s: reports flow again after %u ms (%u failed reads)", ReaderName(role),
+                 static_cast<unsigned>(ms), failures);
+      break;
+    case ReadFault::Gone:
+      TRACE_WARN("%s: every read failed for %u ms (%s): the frame counts as gone", ReaderName(role),
+                 static_cast<unsigned>(ms), why.c_str());
+      status_.KeepReadFaults();
+      // The control side closes it; a reader never takes the control lock.
+      changes_.Request(DeviceChangeQueue::kReadsFailed);
       break;
   }
 }

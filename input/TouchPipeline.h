@@ -13,6 +13,7 @@
 // Locks, outermost first: the control lock, the route lock, the session
 // lock, then the command channel's, the frame channel's and the change
 // queue's own.
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -73,6 +74,9 @@ class TouchPipeline final : private ReportRouter {
   void Rescan();
   // A removal the way the backend reports it (name compared without case).
   void OnDeviceRemoval(const std::string& interfaceName);
+  // The system woke from sleep: the open frame lost its volatile state, so
+  // its arrival steps run again (on the device-change worker; returns at once).
+  void OnResume();
   // Touch output off and the handles closed.
   void CloseTouchFrame();
 
@@ -115,9 +119,15 @@ class TouchPipeline final : private ReportRouter {
                 const std::uint8_t* report = nullptr);
   void Execute(FrameStep step, const std::uint8_t* report);
   void Route(ReaderRole role, const std::uint8_t* report) override;
+  // Every fault of the frame a reader sees is noted here.
+  void OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t ms, unsigned failures,
+                   const std::string& why) override;
   void SetButtons(bool calibration, bool mouse, bool on);
-  // One pass over the notifications that queued up: at most one event.
-  void HandleDeviceChanges(const DeviceChangeBatch& batch);
+  // One pass over the notifications that queued up (at most Lost and
+  // Arrival), then what other threads asked for (DeviceChangeQueue::Request).
+  void HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests);
+  // An interface of a listed frame is present (a lost frame answers again).
+  bool ListedFramePresent();
 
   void DiscoverTouchFrame();
   void OpenTouchFrame(std::size_t index);
@@ -159,9 +169,13 @@ class TouchPipeline final : private ReportRouter {
   mutable std::mutex sessionMutex_;
   FrameSession session_;
   SeriesMode mode_;
+  // Mode reports stored so far; the Series01xx start-up waits on it.
+  std::uint64_t modeReports_ = 0;
+  std::condition_variable modeReported_;
 
   FrameStatus status_;
   FrameChannel frame_{hid_, *this, &status_};
   CommandChannel commands_{frame_};
-  DeviceChangeQueue changes_{[this](const DeviceChangeBatch& b) { HandleDeviceChanges(b); }};
+  DeviceChangeQueue changes_{
+      [this](const DeviceChangeBatch& b, unsigned requests) { HandleDeviceChanges(b, requests); }};
 };

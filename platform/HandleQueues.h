@@ -44,9 +44,15 @@ class HandleQueues {
     errors_.Clear();
     readPending_ = true;
     readDone_ = false;
+    readFailed_ = false;
+    readLength_ = 0;
     readBuf_ = buffer;
-    if (ringCount_ > 0) {  // a report is already waiting
+    if (readErrors_ > 0) {  // the read completes with an error; reports wait
+      --readErrors_;
+      readDone_ = readFailed_ = true;
+    } else if (ringCount_ > 0) {  // a report is already waiting
       std::memcpy(buffer, ring_[ringHead_].data(), kReportSize);
+      readLength_ = ringLength_[ringHead_];
       ringHead_ = (ringHead_ + 1) % kRing;
       --ringCount_;
       readDone_ = true;
@@ -67,8 +73,9 @@ class HandleQueues {
     if (!readDone_)
       return Refuse(open_ ? "the device was removed" : "the handle is closed"),
              HidIoStatus::kFailed;
+    if (readFailed_) return Refuse("the read completed with an error"), HidIoStatus::kFailed;
     errors_.Clear();
-    bytesRead = length;
+    bytesRead = readLength_ != 0 && readLength_ < length ? readLength_ : length;
     return HidIoStatus::kCompleted;
   }
   bool ReadOutstanding() const {
@@ -105,15 +112,20 @@ class HandleQueues {
 
   // ---- with m_ held --------------------------------------------------------
   // One input report (zero-padded): into the outstanding read, or the ring.
-  void DeliverLocked(const std::uint8_t* report, std::size_t length) {
+  // A `shortLength` of 1 and up is a report that arrived cut short: its
+  // read completes with that many bytes.
+  void DeliverLocked(const std::uint8_t* report, std::size_t length, std::size_t shortLength = 0) {
     const std::size_t n = length < kReportSize ? length : kReportSize;
     std::uint8_t* to;
     if (readPending_ && !readDone_) {
       to = readBuf_;
+      readLength_ = shortLength;
       readDone_ = true;
     } else {
       if (ringCount_ == kRing) ringHead_ = (ringHead_ + 1) % kRing, --ringCount_;
-      to = ring_[(ringHead_ + ringCount_) % kRing].data();
+      const int slot = (ringHead_ + ringCount_) % kRing;
+      to = ring_[slot].data();
+      ringLength_[slot] = shortLength;
       ++ringCount_;
     }
     std::memcpy(to, report, n);
@@ -132,6 +144,16 @@ class HandleQueues {
     ++pendingWrites_;
     cv_.notify_all();
     return true;
+  }
+  // The next `count` reads complete with an error (the outstanding one at
+  // once); the handle stays open and reports keep waiting in the ring.
+  void FailReadsLocked(unsigned count) {
+    readErrors_ += count;
+    if (readErrors_ > 0 && readPending_ && !readDone_) {
+      --readErrors_;
+      readDone_ = readFailed_ = true;
+      cv_.notify_all();
+    }
   }
   // A write completed (or failed after it was accepted).
   void WriteDoneLocked() {
@@ -173,9 +195,12 @@ class HandleQueues {
   bool open_ = true, gone_ = false;
 
  private:
-  bool readPending_ = false, readDone_ = false;
+  bool readPending_ = false, readDone_ = false, readFailed_ = false;
+  unsigned readErrors_ = 0;     // reads still to fail
+  std::size_t readLength_ = 0;  // of the completed read, when cut short
   std::uint8_t* readBuf_ = nullptr;
   std::array<std::array<std::uint8_t, kReportSize>, kRing> ring_{};
+  std::array<std::size_t, kRing> ringLength_{};
   int ringHead_ = 0, ringCount_ = 0;
   std::array<Out, kRing> out_{};
   int outHead_ = 0, queued_ = 0;

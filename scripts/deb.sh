@@ -43,13 +43,17 @@ vantrel ($version) unstable; urgency=medium
  -- $maintainer  $(date -R -d @"$(git log -1 --format=%ct 2>/dev/null || date +%s)")
 CHANGES
 
+# debhelper gives the build a HOME of its own: the oscpack source that
+# setup.sh unpacked is named here, so the build needs no network.
 flags=""
+[ -f "$HOME/.cache/vantrel/oscpack/osc/OscOutboundPacketStream.cpp" ] &&
+  flags="-DVANTREL_OSCPACK_SOURCE=$HOME/.cache/vantrel/oscpack"
 if command -v ccache >/dev/null 2>&1; then
   # A launcher without blanks or semicolons, which make would split.
   launcher=$out/$arch/ccache-launch
   printf '#!/bin/sh\nCCACHE_BASEDIR=%s CCACHE_NOHASHDIR=1 exec ccache "$@"\n' "$src" >"$launcher"
   chmod +x "$launcher"
-  flags="-DCMAKE_C_COMPILER_LAUNCHER=$launcher -DCMAKE_CXX_COMPILER_LAUNCHER=$launcher"
+  flags="$flags -DCMAKE_C_COMPILER_LAUNCHER=$launcher -DCMAKE_CXX_COMPILER_LAUNCHER=$launcher"
 fi
 (cd "$src" && VANTREL_CMAKE_FLAGS="$flags" DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" \
   dpkg-buildpackage -b -us -uc "${cross_arch[@]}" >"$out/build-$arch.log" 2>&1) || {

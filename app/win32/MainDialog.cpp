@@ -166,6 +166,13 @@ INT_PTR CMorvikVantrelDlg::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kRunTimer) End(IDCANCEL);
       if (wp == kTrayRetryTimer) TryTrayIcon();
       return TRUE;
+    case WM_POWERBROADCAST:
+      // Waking from sleep, the frame lost its volatile state (touch output,
+      // mouse mode, mode bytes): its arrival steps run again, on the
+      // pipeline's change worker so this window never waits for the frame.
+      if (wp == PBT_APMRESUMEAUTOMATIC && app_.State().initialised && !shutDownDone_)
+        app_.Pipeline().OnResume();
+      return Answer(msg, TRUE);
     case WM_QUERYENDSESSION:
       return Answer(msg, TRUE);
     case WM_ENDSESSION:

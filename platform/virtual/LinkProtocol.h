@@ -9,8 +9,10 @@
 //   w HEX   (a write)               -> "wd 1" once the frame took it, "wd 0" if not
 //   gf HEX  (get feature)           -> "gf 1 HEX" or "gf 0"
 //   sf HEX  (set feature)           -> "sf 1" or "sf 0"
-// and from the simulator, unasked: "in HEX" (an input report), "gone" (the
-// device was unplugged; the handle is dead). Ids are four hex digits.
+// and from the simulator, unasked: "in HEX" (an input report), "ins HEX" (one
+// that arrived shorter than the interface's report length), "rerr COUNT" (the
+// next COUNT reads complete with an error), "gone" (the device was unplugged
+// or the PC slept; the handle is dead). Ids are four hex digits.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -87,12 +88,20 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
     std::string line;
     std::array<std::uint8_t, kReportSize> report{};
     while (link_->ReadLine(line)) {
-      if (StartsWith(line, "in ")) {
+      if (StartsWith(line, "in ") || StartsWith(line, "ins ")) {
+        // "ins": a report that arrived shorter than the interface's length.
+        const bool cut = line[2] == 's';
+        const std::size_t at = cut ? 4 : 3;
         report.fill(0);
-        if (vlink::ParseHex(line.data() + 3, line.size() - 3, report.data(), report.size()) <= 0)
-          continue;
+        const long n =
+            vlink::ParseHex(line.data() + at, line.size() - at, report.data(), report.size());
+        if (n <= 0) continue;
         std::lock_guard<std::mutex> lock(m_);
-        DeliverLocked(report.data(), kReportSize);
+        DeliverLocked(report.data(), kReportSize, cut ? static_cast<std::size_t>(n) : 0);
+      } else if (StartsWith(line, "rerr ")) {
+        const unsigned long count = std::strtoul(line.c_str() + 5, nullptr, 10);
+        std::lock_guard<std::mutex> lock(m_);
+        FailReadsLocked(static_cast<unsigned>(count > 1000000 ? 1000000 : count));
       } else if (StartsWith(line, "wd ")) {
         // "wd 0": the simulator refused a write it had accepted.
         if (line == "wd 0") Refuse("the frame refused a write");

@@ -797,6 +797,21 @@ TEST_F(TrayProgram, LayoutForEachDeviceClassInPixelsAndASplitChannelCalibration)
     }
     EXPECT_EQ(ClientRect(about), want.about.rect);
     if (c.model == std::string("split-2pt")) {
+      // Present at start-up: its buttons are enabled without a reply.
+      EXPECT_TRUE(Until([&] { return IsWindowEnabled(cal) != FALSE; }, 5000));
+      // Woken from sleep: the frame forgot its state, so its start-up
+      // commands (touch output on) go out again.
+      sim_.last("record clear");
+      SendMessageTimeoutA(main, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0, SMTO_BLOCK, 5000,
+                          nullptr);
+      EXPECT_TRUE(Until(
+          [&] {
+            for (const std::string& l : sim_.command("record"))
+              if (l.find(" w fc3001010001") != std::string::npos) return true;
+            return false;
+          },
+          5000))
+          << "no touch output on after the resume";
       // A split-channel frame calibrates itself: no leave command, no
       // read-back, and touches stay as the frame reports them.
       sim_.last("set " + frame_ + " verdict=1 target-delay=50");

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <regex>
@@ -649,6 +650,152 @@ TEST_F(ServiceEndToEnd, UnrelatedArrivalsDuringAGestureLoseNoReport) {
   EXPECT_EQ(Record().size(), writes);
   ASSERT_EQ(service_->interruptAndWait(kExitMs), 0) << service_->output();
 }
+
+}  // namespace
+
+// ---- a frame that misbehaves ------------------------------------------------
+
+namespace {
+
+// One frame class, started once, through every fault in turn. `wakeHead`:
+// a command the frame gets again once the service saw it wake (hex prefix).
+struct FaultFrame {
+  const char* model;
+  const char* settings;
+  double unit;
+  const char* wakeHead;
+};
+
+void PrintTo(const FaultFrame& c, std::ostream* os) {
+  *os << c.model;
+}
+
+// A fault, and what the service must make of it: `gone` faults stop the
+// outputs (the frame counts as gone) until the frame is back.
+struct FaultRow {
+  const char* fault;
+  bool gone;
+  bool wakes;  // the frame forgot its state: the start-up commands go again
+};
+
+const FaultRow kFaults[] = {
+    {"read-error 3", false, false},      // a glitch: read again at once
+    {"short-read 2", false, false},      // the short reports are dropped
+    {"stall 400", false, false},         // nothing for a while: held stays held
+    {"read-error 100000", true, false},  // every read fails: gone, then reopened
+    {"sleep 700 notify=1", true, true},  // re-enumerated on wake
+    {"sleep 700 notify=0", true, true},  // only the failing handles tell
+    {"write-error 2", false, false},     // last: the next writes fail
+};
+
+class FrameFaults : public ServiceEndToEnd, public ::testing::WithParamInterface<FaultFrame> {
+ protected:
+  // The last XML document lists no touch (every alive id 0, or none).
+  bool XmlLifted() {
+    const std::vector<std::string> docs = xml_->documents(1000, 300);
+    for (auto it = docs.rbegin(); it != docs.rend(); ++it) {
+      XmlDoc d;
+      std::string why;
+      if (it->empty()) continue;
+      if (!ParseDocument(*it, d, why)) return false;
+      lastXml_ = d;
+    }
+    return std::count(lastXml_.alive.begin(), lastXml_.alive.end(), 0) ==
+           long(lastXml_.alive.size());
+  }
+  // A new touch (a lift first: one held through a frame's loss is still
+  // down for the frame) at `x`,`y` until TUIO and XML carry it (the frame
+  // may still be on its way back); true once both did.
+  bool TouchComesOut(double x, double y) {
+    char down[64], move[64];
+    std::snprintf(down, sizeof down, "touch f 0:down:%.4f,%.4f", x, y);
+    std::snprintf(move, sizeof move, "touch f 0:move:%.4f,%.4f", x, y + 0.01);
+    bool tuio = false, xml = false;
+    testsupport::WaitFor(
+        [&] {
+          Lift(x, y);
+          sim_.last(down);
+          sim_.last(move);
+          const std::size_t mark = frames_.size();
+          Collect(100);
+          for (std::size_t i = mark; i < frames_.size(); ++i)
+            for (const auto& [id, p] : frames_[i].sets) tuio = tuio || std::fabs(p.x - x) < 0.01;
+          for (const std::string& text : xml_->documents(1000, 100)) {
+            XmlDoc d;
+            std::string why;
+            if (!text.empty() && ParseDocument(text, d, why))
+              for (const XmlTouch& t : d.touches)
+                xml = xml || (t.id != 0 && std::fabs(t.x - x) < 0.01);
+          }
+          return tuio && xml;
+        },
+        20000);
+    return tuio && xml;
+  }
+  void Lift(double x, double y) {
+    char up[64];
+    std::snprintf(up, sizeof up, "touch f 0:up:%.4f,%.4f", x, y + 0.01);
+    sim_.last(up);
+  }
+  XmlDoc lastXml_;
+};
+
+TEST_P(FrameFaults, EveryFaultRecoversAndAGoneFrameHoldsNoTouch) {
+  const FaultFrame& c = GetParam();
+  ASSERT_EQ(sim_.last(std::string("add ") + c.model + " f " + c.settings), "ok f");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  ASSERT_NO_FATAL_FAILURE(TapUntilBothOutputsServe());
+  double x = 0.09;
+  for (const FaultRow& row : kFaults) {
+    SCOPED_TRACE(row.fault);
+    x += 0.06;  // each touch somewhere else
+    // A finger is held when the fault strikes.
+    ASSERT_TRUE(TouchComesOut(x, 0.4)) << "no touch before the fault";
+    const std::size_t writes = Record().size(), mark = frames_.size();
+    ASSERT_EQ(sim_.last(std::string("fault f ") + row.fault), "ok");
+    if (row.gone) {
+      // No cursor stays alive, and the XML client hears the lift.
+      EXPECT_TRUE(WaitFrames([&] {
+        for (std::size_t i = mark; i < frames_.size(); ++i)
+          if (frames_[i].alive.empty()) return true;
+        return false;
+      })) << "a TUIO cursor stayed alive";
+      EXPECT_TRUE(testsupport::WaitFor([&] { return XmlLifted(); }, 5000))
+          << "the XML client still holds the finger";
+    } else {
+      Lift(x, 0.4);
+    }
+    // After the fault, a new touch comes out of both outputs.
+    x += 0.06;
+    EXPECT_TRUE(TouchComesOut(x, 0.5)) << "no touch after the fault";
+    Lift(x, 0.5);
+    if (row.wakes) {
+      EXPECT_TRUE(testsupport::WaitFor(
+          [&] {
+            const std::vector<Rec> r = Record();
+            for (std::size_t i = writes; i < r.size(); ++i)
+              if (r[i].hex.compare(0, std::strlen(c.wakeHead), c.wakeHead) == 0) return true;
+            return false;
+          },
+          5000))
+          << "the start-up commands were not sent again";
+    }
+    ASSERT_TRUE(WaitFrames([&] { return LastFrameEmpty(); }));
+  }
+  ASSERT_EQ(service_->interruptAndWait(kExitMs), 0) << service_->output();
+}
+
+INSTANTIATE_TEST_SUITE_P(FrameClasses, FrameFaults,
+                         ::testing::Values(FaultFrame{"split-2pt", "", 1.0 / 4096, "fc3001010001"},
+                                           FaultFrame{"single-b", "calvalid=0", 1.0 / 4096,
+                                                      "fc3001010001"},
+                                           FaultFrame{"split-mt", "", 1.0 / 32760, "fc3001010001"},
+                                           FaultFrame{"series", "", 1.0 / 32760, "fe0c"}),
+                         [](const auto& info) {
+                           std::string n = info.param.model;
+                           std::replace(n.begin(), n.end(), '-', '_');
+                           return n;
+                         });
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "input/FrameChannel.h"
 #include "input/FrameSession.h"
 
 namespace {
@@ -52,7 +53,9 @@ TEST(FrameSession, StartUpPerKind) {
        "apply mouse enable, layout window, request read back, set initialised",
        St::AwaitingReadBack},
       {K::SplitChannel, "start output, start readers, touch output on, start xml listener",
-       "apply mouse enable, layout window, clear awaiting read back, set initialised", St::Ready},
+       "apply mouse enable, layout window, clear awaiting read back, set initialised, enable "
+       "buttons",
+       St::Ready},
       {K::Series01xx,
        "start output, start readers, touch output on, start xml listener, init series device, "
        "series mode mouse on",
@@ -119,11 +122,42 @@ TEST(FrameSession, RemovalClosesRediscoversAndLeavesTheOutputsStopped) {
   EXPECT_EQ(Names(s.On(E::Removal)), "clear calibration valid, discover");
 }
 
-// A pass of queued device changes raises at most one event.
+// A frame whose reads all failed stops its outputs without a discovery and
+// is looked for until a discovery opens one again.
+TEST(FrameSession, LostFrameStopsAndIsLookedForUntilFound) {
+  FrameSession s = Started(K::SplitChannel);
+  EXPECT_EQ(Names(s.On(E::Lost)),
+            "close frame, disable buttons, clear calibration valid, stop output if started");
+  EXPECT_EQ(s.State(), St::Absent);
+  EXPECT_TRUE(s.LookingAgain());
+  EXPECT_EQ(Names(s.On(E::Lost)), "");  // nothing open
+  s.On(E::Arrival);
+  s.On(E::Discovered, K::None);  // not answering yet
+  EXPECT_TRUE(s.LookingAgain());
+  s.On(E::Arrival);
+  EXPECT_EQ(Names(s.On(E::Discovered, K::SplitChannel)),
+            "layout window, start output if stopped, start readers, clear awaiting read back, "
+            "enable buttons, touch output on, apply mouse enable");
+  EXPECT_FALSE(s.LookingAgain());
+  // An arrival while the open frame is not there closes it: lost as well.
+  s.On(E::Arrival);
+  EXPECT_EQ(Names(s.On(E::Discovered, K::None)),
+            "clear awaiting read back, disable buttons, stop output if started");
+  EXPECT_TRUE(s.LookingAgain());
+  s.On(E::Removal);  // unplugged for good: notifications take over
+  s.On(E::Discovered, K::None);
+  EXPECT_FALSE(s.LookingAgain());
+}
+
+// A pass of queued device changes raises one event at most, or the open
+// frame's stop and start when it left and came back.
 TEST(FrameSession, QueuedDeviceChangesRaiseOneEventAtMost) {
   const auto event = [](const FrameSession& s, FrameChanges c) {
-    FrameEvent e;
-    return s.EventFor(c, e) ? std::string(FrameEventName(e)) : std::string("none");
+    FrameEvent e[2];
+    const std::size_t n = s.EventsFor(c, e);
+    std::string out = n ? FrameEventName(e[0]) : "none";
+    if (n > 1) out += std::string(", ") + FrameEventName(e[1]);
+    return out;
   };
   FrameChanges other, listed, gone, cycle, replug;
   other.otherArrival = true;
@@ -140,8 +174,9 @@ TEST(FrameSession, QueuedDeviceChangesRaiseOneEventAtMost) {
   EXPECT_EQ(event(open, other), "arrival");
   EXPECT_EQ(event(open, listed), "arrival");
   EXPECT_EQ(event(open, gone), "removal");
-  EXPECT_EQ(event(open, cycle), "arrival");
-  EXPECT_EQ(event(open, replug), "arrival");
+  EXPECT_EQ(event(open, cycle), "lost, arrival");
+  EXPECT_EQ(event(open, replug), "lost, arrival");
+  EXPECT_EQ(event(Started(K::None), cycle), "arrival");
   EXPECT_EQ(event(open, FrameChanges{}), "none");
   // With nothing open any arrival looks for a frame; before the start-up
   // and after the exit nothing does.
@@ -240,6 +275,38 @@ TEST(FrameSession, ExitClosesAnOpenFrameAndEndsEverything) {
   FrameSession fresh;
   EXPECT_EQ(Names(fresh.On(E::Arrival)), "");
   EXPECT_EQ(Names(fresh.On(E::Removal)), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A reader's failed reads: pauses double from 5 ms to 1 s, the one that
+// would pass half a second is cut short so the frame counts as gone on
+// time, and gone is said once; the next report ends the run.
+TEST(ReadRetry, PausesGrowAndTheFrameCountsAsGoneAfterHalfASecond) {
+  struct Row {
+    std::uint32_t now, pause;
+    bool first, gone;
+  } rows[] = {{1000, 5, true, false},    {1005, 10, false, false}, {1015, 20, false, false},
+              {1035, 40, false, false},  {1075, 80, false, false}, {1155, 160, false, false},
+              {1315, 185, false, false}, {1500, 640, false, true}, {2140, 1000, false, false},
+              {3140, 1000, false, false}};
+  ReadRetry retry;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.now);
+    const ReadRetry::Failure f = retry.OnFailure(r.now);
+    EXPECT_EQ(f.pauseMs, r.pause);
+    EXPECT_EQ(f.first, r.first);
+    EXPECT_EQ(f.gone, r.gone);
+  }
+  std::uint32_t ms = 0;
+  unsigned failures = 0;
+  EXPECT_TRUE(retry.OnSuccess(3200, ms, failures));
+  EXPECT_EQ(ms, 2200u);
+  EXPECT_EQ(failures, 10u);
+  EXPECT_FALSE(retry.OnSuccess(3300, ms, failures));
+  EXPECT_TRUE(retry.OnFailure(4000).first);  // a new run
 }
 
 }  // namespace

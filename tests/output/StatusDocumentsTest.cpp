@@ -47,19 +47,23 @@ TEST(FrameStatus, TellsPresenceAndFaultsOnlyWhileOpen) {
   EXPECT_EQ(v.faults[int(FrameFault::ReadError)], 0u);
 
   // A read that fails as the frame is pulled is the removal, not a fault;
-  // one that fails longer before it stays one.
+  // one that fails longer before it stays one, and so does a run the reader
+  // kept (its reads came back, or failed until the frame counted as gone).
   struct PullCase {
     double readFailsAt, closedAt;
+    bool kept;
     FrameFault last;
     std::uint64_t readErrors;
   };
-  for (const PullCase& c : {PullCase{1010, 1010.4, FrameFault::WriteRefused, 0},
-                            PullCase{1020, 1022, FrameFault::ReadError, 2}}) {
+  for (const PullCase& c : {PullCase{1010, 1010.4, false, FrameFault::WriteRefused, 0},
+                            PullCase{1020, 1022, false, FrameFault::ReadError, 2},
+                            PullCase{1030, 1030.6, true, FrameFault::ReadError, 4}}) {
     fakeNow = c.readFailsAt - 1;
     status.Opened(p, "path-b");
     fakeNow = c.readFailsAt;
     status.RecordFault(FrameFault::ReadError, "the device was removed");
     status.RecordFault(FrameFault::ReadError, "the device was removed");  // the other reader
+    if (c.kept) status.KeepReadFaults();
     fakeNow = c.closedAt;
     status.Closed();
     EXPECT_EQ(status.View().lastFault, c.last) << c.readFailsAt;

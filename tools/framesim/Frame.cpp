@@ -44,6 +44,11 @@ void Frame::powerUp() {
   targetStep_ = 0;
 }
 
+void Frame::sleep() {
+  powerUp();
+  if (HasTouchOutputSwitch(model_.versionNumber)) touchOutput_ = false;
+}
+
 Report Frame::reply(std::uint8_t type) const {
   Report r{};
   r[0] = ReplyReportId(model_);

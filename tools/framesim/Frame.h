@@ -58,6 +58,9 @@ class Frame {
 
   // Power-up state again (the frame was unplugged and plugged back).
   void powerUp();
+  // The PC slept: the volatile state is lost, and a frame that switches its
+  // touch output wakes with it off.
+  void sleep();
 
   // State as the simulator's "state" command shows it: key=value words.
   std::string describeState() const;

@@ -64,7 +64,7 @@ const CommandShape kShapes[] = {
     {"add", 2, 40}, {"plug", 2, 2},   {"unplug", 2, 2}, {"inject", 4, 4},  {"gesture", 4, 20},
     {"tap", 3, 3},  {"touch", 3, 20}, {"set", 3, 20},   {"state", 2, 2},   {"record", 1, 2},
     {"list", 1, 1}, {"models", 1, 1}, {"wait", 2, 2},   {"pending", 1, 1}, {"quit", 1, 1},
-    {"enum", 1, 1}, {"open", 4, 4},   {"watch", 1, 1},
+    {"enum", 1, 1}, {"open", 4, 4},   {"watch", 1, 1},  {"fault", 3, 5},
 };
 
 const CommandShape* Shape(const std::string& name) {
@@ -202,6 +202,10 @@ std::string Simulator::link(Client& c, const std::vector<std::string>& words, bo
     if (n <= 0) return cmd == "w" ? "wd 0" : cmd + " 0";
     if (cmd == "w") {
       if (!(c.access & 2)) return "wd 0";
+      if (frames_[c.frame].writeErrors > 0) {  // the write fails on the way
+        --frames_[c.frame].writeErrors;
+        return "wd 0";
+      }
       record_.push_back({now_, f.path(c.collection), "w", {bytes, bytes + n}});
       std::vector<Emission> out;
       f.onOutputReport(c.collection, bytes, static_cast<std::size_t>(n), out);
@@ -331,6 +335,7 @@ std::string Simulator::control(Client& c, const std::vector<std::string>& words)
   if (cmd == "plug") {
     if (frames_[fi].plugged) return "ok";
     frames_[fi].plugged = true;
+    frames_[fi].wakeAt = 0;
     f.powerUp();
     notify("arrival", fi);
     return "ok";
@@ -356,6 +361,7 @@ std::string Simulator::control(Client& c, const std::vector<std::string>& words)
     return "ok";
   }
   if (!frames_[fi].plugged) return "err frame " + words[1] + " is unplugged";
+  if (cmd == "fault") return fault(fi, words);
   if (cmd == "inject") {
     unsigned long col = 0;
     if (!ParseUnsigned(words[2], 5, col)) return "err bad collection: " + words[2];
@@ -460,14 +466,65 @@ std::string Simulator::touch(int fi, const std::vector<std::string>& words) {
   return "ok";
 }
 
+// fault NAME KIND [ARG] [notify=0|1]: read-error COUNT, write-error COUNT,
+// short-read COUNT, stall MS, sleep MS.
+std::string Simulator::fault(int fi, const std::vector<std::string>& words) {
+  FrameSlot& slot = frames_[fi];
+  const std::string& kind = words[2];
+  unsigned long arg = 0;
+  const bool isTime = kind == "stall" || kind == "sleep";
+  if (kind != "read-error" && kind != "write-error" && kind != "short-read" && !isTime)
+    return "err unknown fault: " + kind + " (read-error, write-error, short-read, stall, sleep)";
+  if (words.size() < 4 || !ParseUnsigned(words[3], isTime ? 3600000 : 1000000, arg))
+    return "err " + kind + (isTime ? " takes a time in ms" : " takes a count");
+  bool notifyWake = true;
+  if (words.size() == 5) {
+    if (kind != "sleep" || (words[4] != "notify=0" && words[4] != "notify=1"))
+      return "err unexpected: " + words[4];
+    notifyWake = words[4] == "notify=1";
+  }
+  if (kind == "read-error") {
+    // Each open reading handle fails its next COUNT reads.
+    const std::string line = "rerr " + std::to_string(arg);
+    for (auto& c : clients_)
+      if (c->kind == Kind::kHandle && !c->dead && c->frame == fi && (c->access & 1)) c->send(line);
+  } else if (kind == "write-error") {
+    slot.writeErrors = static_cast<unsigned>(arg);
+  } else if (kind == "short-read") {
+    slot.shortReads = static_cast<unsigned>(arg);
+  } else if (kind == "stall") {
+    slot.stallUntil = now_ + arg;
+  } else {
+    // As the PC's sleep: the handles fail, the frame forgets its volatile
+    // state, and it is back at the same path after MS.
+    endHandles(fi);
+    slot.plugged = false;
+    slot.frame->sleep();
+    slot.wakeAt = now_ + std::max<unsigned long>(arg, 1);
+    slot.wakeNotify = notifyWake;
+    if (notifyWake) notify("removal", fi);
+  }
+  return "ok";
+}
+
 void Simulator::schedule(int fi, const std::vector<Emission>& out) {
   for (const Emission& e : out) events_.push({now_ + e.delayMs, seq_++, fi, false, e, {}});
 }
 
 void Simulator::deliver(int fi, const Emission& e) {
-  if (!frames_[fi].plugged) return;
+  FrameSlot& slot = frames_[fi];
+  if (!slot.plugged || now_ < slot.stallUntil) return;  // a stalled frame's reports are lost
   std::string line = "in ";
-  vlink::AppendHex(line, e.report.data(), e.report.size());
+  std::size_t length = e.report.size();
+  if (slot.shortReads > 0) {
+    // Half the interface's input report length arrives.
+    --slot.shortReads;
+    line = "ins ";
+    for (const Collection& col : CollectionsOf(slot.frame->model()))
+      if (col.number == e.collection) length = static_cast<std::size_t>(col.inputLength) / 2;
+    length = std::max<std::size_t>(std::min(length, e.report.size() / 2), 1);
+  }
+  vlink::AppendHex(line, e.report.data(), length);
   for (auto& c : clients_) {
     if (c->kind == Kind::kHandle && !c->dead && c->frame == fi && c->collection == e.collection &&
         (c->access & 1)) {
@@ -485,8 +542,7 @@ void Simulator::notify(const std::string& what, int fi) {
   }
 }
 
-void Simulator::unplug(int fi) {
-  frames_[fi].plugged = false;
+void Simulator::endHandles(int fi) {
   for (auto& c : clients_) {
     if (c->kind == Kind::kHandle && !c->dead && c->frame == fi) {
       c->send("gone");
@@ -494,11 +550,24 @@ void Simulator::unplug(int fi) {
       if (c->close) c->close();
     }
   }
+}
+
+void Simulator::unplug(int fi) {
+  frames_[fi].plugged = false;
+  frames_[fi].wakeAt = 0;  // an unplugged frame does not wake
+  endHandles(fi);
   notify("removal", fi);
 }
 
 void Simulator::advance(std::uint64_t nowMs) {
   if (nowMs > now_) now_ = nowMs;
+  for (std::size_t i = 0; i < frames_.size(); ++i) {
+    FrameSlot& slot = frames_[i];
+    if (slot.wakeAt == 0 || slot.wakeAt > now_) continue;
+    slot.wakeAt = 0;
+    slot.plugged = true;
+    if (slot.wakeNotify) notify("arrival", static_cast<int>(i));
+  }
   while (!events_.empty() && events_.top().due <= now_) {
     Event e = events_.top();
     events_.pop();
@@ -530,6 +599,11 @@ long long Simulator::msUntilNext() const {
   long long next = -1;
   if (!events_.empty())
     next = static_cast<long long>(events_.top().due - std::min(events_.top().due, now_));
+  for (const FrameSlot& slot : frames_) {
+    if (slot.wakeAt == 0) continue;
+    long long left = static_cast<long long>(slot.wakeAt - std::min(slot.wakeAt, now_));
+    if (next < 0 || left < next) next = left;
+  }
   for (const auto& c : clients_) {
     if (!c->waiting || c->dead) continue;
     long long left = static_cast<long long>(c->resumeAt - std::min(c->resumeAt, now_));

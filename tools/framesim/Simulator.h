@@ -56,6 +56,12 @@ class Simulator {
     std::unique_ptr<Frame> frame;
     bool plugged = true;
     std::uint64_t reportsSent = 0;  // input reports handed to the host's reading handles
+    // Faults in progress (the "fault" command).
+    unsigned writeErrors = 0;      // writes still to refuse
+    unsigned shortReads = 0;       // reports still to cut short
+    std::uint64_t stallUntil = 0;  // no report goes out before then
+    std::uint64_t wakeAt = 0;      // asleep until then (0: awake)
+    bool wakeNotify = false;       // an arrival goes out on waking
   };
   enum class Kind { kFresh, kHandle, kWatcher };
   struct Client {
@@ -98,6 +104,9 @@ class Simulator {
   int findInterface(const std::string& path, int& collection) const;
   std::string gesture(int frame, const std::vector<std::string>& words);
   std::string touch(int frame, const std::vector<std::string>& words);
+  std::string fault(int frame, const std::vector<std::string>& words);
+  // Ends every open handle of the frame ("gone"), as an unplug or a sleep.
+  void endHandles(int frame);
 
   std::vector<FrameSlot> frames_;
   std::vector<std::unique_ptr<Client>> clients_;
