@@ -86,24 +86,40 @@ void TouchPipeline::Stop() {
 }
 
 void TouchPipeline::Dispatch(FrameEvent event, FrameKind kind, const std::uint8_t* report) {
-  FrameSteps steps;
-  {
-    std::lock_guard<std::mutex> lock(sessionMutex_);
-    const FrameState before = session_.State();
-    steps = session_.On(event, kind);
-    const FrameState after = session_.State();
-    char text[512];
-    if (after != before) {
-      TRACE_INFO("frame: %s: %s -> %s (%s)", FrameEventName(event), FrameStateName(before),
-                 FrameStateName(after), StepList(steps, text, sizeof text));
-    } else if (steps.count == 0) {
-      TRACE_INFO("frame: %s ignored in %s", FrameEventName(event), FrameStateName(after));
-    } else {
-      TRACE_DEBUG("frame: %s in %s (%s)", FrameEventName(event), FrameStateName(after),
-                  StepList(steps, text, sizeof text));
+  // A discover step ends its event's steps; what it found is the next
+  // event, fed here in turn rather than from inside the step.
+  for (bool discovered = true; discovered;) {
+    discovered = false;
+    for (FrameStep step : Feed(event, kind)) {
+      if (step != FrameStep::Discover) {
+        Execute(step, report);
+        continue;
+      }
+      DiscoverAndOpenFrame();
+      event = FrameEvent::Discovered;
+      kind = KindOf(profile_, IsOpen());
+      report = nullptr;
+      discovered = true;
     }
   }
-  for (FrameStep step : steps) Execute(step, report);
+}
+
+FrameSteps TouchPipeline::Feed(FrameEvent event, FrameKind kind) {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  const FrameState before = session_.State();
+  const FrameSteps steps = session_.On(event, kind);
+  const FrameState after = session_.State();
+  char text[512];
+  if (after != before) {
+    TRACE_INFO("frame: %s: %s -> %s (%s)", FrameEventName(event), FrameStateName(before),
+               FrameStateName(after), StepList(steps, text, sizeof text));
+  } else if (steps.count == 0) {
+    TRACE_INFO("frame: %s ignored in %s", FrameEventName(event), FrameStateName(after));
+  } else {
+    TRACE_DEBUG("frame: %s in %s (%s)", FrameEventName(event), FrameStateName(after),
+                StepList(steps, text, sizeof text));
+  }
+  return steps;
 }
 
 void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report) {
@@ -111,9 +127,7 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report) {
     case FrameStep::ResetXmlEntries:
       if (output_) output_->ResetXmlEntries();
       break;
-    case FrameStep::Discover:
-      DiscoverTouchFrame();
-      Dispatch(FrameEvent::Discovered, KindOf(profile_, IsOpen()));
+    case FrameStep::Discover:  // answered by Dispatch
       break;
     case FrameStep::CloseFrame:
       CloseTouchFrame();
@@ -209,7 +223,7 @@ void TouchPipeline::SetButtons(bool calibration, bool mouse, bool on) {
 
 // ---- discovery, open, close ------------------------------------------------
 
-void TouchPipeline::DiscoverTouchFrame() {
+void TouchPipeline::DiscoverAndOpenFrame() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (IsOpen()) CloseTouchFrame();
   vidPidSource_(vidPidList_);
@@ -217,7 +231,7 @@ void TouchPipeline::DiscoverTouchFrame() {
   knownPaths_.clear();
   for (const platform::HidInterfaceInfo& info : interfaces) knownPaths_.push_back(info.path);
   DeviceProfile profile = profile_;
-  const std::size_t found = ::DiscoverTouchFrame(interfaces, vidPidList_, profile, paths_);
+  const std::size_t found = DiscoverTouchFrame(interfaces, vidPidList_, profile, paths_);
   {
     std::lock_guard<std::mutex> route(routeMutex_);
     profile_ = profile;

@@ -117,6 +117,8 @@ class TouchPipeline final : private ReportRouter {
   // lock; reader events (read-back, mode report, reply) on the reader.
   void Dispatch(FrameEvent event, FrameKind kind = FrameKind::None,
                 const std::uint8_t* report = nullptr);
+  // The session's answer to one event, with its trace line.
+  FrameSteps Feed(FrameEvent event, FrameKind kind);
   void Execute(FrameStep step, const std::uint8_t* report);
   void Route(ReaderRole role, const std::uint8_t* report) override;
   // Every fault of the frame a reader sees is noted here.
@@ -129,7 +131,8 @@ class TouchPipeline final : private ReportRouter {
   // An interface of a listed frame is present (a lost frame answers again).
   bool ListedFramePresent();
 
-  void DiscoverTouchFrame();
+  // DiscoverTouchFrame over what is present now, then the frame it chose opened.
+  void DiscoverAndOpenFrame();
   void OpenTouchFrame(std::size_t index);
   void StartReaderThreads();
   void SetTouchOutput(bool on);
