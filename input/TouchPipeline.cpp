@@ -206,7 +206,6 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report) {
       break;
     case FrameStep::SetInitialised:
       state_.initialised = true;
-      state_.visible = false;
       break;
     case FrameStep::ExitCommands:
       SendExitCommands();
