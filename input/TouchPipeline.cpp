@@ -64,12 +64,6 @@ void TouchPipeline::Rescan() {
   changes_.Post(platform::HidChange::kArrival, std::string());
 }
 
-void TouchPipeline::OnDeviceRemoval(const std::string& interfaceName) {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (!SamePathIgnoringCase(interfaceName, paths_.path[0])) return;
-  Dispatch(FrameEvent::Removal);
-}
-
 void TouchPipeline::OnResume() {
   status_.RecordFault(FrameFault::Sleep, "the system resumed from sleep");
   changes_.Request(DeviceChangeQueue::kResume);
@@ -463,7 +457,7 @@ void TouchPipeline::OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t 
   }
 }
 
-// ---- state for the window and tests ----------------------------------------
+// ---- state -----------------------------------------------------------------
 
 SeriesMode TouchPipeline::Mode() const {
   std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -473,9 +467,4 @@ SeriesMode TouchPipeline::Mode() const {
 FrameState TouchPipeline::State() const {
   std::lock_guard<std::mutex> lock(sessionMutex_);
   return session_.State();
-}
-
-std::string TouchPipeline::SelectedPath() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  return paths_.path[0];
 }

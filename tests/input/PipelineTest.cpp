@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "MemoryHid.h"
+#include "PipelineTestSeam.h"
 #include "RecordingSinks.h"
 #include "common/DriverApiPort.h"
 #include "input/TouchPipeline.h"
@@ -247,8 +248,8 @@ TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
   hid_.Inject(col01, R({0xFD, 0x0C, 5, 3, 7, 9, 11, 13}));
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
   Settle(col01);
-  EXPECT_EQ(p.Mode().m[0], 5);
-  EXPECT_EQ(p.Mode().m[5], 13);
+  EXPECT_EQ(TouchPipelineTestSeam(p).Mode().m[0], 5);
+  EXPECT_EQ(TouchPipelineTestSeam(p).Mode().m[5], 13);
 
   // Layout F touches arrive as 0xFD reports.
   hid_.Inject(col01, R({0xFD, 0x01, 0, 1, 0x10, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 1}));
@@ -308,7 +309,7 @@ TEST_F(Pipeline, CloseSendsTouchOutputOffForItsRange) {
   TouchPipeline& p = Start();
   WaitWrites(3);
   hid_.ClearWrites();
-  p.CloseTouchFrame();
+  TouchPipelineTestSeam(p).CloseTouchFrame();
   auto w = hid_.Writes();
   ASSERT_EQ(w.size(), 1u);
   EXPECT_TRUE(Wrote(w[0], {0xFC, 0x30, 1, 1, 0, 0}));
@@ -417,10 +418,11 @@ TEST_F(Pipeline, ThousandFastPlugCyclesEndOpenWithNothingLeaked) {
 }
 
 TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
+  TraceCapture trace(trace::Level::kInfo);
   PlugFrame("single-b", "7&aaaa&1");
   PlugFrame("single-c", "7&bbbb&2");
   TouchPipeline& p = Start();
-  EXPECT_EQ(p.SelectedPath(), Path("single-b", 3, "7&aaaa&1"));
+  EXPECT_EQ(TouchPipelineTestSeam(p).SelectedPath(), Path("single-b", 3, "7&aaaa&1"));
   EXPECT_EQ(p.Profile().VersionNumber, 0x7000);  // the last listed interface's
   ASSERT_TRUE(p.IsOpen());
 
@@ -428,9 +430,11 @@ TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
   std::string upper = Path("single-b", 3, "7&aaaa&1");
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   hid_.Unplug(Path("single-b", 3, "7&aaaa&1"), false);
-  p.OnDeviceRemoval(upper);  // the name compares without regard to case
-  EXPECT_TRUE(p.IsOpen());
-  EXPECT_EQ(p.SelectedPath(), Path("single-c", 3, "7&bbbb&2"));
+  hid_.Notify(platform::HidChange::kRemoval, upper);  // the name compares without regard to case
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) {
+    return TouchPipelineTestSeam(p).SelectedPath() == Path("single-c", 3, "7&bbbb&2");
+  }));
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return p.IsOpen(); }));
   EXPECT_FALSE(output_.started);
   // Removal asks for no read-back: the one requested at start-up is still
   // awaited, and the second frame's answer lets its touches (layout C) flow.
@@ -441,7 +445,9 @@ TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
   ASSERT_FALSE(sinks_.Snapshot().empty());
   EXPECT_EQ(sinks_.Snapshot().back().frame.slot[0].x, 5u);
   // Removal of an interface that is not entry 0 is ignored.
-  p.OnDeviceRemoval(Path("single-b", 1, "7&aaaa&1"));
+  hid_.Notify(platform::HidChange::kRemoval, Path("single-b", 1, "7&aaaa&1"));
+  ASSERT_TRUE(
+      hid_.WaitFor([&](MemoryHid&) { return trace.Has("1 notifications, the frame left alone"); }));
   EXPECT_TRUE(p.IsOpen());
 }
 
