@@ -66,7 +66,7 @@ class TouchPipeline final : private ReportRouter {
   void StopDeviceChanges();
   // Stops and joins every thread this object started (closing the frame's
   // handles without commands). Safe to call twice; the destructor calls it.
-  void Stop();
+  void CloseReaderThreadHandles();
 
   // A pass of device changes as an arrival would start one: the list of
   // frames is read again, and a listed frame that is present but not open
@@ -84,7 +84,7 @@ class TouchPipeline final : private ReportRouter {
   // not. Code on a reader thread (HandleCalibrationReply) sends with this
   // only.
   template <class Fill>
-  int SendCommand(Fill fill) {
+  int SendDeviceCommand(Fill fill) {
     return commands_.Send(fill);
   }
   // The pause after a command, for senders outside the pipeline (the
@@ -111,7 +111,7 @@ class TouchPipeline final : private ReportRouter {
   // Feeds one event to the session and executes its steps; a Discover step
   // is answered with Discovered. Control-side events run under the control
   // lock; reader events (read-back, mode report, reply) on the reader.
-  void Dispatch(FrameEvent event, FrameKind kind = FrameKind::None,
+  void Dispatch(FrameEvent event, FrameKind kind = FrameKind::kNone,
                 const std::uint8_t* report = nullptr);
   // The session's answer to one event, with its trace line.
   FrameSteps Feed(FrameEvent event, FrameKind kind);

@@ -315,7 +315,7 @@ TEST_F(Pipeline, CloseSendsTouchOutputOffForItsRange) {
   EXPECT_TRUE(Wrote(w[0], {0xFC, 0x30, 1, 1, 0, 0}));
   EXPECT_EQ(hid_.OpenHandles(), 0);
   // Sending while nothing is open writes nothing and returns at once.
-  EXPECT_EQ(p.SendCommand(FillReadCalibration), 0);
+  EXPECT_EQ(p.SendDeviceCommand(FillReadCalibration), 0);
   EXPECT_TRUE(hid_.Writes().size() == 1u);
 }
 
@@ -459,11 +459,11 @@ TEST_F(Pipeline, ConcurrentSendersNeverTearTheCommandBuffer) {
   constexpr int kEach = 300;
   std::thread a([&] {
     for (int i = 0; i < kEach; ++i)
-      p.SendCommand([](std::uint8_t* b) { FillTouchOutput(b, true); });
+      p.SendDeviceCommand([](std::uint8_t* b) { FillTouchOutput(b, true); });
   });
   std::thread b([&] {
     for (int i = 0; i < kEach; ++i) {
-      p.SendCommand([](std::uint8_t* b) { FillMouseMode(b, false, MOUSE_MODE_BY_USER); });
+      p.SendDeviceCommand([](std::uint8_t* b) { FillMouseMode(b, false, MOUSE_MODE_BY_USER); });
     }
   });
   a.join();
