@@ -51,7 +51,7 @@ enum class FrameEvent : std::uint8_t {
 
 enum class FrameStep : std::uint8_t {
   kResetXmlEntries,
-  kDiscover,  // closes the open frame first; answer with Discovered
+  kDiscover,  // closes the open frame first; answer with Discovered. Always the last step
   kCloseFrame,
   kStartOutput,
   kStartOutputIfStopped,
