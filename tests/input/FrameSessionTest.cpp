@@ -82,7 +82,9 @@ TEST(FrameSession, ArrivalReopensWithTheCommandsOfItsKind) {
     const char* steps;
     St state;
   } rows[] = {
-      {K::None, "clear awaiting read back, disable buttons", St::Absent},
+      // The open frame was closed by the discovery and is not found again:
+      // it counts as lost, its outputs stop.
+      {K::None, "clear awaiting read back, disable buttons, stop output if started", St::Absent},
       {K::SingleChannel,
        "layout window, start output if stopped, start readers, request read back, touch output on, "
        "apply mouse enable",
