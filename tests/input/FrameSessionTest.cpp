@@ -82,8 +82,8 @@ TEST(FrameSession, ArrivalReopensWithTheCommandsOfItsKind) {
     const char* steps;
     St state;
   } rows[] = {
-      // The open frame is closed by the discovery and none is found: it
-      // went without its removal, so its outputs stop.
+      // The open frame was closed by the discovery and is not found again:
+      // it counts as lost, its outputs stop.
       {K::kNone, "clear awaiting read back, disable buttons, stop output if started", St::kAbsent},
       {K::kSingleChannel,
        "layout window, start output if stopped, start readers, request read back, touch output on, "
