@@ -11,7 +11,7 @@ struct ServiceCommandLine {
   std::string configFile;  // the settings file (headless only); empty: the default
   bool quit = false;       // end the running instance (tray program only)
   bool traceSet = false;   // --log given
-  trace::Level traceLevel = trace::Level::Off;
+  trace::Level traceLevel = trace::Level::kOff;
 };
 
 // False, after the reason or the usage on stderr, for anything it does not

@@ -62,7 +62,7 @@ void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {
     });
   }
   state_.driverApiContext = nullptr;
-  pipeline_.Stop();
+  pipeline_.CloseReaderThreadHandles();
   outputs_.StopXmlListener();
   // A frame that never opened leaves the outputs started (no removal
   // stopped them); their empty bundles go out here at the latest.

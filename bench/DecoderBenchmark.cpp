@@ -31,10 +31,12 @@ void Run(benchmark::State& state, std::uint16_t version, std::uint16_t product, 
   PipelineState shared;
   if (calibrated) {
     CalibrationData& c = shared.calibration;
-    c.referenceX[0] = 512, c.referenceY[0] = 512, c.referenceX[1] = 3583, c.referenceY[1] = 512;
-    c.referenceX[2] = 3583, c.referenceY[2] = 3583;
-    c.measuredX[0] = 1000, c.measuredY[0] = 500, c.measuredX[1] = 3000, c.measuredY[1] = 500;
-    c.measuredX[2] = 3000, c.measuredY[2] = 3500;
+    c.block.referenceX[0] = 512, c.block.referenceY[0] = 512, c.block.referenceX[1] = 3583,
+    c.block.referenceY[1] = 512;
+    c.block.referenceX[2] = 3583, c.block.referenceY[2] = 3583;
+    c.block.measuredX[0] = 1000, c.block.measuredY[0] = 500, c.block.measuredX[1] = 3000,
+    c.block.measuredY[1] = 500;
+    c.block.measuredX[2] = 3000, c.block.measuredY[2] = 3500;
     c.ComputeCalibration();
     shared.calibrationValid = 1;
   }

@@ -40,7 +40,7 @@ static void BM_EncodeContactTableOfNine(benchmark::State& state) {
   std::string error;
   for (auto _ : state) {
     out.clear();
-    frame.encodeTouch(nine, out, error);
+    frame.EncodeTouch(nine, out, error);
     benchmark::DoNotOptimize(out.data());
   }
 }

@@ -350,7 +350,7 @@ class ReaderPath {
   }
   void handle(const Report& report) {
     const ReaderFlags flags{true, false, false};
-    if (RouteTouchReport(report.data(), profile_, flags) == ReportAction::Decode)
+    if (RouteTouchReport(report.data(), profile_, flags) == ReportAction::kDecode)
       decoder_.DecodeTouchReport(state_, report.data());
   }
 

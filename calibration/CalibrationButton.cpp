@@ -23,8 +23,7 @@ bool PipelineCalibrationFrame::IsSplitChannel() const {
 }
 
 void PipelineCalibrationFrame::Send(const std::uint8_t* command) {
-  pipeline_.SendCommand([command](std::uint8_t* buffer) {
-    std::memcpy(buffer + 1, command + 1, kCommandSize - 1);
-  });
+  pipeline_.SendDeviceCommand(
+      [command](std::uint8_t* buffer) { std::memcpy(buffer + 1, command + 1, kCommandSize - 1); });
   pipeline_.Pause(100);
 }

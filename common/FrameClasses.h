@@ -52,22 +52,22 @@ constexpr bool HasFullSeriesMode(std::uint16_t v) {
 
 // The five touch-report layouts.
 enum class TouchLayout : std::uint8_t {
-  F,   // Series01xx: two points with event codes
-  MT,  // multi-touch contact table, seven or more contacts in two reports
-  A,   // two points, slot base 1
-  B,   // two points, slot base 3
-  C,   // four points, slot base 3
+  kF,   // Series01xx: two points with event codes
+  kMT,  // multi-touch contact table, seven or more contacts in two reports
+  kA,   // two points, slot base 1
+  kB,   // two points, slot base 3
+  kC,   // four points, slot base 3
 };
 
 constexpr TouchLayout LayoutFor(std::uint16_t v, bool series01xx) {
-  if (series01xx) return TouchLayout::F;
-  if (IsMultiTouch(v)) return TouchLayout::MT;
-  if (v >= 0x4013) return TouchLayout::C;
+  if (series01xx) return TouchLayout::kF;
+  if (IsMultiTouch(v)) return TouchLayout::kMT;
+  if (v >= 0x4013) return TouchLayout::kC;
   if ((v >= 0x2101 && v <= 0x2FFF) || (v >= 0x3002 && v <= 0x3FFF) ||
       (v >= 0x4002 && v <= 0x4FFF)) {
-    return TouchLayout::B;
+    return TouchLayout::kB;
   }
-  return TouchLayout::A;
+  return TouchLayout::kA;
 }
 
 // Frames from 0x4013 on report four points: the XML output numbers their

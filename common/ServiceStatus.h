@@ -19,17 +19,17 @@ inline double WallClockSeconds() {
 // What went wrong with the frame. A frame being closed (unplugged, the
 // service ending) answers reads and writes with errors too: those are no
 // fault.
-enum class FrameFault : std::uint8_t { None, ReadError, WriteRefused, Sleep };
-constexpr int kFrameFaultKinds = 4;  // including None
+enum class FrameFault : std::uint8_t { kNone, kReadError, kWriteRefused, kSleep };
+constexpr int kFrameFaultKinds = 4;  // including kNone
 
 // "read error", "write refused", "sleep"; "none".
 inline const char* FrameFaultName(FrameFault f) {
   switch (f) {
-    case FrameFault::ReadError:
+    case FrameFault::kReadError:
       return "read error";
-    case FrameFault::WriteRefused:
+    case FrameFault::kWriteRefused:
       return "write refused";
-    case FrameFault::Sleep:
+    case FrameFault::kSleep:
       return "sleep";
     default:
       return "none";
@@ -45,7 +45,7 @@ struct FrameStatusView {
   double since = 0;  // seconds since the epoch of the last open or loss; 0: never
   std::uint64_t reports = 0;
   std::uint64_t faults[kFrameFaultKinds] = {};
-  FrameFault lastFault = FrameFault::None;
+  FrameFault lastFault = FrameFault::kNone;
   std::string lastFaultDetail;  // the system's text, if any
   double lastFaultAt = 0;
 };

@@ -23,14 +23,14 @@ bool IsHidKnownKind(const _TouchDevInfo& info) {
 }
 
 Variant VariantOf(const _TouchDevInfo& info) {
-  if (info.interfaceType == TOUCHDEV_IF_COM) return Variant::Serial;
-  if (IsSplitChannel(info)) return Variant::SplitChannel;
-  if (IsHidKnownKind(info)) return Variant::SingleChannel;
-  return Variant::None;
+  if (info.interfaceType == TOUCHDEV_IF_COM) return Variant::kSerial;
+  if (IsSplitChannel(info)) return Variant::kSplitChannel;
+  if (IsHidKnownKind(info)) return Variant::kSingleChannel;
+  return Variant::kNone;
 }
 
 bool HasControlCollection(const _TouchDevInfo& info) {
-  return VariantOf(info) == Variant::SingleChannel && info.deviceKind == TOUCHDEV_KIND_STANDARD &&
+  return VariantOf(info) == Variant::kSingleChannel && info.deviceKind == TOUCHDEV_KIND_STANDARD &&
          info.versionNumber < 0x2FFF;
 }
 

@@ -12,10 +12,10 @@
 namespace pelladex {
 
 enum class Variant {
-  SplitChannel,   // HID, kind 1, version 0x3002..0x3FFF or 0x4002..0x6FFF
-  SingleChannel,  // HID, kind 1, 2 or 3, not split-channel
-  Serial,         // interfaceType 2
-  None,           // anything else: no method does I/O on it
+  kSplitChannel,   // HID, kind 1, version 0x3002..0x3FFF or 0x4002..0x6FFF
+  kSingleChannel,  // HID, kind 1, 2 or 3, not split-channel
+  kSerial,         // interfaceType 2
+  kNone,           // anything else: no method does I/O on it
 };
 
 bool IsSplitChannelVersion(std::uint16_t version);

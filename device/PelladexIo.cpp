@@ -171,7 +171,7 @@ short CPelladex::FindDevice(_TouchDevInfo* list, short count) {
 char CPelladex::OpenDevice(char shared) {
   if (m_info.interfaceType != TOUCHDEV_IF_HID) return 0;
   const Variant variant = VariantOf(m_info);
-  if (variant != Variant::SplitChannel && variant != Variant::SingleChannel) return 0;
+  if (variant != Variant::kSplitChannel && variant != Variant::kSingleChannel) return 0;
   if (m_isOpen) return 1;  // opening twice would orphan the first handles
   CloseDevice();           // whatever a failed open left behind
   m_shareMode = shared ? 3 : 0;
@@ -182,7 +182,7 @@ char CPelladex::OpenDevice(char shared) {
     CloseDevice();
     return 0;
   }
-  const bool ok = variant == Variant::SplitChannel
+  const bool ok = variant == Variant::kSplitChannel
                       ? PelladexIo::OpenSplitChannel(*this, shared != 0)
                       : PelladexIo::OpenSingleChannel(*this, shared != 0);
   if (!ok) {
@@ -190,7 +190,7 @@ char CPelladex::OpenDevice(char shared) {
     return 0;
   }
   // Series01xx frames report their modes at open; the query acts on nothing else.
-  if (variant == Variant::SingleChannel) GetDeviceStatus();
+  if (variant == Variant::kSingleChannel) GetDeviceStatus();
   return static_cast<char>(m_isOpen);
 }
 
@@ -225,22 +225,23 @@ void CPelladex::EndOutstandingReads() {
 
 short CPelladex::ReadData(short timeoutMs) {
   switch (VariantOf(m_info)) {
-    case Variant::Serial:
+    case Variant::kSerial:
       return 1;
-    case Variant::None:
+    case Variant::kNone:
       return 0;
-    case Variant::SingleChannel:
-    case Variant::SplitChannel:
+    case Variant::kSingleChannel:
+    case Variant::kSplitChannel:
       break;
   }
   if (!m_isOpen) return TD_READ_NOT_OPEN;
-  const PelladexHandle input = VariantOf(m_info) == Variant::SingleChannel ? m_hRead : m_hTouchRead;
+  const PelladexHandle input =
+      VariantOf(m_info) == Variant::kSingleChannel ? m_hRead : m_hTouchRead;
   if (input == PELLADEX_INVALID_HANDLE) return TD_READ_BAD_HANDLE;
   if (input == nullptr) return TD_READ_NULL;
   if (timeoutMs < 0) return TD_READ_BAD_ARG;
   const std::uint32_t wait =
       timeoutMs == 0 ? platform::kWaitForever : static_cast<std::uint32_t>(timeoutMs);
-  if (VariantOf(m_info) == Variant::SingleChannel) {
+  if (VariantOf(m_info) == Variant::kSingleChannel) {
     return PelladexIo::PolledRead(*this, m_hRead, m_readIdle, m_dataBuf, wait, true);
   }
   if (PelladexIo::WaitingForReply(*this)) {
@@ -260,7 +261,7 @@ char CPelladex::GetBuffer(_TouchDevData* out) {
 char CPelladex::SendCmd(const _TouchDevData* cmd, _TouchDevData* reply) {
   if (cmd == nullptr || reply == nullptr) return TD_ERR_PARAM;
   const Variant variant = VariantOf(m_info);
-  if (variant != Variant::SplitChannel && variant != Variant::SingleChannel) return 0;
+  if (variant != Variant::kSplitChannel && variant != Variant::kSingleChannel) return 0;
   if (!m_isOpen) return TD_ERR_NOT_OPEN;
   if (m_hWrite == PELLADEX_INVALID_HANDLE) return TD_ERR_BAD_HANDLE;
   if (m_hWrite == nullptr) return TD_ERR_PARAM;

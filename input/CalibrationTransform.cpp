@@ -42,16 +42,18 @@ std::int16_t CalibrationLength(std::int32_t dx, std::int32_t dy) {
 
 void CalibrationData::ComputeCalibration() {
   const auto d = [](std::int16_t a, std::int16_t b) { return std::int32_t{a} - std::int32_t{b}; };
-  measuredLen01 = CalibrationLength(d(measuredX[0], measuredX[1]), d(measuredY[0], measuredY[1]));
-  measuredLen21 = CalibrationLength(d(measuredX[2], measuredX[1]), d(measuredY[2], measuredY[1]));
-  referenceLen01 =
-      CalibrationLength(d(referenceX[0], referenceX[1]), d(referenceY[0], referenceY[1]));
-  referenceLen21 =
-      CalibrationLength(d(referenceX[2], referenceX[1]), d(referenceY[2], referenceY[1]));
-  edge01X = Wrap16(d(measuredX[0], measuredX[1]));
-  edge01Y = Wrap16(d(measuredY[0], measuredY[1]));
-  edge21X = Wrap16(d(measuredX[2], measuredX[1]));
-  edge21Y = Wrap16(d(measuredY[2], measuredY[1]));
+  measuredLen01 = CalibrationLength(d(block.measuredX[0], block.measuredX[1]),
+                                    d(block.measuredY[0], block.measuredY[1]));
+  measuredLen21 = CalibrationLength(d(block.measuredX[2], block.measuredX[1]),
+                                    d(block.measuredY[2], block.measuredY[1]));
+  referenceLen01 = CalibrationLength(d(block.referenceX[0], block.referenceX[1]),
+                                     d(block.referenceY[0], block.referenceY[1]));
+  referenceLen21 = CalibrationLength(d(block.referenceX[2], block.referenceX[1]),
+                                     d(block.referenceY[2], block.referenceY[1]));
+  edge01X = Wrap16(d(block.measuredX[0], block.measuredX[1]));
+  edge01Y = Wrap16(d(block.measuredY[0], block.measuredY[1]));
+  edge21X = Wrap16(d(block.measuredX[2], block.measuredX[1]));
+  edge21Y = Wrap16(d(block.measuredY[2], block.measuredY[1]));
 }
 
 bool CalibrationData::MapPoint() {
@@ -60,12 +62,12 @@ bool CalibrationData::MapPoint() {
     outY = inY;
     return false;
   }
-  const std::int16_t dx = Wrap16(std::int32_t{inX} - measuredX[1]);
-  const std::int16_t dy = Wrap16(std::int32_t{inY} - measuredY[1]);
+  const std::int16_t dx = Wrap16(std::int32_t{inX} - block.measuredX[1]);
+  const std::int16_t dy = Wrap16(std::int32_t{inY} - block.measuredY[1]);
   const std::int32_t t = Project(dx, dy, edge01X, edge01Y, measuredLen01, referenceLen01);
   const std::int32_t u = Project(dx, dy, edge21X, edge21Y, measuredLen21, referenceLen21);
-  outX = Wrap16(std::int64_t{referenceX[1]} - t);
-  outY = Wrap16(std::int64_t{referenceY[1]} + u);
+  outX = Wrap16(std::int64_t{block.referenceX[1]} - t);
+  outY = Wrap16(std::int64_t{block.referenceY[1]} + u);
   // The order matters: a coordinate at or below 0 ends at 1, never at 0.
   if (outX < 0) outX = 0;
   if (outY < 0) outY = 0;
@@ -82,9 +84,9 @@ void StoreCalibrationBlock(const std::uint8_t* words24, CalibrationData& data) {
         static_cast<std::uint16_t>(words24[2 * i] | (words24[2 * i + 1] << 8)));
   };
   for (int p = 0; p < 3; ++p) {
-    data.referenceX[p] = word(2 * p);
-    data.referenceY[p] = word(2 * p + 1);
-    data.measuredX[p] = word(6 + 2 * p);
-    data.measuredY[p] = word(6 + 2 * p + 1);
+    data.block.referenceX[p] = word(2 * p);
+    data.block.referenceY[p] = word(2 * p + 1);
+    data.block.measuredX[p] = word(6 + 2 * p);
+    data.block.measuredY[p] = word(6 + 2 * p + 1);
   }
 }

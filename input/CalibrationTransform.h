@@ -5,11 +5,17 @@
 // layouts through it.
 #include <cstdint>
 
-struct CalibrationData {
-  std::int16_t inX = 0, inY = 0;                        // raw point, set before MapPoint
-  std::int16_t outX = 0, outY = 0;                      // mapped point, written by MapPoint
+// What the frame keeps and a read-back carries: the three reference points
+// and the three raw points the frame measured there.
+struct CalibrationBlock {
   std::int16_t measuredX[4] = {}, measuredY[4] = {};    // P0, P1, P2; slot 3 unused
   std::int16_t referenceX[4] = {}, referenceY[4] = {};  // R0, R1, R2; slot 3 unused
+};
+
+struct CalibrationData {
+  std::int16_t inX = 0, inY = 0;    // raw point, set before MapPoint
+  std::int16_t outX = 0, outY = 0;  // mapped point, written by MapPoint
+  CalibrationBlock block;
   std::int16_t measuredLen01 = 0, measuredLen21 = 0;
   std::int16_t referenceLen01 = 0, referenceLen21 = 0;
   std::int16_t edge01X = 0, edge01Y = 0;
@@ -27,6 +33,6 @@ struct CalibrationData {
 // square root rounded to single precision, plus 0.5, truncated.
 std::int16_t CalibrationLength(std::int32_t dx, std::int32_t dy);
 
-// The twelve little-endian words of a read-back (bytes 3..26 of the reply):
-// R0, R1, R2, then P0, P1, P2, each x then y, bit for bit.
+// The twelve little-endian words of a read-back (bytes 3..26 of the reply)
+// into data.block: R0, R1, R2, then P0, P1, P2, each x then y, bit for bit.
 void StoreCalibrationBlock(const std::uint8_t* words24, CalibrationData& data);

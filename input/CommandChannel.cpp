@@ -24,7 +24,7 @@ int CommandChannel::WriteBuffer() {
   if (!write->Write(buffer_.data(), kCommandSize)) {
     TRACE_WARN("write refused: command %02X %02X: %s", buffer_[0], buffer_[1],
                write->LastError().c_str());
-    frame_.RecordFault(FrameFault::WriteRefused, write->LastError());
+    frame_.RecordFault(FrameFault::kWriteRefused, write->LastError());
     return 0;
   }
   write->WaitWritesDone(kWriteTimeoutMs);

@@ -215,7 +215,7 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
     std::size_t bytes = 0;
     HidIoStatus status = HidIoStatus::kFailed;
     if (handle->StartRead(buffer)) status = handle->WaitRead(platform::kWaitForever, bytes);
-    if (status != HidIoStatus::kCompleted) RecordFault(FrameFault::ReadError, handle->LastError());
+    if (status != HidIoStatus::kCompleted) RecordFault(FrameFault::kReadError, handle->LastError());
     bool open;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -225,13 +225,14 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
     if (status != HidIoStatus::kCompleted) {
       const ReadRetry::Failure f = retry.OnFailure(platform::TickCount());
       pauseMs = f.pauseMs;
-      if (f.first) router_.OnReadFault(role, ReadFault::Failing, 0, 1, handle->LastError());
+      if (f.first) router_.OnReadFault(role, ReadFault::kFailing, 0, 1, handle->LastError());
       if (f.gone) {
         {
           std::lock_guard<std::mutex> lock(mutex_);
           if (generation == openGeneration_) failedGeneration_ = generation;
         }
-        router_.OnReadFault(role, ReadFault::Gone, ReadRetry::kGoneAfterMs, 0, handle->LastError());
+        router_.OnReadFault(role, ReadFault::kGone, ReadRetry::kGoneAfterMs, 0,
+                            handle->LastError());
       }
       continue;
     }
@@ -239,7 +240,7 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
     unsigned failures = 0;
     // The clock is read only after failures, not per report.
     if (retry.Failing() && retry.OnSuccess(platform::TickCount(), failedMs, failures))
-      router_.OnReadFault(role, ReadFault::Recovered, failedMs, failures, std::string());
+      router_.OnReadFault(role, ReadFault::kRecovered, failedMs, failures, std::string());
     if (bytes != platform::kReportSize) continue;  // a short report is dropped
     router_.Route(role, buffer);
   }

@@ -58,7 +58,7 @@ class ReadRetry {
 };
 
 // What a reader saw of its frame's health.
-enum class ReadFault { Failing, Recovered, Gone };
+enum class ReadFault { kFailing, kRecovered, kGone };
 
 class ReportRouter {
  public:

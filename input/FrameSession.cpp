@@ -5,27 +5,27 @@
 using S = FrameStep;
 
 FrameKind KindOf(const DeviceProfile& profile, bool open) {
-  if (!open) return FrameKind::None;
-  if (profile.Series01xx) return FrameKind::Series01xx;
-  if (IsSplitChannel(profile.VersionNumber)) return FrameKind::SplitChannel;
-  return FrameKind::SingleChannel;
+  if (!open) return FrameKind::kNone;
+  if (profile.Series01xx) return FrameKind::kSeries01xx;
+  if (IsSplitChannel(profile.VersionNumber)) return FrameKind::kSplitChannel;
+  return FrameKind::kSingleChannel;
 }
 
 const char* FrameStateName(FrameState state) {
   switch (state) {
-    case FrameState::NotStarted:
+    case FrameState::kNotStarted:
       return "not started";
-    case FrameState::Discovering:
+    case FrameState::kDiscovering:
       return "discovering";
-    case FrameState::Starting:
+    case FrameState::kStarting:
       return "starting";
-    case FrameState::Absent:
+    case FrameState::kAbsent:
       return "absent";
-    case FrameState::AwaitingReadBack:
+    case FrameState::kAwaitingReadBack:
       return "awaiting read-back";
-    case FrameState::Ready:
+    case FrameState::kReady:
       return "ready";
-    case FrameState::Closed:
+    case FrameState::kClosed:
       return "closed";
   }
   return "?";
@@ -33,25 +33,25 @@ const char* FrameStateName(FrameState state) {
 
 const char* FrameEventName(FrameEvent event) {
   switch (event) {
-    case FrameEvent::StartUp:
+    case FrameEvent::kStartUp:
       return "start-up";
-    case FrameEvent::Discovered:
+    case FrameEvent::kDiscovered:
       return "discovered";
-    case FrameEvent::StartUpComplete:
+    case FrameEvent::kStartUpComplete:
       return "start-up complete";
-    case FrameEvent::Arrival:
+    case FrameEvent::kArrival:
       return "arrival";
-    case FrameEvent::Removal:
+    case FrameEvent::kRemoval:
       return "removal";
-    case FrameEvent::ReadBack:
+    case FrameEvent::kReadBack:
       return "read-back";
-    case FrameEvent::ModeReport:
+    case FrameEvent::kModeReport:
       return "mode report";
-    case FrameEvent::Reply:
+    case FrameEvent::kReply:
       return "reply";
-    case FrameEvent::Exit:
+    case FrameEvent::kExit:
       return "exit";
-    case FrameEvent::Lost:
+    case FrameEvent::kLost:
       return "lost";
   }
   return "?";
@@ -59,57 +59,57 @@ const char* FrameEventName(FrameEvent event) {
 
 const char* FrameStepName(FrameStep step) {
   switch (step) {
-    case FrameStep::ResetXmlEntries:
+    case FrameStep::kResetXmlEntries:
       return "reset xml entries";
-    case FrameStep::Discover:
+    case FrameStep::kDiscover:
       return "discover";
-    case FrameStep::CloseFrame:
+    case FrameStep::kCloseFrame:
       return "close frame";
-    case FrameStep::StartOutput:
+    case FrameStep::kStartOutput:
       return "start output";
-    case FrameStep::StartOutputIfStopped:
+    case FrameStep::kStartOutputIfStopped:
       return "start output if stopped";
-    case FrameStep::StopOutput:
+    case FrameStep::kStopOutput:
       return "stop output";
-    case FrameStep::StopOutputIfStarted:
+    case FrameStep::kStopOutputIfStarted:
       return "stop output if started";
-    case FrameStep::StartReaders:
+    case FrameStep::kStartReaders:
       return "start readers";
-    case FrameStep::StartXmlListener:
+    case FrameStep::kStartXmlListener:
       return "start xml listener";
-    case FrameStep::TouchOutputOn:
+    case FrameStep::kTouchOutputOn:
       return "touch output on";
-    case FrameStep::InitSeriesDevice:
+    case FrameStep::kInitSeriesDevice:
       return "init series device";
-    case FrameStep::SeriesModeMouseOn:
+    case FrameStep::kSeriesModeMouseOn:
       return "series mode mouse on";
-    case FrameStep::ApplyMouseEnable:
+    case FrameStep::kApplyMouseEnable:
       return "apply mouse enable";
-    case FrameStep::ApplyMouseOn:
+    case FrameStep::kApplyMouseOn:
       return "apply mouse on";
-    case FrameStep::RequestReadBack:
+    case FrameStep::kRequestReadBack:
       return "request read back";
-    case FrameStep::ClearAwaitingReadBack:
+    case FrameStep::kClearAwaitingReadBack:
       return "clear awaiting read back";
-    case FrameStep::StoreReadBack:
+    case FrameStep::kStoreReadBack:
       return "store read back";
-    case FrameStep::MouseModeAfterReadBack:
+    case FrameStep::kMouseModeAfterReadBack:
       return "mouse mode after read back";
-    case FrameStep::StoreSeriesMode:
+    case FrameStep::kStoreSeriesMode:
       return "store series mode";
-    case FrameStep::ClearCalibrationValid:
+    case FrameStep::kClearCalibrationValid:
       return "clear calibration valid";
-    case FrameStep::LayoutWindow:
+    case FrameStep::kLayoutWindow:
       return "layout window";
-    case FrameStep::EnableButtons:
+    case FrameStep::kEnableButtons:
       return "enable buttons";
-    case FrameStep::EnableMouseButton:
+    case FrameStep::kEnableMouseButton:
       return "enable mouse button";
-    case FrameStep::DisableButtons:
+    case FrameStep::kDisableButtons:
       return "disable buttons";
-    case FrameStep::SetInitialised:
+    case FrameStep::kSetInitialised:
       return "set initialised";
-    case FrameStep::ExitCommands:
+    case FrameStep::kExitCommands:
       return "exit commands";
   }
   return "?";
@@ -117,126 +117,126 @@ const char* FrameStepName(FrameStep step) {
 
 FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
   FrameSteps s;
-  if (state_ == FrameState::Closed) return s;
+  if (state_ == FrameState::kClosed) return s;
   switch (event) {
-    case FrameEvent::StartUp:
-      if (state_ != FrameState::NotStarted) break;
-      purpose_ = Purpose::StartUp;
-      state_ = FrameState::Discovering;
-      s.Add(S::ResetXmlEntries);
-      s.Add(S::Discover);
+    case FrameEvent::kStartUp:
+      if (state_ != FrameState::kNotStarted) break;
+      purpose_ = Purpose::kStartUp;
+      state_ = FrameState::kDiscovering;
+      s.Add(S::kResetXmlEntries);
+      s.Add(S::kDiscover);
       break;
 
-    case FrameEvent::Discovered:
-      if (state_ == FrameState::Discovering) s = Discovered(kind);
+    case FrameEvent::kDiscovered:
+      if (state_ == FrameState::kDiscovering) s = Discovered(kind);
       break;
 
-    case FrameEvent::StartUpComplete:
+    case FrameEvent::kStartUpComplete:
       // An arrival may have been handled since the start-up's discovery.
-      if (initialised_ || state_ == FrameState::NotStarted) break;
+      if (initialised_ || state_ == FrameState::kNotStarted) break;
       initialised_ = true;
-      s.Add(S::ApplyMouseEnable);
-      s.Add(S::LayoutWindow);
-      awaitingReadBack_ = kind_ == FrameKind::SingleChannel;
-      s.Add(awaitingReadBack_ ? S::RequestReadBack : S::ClearAwaitingReadBack);
-      s.Add(S::SetInitialised);
+      s.Add(S::kApplyMouseEnable);
+      s.Add(S::kLayoutWindow);
+      awaitingReadBack_ = kind_ == FrameKind::kSingleChannel;
+      s.Add(awaitingReadBack_ ? S::kRequestReadBack : S::kClearAwaitingReadBack);
+      s.Add(S::kSetInitialised);
       // The two commands start-up sends a split-channel frame have no reply
       // that would enable the buttons; the frame is there, as on arrival.
-      if (kind_ == FrameKind::SplitChannel) s.Add(S::EnableButtons);
+      if (kind_ == FrameKind::kSplitChannel) s.Add(S::kEnableButtons);
       SettleOpenState();
       break;
 
-    case FrameEvent::Arrival:
+    case FrameEvent::kArrival:
       // Discovery reads what is present now, so it also re-opens the frame.
-      if (state_ == FrameState::NotStarted) break;
-      purpose_ = Purpose::Arrival;
-      state_ = FrameState::Discovering;
+      if (state_ == FrameState::kNotStarted) break;
+      purpose_ = Purpose::kArrival;
+      state_ = FrameState::kDiscovering;
       // The discovery closes the open frame; if it finds none, that frame
       // went without its removal having come.
       lost_ = lost_ || FrameOpen();
-      kind_ = FrameKind::None;
-      s.Add(S::ClearCalibrationValid);
-      s.Add(S::Discover);
+      kind_ = FrameKind::kNone;
+      s.Add(S::kClearCalibrationValid);
+      s.Add(S::kDiscover);
       break;
 
-    case FrameEvent::Removal:
-      if (state_ == FrameState::NotStarted) break;
+    case FrameEvent::kRemoval:
+      if (state_ == FrameState::kNotStarted) break;
       if (FrameOpen()) {
-        s.Add(S::CloseFrame);
-        s.Add(S::DisableButtons);
+        s.Add(S::kCloseFrame);
+        s.Add(S::kDisableButtons);
       }
-      purpose_ = Purpose::Removal;
-      state_ = FrameState::Discovering;
-      kind_ = FrameKind::None;
+      purpose_ = Purpose::kRemoval;
+      state_ = FrameState::kDiscovering;
+      kind_ = FrameKind::kNone;
       lost_ = false;
-      s.Add(S::ClearCalibrationValid);
+      s.Add(S::kClearCalibrationValid);
       // Another listed frame may be present.
-      s.Add(S::Discover);
+      s.Add(S::kDiscover);
       break;
 
-    case FrameEvent::Lost:
+    case FrameEvent::kLost:
       // As a removal, without the discovery: the frame is looked for again
       // later, and the outputs stop now (empty bundles, a lift document).
-      if (!FrameOpen() || state_ == FrameState::Discovering) break;
-      s.Add(S::CloseFrame);
-      s.Add(S::DisableButtons);
-      s.Add(S::ClearCalibrationValid);
-      s.Add(S::StopOutputIfStarted);
-      kind_ = FrameKind::None;
+      if (!FrameOpen() || state_ == FrameState::kDiscovering) break;
+      s.Add(S::kCloseFrame);
+      s.Add(S::kDisableButtons);
+      s.Add(S::kClearCalibrationValid);
+      s.Add(S::kStopOutputIfStarted);
+      kind_ = FrameKind::kNone;
       lost_ = true;
       SettleOpenState();
       break;
 
-    case FrameEvent::ReadBack:
+    case FrameEvent::kReadBack:
       awaitingReadBack_ = false;
-      s.Add(S::StoreReadBack);
-      s.Add(S::ClearAwaitingReadBack);
-      s.Add(S::MouseModeAfterReadBack);
-      s.Add(S::EnableButtons);
-      if (state_ == FrameState::AwaitingReadBack) state_ = FrameState::Ready;
+      s.Add(S::kStoreReadBack);
+      s.Add(S::kClearAwaitingReadBack);
+      s.Add(S::kMouseModeAfterReadBack);
+      s.Add(S::kEnableButtons);
+      if (state_ == FrameState::kAwaitingReadBack) state_ = FrameState::kReady;
       break;
 
-    case FrameEvent::ModeReport:
-      s.Add(S::StoreSeriesMode);
-      s.Add(S::EnableMouseButton);
+    case FrameEvent::kModeReport:
+      s.Add(S::kStoreSeriesMode);
+      s.Add(S::kEnableMouseButton);
       break;
 
-    case FrameEvent::Reply:
-      s.Add(S::EnableButtons);
+    case FrameEvent::kReply:
+      s.Add(S::kEnableButtons);
       break;
 
-    case FrameEvent::Exit:
+    case FrameEvent::kExit:
       if (FrameOpen()) {
-        s.Add(S::ExitCommands);
-        s.Add(S::CloseFrame);
+        s.Add(S::kExitCommands);
+        s.Add(S::kCloseFrame);
       }
-      s.Add(S::ApplyMouseOn);
-      s.Add(S::StopOutput);
-      kind_ = FrameKind::None;
+      s.Add(S::kApplyMouseOn);
+      s.Add(S::kStopOutput);
+      kind_ = FrameKind::kNone;
       lost_ = false;
-      state_ = FrameState::Closed;
+      state_ = FrameState::kClosed;
       break;
   }
   return s;
 }
 
 std::size_t FrameSession::EventsFor(const FrameChanges& c, FrameEvent (&events)[2]) const {
-  if (state_ == FrameState::NotStarted || state_ == FrameState::Closed) return 0;
+  if (state_ == FrameState::kNotStarted || state_ == FrameState::kClosed) return 0;
   if (c.removal && c.removalLast) {
-    events[0] = FrameEvent::Removal;  // another listed frame may be present
+    events[0] = FrameEvent::kRemoval;  // another listed frame may be present
     return 1;
   }
   if (c.removal && FrameOpen()) {
     // The open frame left and came back: its outputs stop and start again,
     // so a finger held at the unplug is lifted.
-    events[0] = FrameEvent::Lost;
-    events[1] = FrameEvent::Arrival;
+    events[0] = FrameEvent::kLost;
+    events[1] = FrameEvent::kArrival;
     return 2;
   }
   // A listed frame's arrival, or any arrival after the open frame went: the
   // full re-discovery, once.
   if (c.listedArrival || c.removal || (c.otherArrival && !(FrameOpen() && c.openFramePresent))) {
-    events[0] = FrameEvent::Arrival;
+    events[0] = FrameEvent::kArrival;
     return 1;
   }
   return 0;
@@ -245,56 +245,56 @@ std::size_t FrameSession::EventsFor(const FrameChanges& c, FrameEvent (&events)[
 FrameSteps FrameSession::Discovered(FrameKind kind) {
   FrameSteps s;
   kind_ = kind;
-  if (kind != FrameKind::None) lost_ = false;
+  if (kind != FrameKind::kNone) lost_ = false;
   switch (purpose_) {
-    case Purpose::StartUp:
-      s.Add(S::StartOutput);
-      s.Add(S::StartReaders);
-      s.Add(S::TouchOutputOn);
-      s.Add(S::StartXmlListener);
-      if (kind == FrameKind::Series01xx) {
-        s.Add(S::InitSeriesDevice);
-        s.Add(S::SeriesModeMouseOn);
+    case Purpose::kStartUp:
+      s.Add(S::kStartOutput);
+      s.Add(S::kStartReaders);
+      s.Add(S::kTouchOutputOn);
+      s.Add(S::kStartXmlListener);
+      if (kind == FrameKind::kSeries01xx) {
+        s.Add(S::kInitSeriesDevice);
+        s.Add(S::kSeriesModeMouseOn);
       }
       break;
 
-    case Purpose::Arrival:
-      if (kind == FrameKind::None) {
+    case Purpose::kArrival:
+      if (kind == FrameKind::kNone) {
         awaitingReadBack_ = false;
-        s.Add(S::ClearAwaitingReadBack);
-        s.Add(S::DisableButtons);
+        s.Add(S::kClearAwaitingReadBack);
+        s.Add(S::kDisableButtons);
         // A frame closed here is looked for again, its outputs stopped.
-        if (lost_) s.Add(S::StopOutputIfStarted);
+        if (lost_) s.Add(S::kStopOutputIfStarted);
         break;
       }
-      s.Add(S::LayoutWindow);
-      s.Add(S::StartOutputIfStopped);
-      s.Add(S::StartReaders);
+      s.Add(S::kLayoutWindow);
+      s.Add(S::kStartOutputIfStopped);
+      s.Add(S::kStartReaders);
       switch (kind) {
-        case FrameKind::Series01xx:
-          s.Add(S::InitSeriesDevice);
-          s.Add(S::EnableMouseButton);
-          s.Add(S::SeriesModeMouseOn);
+        case FrameKind::kSeries01xx:
+          s.Add(S::kInitSeriesDevice);
+          s.Add(S::kEnableMouseButton);
+          s.Add(S::kSeriesModeMouseOn);
           break;
-        case FrameKind::SplitChannel:
+        case FrameKind::kSplitChannel:
           awaitingReadBack_ = false;
-          s.Add(S::ClearAwaitingReadBack);
-          s.Add(S::EnableButtons);
+          s.Add(S::kClearAwaitingReadBack);
+          s.Add(S::kEnableButtons);
           break;
         default:
           // The buttons stay disabled until the read-back arrives.
           awaitingReadBack_ = true;
-          s.Add(S::RequestReadBack);
+          s.Add(S::kRequestReadBack);
           break;
       }
-      s.Add(S::TouchOutputOn);
-      s.Add(S::ApplyMouseEnable);
+      s.Add(S::kTouchOutputOn);
+      s.Add(S::kApplyMouseEnable);
       break;
 
-    case Purpose::Removal:
+    case Purpose::kRemoval:
       // A frame opened here gets no start-up commands, and the outputs stay
       // stopped until the next arrival.
-      s.Add(S::StopOutputIfStarted);
+      s.Add(S::kStopOutputIfStarted);
       break;
   }
   SettleOpenState();
@@ -303,11 +303,11 @@ FrameSteps FrameSession::Discovered(FrameKind kind) {
 
 void FrameSession::SettleOpenState() {
   if (!initialised_) {
-    state_ = FrameState::Starting;
-  } else if (kind_ == FrameKind::None) {
-    state_ = FrameState::Absent;
+    state_ = FrameState::kStarting;
+  } else if (kind_ == FrameKind::kNone) {
+    state_ = FrameState::kAbsent;
   } else {
-    state_ = awaitingReadBack_ ? FrameState::AwaitingReadBack : FrameState::Ready;
+    state_ = awaitingReadBack_ ? FrameState::kAwaitingReadBack : FrameState::kReady;
   }
 }
 

@@ -23,59 +23,59 @@
 #include "platform/Hid.h"
 
 enum class FrameState : std::uint8_t {
-  NotStarted,
-  Discovering,       // a discovery was asked for; its result comes as Discovered
-  Starting,          // opened (or not) at start-up; the window's start-up still runs
-  Absent,            // no frame open
-  AwaitingReadBack,  // open; a single-channel frame's calibration was asked for
-  Ready,             // open
-  Closed,            // after the exit: nothing more happens
+  kNotStarted,
+  kDiscovering,       // a discovery was asked for; its result comes as Discovered
+  kStarting,          // opened (or not) at start-up; the window's start-up still runs
+  kAbsent,            // no frame open
+  kAwaitingReadBack,  // open; a single-channel frame's calibration was asked for
+  kReady,             // open
+  kClosed,            // after the exit: nothing more happens
 };
 
 // What an opened frame is, as far as its lifecycle goes.
-enum class FrameKind : std::uint8_t { None, Series01xx, SplitChannel, SingleChannel };
+enum class FrameKind : std::uint8_t { kNone, kSeries01xx, kSplitChannel, kSingleChannel };
 FrameKind KindOf(const DeviceProfile& profile, bool open);
 
 enum class FrameEvent : std::uint8_t {
-  StartUp,          // the main window's first show
-  Discovered,       // the discovery asked for ended (with the kind it opened)
-  StartUpComplete,  // the window applied its settings and is about to decode
-  Arrival,          // any HID interface arrived
-  Removal,          // entry 0 of the path list was removed
-  ReadBack,         // the reply to CMD_READ_CALIBRATION (byte 1 = 5)
-  ModeReport,       // a Series01xx frame's mode report
-  Reply,            // a split-channel frame answered while nothing was awaited
-  Exit,             // the main window's destruction
-  Lost,             // the open frame stopped answering, or left and came back in one pass
+  kStartUp,          // the main window's first show
+  kDiscovered,       // the discovery asked for ended (with the kind it opened)
+  kStartUpComplete,  // the window applied its settings and is about to decode
+  kArrival,          // any HID interface arrived
+  kRemoval,          // entry 0 of the path list was removed
+  kReadBack,         // the reply to CMD_READ_CALIBRATION (byte 1 = 5)
+  kModeReport,       // a Series01xx frame's mode report
+  kReply,            // a split-channel frame answered while nothing was awaited
+  kExit,             // the main window's destruction
+  kLost,             // the open frame stopped answering, or left and came back in one pass
 };
 
 enum class FrameStep : std::uint8_t {
-  ResetXmlEntries,
-  Discover,  // closes the open frame first; answer with Discovered
-  CloseFrame,
-  StartOutput,
-  StartOutputIfStopped,
-  StopOutput,
-  StopOutputIfStarted,
-  StartReaders,
-  StartXmlListener,
-  TouchOutputOn,
-  InitSeriesDevice,
-  SeriesModeMouseOn,  // SendSeriesMode with the mouse-on bytes
-  ApplyMouseEnable,   // the window's current setting
-  ApplyMouseOn,       // mouse emulation back on at exit
-  RequestReadBack,    // awaiting flag set, CMD_READ_CALIBRATION, 100 ms
-  ClearAwaitingReadBack,
-  StoreReadBack,  // the block and the calibration-valid flag from the reply
-  MouseModeAfterReadBack,
-  StoreSeriesMode,
-  ClearCalibrationValid,
-  LayoutWindow,
-  EnableButtons,      // calibration and mouse, only while the frame is open
-  EnableMouseButton,  // only while the frame is open
-  DisableButtons,
-  SetInitialised,
-  ExitCommands,
+  kResetXmlEntries,
+  kDiscover,  // closes the open frame first; answer with Discovered. Always the last step
+  kCloseFrame,
+  kStartOutput,
+  kStartOutputIfStopped,
+  kStopOutput,
+  kStopOutputIfStarted,
+  kStartReaders,
+  kStartXmlListener,
+  kTouchOutputOn,
+  kInitSeriesDevice,
+  kSeriesModeMouseOn,  // SendSeriesMode with the mouse-on bytes
+  kApplyMouseEnable,   // the window's current setting
+  kApplyMouseOn,       // mouse emulation back on at exit
+  kRequestReadBack,    // awaiting flag set, CMD_READ_CALIBRATION, 100 ms
+  kClearAwaitingReadBack,
+  kStoreReadBack,  // the block and the calibration-valid flag from the reply
+  kMouseModeAfterReadBack,
+  kStoreSeriesMode,
+  kClearCalibrationValid,
+  kLayoutWindow,
+  kEnableButtons,      // calibration and mouse, only while the frame is open
+  kEnableMouseButton,  // only while the frame is open
+  kDisableButtons,
+  kSetInitialised,
+  kExitCommands,
 };
 
 // The steps of one transition, in order.
@@ -134,11 +134,11 @@ class FrameSession {
  public:
   FrameState State() const { return state_; }
   FrameKind Kind() const { return kind_; }
-  bool FrameOpen() const { return kind_ != FrameKind::None; }
+  bool FrameOpen() const { return kind_ != FrameKind::kNone; }
 
   // `kind` is read only with Discovered: what the discovery opened. The
   // caller raises Removal only for entry 0 of the path list.
-  FrameSteps On(FrameEvent event, FrameKind kind = FrameKind::None);
+  FrameSteps On(FrameEvent event, FrameKind kind = FrameKind::kNone);
 
   // The events a pass of device changes raises, in order (none, one, or
   // Lost then Arrival when the open frame left and came back): an arrival of
@@ -147,17 +147,17 @@ class FrameSession {
   std::size_t EventsFor(const FrameChanges& changes, FrameEvent (&events)[2]) const;
   // The open frame was lost (its reads failed) and nothing has been found
   // since: the pipeline looks for it again about once a second.
-  bool LookingAgain() const { return lost_ && state_ == FrameState::Absent; }
+  bool LookingAgain() const { return lost_ && state_ == FrameState::kAbsent; }
 
  private:
-  enum class Purpose : std::uint8_t { StartUp, Arrival, Removal };
+  enum class Purpose : std::uint8_t { kStartUp, kArrival, kRemoval };
 
   FrameSteps Discovered(FrameKind kind);
   void SettleOpenState();
 
-  FrameState state_ = FrameState::NotStarted;
-  Purpose purpose_ = Purpose::StartUp;
-  FrameKind kind_ = FrameKind::None;
+  FrameState state_ = FrameState::kNotStarted;
+  Purpose purpose_ = Purpose::kStartUp;
+  FrameKind kind_ = FrameKind::kNone;
   // The window's awaiting-read-back flag: it outlives a removal, as the
   // frame's reply may still be in flight.
   bool awaitingReadBack_ = false;

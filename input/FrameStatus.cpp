@@ -17,7 +17,7 @@ void FrameStatus::Closed() {
   view_.present = false;
   view_.since = clock_();
   if (failedReads_ > 0 && view_.since - view_.lastFaultAt <= kRemovalSeconds) {
-    view_.faults[int(FrameFault::ReadError)] -= failedReads_;
+    view_.faults[int(FrameFault::kReadError)] -= failedReads_;
     view_.lastFault = previousFault_;
     view_.lastFaultDetail = previousDetail_;
     view_.lastFaultAt = previousAt_;
@@ -27,10 +27,10 @@ void FrameStatus::Closed() {
 
 void FrameStatus::RecordFault(FrameFault fault, const std::string& detail) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!view_.present || fault == FrameFault::None) return;
+  if (!view_.present || fault == FrameFault::kNone) return;
   const double now = clock_();
   ++view_.faults[int(fault)];
-  if (fault != FrameFault::ReadError) {
+  if (fault != FrameFault::kReadError) {
     failedReads_ = 0;
   } else if (failedReads_ > 0 && now - view_.lastFaultAt <= kRemovalSeconds) {
     ++failedReads_;  // the same run: each reader's read fails

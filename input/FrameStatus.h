@@ -44,7 +44,7 @@ class FrameStatus {
   // read fails when a frame is pulled), restored when the run turns out to
   // be a removal's.
   std::uint64_t failedReads_ = 0;  // in the run
-  FrameFault previousFault_ = FrameFault::None;
+  FrameFault previousFault_ = FrameFault::kNone;
   std::string previousDetail_;
   double previousAt_ = 0;
 };

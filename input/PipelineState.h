@@ -17,7 +17,6 @@ struct PipelineState {
   // CMD_READ_CALIBRATION sent, its reply not yet seen.
   std::atomic<bool> awaitingReadBack{false};
   std::atomic<bool> mouseEnable{true};
-  std::atomic<bool> visible{false};
   // Byte 2 of the last read-back; non-zero switches the mapping on.
   std::atomic<std::int32_t> calibrationValid{0};
 

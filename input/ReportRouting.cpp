@@ -1,31 +1,31 @@
 #include "input/ReportRouting.h"
 
 ReportAction RouteReplyReport(const std::uint8_t* r, const ReaderFlags& flags) {
-  if (r[0] != 0xFC) return ReportAction::Ignore;
-  if (flags.calibrating) return ReportAction::CalibrationReply;
-  if (flags.awaitingReadBack) return r[1] == 5 ? ReportAction::ReadBack : ReportAction::Ignore;
-  return ReportAction::EnableButtons;
+  if (r[0] != 0xFC) return ReportAction::kIgnore;
+  if (flags.calibrating) return ReportAction::kCalibrationReply;
+  if (flags.awaitingReadBack) return r[1] == 5 ? ReportAction::kReadBack : ReportAction::kIgnore;
+  return ReportAction::kEnableButtons;
 }
 
 ReportAction RouteTouchReport(const std::uint8_t* r, const DeviceProfile& profile,
                               const ReaderFlags& flags) {
-  if (r[0] != 0xFB) return ReportAction::Ignore;
+  if (r[0] != 0xFB) return ReportAction::kIgnore;
   const bool anyByte1 = IsMultiTouch(profile.VersionNumber) && !profile.Series01xx;
-  if (!anyByte1 && r[1] != 0xC1) return ReportAction::Ignore;
+  if (!anyByte1 && r[1] != 0xC1) return ReportAction::kIgnore;
   // Touches are decoded whether or not calibration runs.
-  return flags.initialised ? ReportAction::Decode : ReportAction::Ignore;
+  return flags.initialised ? ReportAction::kDecode : ReportAction::kIgnore;
 }
 
 ReportAction RouteSingleReport(const std::uint8_t* r, const DeviceProfile& profile,
                                const ReaderFlags& flags) {
   if (r[0] == 0xFD) {
-    if (r[1] == 0x0C) return ReportAction::SeriesMode;
-    return flags.initialised ? ReportAction::Decode : ReportAction::Ignore;
+    if (r[1] == 0x0C) return ReportAction::kSeriesMode;
+    return flags.initialised ? ReportAction::kDecode : ReportAction::kIgnore;
   }
-  if (r[0] != profile.InputReportID) return ReportAction::Ignore;
-  if (flags.calibrating) return ReportAction::CalibrationReply;
-  if (flags.awaitingReadBack) return r[1] == 5 ? ReportAction::ReadBack : ReportAction::Ignore;
-  return flags.initialised ? ReportAction::Decode : ReportAction::Ignore;
+  if (r[0] != profile.InputReportID) return ReportAction::kIgnore;
+  if (flags.calibrating) return ReportAction::kCalibrationReply;
+  if (flags.awaitingReadBack) return r[1] == 5 ? ReportAction::kReadBack : ReportAction::kIgnore;
+  return flags.initialised ? ReportAction::kDecode : ReportAction::kIgnore;
 }
 
 void ParseSeriesMode(const std::uint8_t* r, std::uint16_t versionNumber, SeriesMode& mode) {

@@ -9,12 +9,12 @@
 #include "input/DeviceProfile.h"
 
 enum class ReportAction : std::uint8_t {
-  Ignore,
-  Decode,            // DecodeTouchReport
-  CalibrationReply,  // the calibration dialog's HandleCalibrationReply
-  ReadBack,          // reply to CMD_READ_CALIBRATION
-  EnableButtons,     // a split-channel frame answered: calibration and mouse buttons on
-  SeriesMode,        // Series01xx mode report (0xFD 0x0C)
+  kIgnore,
+  kDecode,            // DecodeTouchReport
+  kCalibrationReply,  // the calibration dialog's HandleCalibrationReply
+  kReadBack,          // reply to CMD_READ_CALIBRATION
+  kEnableButtons,     // a split-channel frame answered: calibration and mouse buttons on
+  kSeriesMode,        // Series01xx mode report (0xFD 0x0C)
 };
 
 struct ReaderFlags {

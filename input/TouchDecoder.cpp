@@ -17,10 +17,10 @@ TouchLayout SelectLayout(const DeviceProfile& profile) {
 void TouchDecoder::DecodeTouchReport(PipelineState& state, const std::uint8_t* report) {
   const TouchLayout layout = SelectLayout(profile_);
   switch (layout) {
-    case TouchLayout::F:
+    case TouchLayout::kF:
       DecodeSeries(report);
       break;
-    case TouchLayout::MT:
+    case TouchLayout::kMT:
       DecodeMultiTouch(report);
       break;
     default:
@@ -104,13 +104,13 @@ void TouchDecoder::DecodeMultiTouchSlot(const std::uint8_t* slot) {
 
 // Layouts A, B and C: 7-byte slots (tip, x, y, two unused bytes).
 void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout) {
-  const int base = layout == TouchLayout::A ? 1 : 3;
-  const int slots = layout == TouchLayout::C ? 4 : 2;
+  const int base = layout == TouchLayout::kA ? 1 : 3;
+  const int slots = layout == TouchLayout::kC ? 4 : 2;
   for (int k = 0; k < slots; ++k) {
     const std::uint8_t* p = r + base + 7 * k;
     const std::uint8_t tip = p[0];
     TouchSlot& s = standardFrame_.slot[k];
-    const bool touching = layout == TouchLayout::C ? tip == 1 : tip != 0;
+    const bool touching = layout == TouchLayout::kC ? tip == 1 : tip != 0;
     if (touching) {
       s.state = lastTip_[k] != 0 ? TOUCH_MOVE : TOUCH_DOWN;
     } else {
@@ -122,7 +122,7 @@ void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, Tou
     s.x = Le16(p + 1);
     s.y = Le16(p + 3);
   }
-  if (layout != TouchLayout::C && !IsSplitChannel(profile_.VersionNumber) &&
+  if (layout != TouchLayout::kC && !IsSplitChannel(profile_.VersionNumber) &&
       state.calibrationValid.load(std::memory_order_relaxed) != 0) {
     CalibrationData& cal = state.calibration;
     for (int k = 0; k < 2; ++k) {

@@ -34,44 +34,38 @@ TouchPipeline::TouchPipeline(platform::HidBackend& hid, PipelineState& state,
       vidPidSource_(std::move(vidPidSource)) {}
 
 TouchPipeline::~TouchPipeline() {
-  Stop();
+  CloseReaderThreadHandles();
 }
 
 // ---- the lifecycle ---------------------------------------------------------
 
 void TouchPipeline::StartTouchPipeline() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (State() != FrameState::NotStarted) return;
+  if (State() != FrameState::kNotStarted) return;
   changes_.Start();
   hid_.SetChangeCallback(
       [this](platform::HidChange change, const std::string& name) { changes_.Post(change, name); });
   // Write completion is observed by the command channel; no watcher thread.
-  Dispatch(FrameEvent::StartUp);
+  Dispatch(FrameEvent::kStartUp);
 }
 
 void TouchPipeline::CompleteStartUp(bool mouseEnable) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   state_.mouseEnable = mouseEnable;
-  Dispatch(FrameEvent::StartUpComplete);
+  Dispatch(FrameEvent::kStartUpComplete);
 }
 
 void TouchPipeline::ShutDown() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  Dispatch(FrameEvent::Exit);
+  Dispatch(FrameEvent::kExit);
 }
 
 void TouchPipeline::Rescan() {
   changes_.Post(platform::HidChange::kArrival, std::string());
 }
 
-void TouchPipeline::OnDeviceRemoval(const std::string& interfaceName) {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (!SamePathIgnoringCase(interfaceName, paths_.path[0])) return;
-  Dispatch(FrameEvent::Removal);
-}
-
 void TouchPipeline::OnResume() {
-  status_.RecordFault(FrameFault::Sleep, "the system resumed from sleep");
+  status_.RecordFault(FrameFault::kSleep, "the system resumed from sleep");
   changes_.Request(DeviceChangeQueue::kResume);
 }
 
@@ -80,121 +74,134 @@ void TouchPipeline::StopDeviceChanges() {
   changes_.Stop();
 }
 
-void TouchPipeline::Stop() {
+void TouchPipeline::CloseReaderThreadHandles() {
   StopDeviceChanges();
   frame_.Stop();
 }
 
 void TouchPipeline::Dispatch(FrameEvent event, FrameKind kind, const std::uint8_t* report) {
-  FrameSteps steps;
-  {
-    std::lock_guard<std::mutex> lock(sessionMutex_);
-    const FrameState before = session_.State();
-    steps = session_.On(event, kind);
-    const FrameState after = session_.State();
-    char text[512];
-    if (after != before) {
-      TRACE_INFO("frame: %s: %s -> %s (%s)", FrameEventName(event), FrameStateName(before),
-                 FrameStateName(after), StepList(steps, text, sizeof text));
-    } else if (steps.count == 0) {
-      TRACE_INFO("frame: %s ignored in %s", FrameEventName(event), FrameStateName(after));
-    } else {
-      TRACE_DEBUG("frame: %s in %s (%s)", FrameEventName(event), FrameStateName(after),
-                  StepList(steps, text, sizeof text));
+  // A discover step ends its event's steps; what it found is the next
+  // event, fed here in turn rather than from inside the step.
+  for (bool discovered = true; discovered;) {
+    discovered = false;
+    for (FrameStep step : Feed(event, kind)) {
+      if (step != FrameStep::kDiscover) {
+        Execute(step, report);
+        continue;
+      }
+      DiscoverAndOpenFrame();
+      event = FrameEvent::kDiscovered;
+      kind = KindOf(profile_, IsOpen());
+      report = nullptr;
+      discovered = true;
     }
   }
-  for (FrameStep step : steps) Execute(step, report);
+}
+
+FrameSteps TouchPipeline::Feed(FrameEvent event, FrameKind kind) {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  const FrameState before = session_.State();
+  const FrameSteps steps = session_.On(event, kind);
+  const FrameState after = session_.State();
+  char text[512];
+  if (after != before) {
+    TRACE_INFO("frame: %s: %s -> %s (%s)", FrameEventName(event), FrameStateName(before),
+               FrameStateName(after), StepList(steps, text, sizeof text));
+  } else if (steps.count == 0) {
+    TRACE_INFO("frame: %s ignored in %s", FrameEventName(event), FrameStateName(after));
+  } else {
+    TRACE_DEBUG("frame: %s in %s (%s)", FrameEventName(event), FrameStateName(after),
+                StepList(steps, text, sizeof text));
+  }
+  return steps;
 }
 
 void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report) {
   switch (step) {
-    case FrameStep::ResetXmlEntries:
+    case FrameStep::kResetXmlEntries:
       if (output_) output_->ResetXmlEntries();
       break;
-    case FrameStep::Discover:
-      DiscoverTouchFrame();
-      Dispatch(FrameEvent::Discovered, KindOf(profile_, IsOpen()));
+    case FrameStep::kDiscover:  // answered by Dispatch
       break;
-    case FrameStep::CloseFrame:
+    case FrameStep::kCloseFrame:
       CloseTouchFrame();
       break;
-    case FrameStep::StartOutput:
+    case FrameStep::kStartOutput:
       if (output_) output_->StartTouchOutput();
       break;
-    case FrameStep::StartOutputIfStopped:
+    case FrameStep::kStartOutputIfStopped:
       if (output_ && !output_->IsTouchOutputStarted()) output_->StartTouchOutput();
       break;
-    case FrameStep::StopOutput:
+    case FrameStep::kStopOutput:
       if (output_) output_->StopTouchOutput();
       break;
-    case FrameStep::StopOutputIfStarted:
+    case FrameStep::kStopOutputIfStarted:
       if (output_ && output_->IsTouchOutputStarted()) output_->StopTouchOutput();
       break;
-    case FrameStep::StartReaders:
+    case FrameStep::kStartReaders:
       StartReaderThreads();
       break;
-    case FrameStep::StartXmlListener:
+    case FrameStep::kStartXmlListener:
       if (output_) output_->StartXmlListener();
       break;
-    case FrameStep::TouchOutputOn:
+    case FrameStep::kTouchOutputOn:
       SetTouchOutput(true);
       break;
-    case FrameStep::InitSeriesDevice:
+    case FrameStep::kInitSeriesDevice:
       InitSeriesDevice();
       break;
-    case FrameStep::SeriesModeMouseOn:
+    case FrameStep::kSeriesModeMouseOn:
       SendSeriesMode(SeriesMouseOnMode(Mode()));
       break;
-    case FrameStep::ApplyMouseEnable:
+    case FrameStep::kApplyMouseEnable:
       ApplyMouseEnable(state_.mouseEnable);
       break;
-    case FrameStep::ApplyMouseOn:
+    case FrameStep::kApplyMouseOn:
       ApplyMouseEnable(true);
       break;
-    case FrameStep::RequestReadBack:
+    case FrameStep::kRequestReadBack:
       RequestCalibrationReadBack();
       break;
-    case FrameStep::ClearAwaitingReadBack:
+    case FrameStep::kClearAwaitingReadBack:
       state_.awaitingReadBack = false;
       break;
-    case FrameStep::StoreReadBack:
+    case FrameStep::kStoreReadBack:
       // The block is stored before the flag switches the mapping on.
       state_.calibrationValid = ApplyReadBack(report, state_.calibration);
       break;
-    case FrameStep::MouseModeAfterReadBack: {
+    case FrameStep::kMouseModeAfterReadBack: {
       const bool mouse = state_.mouseEnable;
-      SendCommand(
+      SendDeviceCommand(
           [mouse](std::uint8_t* b) { FillMouseMode(b, mouse, MOUSE_MODE_AFTER_READ_BACK); });
       Pause(100);
       break;
     }
-    case FrameStep::StoreSeriesMode: {
+    case FrameStep::kStoreSeriesMode: {
       std::lock_guard<std::mutex> lock(sessionMutex_);
       ParseSeriesMode(report, profile_.VersionNumber, mode_);
       ++modeReports_;
       modeReported_.notify_all();
       break;
     }
-    case FrameStep::ClearCalibrationValid:
+    case FrameStep::kClearCalibrationValid:
       state_.calibrationValid = 0;
       break;
-    case FrameStep::LayoutWindow:
+    case FrameStep::kLayoutWindow:
       window_.LayoutForDevice();
       break;
-    case FrameStep::EnableButtons:
+    case FrameStep::kEnableButtons:
       SetButtons(true, true, true);
       break;
-    case FrameStep::EnableMouseButton:
+    case FrameStep::kEnableMouseButton:
       SetButtons(false, true, true);
       break;
-    case FrameStep::DisableButtons:
+    case FrameStep::kDisableButtons:
       SetButtons(true, true, false);
       break;
-    case FrameStep::SetInitialised:
+    case FrameStep::kSetInitialised:
       state_.initialised = true;
-      state_.visible = false;
       break;
-    case FrameStep::ExitCommands:
+    case FrameStep::kExitCommands:
       SendExitCommands();
       break;
   }
@@ -209,7 +216,7 @@ void TouchPipeline::SetButtons(bool calibration, bool mouse, bool on) {
 
 // ---- discovery, open, close ------------------------------------------------
 
-void TouchPipeline::DiscoverTouchFrame() {
+void TouchPipeline::DiscoverAndOpenFrame() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (IsOpen()) CloseTouchFrame();
   vidPidSource_(vidPidList_);
@@ -217,7 +224,7 @@ void TouchPipeline::DiscoverTouchFrame() {
   knownPaths_.clear();
   for (const platform::HidInterfaceInfo& info : interfaces) knownPaths_.push_back(info.path);
   DeviceProfile profile = profile_;
-  const std::size_t found = ::DiscoverTouchFrame(interfaces, vidPidList_, profile, paths_);
+  const std::size_t found = DiscoverTouchFrame(interfaces, vidPidList_, profile, paths_);
   {
     std::lock_guard<std::mutex> route(routeMutex_);
     profile_ = profile;
@@ -286,7 +293,7 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
   }
   // A reader gave up the frame that is still open: treated as gone.
   if ((requests & DeviceChangeQueue::kReadsFailed) && frame_.ReadsFailed())
-    Dispatch(FrameEvent::Lost);
+    Dispatch(FrameEvent::kLost);
   bool open, looking;
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -295,9 +302,9 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
   }
   if ((requests & DeviceChangeQueue::kResume) && open) {
     TRACE_INFO("resume: the frame's start-up commands go out again");
-    Dispatch(FrameEvent::Arrival);
+    Dispatch(FrameEvent::kArrival);
   } else if (looking && (requests & DeviceChangeQueue::kLookAgain) && ListedFramePresent()) {
-    Dispatch(FrameEvent::Arrival);
+    Dispatch(FrameEvent::kArrival);
   }
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -322,14 +329,14 @@ bool TouchPipeline::ListedFramePresent() {
 void TouchPipeline::SetTouchOutput(bool on) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!IsTouchOutputRange(profile_.VersionNumber)) return;
-  SendCommand([on](std::uint8_t* b) { FillTouchOutput(b, on); });
+  SendDeviceCommand([on](std::uint8_t* b) { FillTouchOutput(b, on); });
   Pause(100);
 }
 
 void TouchPipeline::SendSeriesMode(const SeriesModeBytes& bytes) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!profile_.Series01xx || !frame::HasFullSeriesMode(profile_.VersionNumber)) return;
-  SendCommand([&bytes](std::uint8_t* buf) { FillSeriesMode(buf, bytes.b); });
+  SendDeviceCommand([&bytes](std::uint8_t* buf) { FillSeriesMode(buf, bytes.b); });
 }
 
 void TouchPipeline::InitSeriesDevice() {
@@ -345,7 +352,7 @@ void TouchPipeline::InitSeriesDevice() {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     before = modeReports_;
   }
-  if (!SendCommand(FillSeriesQuery)) return;
+  if (!SendDeviceCommand(FillSeriesQuery)) return;
   std::unique_lock<std::mutex> lock(sessionMutex_);
   if (!modeReported_.wait_for(lock, std::chrono::milliseconds(200),
                               [&] { return modeReports_ != before; }))
@@ -364,7 +371,7 @@ void TouchPipeline::ApplyMouseEnable(bool on) {
     }
     Pause(100);
   } else {
-    SendCommand([on](std::uint8_t* b) { FillMouseMode(b, on, MOUSE_MODE_BY_USER); });
+    SendDeviceCommand([on](std::uint8_t* b) { FillMouseMode(b, on, MOUSE_MODE_BY_USER); });
     Pause(100);
   }
 }
@@ -372,7 +379,7 @@ void TouchPipeline::ApplyMouseEnable(bool on) {
 void TouchPipeline::RequestCalibrationReadBack() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   state_.awaitingReadBack = true;
-  SendCommand(FillReadCalibration);
+  SendDeviceCommand(FillReadCalibration);
   Pause(100);
 }
 
@@ -383,7 +390,7 @@ void TouchPipeline::SendExitCommands() {
     SendSeriesMode(SeriesStoredMode(m));
     SendSeriesMode(m.m[1] == 3 ? SeriesMouseOffMode(m) : SeriesStoredMode(m));
   } else if (IsOpen()) {
-    SendCommand([](std::uint8_t* b) { FillMouseMode(b, true, MOUSE_MODE_AT_EXIT); });
+    SendDeviceCommand([](std::uint8_t* b) { FillMouseMode(b, true, MOUSE_MODE_AT_EXIT); });
   }
   Pause(100);
 }
@@ -409,22 +416,22 @@ void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
   TRACE_DEBUG("%s: report %02X %02X -> action %d", ReaderName(role), report[0], report[1],
               static_cast<int>(action));
   switch (action) {
-    case ReportAction::Ignore:
+    case ReportAction::kIgnore:
       break;
-    case ReportAction::Decode:
+    case ReportAction::kDecode:
       decoder_.DecodeTouchReport(state_, report);
       break;
-    case ReportAction::CalibrationReply:
+    case ReportAction::kCalibrationReply:
       window_.HandleCalibrationReply(report);
       break;
-    case ReportAction::ReadBack:
-      Dispatch(FrameEvent::ReadBack, FrameKind::None, report);
+    case ReportAction::kReadBack:
+      Dispatch(FrameEvent::kReadBack, FrameKind::kNone, report);
       break;
-    case ReportAction::EnableButtons:
-      Dispatch(FrameEvent::Reply);
+    case ReportAction::kEnableButtons:
+      Dispatch(FrameEvent::kReply);
       break;
-    case ReportAction::SeriesMode:
-      Dispatch(FrameEvent::ModeReport, FrameKind::None, report);
+    case ReportAction::kSeriesMode:
+      Dispatch(FrameEvent::kModeReport, FrameKind::kNone, report);
       break;
   }
 }
@@ -432,15 +439,15 @@ void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
 void TouchPipeline::OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t ms,
                                 unsigned failures, const std::string& why) {
   switch (fault) {
-    case ReadFault::Failing:
+    case ReadFault::kFailing:
       TRACE_WARN("%s: read failed (%s), reading again", ReaderName(role), why.c_str());
       break;
-    case ReadFault::Recovered:
+    case ReadFault::kRecovered:
       status_.KeepReadFaults();
       TRACE_INFO("%s: reports flow again after %u ms (%u failed reads)", ReaderName(role),
                  static_cast<unsigned>(ms), failures);
       break;
-    case ReadFault::Gone:
+    case ReadFault::kGone:
       TRACE_WARN("%s: every read failed for %u ms (%s): the frame counts as gone", ReaderName(role),
                  static_cast<unsigned>(ms), why.c_str());
       status_.KeepReadFaults();
@@ -450,7 +457,7 @@ void TouchPipeline::OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t 
   }
 }
 
-// ---- state for the window and tests ----------------------------------------
+// ---- state -----------------------------------------------------------------
 
 SeriesMode TouchPipeline::Mode() const {
   std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -460,9 +467,4 @@ SeriesMode TouchPipeline::Mode() const {
 FrameState TouchPipeline::State() const {
   std::lock_guard<std::mutex> lock(sessionMutex_);
   return session_.State();
-}
-
-std::string TouchPipeline::SelectedPath() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  return paths_.path[0];
 }

@@ -66,19 +66,15 @@ class TouchPipeline final : private ReportRouter {
   void StopDeviceChanges();
   // Stops and joins every thread this object started (closing the frame's
   // handles without commands). Safe to call twice; the destructor calls it.
-  void Stop();
+  void CloseReaderThreadHandles();
 
   // A pass of device changes as an arrival would start one: the list of
   // frames is read again, and a listed frame that is present but not open
   // is opened; an open frame that is still there is left alone.
   void Rescan();
-  // A removal the way the backend reports it (name compared without case).
-  void OnDeviceRemoval(const std::string& interfaceName);
   // The system woke from sleep: the open frame lost its volatile state, so
   // its arrival steps run again (on the device-change worker; returns at once).
   void OnResume();
-  // Touch output off and the handles closed.
-  void CloseTouchFrame();
 
   // The commands the windows send. Each returns once the write completed
   // (or failed) and the command's pause has passed.
@@ -88,7 +84,7 @@ class TouchPipeline final : private ReportRouter {
   // not. Code on a reader thread (HandleCalibrationReply) sends with this
   // only.
   template <class Fill>
-  int SendCommand(Fill fill) {
+  int SendDeviceCommand(Fill fill) {
     return commands_.Send(fill);
   }
   // The pause after a command, for senders outside the pipeline (the
@@ -100,10 +96,7 @@ class TouchPipeline final : private ReportRouter {
   // Safe from any thread, the reader threads' callbacks included.
   bool IsOpen() const { return frame_.IsOpen(); }
   DeviceProfile Profile() const { return frame_.Profile(); }
-  SeriesMode Mode() const;
   FrameState State() const;
-  // Entry 0 of the path list (control side).
-  std::string SelectedPath();
   // The frame as the status answer tells it; safe from any thread, never
   // waits for the control side.
   FrameStatusView Status() const { return status_.View(); }
@@ -112,11 +105,16 @@ class TouchPipeline final : private ReportRouter {
   FrameStatus& StatusRecord() { return status_; }
 
  private:
+  // The tests' view of what lies behind this surface (tests/input).
+  friend class TouchPipelineTestSeam;
+
   // Feeds one event to the session and executes its steps; a Discover step
   // is answered with Discovered. Control-side events run under the control
   // lock; reader events (read-back, mode report, reply) on the reader.
-  void Dispatch(FrameEvent event, FrameKind kind = FrameKind::None,
+  void Dispatch(FrameEvent event, FrameKind kind = FrameKind::kNone,
                 const std::uint8_t* report = nullptr);
+  // The session's answer to one event, with its trace line.
+  FrameSteps Feed(FrameEvent event, FrameKind kind);
   void Execute(FrameStep step, const std::uint8_t* report);
   void Route(ReaderRole role, const std::uint8_t* report) override;
   // Every fault of the frame a reader sees is noted here.
@@ -129,13 +127,17 @@ class TouchPipeline final : private ReportRouter {
   // An interface of a listed frame is present (a lost frame answers again).
   bool ListedFramePresent();
 
-  void DiscoverTouchFrame();
+  // DiscoverTouchFrame over what is present now, then the frame it chose opened.
+  void DiscoverAndOpenFrame();
   void OpenTouchFrame(std::size_t index);
+  // Touch output off and the handles closed.
+  void CloseTouchFrame();
   void StartReaderThreads();
   void SetTouchOutput(bool on);
   void SendSeriesMode(const SeriesModeBytes& bytes);
   void InitSeriesDevice();
   void SendExitCommands();
+  SeriesMode Mode() const;
 
   platform::HidBackend& hid_;
   PipelineState& state_;

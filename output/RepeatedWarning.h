@@ -12,7 +12,7 @@ class RepeatedWarning {
   // `summary`: what the counted ones are ("connections refused, every place
   // taken"), traced with their count.
   explicit RepeatedWarning(const char* summary) : summary_(summary) {}
-  const char* summary() const { return summary_; }
+  const char* Summary() const { return summary_; }
 
   // Counts one; true when a line is due now, `count` then being how many
   // it stands for.

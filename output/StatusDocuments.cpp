@@ -146,7 +146,7 @@ std::string StatusJson(const StatusSnapshot& s) {
     j += ",\"packets_sent\":" + Number(l.packets) + "}";
   }
   j += "},\"last_fault\":";
-  if (f.lastFault == FrameFault::None) {
+  if (f.lastFault == FrameFault::kNone) {
     j += "null";
   } else {
     j += std::string("{\"kind\":\"") + FrameFaultName(f.lastFault) +

@@ -34,7 +34,8 @@ std::int64_t NowMs() {
 }  // namespace
 
 StreamListener::StreamListener(Kind kind, Options options, std::string_view page)
-    : kind_(kind),
+    : ListenerThread({options.address, options.port, kBacklog, options.retryMs}),
+      kind_(kind),
       options_(std::move(options)),
       page_(ws::DescribePage(page)),
       policy_(options_.address, options_.port, options_.origins) {
@@ -42,7 +43,7 @@ StreamListener::StreamListener(Kind kind, Options options, std::string_view page
   rings_.resize(std::size_t(streaming));
   for (Ring& r : rings_) r.bytes = std::make_unique<char[]>(options_.queueBytes);
   const int requests =
-      kind == Kind::WebSocket ? std::min(kRequestPlaces, kMaxPlaces - streaming) : 0;
+      kind == Kind::kWebSocket ? std::min(kRequestPlaces, kMaxPlaces - streaming) : 0;
   clients_.resize(std::size_t(streaming + requests));
 }
 
@@ -50,30 +51,10 @@ StreamListener::~StreamListener() {
   Stop();
 }
 
-void StreamListener::Start() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (thread_.joinable() || stop_) return;
-  thread_ = std::thread([this] { Run(); });
-}
-
-void StreamListener::Stop() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-    platform::PokeWakeSocket(wakeSocket_);
-  }
-  stopped_.notify_all();
-  if (thread_.joinable()) thread_.join();
-}
-
-bool StreamListener::Stopping() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return stop_;
-}
-
-bool StreamListener::SleepUnlessStopped(int ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
+void StreamListener::ListenFailed(const std::string& error) {
+  TRACE_WARN("%s: cannot listen on %s:%u: %s", Name(),
+             options_.address.empty() ? "*" : options_.address.c_str(), unsigned(options_.port),
+             error.c_str());
 }
 
 void StreamListener::OfferPacket(const char* data, std::size_t size) {
@@ -81,7 +62,7 @@ void StreamListener::OfferPacket(const char* data, std::size_t size) {
   // binary frame header for WebSocket.
   std::uint8_t header[ws::kMaxHeaderBytes];
   std::size_t headerSize = 4;
-  if (kind_ == Kind::WebSocket) {
+  if (kind_ == Kind::kWebSocket) {
     headerSize = ws::EncodeFrameHeader(ws::kBinary, size, header);
   } else {
     header[0] = std::uint8_t(size >> 24);
@@ -118,51 +99,26 @@ void StreamListener::OfferPacket(const char* data, std::size_t size) {
     platform::PokeWakeSocket(wakeSocket_);
 }
 
-void StreamListener::Run() {
-  if (!platform::StartSockets()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    platform::OpenWakeSocket(wakeSocket_);
-    if (stop_) platform::PokeWakeSocket(wakeSocket_);
-  }
-  while (!Stopping()) {
-    std::string error;
-    const platform::SocketHandle listener =
-        platform::OpenTcpListenerOn(options_.address, options_.port, kBacklog, &error);
-    if (listener == platform::kInvalidSocket) {
-      if (failedListens_++ == 0)
-        TRACE_WARN("%s: cannot listen on %s:%u: %s", Name(),
-                   options_.address.empty() ? "*" : options_.address.c_str(),
-                   unsigned(options_.port), error.c_str());
-      if (SleepUnlessStopped(options_.retryMs)) break;
-      continue;
+void StreamListener::Serve(platform::SocketHandle listener) {
+  TRACE_INFO("%s: listening on %s:%u", Name(),
+             options_.address.empty() ? "*" : options_.address.c_str(), unsigned(Port()));
+  ServeClients(listener);
+  for (std::size_t i = 0; i < clients_.size(); ++i) {
+    if (clients_[i].socket == platform::kInvalidSocket) continue;
+    Flush(i);  // what is queued (the last empty bundles) goes out if it fits now
+    // The service is going away: WebSocket clients are told so, unless a
+    // message is still half sent.
+    if (clients_[i].ws && clients_[i].ws->Open() && clients_[i].sent == clients_[i].out.size()) {
+      std::uint8_t goingAway[ws::kCloseFrameBytes];
+      ws::EncodeCloseFrame(ws::kGoingAway, goingAway);
+      platform::SendSome(clients_[i].socket, reinterpret_cast<const char*>(goingAway),
+                         sizeof goingAway);
     }
-    port_ = platform::LocalPort(listener);
-    TRACE_INFO("%s: listening on %s:%u", Name(),
-               options_.address.empty() ? "*" : options_.address.c_str(), unsigned(port_.load()));
-    Serve(listener);
-    for (std::size_t i = 0; i < clients_.size(); ++i) {
-      if (clients_[i].socket == platform::kInvalidSocket) continue;
-      Flush(i);  // what is queued (the last empty bundles) goes out if it fits now
-      // The service is going away: WebSocket clients are told so (1001),
-      // unless a message is still half sent.
-      if (clients_[i].ws && clients_[i].ws->Open() && clients_[i].sent == clients_[i].out.size()) {
-        const std::uint8_t goingAway[4] = {0x88, 2, 0x03, 0xE9};
-        platform::SendSome(clients_[i].socket, reinterpret_cast<const char*>(goingAway), 4);
-      }
-      Close(i, nullptr);
-    }
-    port_ = 0;
-    platform::CloseSocket(listener);
+    Close(i, nullptr);
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    platform::CloseWakeSocket(wakeSocket_);
-  }
-  platform::StopSockets();
 }
 
-void StreamListener::Serve(platform::SocketHandle listener) {
+void StreamListener::ServeClients(platform::SocketHandle listener) {
   std::vector<platform::SocketWait> waits;
   std::vector<std::size_t> owners;  // waits[k] watches clients_[owners[k]]
   const bool canWake = wakeSocket_.read != platform::kInvalidSocket;
@@ -190,7 +146,7 @@ void StreamListener::Serve(platform::SocketHandle listener) {
         // the wait still reports its connection failing.
         waits.push_back({c.socket, !c.readEnded, pending});
         owners.push_back(i);
-        checkSoon = checkSoon || (c.ws && c.ws->state() == ws::Connection::State::Request);
+        checkSoon = checkSoon || (c.ws && c.ws->CurrentState() == ws::Connection::State::kRequest);
       }
     }
     const int timeout = !canWake    ? kFallbackPollMs
@@ -226,7 +182,7 @@ void StreamListener::Serve(platform::SocketHandle listener) {
         Close(i, nullptr);
         continue;
       }
-      if (c.ws && c.ws->state() == ws::Connection::State::Request &&
+      if (c.ws && c.ws->CurrentState() == ws::Connection::State::kRequest &&
           now - c.acceptedMs > options_.requestTimeoutMs) {
         Close(i, nullptr);
         Warn(late_, "client sent no request in time, closed", now);
@@ -249,7 +205,7 @@ bool StreamListener::Accept(platform::SocketHandle listener) {
       // request makes room, so connections that never finish one (or keep
       // coming back slowly) cannot hold every place.
       for (auto c = clients_.begin(); c != clients_.end(); ++c)
-        if (c->ws && c->ws->state() == ws::Connection::State::Request &&
+        if (c->ws && c->ws->CurrentState() == ws::Connection::State::kRequest &&
             (place == clients_.end() || c->acceptedMs < place->acceptedMs))
           place = c;
       if (place != clients_.end()) {
@@ -273,7 +229,7 @@ bool StreamListener::Accept(platform::SocketHandle listener) {
     c.acceptedMs = c.windowMs = now;
     c.windowBytes = c.windowFrames = 0;
     c.readEnded = false;
-    if (kind_ == Kind::WebSocket) {
+    if (kind_ == Kind::kWebSocket) {
       c.ws = std::make_unique<ws::Connection>(policy_, page_, documents_);
       TRACE_INFO("%s: connection accepted", Name());
     } else {
@@ -291,13 +247,13 @@ void StreamListener::Warn(RepeatedWarning& w, const char* what, std::int64_t now
   if (count == 1)
     TRACE_WARN("%s: %s", Name(), what);
   else
-    TRACE_WARN("%s: %s: %u", Name(), w.summary(), unsigned(count));
+    TRACE_WARN("%s: %s: %u", Name(), w.Summary(), unsigned(count));
 }
 
 void StreamListener::TraceDueWarnings(std::int64_t now) {
   for (RepeatedWarning* w : {&refused_, &evicted_, &late_, &flooded_}) {
     std::uint32_t count = 0;
-    if (w->Due(now, count)) TRACE_WARN("%s: %s: %u", Name(), w->summary(), unsigned(count));
+    if (w->Due(now, count)) TRACE_WARN("%s: %s: %u", Name(), w->Summary(), unsigned(count));
   }
 }
 
@@ -331,7 +287,7 @@ bool StreamListener::Read(std::size_t i) {
     const long n = platform::Receive(c.socket, buffer, std::min(sizeof buffer, budget));
     if (n == platform::kWouldBlock) return true;
     if (n == platform::kReceiveEnded &&
-        (!c.ws || c.ws->state() != ws::Connection::State::Request)) {
+        (!c.ws || c.ws->CurrentState() != ws::Connection::State::kRequest)) {
       // It shut its sending side (nc < /dev/null): a reader that says
       // nothing more goes on receiving.
       c.readEnded = true;
@@ -348,7 +304,7 @@ bool StreamListener::Read(std::size_t i) {
     c.ws->Feed(buffer, std::size_t(n), streaming_.load() >= int(rings_.size()));
     const std::string event = c.ws->TakeEvent();
     if (!event.empty()) TRACE_WARN("%s: %s", Name(), event.c_str());
-    if (c.ws->reply() == ws::Reply::Unavailable && !wasOpen && c.ws->Finished()) {
+    if (c.ws->Decision() == ws::Reply::kUnavailable && !wasOpen && c.ws->Finished()) {
       char what[96];
       std::snprintf(what, sizeof what, "all %zu streaming places taken, upgrade refused",
                     rings_.size());
@@ -375,7 +331,7 @@ bool StreamListener::Read(std::size_t i) {
 }
 
 bool StreamListener::WithinRate(Client& c, std::size_t bytes, std::int64_t now) {
-  const std::uint64_t frames = c.ws ? c.ws->frames() : 0;
+  const std::uint64_t frames = c.ws ? c.ws->FramesReceived() : 0;
   if (now - c.windowMs >= 1000) {
     c.windowMs = now;
     c.windowBytes = 0;

@@ -21,23 +21,21 @@
 // is taken a new connection closes the oldest one still without a whole
 // request.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
+#include "output/ListenerThread.h"
 #include "output/PacketSink.h"
 #include "output/RepeatedWarning.h"
 #include "output/WebSocketProtocol.h"
 #include "platform/Socket.h"
 
-class StreamListener : public PacketSink {
+class StreamListener : public ListenerThread, public PacketSink {
  public:
-  enum class Kind { TuioTcp, WebSocket };
+  enum class Kind { kTuioTcp, kWebSocket };
   struct Options {
     bool enabled = false;
     std::string address = "127.0.0.1";  // dotted IPv4; empty: all interfaces
@@ -68,24 +66,16 @@ class StreamListener : public PacketSink {
 
   // `page`: what "GET /" answers on the WebSocket port (kept by the caller).
   StreamListener(Kind kind, Options options, std::string_view page = {});
-  ~StreamListener() override;  // Stop()
-  StreamListener(const StreamListener&) = delete;
-  StreamListener& operator=(const StreamListener&) = delete;
-
-  // Starts the listening thread (once).
-  void Start();
-  // Closes every client and the listening socket, joins the thread.
-  void Stop();
+  // Stop(): every client and the listening socket closed, the thread joined.
+  ~StreamListener() override;
 
   void OfferPacket(const char* data, std::size_t size) override;
 
-  // The port being listened on, 0 while not listening.
-  std::uint16_t Port() const { return port_.load(); }
   // Clients being sent packets (TCP clients, upgraded WebSocket clients).
   int StreamingClients() const { return streaming_.load(); }
   // Clients dropped because they fell behind.
   std::uint32_t DroppedClients() const { return dropped_.load(); }
-  const char* Name() const { return kind_ == Kind::TuioTcp ? "tuio-tcp" : "websocket"; }
+  const char* Name() const { return kind_ == Kind::kTuioTcp ? "tuio-tcp" : "websocket"; }
   // Packets queued for a client (each client counts), from any thread.
   std::uint64_t PacketsQueued() const { return queued_.load(std::memory_order_relaxed); }
   // WebSocket: what GET answers beside the page (the status, the metrics),
@@ -118,8 +108,11 @@ class StreamListener : public PacketSink {
     std::uint64_t windowBytes = 0, windowFrames = 0;
   };
 
-  void Run();
-  void Serve(platform::SocketHandle listener);
+  // The clients served while `listener` listens; each closed at the end
+  // (WebSocket clients told that the service goes away).
+  void Serve(platform::SocketHandle listener) override;
+  void ServeClients(platform::SocketHandle listener);
+  void ListenFailed(const std::string& error) override;
   // False if nothing could be accepted.
   bool Accept(platform::SocketHandle listener);
   // False when the client is to be closed.
@@ -134,21 +127,13 @@ class StreamListener : public PacketSink {
   // `what` now, or counted into a later line (see RepeatedWarning).
   void Warn(RepeatedWarning& w, const char* what, std::int64_t now);
   void TraceDueWarnings(std::int64_t now);
-  bool Stopping();
-  bool SleepUnlessStopped(int ms);
 
   const Kind kind_;
   const Options options_;
   const ws::Page page_;
   const ws::OriginPolicy policy_;
-  std::thread thread_;
-  std::mutex mutex_;  // guards rings_, stop_ and wakeSocket_
-  std::condition_variable stopped_;
-  bool stop_ = false;
-  platform::WakeSocket wakeSocket_;
-  std::vector<Ring> rings_;      // one per client place, preallocated
+  std::vector<Ring> rings_;      // one per client place, preallocated; under mutex_
   std::vector<Client> clients_;  // listener thread only, same places
-  std::atomic<std::uint16_t> port_{0};
   std::atomic<int> streaming_{0};
   std::atomic<std::uint32_t> dropped_{0};
   std::atomic<std::uint64_t> queued_{0};
@@ -157,7 +142,6 @@ class StreamListener : public PacketSink {
   // taken by the first packet that finds it set, which pokes.
   std::atomic<bool> wakeWanted_{true};
   std::int64_t lastPacketMs_ = -1000000;  // listener thread: last bytes taken from a ring
-  std::uint32_t failedListens_ = 0;
   // Listener thread: the warnings a client storm repeats.
   RepeatedWarning refused_{"connections refused, every place taken"};
   RepeatedWarning evicted_{"connections without a request closed to make room"};

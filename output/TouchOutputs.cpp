@@ -4,13 +4,13 @@
 
 TouchOutputs::TouchOutputs(OutputEndpoints endpoints)
     : endpoints_(std::move(endpoints)), xml_(endpoints_.xmlBacklogBytes) {
-  tuio_.SetClock(endpoints_.clock);
+  tuio_.setClock(endpoints_.clock);
   if (endpoints_.tuioTcp.enabled)
-    tuioTcp_ = std::make_unique<StreamListener>(StreamListener::Kind::TuioTcp, endpoints_.tuioTcp);
+    tuioTcp_ = std::make_unique<StreamListener>(StreamListener::Kind::kTuioTcp, endpoints_.tuioTcp);
   if (endpoints_.webSocket.enabled)
-    webSocket_ = std::make_unique<StreamListener>(StreamListener::Kind::WebSocket,
+    webSocket_ = std::make_unique<StreamListener>(StreamListener::Kind::kWebSocket,
                                                   endpoints_.webSocket, LivePageHtml());
-  if (tuioTcp_ || webSocket_) tuio_.SetStreams(this);
+  if (tuioTcp_ || webSocket_) tuio_.setStreams(this);
 }
 
 TouchOutputs::~TouchOutputs() {
@@ -23,25 +23,25 @@ void TouchOutputs::StartTouchOutput() {
   std::lock_guard<std::mutex> lock(mutex_);
   tuio_.startTuioOutput(endpoints_.protocol.c_str(), endpoints_.host.c_str(), endpoints_.tuioPort);
   outputStarted_ = true;
-  xml_.StartCycle();
+  xml_.startCycle();
 }
 
 void TouchOutputs::StopTouchOutput() {
   std::lock_guard<std::mutex> lock(mutex_);
-  xml_.StopCycle();
+  xml_.stopCycle();
   tuio_.stopTuioOutput();
   outputStarted_ = false;
 }
 
 void TouchOutputs::SetDevice(OutputDevice device) {
   std::lock_guard<std::mutex> lock(mutex_);
-  tuio_.SetSeries01xx(device.series01xx);
-  xml_.SetDevice(device);
+  tuio_.setSeries01xx(device.series01xx);
+  xml_.setDevice(device);
 }
 
 void TouchOutputs::StartXmlListener() {
   if (listener_) return;
-  listener_ = std::make_unique<XmlListener>(xml_.Link(), endpoints_.xml);
+  listener_ = std::make_unique<XmlListener>(xml_.link(), endpoints_.xml);
   listener_->Start();
 }
 
@@ -90,7 +90,7 @@ void TouchOutputs::sendTableDocument(ContactTable& table, std::uint16_t count) {
 
 std::string TouchOutputs::Document() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return std::string(xml_.Document());
+  return std::string(xml_.document());
 }
 
 std::int32_t TouchOutputs::documentCounter() const {
@@ -99,17 +99,17 @@ std::int32_t TouchOutputs::documentCounter() const {
 }
 
 void TouchOutputs::FillStatus(StatusSnapshot& s) {
-  s.touches = tuio_.Touches();
-  s.touchesDown = tuio_.TouchesDown();
+  s.touches = tuio_.touches();
+  s.touchesDown = tuio_.touchesDown();
   ListenerStatusView& udp = s.listener[kUdpListener];
   udp.enabled = endpoints_.protocol == "UDP";
-  udp.packets = tuio_.Datagrams();
+  udp.packets = tuio_.datagrams();
   ListenerStatusView& xml = s.listener[kXmlListener];
   xml.enabled = true;
   xml.port = XmlPort();
-  xml.clients = xml_.Link().Connected() ? 1 : 0;
-  xml.dropped = xml_.Link().DroppedClients();
-  xml.packets = xml_.DocumentsSent();
+  xml.clients = xml_.link().Connected() ? 1 : 0;
+  xml.dropped = xml_.link().DroppedClients();
+  xml.packets = xml_.documentsSent();
   const auto stream = [](const StreamListener* l, ListenerStatusView& v) {
     v.enabled = l != nullptr;
     if (!l) return;

@@ -95,7 +95,7 @@ class TouchOutputs : public TuioTouchSink, public XmlTouchSink, private PacketSi
   // For tests and the monitor: the stored document and the XML client link.
   std::string Document() const;
   std::int32_t documentCounter() const;
-  XmlClientLink& XmlLink() { return xml_.Link(); }
+  XmlClientLink& XmlLink() { return xml_.link(); }
 
  private:
   const OutputEndpoints endpoints_;

@@ -7,7 +7,7 @@ namespace TUIO {
 TuioContainer::TuioContainer(std::int32_t sessionId, SessionTime t, float x, float y)
     : TuioPoint(t, x, y), sessionId_(sessionId), last_{x, y, t} {}
 
-void TuioContainer::Update(const TuioContainer& other) {
+void TuioContainer::update(const TuioContainer& other) {
   x_ = other.x_;
   y_ = other.y_;
   time_ = other.time_;
@@ -19,11 +19,11 @@ void TuioContainer::Update(const TuioContainer& other) {
   last_ = TuioSample{x_, y_, time_};
 }
 
-void TuioContainer::Update(float x, float y, float xSpeed, float ySpeed, float motionAccel) {
-  Update(time_, x, y, xSpeed, ySpeed, motionAccel);
+void TuioContainer::update(float x, float y, float xSpeed, float ySpeed, float motionAccel) {
+  update(time_, x, y, xSpeed, ySpeed, motionAccel);
 }
 
-void TuioContainer::Update(SessionTime t, float x, float y, float xSpeed, float ySpeed,
+void TuioContainer::update(SessionTime t, float x, float y, float xSpeed, float ySpeed,
                            float motionAccel) {
   x_ = x;
   y_ = y;

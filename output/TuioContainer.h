@@ -13,8 +13,8 @@ class TuioPoint {
 
   float x() const { return x_; }
   float y() const { return y_; }
-  SessionTime Time() const { return time_; }
-  SessionTime StartTime() const { return startTime_; }
+  SessionTime time() const { return time_; }
+  SessionTime startTime() const { return startTime_; }
 
  protected:
   float x_ = 0.0f;
@@ -49,11 +49,11 @@ class TuioContainer : public TuioPoint {
   virtual ~TuioContainer() = default;
 
   // Takes position, time, speeds, acceleration and state of another container.
-  virtual void Update(const TuioContainer& other);
+  virtual void update(const TuioContainer& other);
   // Position with given speeds and acceleration, at the current time.
-  virtual void Update(float x, float y, float xSpeed, float ySpeed, float motionAccel);
+  virtual void update(float x, float y, float xSpeed, float ySpeed, float motionAccel);
   // Time, position and given speeds and acceleration.
-  virtual void Update(SessionTime t, float x, float y, float xSpeed, float ySpeed,
+  virtual void update(SessionTime t, float x, float y, float xSpeed, float ySpeed,
                       float motionAccel);
 
   // A new sample: speeds from the previous sample, acceleration from the
@@ -66,8 +66,8 @@ class TuioContainer : public TuioPoint {
   virtual std::int32_t sessionId() const { return sessionId_; }
   virtual float xSpeed() const { return xSpeed_; }
   virtual float ySpeed() const { return ySpeed_; }
-  virtual TuioPoint Position() const { return TuioPoint(time_, x_, y_); }
-  virtual TuioSample LastSample() const { return last_; }
+  virtual TuioPoint position() const { return TuioPoint(time_, x_, y_); }
+  virtual TuioSample lastSample() const { return last_; }
   virtual float motionSpeed() const { return motionSpeed_; }
   virtual float motionAccel() const { return motionAccel_; }
   virtual std::int32_t motionState() const { return motionState_; }

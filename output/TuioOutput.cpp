@@ -25,26 +25,26 @@ void TuioOutput::stopTuioOutput() {
   down_.store(0, std::memory_order_relaxed);
 }
 
-void TuioOutput::Publish() {
+void TuioOutput::publish() {
   publisher_->settleUntouchedCursors();
   publisher_->publishFrame();
-  down_.store(std::uint32_t(publisher_->CursorCount()), std::memory_order_relaxed);
+  down_.store(std::uint32_t(publisher_->cursorCount()), std::memory_order_relaxed);
 }
 
-void TuioOutput::Apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor) {
+void TuioOutput::apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor) {
   switch (SlotRule(state, cursor != nullptr)) {
-    case SlotAction::Add:
+    case SlotAction::kAdd:
       cursor = publisher_->addCursor(x, y);
       touches_.fetch_add(1, std::memory_order_relaxed);
       break;
-    case SlotAction::Move:
+    case SlotAction::kMove:
       publisher_->moveCursor(cursor, x, y);
       break;
-    case SlotAction::Remove:
+    case SlotAction::kRemove:
       publisher_->removeCursor(cursor);
       cursor = nullptr;
       break;
-    case SlotAction::None:
+    case SlotAction::kNone:
       break;
   }
 }
@@ -57,10 +57,10 @@ void TuioOutput::updateFromFrame(const TouchFrame& frame) {
   for (int k = 0; k < 4; ++k) {
     const TouchSlot& s = frame.slot[k];
     if (k >= slots) continue;  // slots 3 and 4 of a Series01xx frame count as empty
-    Apply(s.state, ScaleCoordinate(s.x, series), ScaleCoordinate(s.y, series),
+    apply(s.state, ScaleCoordinate(s.x, series), ScaleCoordinate(s.y, series),
           slotCursors_[std::size_t(k)]);
   }
-  Publish();
+  publish();
 }
 
 void TuioOutput::updateFromTable(const ContactTable& table, std::uint16_t /*count*/) {
@@ -75,7 +75,7 @@ void TuioOutput::updateFromTable(const ContactTable& table, std::uint16_t /*coun
     // The decoder files every contact under its own id; an id outside the
     // cursor table cannot have a cursor and is left alone.
     if (c.id >= kContactTableSize) continue;
-    Apply(c.state, ScaleSeries(c.x), ScaleSeries(c.y), contactCursors_[c.id]);
+    apply(c.state, ScaleSeries(c.x), ScaleSeries(c.y), contactCursors_[c.id]);
   }
-  Publish();
+  publish();
 }

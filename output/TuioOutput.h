@@ -11,7 +11,7 @@
 #include "output/TuioPublisher.h"
 
 // What a slot's state code asks of its cursor.
-enum class SlotAction { None, Add, Move, Remove };
+enum class SlotAction { kNone, kAdd, kMove, kRemove };
 
 // The rule shared by slots and contacts: a down adds a cursor unless the
 // slot has one, a move moves an existing cursor, an up removes it; anything
@@ -19,13 +19,13 @@ enum class SlotAction { None, Add, Move, Remove };
 constexpr SlotAction SlotRule(std::uint32_t state, bool hasCursor) {
   switch (state) {
     case TOUCH_DOWN:
-      return hasCursor ? SlotAction::None : SlotAction::Add;
+      return hasCursor ? SlotAction::kNone : SlotAction::kAdd;
     case TOUCH_MOVE:
-      return hasCursor ? SlotAction::Move : SlotAction::None;
+      return hasCursor ? SlotAction::kMove : SlotAction::kNone;
     case TOUCH_UP:
-      return hasCursor ? SlotAction::Remove : SlotAction::None;
+      return hasCursor ? SlotAction::kRemove : SlotAction::kNone;
     default:
-      return SlotAction::None;
+      return SlotAction::kNone;
   }
 }
 
@@ -42,12 +42,12 @@ class TuioOutput : public TuioTouchSink {
   // is alive) and forgets every cursor.
   void stopTuioOutput();
 
-  void SetSeries01xx(bool series01xx) { series01xx_ = series01xx; }
+  void setSeries01xx(bool series01xx) { series01xx_ = series01xx; }
   // Where publishers built from now on also hand their packets.
-  void SetStreams(PacketSink* streams) { streams_ = streams; }
+  void setStreams(PacketSink* streams) { streams_ = streams; }
   // The time each frame is opened with; the session time unless a test or
   // benchmark steps time itself.
-  void SetClock(TUIO::SessionTime (*now)()) { now_ = now; }
+  void setClock(TUIO::SessionTime (*now)()) { now_ = now; }
 
   // One publisher frame per 2- or 4-point record.
   void updateFromFrame(const TouchFrame& frame) override;
@@ -56,18 +56,18 @@ class TuioOutput : public TuioTouchSink {
   // are walked.
   void updateFromTable(const ContactTable& table, std::uint16_t count) override;
 
-  const TUIO::TuioPublisher* Publisher() const { return publisher_.get(); }
+  const TUIO::TuioPublisher* publisher() const { return publisher_.get(); }
 
   // For the status answer, from any thread: datagrams sent, touches
   // published (each finger down: one cursor session), cursors alive now.
-  std::uint64_t Datagrams() const { return datagrams_.load(std::memory_order_relaxed); }
-  std::uint64_t Touches() const { return touches_.load(std::memory_order_relaxed); }
-  std::uint32_t TouchesDown() const { return down_.load(std::memory_order_relaxed); }
+  std::uint64_t datagrams() const { return datagrams_.load(std::memory_order_relaxed); }
+  std::uint64_t touches() const { return touches_.load(std::memory_order_relaxed); }
+  std::uint32_t touchesDown() const { return down_.load(std::memory_order_relaxed); }
 
  private:
-  void Apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor);
+  void apply(std::uint32_t state, float x, float y, TUIO::TuioCursor*& cursor);
   // Settles the frame, publishes it, and notes how many cursors are alive.
-  void Publish();
+  void publish();
 
   std::unique_ptr<TUIO::TuioPublisher> publisher_;
   bool series01xx_ = false;

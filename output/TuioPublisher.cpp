@@ -40,13 +40,13 @@ TuioPublisher::TuioPublisher(const char* host, int port, int capacity, PacketSin
   idleCursorSecond_ = frameTime_.seconds;
   idleObjectSecond_ = frameTime_.seconds;
 
-  SendAliveBundle(kCursorProfile, {}, -1);
-  SendAliveBundle(kObjectProfile, {}, -1);
+  sendAliveBundle(kCursorProfile, {}, -1);
+  sendAliveBundle(kObjectProfile, {}, -1);
 }
 
 TuioPublisher::~TuioPublisher() {
-  SendAliveBundle(kCursorProfile, {}, -1);
-  SendAliveBundle(kObjectProfile, {}, -1);
+  sendAliveBundle(kCursorProfile, {}, -1);
+  sendAliveBundle(kObjectProfile, {}, -1);
 }
 
 void TuioPublisher::openFrame(SessionTime t) {
@@ -72,7 +72,7 @@ TuioCursor* TuioPublisher::addCursor(float x, float y) {
 void TuioPublisher::moveCursor(TuioCursor* c, float x, float y) {
   // One sample per cursor per frame: a second report in the same frame, or
   // a frame whose tick did not advance, would divide by a zero interval.
-  if (c == nullptr || c->Time() == frameTime_) return;
+  if (c == nullptr || c->time() == frameTime_) return;
   c->moveTo(frameTime_, x, y);
   cursorChanged_ = true;
 }
@@ -91,7 +91,7 @@ void TuioPublisher::removeCursor(TuioCursor* c) {
 
 void TuioPublisher::settleUntouchedCursors() {
   for (auto& c : cursors_) {
-    if (c->Time() != frameTime_ && c->isInMotion()) {
+    if (c->time() != frameTime_ && c->isInMotion()) {
       c->hold(frameTime_);
       cursorChanged_ = true;
     }
@@ -106,7 +106,7 @@ void TuioPublisher::publishFrame() {
         finishCursorBundle(frameNumber_);
         beginCursorBundle();
       }
-      if (c->Time() == frameTime_ && stream_ && !streamFailed_) {
+      if (c->time() == frameTime_ && stream_ && !streamFailed_) {
         try {
           *stream_ << osc::BeginMessage(kCursorProfile) << "set"
                    << static_cast<osc::int32>(c->sessionId()) << c->x() << c->y() << c->xSpeed()
@@ -126,12 +126,12 @@ void TuioPublisher::publishFrame() {
 
   if (idleObjectSecond_ < frameTime_.seconds) {
     idleObjectSecond_ = frameTime_.seconds;
-    SendAliveBundle(kObjectProfile, objects_, frameNumber_);
+    sendAliveBundle(kObjectProfile, objects_, frameNumber_);
   }
   objectChanged_ = false;
 }
 
-void TuioPublisher::SendAliveBundle(const char* profile, const std::vector<TuioContainer*>& alive,
+void TuioPublisher::sendAliveBundle(const char* profile, const std::vector<TuioContainer*>& alive,
                                     std::int32_t fseq) {
   if (!stream_) return;
   stream_->Clear();
@@ -143,7 +143,7 @@ void TuioPublisher::SendAliveBundle(const char* profile, const std::vector<TuioC
   } catch (const osc::Exception&) {
     return;
   }
-  Send();
+  send();
 }
 
 void TuioPublisher::beginCursorBundle() {
@@ -169,10 +169,10 @@ void TuioPublisher::finishCursorBundle(std::int32_t fseq) {
     streamFailed_ = true;
     return;
   }
-  Send();
+  send();
 }
 
-void TuioPublisher::Send() {
+void TuioPublisher::send() {
   if (!sender_) return;
   try {
     sender_->Send(stream_->Data(), stream_->Size());

@@ -51,21 +51,21 @@ class TuioPublisher {
   void settleUntouchedCursors();
   void publishFrame();
 
-  std::int32_t FrameNumber() const { return frameNumber_; }
-  SessionTime FrameTime() const { return frameTime_; }
+  std::int32_t frameNumber() const { return frameNumber_; }
+  SessionTime frameTime() const { return frameTime_; }
   int capacity() const { return capacity_; }
-  bool HasSender() const { return sender_ != nullptr; }
-  std::size_t CursorCount() const { return cursors_.size(); }
-  const TuioCursor* CursorAt(std::size_t i) const { return cursors_[i].get(); }
+  bool hasSender() const { return sender_ != nullptr; }
+  std::size_t cursorCount() const { return cursors_.size(); }
+  const TuioCursor* cursorAt(std::size_t i) const { return cursors_[i].get(); }
 
  private:
   // A bundle of `profile` with only the alive list and fseq: the empty
   // bundles (nothing alive, fseq -1) and the object profile's bundle.
-  void SendAliveBundle(const char* profile, const std::vector<TuioContainer*>& alive,
+  void sendAliveBundle(const char* profile, const std::vector<TuioContainer*>& alive,
                        std::int32_t fseq);
   void beginCursorBundle();
   void finishCursorBundle(std::int32_t fseq);
-  void Send();
+  void send();
 
   std::vector<TuioContainer*> objects_;               // the object profile is always empty
   std::vector<std::unique_ptr<TuioCursor>> cursors_;  // in creation order

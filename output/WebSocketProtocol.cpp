@@ -1,6 +1,7 @@
 #include "output/WebSocketProtocol.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "platform/Sha1.h"
 #include "platform/Trace.h"
@@ -113,7 +114,7 @@ bool HasToken(std::string_view list, std::string_view token) {
 HeadParse ParseRequestHead(std::string_view bytes, RequestHead& out) {
   out = RequestHead{};
   const std::size_t end = bytes.find("\r\n\r\n");
-  if (end == std::string_view::npos) return HeadParse::Incomplete;
+  if (end == std::string_view::npos) return HeadParse::kIncomplete;
   out.length = end + 4;
   std::string_view rest = bytes.substr(0, end + 2);
 
@@ -123,12 +124,12 @@ HeadParse ParseRequestHead(std::string_view bytes, RequestHead& out) {
   const std::size_t s1 = line.find(' ');
   const std::size_t s2 = s1 == std::string_view::npos ? s1 : line.find(' ', s1 + 1);
   if (s2 == std::string_view::npos || line.find(' ', s2 + 1) != std::string_view::npos)
-    return HeadParse::Malformed;
+    return HeadParse::kMalformed;
   out.method = line.substr(0, s1);
   out.target = line.substr(s1 + 1, s2 - s1 - 1);
   out.version = line.substr(s2 + 1);
   if (out.method.empty() || out.target.empty() || out.version.substr(0, 5) != "HTTP/")
-    return HeadParse::Malformed;
+    return HeadParse::kMalformed;
 
   bool seenConnection = false, seenKey = false, seenVersion = false;
   while (!rest.empty()) {
@@ -137,7 +138,7 @@ HeadParse ParseRequestHead(std::string_view bytes, RequestHead& out) {
     rest.remove_prefix(e + 2);
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos || !IsToken(line.substr(0, colon)))
-      return HeadParse::Malformed;
+      return HeadParse::kMalformed;
     const std::string_view name = line.substr(0, colon);
     const std::string_view value = Trim(line.substr(colon + 1));
     bool ok = true;
@@ -154,9 +155,9 @@ HeadParse ParseRequestHead(std::string_view bytes, RequestHead& out) {
     } else if (EqualsNoCase(name, "Sec-WebSocket-Version")) {
       ok = SetOnce(out.wsVersion, seenVersion, value);
     }
-    if (!ok) return HeadParse::Malformed;
+    if (!ok) return HeadParse::kMalformed;
   }
-  return HeadParse::Complete;
+  return HeadParse::kComplete;
 }
 
 std::string AcceptKey(std::string_view key) {
@@ -203,90 +204,91 @@ Page DescribePage(std::string_view html) {
 
 Reply Decide(const RequestHead& head, const OriginPolicy& policy, bool streamingFull,
              const Documents* documents) {
-  if (head.method != "GET") return Reply::MethodNotAllowed;
+  if (head.method != "GET") return Reply::kMethodNotAllowed;
   // What each path answers; every plain GET is answered and closed without
   // a streaming place.
   const std::string_view path = Path(head);
   if (path != "/") {
     // A document is a plain GET; an upgrade to its path finds nothing.
-    if (!documents || head.hasUpgrade || !documents->Serves(path)) return Reply::NotFound;
-    return policy.Accepts(head) ? Reply::Document : Reply::Forbidden;
+    if (!documents || head.hasUpgrade || !documents->Serves(path)) return Reply::kNotFound;
+    return policy.Accepts(head) ? Reply::kDocument : Reply::kForbidden;
   }
-  if (!head.hasUpgrade) return Reply::Page;
+  if (!head.hasUpgrade) return Reply::kPage;
   if (!EqualsNoCase(head.upgrade, "websocket") || !HasToken(head.connection, "upgrade") ||
       head.wsVersion != "13" || !ValidKey(head.key) || head.version != "HTTP/1.1" || !head.hasHost)
-    return Reply::BadRequest;
-  if (!policy.Accepts(head)) return Reply::Forbidden;
-  return streamingFull ? Reply::Unavailable : Reply::Upgrade;
+    return Reply::kBadRequest;
+  if (!policy.Accepts(head)) return Reply::kForbidden;
+  return streamingFull ? Reply::kUnavailable : Reply::kUpgrade;
 }
 
+namespace {
+
+// The answers that refuse a request: status, body and a header of their own.
+// The last row answers every other request the listener cannot serve.
+struct Refusal {
+  Reply reply;
+  const char* status;
+  const char* body;
+  const char* header;
+};
+constexpr Refusal kRefusals[] = {
+    {Reply::kForbidden, "403 Forbidden", "Origin not allowed\n", ""},
+    {Reply::kNotFound, "404 Not Found", "Not found\n", ""},
+    {Reply::kMethodNotAllowed, "405 Method Not Allowed", "Method not allowed\n", "Allow: GET\r\n"},
+    {Reply::kTooLarge, "431 Request Header Fields Too Large", "Request too large\n", ""},
+    {Reply::kUnavailable, "503 Service Unavailable", "All streaming places are taken\n",
+     "Retry-After: 1\r\n"},
+    {Reply::kBadRequest, "400 Bad Request", "Bad request\n", "Sec-WebSocket-Version: 13\r\n"},
+};
+
+// A whole answer that ends the connection: `headers` each end in CRLF.
+std::string Answer(std::string_view status, std::string_view headers, std::string_view body) {
+  std::string r = "HTTP/1.1 ";
+  r += status;
+  r += "\r\n";
+  r += headers;
+  r += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+  r += body;
+  return r;
+}
+
+}  // namespace
+
 std::string Response(Reply reply, const RequestHead& head, const Page& page) {
-  if (reply == Reply::Upgrade) {
+  if (reply == Reply::kUpgrade) {
     return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
            "Sec-WebSocket-Accept: " +
            AcceptKey(head.key) + "\r\n\r\n";
   }
-  const char* status = "400 Bad Request";
-  std::string_view body = "Bad request\n";
-  std::string extra;
-  switch (reply) {
-    case Reply::Page:
-      status = "200 OK";
-      body = page.html;
-      // Only the page's own script and style run, it talks only to its own
-      // WebSocket ('self' covers ws: in newer browsers, the Host in older
-      // ones) and no other page may frame it.
-      extra =
-          "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
-          "X-Content-Type-Options: nosniff\r\n"
-          "Content-Security-Policy: default-src 'none'; " +
-          page.ownSources + "; connect-src 'self'" +
-          (PlainHost(head.host) ? " ws://" + std::string(head.host) : std::string()) +
-          "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n";
-      break;
-    case Reply::Forbidden:
-      status = "403 Forbidden";
-      body = "Origin not allowed\n";
-      break;
-    case Reply::NotFound:
-      status = "404 Not Found";
-      body = "Not found\n";
-      break;
-    case Reply::MethodNotAllowed:
-      status = "405 Method Not Allowed";
-      body = "Method not allowed\n";
-      extra = "Allow: GET\r\n";
-      break;
-    case Reply::TooLarge:
-      status = "431 Request Header Fields Too Large";
-      body = "Request too large\n";
-      break;
-    case Reply::Unavailable:
-      status = "503 Service Unavailable";
-      body = "All streaming places are taken\n";
-      extra = "Retry-After: 1\r\n";
-      break;
-    default:
-      extra = "Sec-WebSocket-Version: 13\r\n";
-      break;
+  if (reply == Reply::kPage) {
+    // Only the page's own script and style run, it talks only to its own
+    // WebSocket ('self' covers ws: in newer browsers, the Host in older
+    // ones) and no other page may frame it.
+    return Answer("200 OK",
+                  "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
+                  "X-Content-Type-Options: nosniff\r\n"
+                  "Content-Security-Policy: default-src 'none'; " +
+                      page.ownSources + "; connect-src 'self'" +
+                      (PlainHost(head.host) ? " ws://" + std::string(head.host) : std::string()) +
+                      "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n",
+                  page.html);
   }
-  if (reply != Reply::Page)
-    extra += "Content-Type: text/plain; charset=utf-8\r\nX-Content-Type-Options: nosniff\r\n";
-  std::string r = "HTTP/1.1 ";
-  r += status;
-  r += "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) +
-       "\r\nConnection: close\r\n\r\n";
-  r += body;
-  return r;
+  const Refusal* refusal = &kRefusals[std::size(kRefusals) - 1];
+  for (const Refusal& r : kRefusals) {
+    if (r.reply == reply) refusal = &r;
+  }
+  return Answer(
+      refusal->status,
+      std::string(refusal->header) +
+          "Content-Type: text/plain; charset=utf-8\r\nX-Content-Type-Options: nosniff\r\n",
+      refusal->body);
 }
 
 std::string DocumentResponse(std::string_view body, std::string_view contentType) {
-  std::string r = "HTTP/1.1 200 OK\r\nContent-Type: ";
-  r += contentType;
-  r += "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nContent-Length: " +
-       std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
-  r += body;
-  return r;
+  return Answer("200 OK",
+                "Content-Type: " + std::string(contentType) +
+                    "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n",
+                body);
 }
 
 std::size_t EncodeFrameHeader(std::uint8_t opcode, std::uint64_t payloadSize,
@@ -307,41 +309,47 @@ std::size_t EncodeFrameHeader(std::uint8_t opcode, std::uint64_t payloadSize,
   return 10;
 }
 
+void EncodeCloseFrame(CloseCode code, std::uint8_t out[kCloseFrameBytes]) {
+  EncodeFrameHeader(kClose, 2, out);
+  out[2] = std::uint8_t(code >> 8);
+  out[3] = std::uint8_t(code);
+}
+
 FrameParse ParseFrameHeader(const std::uint8_t* data, std::size_t size, FrameHeader& out) {
   out = FrameHeader{};
-  if (size < 2) return FrameParse::Incomplete;
+  if (size < 2) return FrameParse::kIncomplete;
   out.fin = (data[0] & 0x80) != 0;
   out.opcode = data[0] & 0x0F;
   out.masked = (data[1] & 0x80) != 0;
-  if ((data[0] & 0x70) != 0 || !out.masked) return FrameParse::ProtocolError;
+  if ((data[0] & 0x70) != 0 || !out.masked) return FrameParse::kProtocolError;
   const bool control = (out.opcode & 0x8) != 0;
   if (out.opcode != kContinuation && out.opcode != kText && out.opcode != kBinary &&
       out.opcode != kClose && out.opcode != kPing && out.opcode != kPong)
-    return FrameParse::ProtocolError;
+    return FrameParse::kProtocolError;
   std::uint64_t length = data[1] & 0x7F;
   std::size_t pos = 2;
-  if (control && (!out.fin || length > 125)) return FrameParse::ProtocolError;
+  if (control && (!out.fin || length > 125)) return FrameParse::kProtocolError;
   if (length == 126) {
-    if (size < 4) return FrameParse::Incomplete;
+    if (size < 4) return FrameParse::kIncomplete;
     length = (std::uint64_t(data[2]) << 8) | data[3];
     pos = 4;
-    if (length < 126) return FrameParse::ProtocolError;  // not the shortest form
+    if (length < 126) return FrameParse::kProtocolError;  // not the shortest form
   } else if (length == 127) {
-    if (size < 10) return FrameParse::Incomplete;
+    if (size < 10) return FrameParse::kIncomplete;
     length = 0;
     for (int i = 0; i < 8; ++i) length = (length << 8) | data[2 + i];
     pos = 10;
-    if (length >> 63) return FrameParse::ProtocolError;
-    if (length <= 0xFFFF) return FrameParse::ProtocolError;
+    if (length >> 63) return FrameParse::kProtocolError;
+    if (length <= 0xFFFF) return FrameParse::kProtocolError;
   }
   // Known as soon as the length is: a huge frame is refused before its
   // payload is buffered.
-  if (length > kMaxMessageBytes) return FrameParse::TooBig;
-  if (size < pos + 4) return FrameParse::Incomplete;
+  if (length > kMaxMessageBytes) return FrameParse::kTooBig;
+  if (size < pos + 4) return FrameParse::kIncomplete;
   std::memcpy(out.mask, data + pos, 4);
   out.payloadSize = length;
   out.headerSize = pos + 4;
-  return FrameParse::Complete;
+  return FrameParse::kComplete;
 }
 
 bool Utf8Check::Feed(const std::uint8_t* data, std::size_t size) {
@@ -385,10 +393,10 @@ std::string Connection::TakeEvent() {
 }
 
 void Connection::Feed(const char* data, std::size_t size, bool streamingFull) {
-  if (state_ == State::Closed) return;
+  if (state_ == State::kClosed) return;
   input_.append(data, size);
-  if (state_ == State::Request) FeedRequest(streamingFull);
-  if (state_ == State::Open) FeedFrames();
+  if (state_ == State::kRequest) FeedRequest(streamingFull);
+  if (state_ == State::kOpen) FeedFrames();
   input_.erase(0, consumed_);
   consumed_ = 0;
 }
@@ -396,46 +404,46 @@ void Connection::Feed(const char* data, std::size_t size, bool streamingFull) {
 void Connection::FeedRequest(bool streamingFull) {
   RequestHead head;
   const HeadParse parse = ParseRequestHead(input_, head);
-  if (parse == HeadParse::Incomplete) {
+  if (parse == HeadParse::kIncomplete) {
     if (input_.size() <= kMaxRequestBytes) return;
-    output_ += Response(Reply::TooLarge, head, page_);
+    output_ += Response(Reply::kTooLarge, head, page_);
     event_ = "request too large";
-    state_ = State::Closed;
+    state_ = State::kClosed;
     return;
   }
-  if (parse == HeadParse::Malformed || head.length > kMaxRequestBytes) {
-    output_ +=
-        Response(parse == HeadParse::Malformed ? Reply::BadRequest : Reply::TooLarge, head, page_);
+  if (parse == HeadParse::kMalformed || head.length > kMaxRequestBytes) {
+    output_ += Response(parse == HeadParse::kMalformed ? Reply::kBadRequest : Reply::kTooLarge,
+                        head, page_);
     event_ = "malformed request";
-    state_ = State::Closed;
+    state_ = State::kClosed;
     return;
   }
   const Reply reply = Decide(head, policy_, streamingFull, documents_);
   reply_ = reply;
   std::string body, type;
-  if (reply == Reply::Document && documents_->Fetch(Path(head), body, type))
+  if (reply == Reply::kDocument && documents_->Fetch(Path(head), body, type))
     output_ += DocumentResponse(body, type);
   else
-    output_ += Response(reply == Reply::Document ? Reply::NotFound : reply, head, page_);
-  if (reply == Reply::Forbidden)
+    output_ += Response(reply == Reply::kDocument ? Reply::kNotFound : reply, head, page_);
+  if (reply == Reply::kForbidden)
     event_ = std::string("refused origin ") + trace::Escaped(head.origin).c_str();
-  if (reply != Reply::Upgrade) {
-    state_ = State::Closed;
+  if (reply != Reply::kUpgrade) {
+    state_ = State::kClosed;
     return;
   }
-  state_ = State::Open;
+  state_ = State::kOpen;
   consumed_ = head.length;
 }
 
 void Connection::FeedFrames() {
-  while (state_ == State::Open) {
+  while (state_ == State::kOpen) {
     FrameHeader h;
     auto* bytes = reinterpret_cast<std::uint8_t*>(input_.data()) + consumed_;
     const std::size_t size = input_.size() - consumed_;
     const FrameParse parse = ParseFrameHeader(bytes, size, h);
-    if (parse == FrameParse::Incomplete) return;
-    if (parse == FrameParse::ProtocolError) return Fail(kProtocolError, "protocol error");
-    if (parse == FrameParse::TooBig) return Fail(kMessageTooBig, "frame too big");
+    if (parse == FrameParse::kIncomplete) return;
+    if (parse == FrameParse::kProtocolError) return Fail(kProtocolError, "protocol error");
+    if (parse == FrameParse::kTooBig) return Fail(kMessageTooBig, "frame too big");
     if (size - h.headerSize < h.payloadSize) return;
     std::uint8_t* payload = bytes + h.headerSize;
     for (std::size_t i = 0; i < h.payloadSize; ++i) payload[i] ^= h.mask[i % 4];
@@ -481,7 +489,7 @@ void Connection::HandleFrame(const FrameHeader& h, std::uint8_t* payload) {
       const std::uint8_t reply[2] = {std::uint8_t(code >> 8), std::uint8_t(code)};
       SendFrame(kClose, reply, size >= 2 ? 2 : 0);
       event_ = "closed by the client (" + std::to_string(code) + ")";
-      state_ = State::Closed;
+      state_ = State::kClosed;
       return;
     }
     default:
@@ -503,7 +511,7 @@ void Connection::Fail(std::uint16_t code, const char* why) {
   const std::uint8_t payload[2] = {std::uint8_t(code >> 8), std::uint8_t(code)};
   SendFrame(kClose, payload, 2);
   event_ = std::string(why) + ", closed with " + std::to_string(code);
-  state_ = State::Closed;
+  state_ = State::kClosed;
   input_.clear();
   consumed_ = 0;
 }

@@ -30,6 +30,7 @@ enum Opcode : std::uint8_t {
 
 enum CloseCode : std::uint16_t {
   kNormalClosure = 1000,
+  kGoingAway = 1001,  // the service stops
   kProtocolError = 1002,
   kInvalidPayload = 1007,  // a text message or close reason that is not UTF-8
   kMessageTooBig = 1009,
@@ -49,7 +50,7 @@ struct RequestHead {
   bool hasOrigin = false;
   std::size_t length = 0;  // bytes up to and including the blank line
 };
-enum class HeadParse { Incomplete, Complete, Malformed };
+enum class HeadParse { kIncomplete, kComplete, kMalformed };
 // Request line, then "Name: value" lines up to the blank line (CRLF line
 // ends). A second Host, Origin, Upgrade or key header, a folded line, a line
 // without a colon or a name that is not a token ("Origin : x", whose
@@ -104,15 +105,15 @@ constexpr std::string_view kStatusRequest = "status";
 constexpr std::string_view kStatusPath = "/status";
 
 enum class Reply {
-  Page,
-  Document,  // a path `documents` serves (the status, the metrics)
-  Upgrade,
-  BadRequest,
-  Forbidden,
-  NotFound,
-  MethodNotAllowed,
-  TooLarge,
-  Unavailable,  // an upgrade while every streaming place is taken
+  kPage,
+  kDocument,  // a path `documents` serves (the status, the metrics)
+  kUpgrade,
+  kBadRequest,
+  kForbidden,
+  kNotFound,
+  kMethodNotAllowed,
+  kTooLarge,
+  kUnavailable,  // an upgrade while every streaming place is taken
 };
 // What the server answers a complete head with. An upgrade needs HTTP/1.1
 // and one Host, as every browser sends; plain GETs (the page, the
@@ -145,6 +146,9 @@ class Utf8Check {
 // `payloadSize` bytes, written to `out`; its length.
 std::size_t EncodeFrameHeader(std::uint8_t opcode, std::uint64_t payloadSize,
                               std::uint8_t out[kMaxHeaderBytes]);
+// A whole server close frame carrying `code` and no reason.
+constexpr std::size_t kCloseFrameBytes = 4;
+void EncodeCloseFrame(CloseCode code, std::uint8_t out[kCloseFrameBytes]);
 
 struct FrameHeader {
   bool fin = false;
@@ -154,7 +158,7 @@ struct FrameHeader {
   std::uint64_t payloadSize = 0;
   std::size_t headerSize = 0;
 };
-enum class FrameParse { Incomplete, Complete, ProtocolError, TooBig };
+enum class FrameParse { kIncomplete, kComplete, kProtocolError, kTooBig };
 // A client frame's header from the bytes received so far: reserved bits,
 // unknown opcodes, an unmasked frame, a fragmented or long (> 125) control
 // frame are protocol errors; a payload over kMaxMessageBytes is too big.
@@ -163,7 +167,7 @@ FrameParse ParseFrameHeader(const std::uint8_t* data, std::size_t size, FrameHea
 // One client's protocol state.
 class Connection {
  public:
-  enum class State { Request, Open, Closed };
+  enum class State { kRequest, kOpen, kClosed };
 
   // `documents` (may be null): what GET answers beside the page, and the
   // status a client asks for with a text message.
@@ -172,19 +176,19 @@ class Connection {
   // Takes received bytes; answers (HTTP, pongs, close frames) are appended
   // to Output(). `streamingFull`: an upgrade would find no place (503).
   void Feed(const char* data, std::size_t size, bool streamingFull = false);
-  State state() const { return state_; }
+  State CurrentState() const { return state_; }
   // Upgraded and not closing: binary messages may be sent.
-  bool Open() const { return state_ == State::Open; }
+  bool Open() const { return state_ == State::kOpen; }
   // Closed: once Output() is sent, the socket is closed.
-  bool Finished() const { return state_ == State::Closed; }
+  bool Finished() const { return state_ == State::kClosed; }
   std::string& Output() { return output_; }
   // What happened that deserves a trace line (a refused origin, a close
   // and its code); empty otherwise. Cleared by the call.
   std::string TakeEvent();
   // The answer to the request (once it was complete).
-  Reply reply() const { return reply_; }
+  Reply Decision() const { return reply_; }
   // Frames received since the upgrade, for the listener's rate limit.
-  std::uint64_t frames() const { return frames_; }
+  std::uint64_t FramesReceived() const { return frames_; }
 
  private:
   void FeedRequest(bool streamingFull);
@@ -196,8 +200,8 @@ class Connection {
   const OriginPolicy& policy_;
   const Page& page_;
   Documents* documents_;
-  State state_ = State::Request;
-  Reply reply_ = Reply::BadRequest;
+  State state_ = State::kRequest;
+  Reply reply_ = Reply::kBadRequest;
   // Received bytes from `consumed_` on are not handled yet; the handled
   // ones are dropped once per Feed, not once per frame.
   std::string input_;

@@ -14,67 +14,25 @@ constexpr int kFallbackPollMs = 50;
 constexpr std::size_t kReceiveBytes = 512;
 }  // namespace
 
-XmlListener::XmlListener(XmlClientLink& link, Options options) : link_(link), options_(options) {}
+XmlListener::XmlListener(XmlClientLink& link, Options options)
+    : ListenerThread({options.address, options.port, options.backlog, options.retryMs}),
+      link_(link),
+      options_(std::move(options)) {}
 
 XmlListener::~XmlListener() {
   Stop();
 }
 
-void XmlListener::Start() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (thread_.joinable() || stop_) return;
-  thread_ = std::thread([this] { Run(); });
+void XmlListener::ListenFailed(const std::string& error) {
+  TRACE_WARN("xml: cannot listen on port %d: %s", options_.port, error.c_str());
 }
 
-void XmlListener::Stop() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-    platform::PokeWakeSocket(wakeSocket_);
-  }
-  stopped_.notify_all();
-  if (thread_.joinable()) thread_.join();
-}
-
-bool XmlListener::Stopping() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return stop_;
-}
-
-bool XmlListener::SleepUnlessStopped(int ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return stopped_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
-}
-
-void XmlListener::Run() {
-  if (!platform::StartSockets()) return;  // no sockets at all: nothing to retry
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    platform::OpenWakeSocket(wakeSocket_);
-    if (stop_) platform::PokeWakeSocket(wakeSocket_);
-  }
+void XmlListener::WakeSocketOpened() {
   link_.SetListenerWake(wakeSocket_);
-  while (!Stopping()) {
-    std::string error;
-    const platform::SocketHandle listener =
-        platform::OpenTcpListenerOn(options_.address, options_.port, options_.backlog, &error);
-    if (listener == platform::kInvalidSocket) {
-      if (failedListens_++ == 0)
-        TRACE_WARN("xml: cannot listen on port %d: %s", options_.port, error.c_str());
-      if (SleepUnlessStopped(options_.retryMs)) break;
-      continue;
-    }
-    port_ = platform::LocalPort(listener);
-    Serve(listener);
-    port_ = 0;
-    platform::CloseSocket(listener);
-  }
+}
+
+void XmlListener::WakeSocketClosing() {
   link_.SetListenerWake(platform::WakeSocket{});
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    platform::CloseWakeSocket(wakeSocket_);
-  }
-  platform::StopSockets();
 }
 
 bool XmlListener::WaitReadable(platform::SocketHandle s, bool& failed) {

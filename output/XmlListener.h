@@ -6,16 +6,13 @@
 // one wait on its socket and a wake-up socket: a client, a stop, a client
 // that falls behind or is dropped wakes it at once, and nothing wakes it
 // while nothing happens.
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 
+#include "output/ListenerThread.h"
 #include "output/XmlClientLink.h"
 
-class XmlListener {
+class XmlListener : public ListenerThread {
  public:
   struct Options {
     std::uint16_t port = 3000;  // 0: any free port (tests)
@@ -34,25 +31,17 @@ class XmlListener {
   };
 
   XmlListener(XmlClientLink& link, Options options);
-  ~XmlListener();  // Stop()
-  XmlListener(const XmlListener&) = delete;
-  XmlListener& operator=(const XmlListener&) = delete;
-
-  // Starts the listening thread (once; later calls do nothing).
-  void Start();
-  // Ends the thread: the current connection and the listening socket are
-  // closed, then the thread is joined. Returns at once, or once the
-  // client's waiting bytes went out, closeGraceMs at most.
-  void Stop();
-
-  // The port being listened on, 0 while not listening.
-  std::uint16_t Port() const { return port_.load(); }
-  // Attempts to listen that failed so far.
-  std::uint32_t FailedListens() const { return failedListens_.load(); }
+  // Stop(): the current connection and the listening socket are closed,
+  // then the thread is joined. Returns at once, or once the client's
+  // waiting bytes went out, closeGraceMs at most.
+  ~XmlListener() override;
 
  private:
-  void Run();
-  void Serve(platform::SocketHandle listener);
+  void Serve(platform::SocketHandle listener) override;
+  void ListenFailed(const std::string& error) override;
+  // The link pokes the wake-up socket when it drops a client.
+  void WakeSocketOpened() override;
+  void WakeSocketClosing() override;
   void ServeClient(platform::SocketHandle client);
   // Waits until `s` is readable (true) or something else needs a look.
   bool WaitReadable(platform::SocketHandle s, bool& failed);
@@ -60,20 +49,7 @@ class XmlListener {
   // something else needs a look, or `timeoutMs` (< 0: no limit) passed.
   // False when the wait failed.
   bool WaitClient(platform::SocketHandle client, bool behind, int timeoutMs);
-  bool Stopping();
-  // Waits up to `ms`, returning early (true) when Stop() is called.
-  bool SleepUnlessStopped(int ms);
 
   XmlClientLink& link_;
-  Options options_;
-  std::thread thread_;
-  // Guards the stop flag and the wake-up socket.
-  std::mutex mutex_;
-  std::condition_variable stopped_;
-  bool stop_ = false;
-  // Open while the thread runs; poked (under mutex_) by Stop() and by the
-  // link when it drops a client.
-  platform::WakeSocket wakeSocket_;
-  std::atomic<std::uint16_t> port_{0};
-  std::atomic<std::uint32_t> failedListens_{0};
+  const Options options_;
 };

@@ -20,7 +20,7 @@ XmlTouchServer::XmlTouchServer(std::size_t backlogBytes)
   document_[0] = '\0';
 }
 
-void XmlTouchServer::StartCycle() {
+void XmlTouchServer::startCycle() {
   documentCounter_ = 0;
   nextTouchId_ = 1;
   previousEntries_ = {};
@@ -28,14 +28,14 @@ void XmlTouchServer::StartCycle() {
   started_ = true;
 }
 
-void XmlTouchServer::StopCycle() {
-  if (started_ && lastDocumentTouched_) SendLiftDocument();
+void XmlTouchServer::stopCycle() {
+  if (started_ && lastDocumentTouched_) sendLiftDocument();
   started_ = false;
   documentCounter_ = 0;
   nextTouchId_ = 1;
 }
 
-std::int32_t XmlTouchServer::TakeTouchId() {
+std::int32_t XmlTouchServer::takeTouchId() {
   const std::int32_t id = nextTouchId_;
   // Wraps instead of overflowing after 2^31 touches.
   nextTouchId_ = std::int32_t(std::uint32_t(nextTouchId_) + 1u);
@@ -51,15 +51,15 @@ void XmlTouchServer::buildTouchDocument(const XmlEntry* entries, int n) {
       std::any_of(entries, entries + n, [](const XmlEntry& e) { return e.id != 0; });
 }
 
-void XmlTouchServer::SendDocument() {
+void XmlTouchServer::sendDocument() {
   if (link_.Send(document_.get(), documentLength_ + 1))
     sent_.fetch_add(1, std::memory_order_relaxed);
 }
 
-void XmlTouchServer::SendLiftDocument() {
+void XmlTouchServer::sendLiftDocument() {
   const std::array<XmlEntry, kMaxXmlEntries> lifted{};
   buildTouchDocument(lifted.data(), lastDocumentEntries_);
-  SendDocument();
+  sendDocument();
 }
 
 void XmlTouchServer::sendFrameDocument(const TouchFrame& frame) {
@@ -74,7 +74,7 @@ void XmlTouchServer::sendFrameDocument(const TouchFrame& frame) {
     for (int k = 0; k < 4; ++k) {
       const std::uint32_t state = frame.slot[k].state;
       if (state == TOUCH_DOWN) {
-        slotIds_[std::size_t(k)] = TakeTouchId();
+        slotIds_[std::size_t(k)] = takeTouchId();
         ids[std::size_t(k)] = slotIds_[std::size_t(k)];
       } else if (state == TOUCH_MOVE) {
         ids[std::size_t(k)] = slotIds_[std::size_t(k)];
@@ -101,7 +101,7 @@ void XmlTouchServer::sendFrameDocument(const TouchFrame& frame) {
   std::copy(entries.begin(), entries.begin() + n, previousEntries_.begin());
   if (previousUntouched) return;
   buildTouchDocument(entries.data(), n);
-  SendDocument();
+  sendDocument();
 }
 
 void XmlTouchServer::sendTableDocument(ContactTable& table, std::uint16_t count) {
@@ -114,7 +114,7 @@ void XmlTouchServer::sendTableDocument(ContactTable& table, std::uint16_t count)
     TouchContact& c = table.entry[i];
     const std::size_t at = std::size_t(i);
     if (c.state == TOUCH_DOWN) {
-      positionIds_[at] = TakeTouchId();
+      positionIds_[at] = takeTouchId();
       c.state = std::uint16_t(positionIds_[at]);
     } else if (c.state == TOUCH_MOVE) {
       c.state = std::uint16_t(positionIds_[at]);
@@ -131,5 +131,5 @@ void XmlTouchServer::sendTableDocument(ContactTable& table, std::uint16_t count)
     e.dy = std::fabs(e.y - previousEntries_[at].y);
   }
   buildTouchDocument(entries.data(), n);
-  SendDocument();
+  sendDocument();
 }

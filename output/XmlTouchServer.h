@@ -27,11 +27,11 @@ class XmlTouchServer : public XmlTouchSink {
   // entries, all empty), so a client never keeps fingers that are gone; then
   // previous entries gone (sends are ignored until the next start), counters
   // as after start.
-  void StartCycle();
-  void StopCycle();
-  bool Started() const { return started_; }
+  void startCycle();
+  void stopCycle();
+  bool started() const { return started_; }
 
-  void SetDevice(OutputDevice device) { device_ = device; }
+  void setDevice(OutputDevice device) { device_ = device; }
 
   // 2- and 4-point records. The first record after a start, and any record
   // that follows one with no touch in its first entry, only updates the
@@ -45,17 +45,17 @@ class XmlTouchServer : public XmlTouchSink {
   // stored one (n == 0: the empty document).
   void buildTouchDocument(const XmlEntry* entries, int n);
 
-  std::string_view Document() const { return {document_.get(), documentLength_}; }
+  std::string_view document() const { return {document_.get(), documentLength_}; }
   std::int32_t documentCounter() const { return documentCounter_; }
   std::int32_t nextTouchId() const { return nextTouchId_; }
-  XmlClientLink& Link() { return link_; }
+  XmlClientLink& link() { return link_; }
   // Documents that reached a client, from any thread.
-  std::uint64_t DocumentsSent() const { return sent_.load(std::memory_order_relaxed); }
+  std::uint64_t documentsSent() const { return sent_.load(std::memory_order_relaxed); }
 
  private:
-  void SendDocument();
-  std::int32_t TakeTouchId();
-  void SendLiftDocument();
+  void sendDocument();
+  std::int32_t takeTouchId();
+  void sendLiftDocument();
 
   XmlClientLink link_;
   std::atomic<std::uint64_t> sent_{0};

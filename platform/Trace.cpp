@@ -24,7 +24,7 @@ bool SameIgnoringCase(const char* a, const char* b) {
 
 bool ParseLevel(const char* text, Level& level) {
   if (!text) return false;
-  for (int i = 0; i <= static_cast<int>(Level::Debug); ++i) {
+  for (int i = 0; i <= static_cast<int>(Level::kDebug); ++i) {
     if (SameIgnoringCase(text, kNames[i])) {
       level = static_cast<Level>(i);
       return true;
@@ -35,7 +35,7 @@ bool ParseLevel(const char* text, Level& level) {
 
 const char* LevelName(Level level) {
   const int i = static_cast<int>(level);
-  return i >= 0 && i <= static_cast<int>(Level::Debug) ? kNames[i] : "?";
+  return i >= 0 && i <= static_cast<int>(Level::kDebug) ? kNames[i] : "?";
 }
 
 void Tracer::Configure(Level level, Sink sink, void* context) {

@@ -17,7 +17,7 @@
 
 namespace trace {
 
-enum class Level : int { Off = 0, Error = 1, Warn = 2, Info = 3, Debug = 4 };
+enum class Level : int { kOff = 0, kError = 1, kWarn = 2, kInfo = 3, kDebug = 4 };
 
 // Receives each finished line (without a line end).
 using Sink = void (*)(void* context, Level level, const char* line);
@@ -38,7 +38,7 @@ class Tracer {
   void ConfigurePlatform(Level level, const char* file = nullptr);
   // From VANTREL_LOG and VANTREL_LOG_FILE; leaves the trace off when unset.
   void ConfigureFromEnvironment();
-  void Reset() { Configure(Level::Off, nullptr, nullptr); }
+  void Reset() { Configure(Level::kOff, nullptr, nullptr); }
 
   void Write(Level level, const char* format, ...)
 #if defined(__GNUC__)
@@ -83,10 +83,10 @@ bool StderrIsJournal();
   do {                                                                                   \
     if (::trace::Process().Enabled(level)) ::trace::Process().Write(level, __VA_ARGS__); \
   } while (0)
-#define TRACE_ERROR(...) VANTREL_TRACE(::trace::Level::Error, __VA_ARGS__)
-#define TRACE_WARN(...) VANTREL_TRACE(::trace::Level::Warn, __VA_ARGS__)
-#define TRACE_INFO(...) VANTREL_TRACE(::trace::Level::Info, __VA_ARGS__)
-#define TRACE_DEBUG(...) VANTREL_TRACE(::trace::Level::Debug, __VA_ARGS__)
+#define TRACE_ERROR(...) VANTREL_TRACE(::trace::Level::kError, __VA_ARGS__)
+#define TRACE_WARN(...) VANTREL_TRACE(::trace::Level::kWarn, __VA_ARGS__)
+#define TRACE_INFO(...) VANTREL_TRACE(::trace::Level::kInfo, __VA_ARGS__)
+#define TRACE_DEBUG(...) VANTREL_TRACE(::trace::Level::kDebug, __VA_ARGS__)
 
 namespace platform {
 // The system's text for an error code: FormatMessage on Windows, strerror

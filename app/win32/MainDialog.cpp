@@ -128,7 +128,7 @@ INT_PTR CMorvikVantrelDlg::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (!app_.State().initialised) OnFirstShow();
       return FALSE;
     case WM_WINDOWPOSCHANGING:
-      if (!app_.State().visible) reinterpret_cast<WINDOWPOS*>(lp)->flags &= ~SWP_SHOWWINDOW;
+      if (!visible_) reinterpret_cast<WINDOWPOS*>(lp)->flags &= ~SWP_SHOWWINDOW;
       return FALSE;
     case WM_SYSCOMMAND:
       return OnSysCommand(wp) ? Answer(msg, 0) : FALSE;
@@ -218,7 +218,6 @@ void CMorvikVantrelDlg::OnFirstShow() {
   touchDeviceCount_ = app_.DriverApi().DeviceCount();
   SetDlgItemTextA(hwnd, IDC_MOUSE, MouseButtonText(app_.State().mouseEnable));
   BeginTrayIcon();
-  app_.State().visible = false;
   CheckDlgButton(hwnd, IDC_AUTOSTART,
                  IsAutostartCurrent(kAutostartValueName) ? BST_CHECKED : BST_UNCHECKED);
   if (options_.runMs >= 0) {
@@ -267,7 +266,7 @@ bool CMorvikVantrelDlg::OnSysCommand(WPARAM command) {
     return true;
   }
   if ((command & 0xFFF0) == SC_MINIMIZE || (command & 0xFFF0) == SC_CLOSE) {
-    app_.State().visible = false;
+    visible_ = false;
     ShowWindow(Hwnd(), SW_HIDE);
     return true;
   }
@@ -315,7 +314,7 @@ bool CMorvikVantrelDlg::PreTranslateMessage(const MSG& msg) {
 }
 
 void CMorvikVantrelDlg::ShowMainWindow() {
-  app_.State().visible = true;
+  visible_ = true;
   Sleep(100);
   // Minimise then restore: brings the window to the front.
   ShowWindow(Hwnd(), SW_MINIMIZE);

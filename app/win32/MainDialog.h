@@ -88,6 +88,9 @@ class CMorvikVantrelDlg final : public PipelineWindow, public platform::DialogBa
   bool ending_ = false;
   int endReason_ = 0;
   bool shutDownDone_ = false;
+  // Shown by the user (tray icon, menu); a show the dialog manager asks for
+  // otherwise is refused, so the window starts hidden behind its icon.
+  bool visible_ = false;
   std::uint16_t touchDeviceCount_ = 0;
   CalibrationRunner calibrationRunner_;
 };

@@ -54,12 +54,12 @@ TEST(LinuxService, JournalLinesCarryThePriorityAndNoTimeStamp) {
     const char* line;
     const char* journal;
   } cases[] = {
-      {trace::Level::Error, "vantrel 12.345 error: open /dev/hidraw0: Permission denied",
+      {trace::Level::kError, "vantrel 12.345 error: open /dev/hidraw0: Permission denied",
        "<3>error: open /dev/hidraw0: Permission denied"},
-      {trace::Level::Warn, "vantrel 0.001 warn: settings: x", "<4>warn: settings: x"},
-      {trace::Level::Info, "vantrel 4294967.295 info: frame: a -> b", "<6>info: frame: a -> b"},
-      {trace::Level::Debug, "vantrel 1.000 debug: report", "<7>debug: report"},
-      {trace::Level::Info, "no stamp", "<6>no stamp"},
+      {trace::Level::kWarn, "vantrel 0.001 warn: settings: x", "<4>warn: settings: x"},
+      {trace::Level::kInfo, "vantrel 4294967.295 info: frame: a -> b", "<6>info: frame: a -> b"},
+      {trace::Level::kDebug, "vantrel 1.000 debug: report", "<7>debug: report"},
+      {trace::Level::kInfo, "no stamp", "<6>no stamp"},
   };
   for (const Case& c : cases) {
     char out[64];
@@ -67,7 +67,7 @@ TEST(LinuxService, JournalLinesCarryThePriorityAndNoTimeStamp) {
     EXPECT_EQ(std::string(out, n), c.journal);
   }
   char small[8];
-  EXPECT_EQ(trace::JournalLine(trace::Level::Info, "vantrel 1.0 info: long text", small, 8), 7u);
+  EXPECT_EQ(trace::JournalLine(trace::Level::kInfo, "vantrel 1.0 info: long text", small, 8), 7u);
   EXPECT_STREQ(small, "<6>info");
 }
 

@@ -154,7 +154,7 @@ TEST_F(SettingsFile, ListenSectionPlacesTheListenersAndRefusesWhatCannotBeUsed) 
     SCOPED_TRACE(c.text ? c.text : "no file");
     std::remove(path_.c_str());
     if (c.text) Write(c.text);
-    testsupport::TraceCapture trace(trace::Level::Warn);
+    testsupport::TraceCapture trace(trace::Level::kWarn);
     OutputEndpoints e;
     ReadListenSettings(path_, e);
     int refused = 0;
@@ -184,7 +184,7 @@ TEST_F(SettingsFile, ListenSectionPlacesTheListenersAndRefusesWhatCannotBeUsed) 
       origins += "http://kiosk" + std::to_string(i % 10) + ".example:8000, ";
     origins += "http://last.example:8000";
     Write("[Listen]\nWebSocketOrigins=" + origins + "\n");
-    testsupport::TraceCapture trace(trace::Level::Warn);
+    testsupport::TraceCapture trace(trace::Level::kWarn);
     OutputEndpoints e;
     ReadListenSettings(path_, e);
     if (entries == 10000) {
@@ -222,7 +222,7 @@ TEST_F(SettingsFile, LossesGetOneTraceLine) {
       text += group;
     }
     Write("[Settings]\r\nVid&PidList=" + text + "\r\n");
-    testsupport::TraceCapture trace(trace::Level::Warn);
+    testsupport::TraceCapture trace(trace::Level::kWarn);
     VidPidList list;
     LoadVidPidList(path_, list);
     EXPECT_EQ(list.count, std::min<std::size_t>(c.entries, kMaxVidPidEntries));
@@ -246,7 +246,7 @@ TEST_F(SettingsFile, LossesGetOneTraceLine) {
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
 #endif
   {
-    testsupport::TraceCapture trace(trace::Level::Warn);
+    testsupport::TraceCapture trace(trace::Level::kWarn);
     WriteMouseEnable(folder, false);
     const std::string head = "settings: could not write MouseEnable to " + folder + ": ";
     const std::size_t at = trace.text.find(head);

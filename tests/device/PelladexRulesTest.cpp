@@ -55,15 +55,15 @@ TEST(Variant, SplitChannelBoundsAndKinds) {
                           {0x7000, false},
                           {0x2FFF, false}}) {
     r.versionNumber = static_cast<std::uint16_t>(v);
-    EXPECT_EQ(VariantOf(r) == Variant::SplitChannel, split) << std::hex << v;
+    EXPECT_EQ(VariantOf(r) == Variant::kSplitChannel, split) << std::hex << v;
   }
   r.versionNumber = 0x3300;
   r.deviceKind = TOUCHDEV_KIND_SERIES01XX;
-  EXPECT_EQ(VariantOf(r), Variant::SingleChannel);
+  EXPECT_EQ(VariantOf(r), Variant::kSingleChannel);
   r.deviceKind = 0;
-  EXPECT_EQ(VariantOf(r), Variant::None);
+  EXPECT_EQ(VariantOf(r), Variant::kNone);
   r.interfaceType = TOUCHDEV_IF_COM;
-  EXPECT_EQ(VariantOf(r), Variant::Serial);
+  EXPECT_EQ(VariantOf(r), Variant::kSerial);
 }
 
 TEST(Variant, LogicalMaximumByKindAndVersion) {

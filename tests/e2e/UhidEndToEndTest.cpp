@@ -44,7 +44,7 @@ class UhidFrame {
   bool plug() {
     uhid_event ev{};
     ev.type = UHID_CREATE2;
-    const framesim::FrameModel& m = frame_.model();
+    const framesim::FrameModel& m = frame_.Model();
     std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name,
                   "vantrel test frame %s", m.name.c_str());
     const auto rd = framesim::ReportDescriptorOf(m);
@@ -55,7 +55,7 @@ class UhidFrame {
     ev.u.create2.product = m.productId;
     ev.u.create2.version = m.versionNumber;
     std::lock_guard<std::mutex> lock(m_);
-    frame_.powerUp();
+    frame_.PowerUp();
     return plugged_ = send(ev);
   }
   void unplug() {
@@ -69,7 +69,7 @@ class UhidFrame {
     std::vector<framesim::Emission> out;
     std::string error;
     std::lock_guard<std::mutex> lock(m_);
-    ASSERT_TRUE(frame_.encodeTouch(contacts, out, error)) << error;
+    ASSERT_TRUE(frame_.EncodeTouch(contacts, out, error)) << error;
     emit(out);
   }
   // Heads (first four bytes, hex) of the output reports received so far.
@@ -102,14 +102,14 @@ class UhidFrame {
         std::snprintf(head, sizeof head, "%02x%02x%02x%02x", d[0], d[1], d[2], d[3]);
         received_.push_back(head);
         std::vector<framesim::Emission> out;
-        frame_.onOutputReport(collectionOf_[d[0]], d, ev.u.output.size, out);
+        frame_.OnOutputReport(collectionOf_[d[0]], d, ev.u.output.size, out);
         emit(out);
       } else if (ev.type == UHID_GET_REPORT) {
         uhid_event reply{};
         reply.type = UHID_GET_REPORT_REPLY;
         reply.u.get_report_reply.id = ev.u.get_report.id;
         reply.u.get_report_reply.data[0] = ev.u.get_report.rnum;
-        const bool ok = frame_.getFeature(collectionOf_[ev.u.get_report.rnum],
+        const bool ok = frame_.GetFeature(collectionOf_[ev.u.get_report.rnum],
                                           reply.u.get_report_reply.data, 64);
         reply.u.get_report_reply.err = ok ? 0 : EIO;
         reply.u.get_report_reply.size = ok ? 64 : 0;
@@ -118,7 +118,7 @@ class UhidFrame {
         uhid_event reply{};
         reply.type = UHID_SET_REPORT_REPLY;
         reply.u.set_report_reply.id = ev.u.set_report.id;
-        const bool ok = frame_.setFeature(collectionOf_[ev.u.set_report.rnum], ev.u.set_report.data,
+        const bool ok = frame_.SetFeature(collectionOf_[ev.u.set_report.rnum], ev.u.set_report.data,
                                           ev.u.set_report.size);
         reply.u.set_report_reply.err = ok ? 0 : EIO;
         send(reply);

@@ -14,7 +14,7 @@ Frame Make(const std::string& model, const std::string& name = "f") {
 std::vector<Emission> Send(Frame& f, std::vector<std::uint8_t> bytes, int col = -1) {
   bytes.resize(64);
   std::vector<Emission> out;
-  f.onOutputReport(col < 0 ? CommandCollection(f.model()) : col, bytes.data(), 64, out);
+  f.OnOutputReport(col < 0 ? CommandCollection(f.Model()) : col, bytes.data(), 64, out);
   return out;
 }
 
@@ -25,7 +25,7 @@ std::vector<std::uint8_t> Head(const Report& r, std::size_t n) {
 std::vector<Emission> Touch(Frame& f, std::vector<Contact> contacts) {
   std::vector<Emission> out;
   std::string error;
-  EXPECT_TRUE(f.encodeTouch(contacts, out, error)) << error;
+  EXPECT_TRUE(f.EncodeTouch(contacts, out, error)) << error;
   return out;
 }
 
@@ -34,10 +34,10 @@ std::vector<Emission> Touch(Frame& f, std::vector<Contact> contacts) {
 TEST(FramePaths, CollectionsAndInstanceNumbersPerClass) {
   Frame split = Make("split-mt", "a");
   std::vector<int> cols;
-  for (const Collection& c : CollectionsOf(split.model())) cols.push_back(c.number);
+  for (const Collection& c : CollectionsOf(split.Model())) cols.push_back(c.number);
   EXPECT_EQ(cols, (std::vector<int>{1, 3, 4, 5}));
-  const std::string reply = split.path(3);
-  EXPECT_EQ(reply, "\\\\?\\hid#vid_3d5e&pid_0021&col03#" + split.instance() +
+  const std::string reply = split.Path(3);
+  EXPECT_EQ(reply, "\\\\?\\hid#vid_3d5e&pid_0021&col03#" + split.Instance() +
                        "&0002#{4d1e55b2-f16f-11cf-88cb-001111000030}");
   // The touch and auxiliary paths follow from the reply path by text replacement.
   auto replaced = [&](std::string p, const std::string& col, const std::string& inst) {
@@ -45,15 +45,15 @@ TEST(FramePaths, CollectionsAndInstanceNumbersPerClass) {
     p.replace(p.find("0002"), 4, inst);
     return p;
   };
-  EXPECT_EQ(split.path(4), replaced(reply, "col04", "0003"));
-  EXPECT_EQ(split.path(5), replaced(reply, "col05", "0004"));
-  EXPECT_EQ(split.path(1).find("col01#" + split.instance() + "&0000#") != std::string::npos, true);
+  EXPECT_EQ(split.Path(4), replaced(reply, "col04", "0003"));
+  EXPECT_EQ(split.Path(5), replaced(reply, "col05", "0004"));
+  EXPECT_EQ(split.Path(1).find("col01#" + split.Instance() + "&0000#") != std::string::npos, true);
 
-  EXPECT_EQ(CollectionsOf(Make("single-b").model()).size(), 2u);
-  ASSERT_EQ(CollectionsOf(Make("series").model()).size(), 1u);
-  EXPECT_EQ(CollectionsOf(Make("series").model())[0].number, 1);
+  EXPECT_EQ(CollectionsOf(Make("single-b").Model()).size(), 2u);
+  ASSERT_EQ(CollectionsOf(Make("series").Model()).size(), 1u);
+  EXPECT_EQ(CollectionsOf(Make("series").Model())[0].number, 1);
   Frame one = Make("f0fc", "b");
-  EXPECT_EQ(one.path(0), "\\\\?\\hid#vid_3d5e&pid_f0fc#" + one.instance() +
+  EXPECT_EQ(one.Path(0), "\\\\?\\hid#vid_3d5e&pid_f0fc#" + one.Instance() +
                              "&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
   // Every frame name gives an instance part without a zero in its hash.
   for (const char* name : {"a", "b", "split-mt", "x1", "frame-with-a-long-name"})
@@ -114,7 +114,7 @@ TEST(FrameCommands, SeriesModeQueryWriteEchoAndDetail) {
   auto w = Send(s, {0xFE, 0x08, 9, 3, 0, 1, 0, 0x77});
   ASSERT_EQ(w.size(), 1u);
   EXPECT_EQ(Head(w[0].report, 8), (std::vector<std::uint8_t>{0xFD, 0x08, 9, 3, 0, 1, 0, 0}));
-  EXPECT_FALSE(s.mouseMode());
+  EXPECT_FALSE(s.MouseMode());
   EXPECT_EQ(Head(Send(s, {0xFE, 0x0C})[0].report, 8),
             (std::vector<std::uint8_t>{0xFD, 0x0C, 9, 3, 0, 1, 0, 5}));
   // Version 0x0200 keeps m3 and m4 on a mode write.
@@ -146,13 +146,13 @@ TEST(FrameCommands, DetailMaxPointsAndStatus) {
 
   // Touch output: switched on frames that have the switch, ignored on others.
   Send(split, {0xFC, 0x30, 1, 1, 0, 0});
-  EXPECT_FALSE(split.touchOutput());
+  EXPECT_FALSE(split.TouchOutput());
   EXPECT_TRUE(Touch(split, {{0, 0.5, 0.5, Phase::kDown}}).empty());
   Send(split, {0xFC, 0x30, 1, 1, 0, 1});
   EXPECT_EQ(Touch(split, {{0, 0.5, 0.5, Phase::kMove}}).size(), 1u);
   EXPECT_TRUE(Send(split, {0xFC, 0x06, 0, 0}).empty());  // no reply expected, none sent
   // Firmware that acknowledges them answers [id, code] on the command collection.
-  FrameModel acking = split.model();
+  FrameModel acking = split.Model();
   acking.acknowledges = true;
   Frame ack(acking, "ack");
   for (std::uint8_t code : {0x06, 0x30, 0x10}) {
@@ -163,9 +163,9 @@ TEST(FrameCommands, DetailMaxPointsAndStatus) {
   }
   Frame a = Make("single-a");
   Send(a, {0x02, 0x30, 1, 1, 0, 0});
-  EXPECT_TRUE(a.touchOutput());
+  EXPECT_TRUE(a.TouchOutput());
   Send(a, {0x02, 0x06, 0, 0});
-  EXPECT_FALSE(a.mouseMode());
+  EXPECT_FALSE(a.MouseMode());
 }
 
 TEST(FrameCommands, RightButtonParameters) {
@@ -197,7 +197,7 @@ TEST(FrameCalibration, WholeConversationInTheFramesOrder) {
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].delayMs, 300u);
   EXPECT_EQ(Head(out[0].report, 3), (std::vector<std::uint8_t>{0x02, 1, 1}));
-  EXPECT_TRUE(f.calibrating());
+  EXPECT_TRUE(f.Calibrating());
   EXPECT_TRUE(Touch(f, {{0, 0.5, 0.5, Phase::kDown}}).empty());  // no touch while calibrating
   EXPECT_TRUE(step(ack(2)).empty());                             // not the named target
   EXPECT_TRUE(step({0x02, 1, 1, 0, 14, 0, 0, 0, 2}).empty());    // wrong position
@@ -206,18 +206,18 @@ TEST(FrameCalibration, WholeConversationInTheFramesOrder) {
   EXPECT_EQ(step(ack(3)), (std::vector<std::uint8_t>{0x02, 1, 2, 0}));
   EXPECT_EQ(step(ack(2)), (std::vector<std::uint8_t>{0x02, 1, 5, 0}));
   EXPECT_EQ(step({0x02, 1, 5}), (std::vector<std::uint8_t>{0x02, 1, 255, 1}));
-  EXPECT_FALSE(f.calibrating());
-  EXPECT_EQ(f.calibrationValid(), 1);
-  EXPECT_EQ(f.calibration()[6], 524);  // the measured points changed
+  EXPECT_FALSE(f.Calibrating());
+  EXPECT_EQ(f.CalibrationValid(), 1);
+  EXPECT_EQ(f.Calibration()[6], 524);  // the measured points changed
   // Leave, reset and cancel end a calibration without a reply.
   Send(f, {0x02, 1, 0});
   EXPECT_TRUE(Send(f, {0x02, 0x10}).empty());
-  EXPECT_FALSE(f.calibrating());
+  EXPECT_FALSE(f.Calibrating());
   Send(f, {0x02, 1, 0});
   EXPECT_TRUE(Send(f, {0x02, 1, 255}).empty());
-  EXPECT_FALSE(f.calibrating());
+  EXPECT_FALSE(f.Calibrating());
   Send(f, {0x02, 1, 6});
-  EXPECT_EQ(f.calibration()[6], 530);  // factory block again
+  EXPECT_EQ(f.Calibration()[6], 530);  // factory block again
 }
 
 TEST(FrameCalibration, NoVerdictEndsWithSubCode16) {
@@ -257,7 +257,7 @@ TEST(FrameTouch, SlotLayoutsABC) {
   EXPECT_EQ(r[0].report[25] | r[0].report[26] << 8, 2048);
   std::vector<Emission> out;
   std::string error;
-  EXPECT_FALSE(b.encodeTouch({{2, 0.5, 0.5, Phase::kDown}}, out, error));
+  EXPECT_FALSE(b.EncodeTouch({{2, 0.5, 0.5, Phase::kDown}}, out, error));
   EXPECT_NE(error.find("contact 2"), std::string::npos);
 }
 
@@ -300,9 +300,9 @@ TEST(FrameTouch, ContactTableSplitsSevenOrMoreIntoTwoReports) {
   std::string error;
   std::vector<Contact> noZero;
   for (int i = 1; i <= 7; ++i) noZero.push_back({i, 0.5, 0.5, Phase::kMove});
-  EXPECT_FALSE(f.encodeTouch(noZero, out, error));
+  EXPECT_FALSE(f.EncodeTouch(noZero, out, error));
   // The mouse has no touch and answers nothing.
   Frame mouse = Make("mouse");
-  EXPECT_FALSE(mouse.encodeTouch({{0, 0.5, 0.5, Phase::kDown}}, out, error));
+  EXPECT_FALSE(mouse.EncodeTouch({{0, 0.5, 0.5, Phase::kDown}}, out, error));
   EXPECT_TRUE(Send(mouse, {0xFC, 0x05}, 0).empty());
 }

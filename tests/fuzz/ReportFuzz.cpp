@@ -171,14 +171,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   : (pick & 1) ? RouteTouchReport(report, profile, f)
                                                : RouteReplyReport(report, f);
       switch (action) {
-        case ReportAction::Decode:
+        case ReportAction::kDecode:
           decoder.DecodeTouchReport(state, report);
           break;
-        case ReportAction::ReadBack:
+        case ReportAction::kReadBack:
           state.calibrationValid = ApplyReadBack(report, state.calibration);
           state.awaitingReadBack = false;
           break;
-        case ReportAction::SeriesMode:
+        case ReportAction::kSeriesMode:
           ParseSeriesMode(report, profile.VersionNumber, mode);
           break;
         default:

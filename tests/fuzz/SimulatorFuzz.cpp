@@ -11,14 +11,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   framesim::Simulator sim;
   std::size_t sent = 0;
   auto sink = [&sent](const std::string& line) { sent += line.size(); };
-  int control = sim.addClient(sink, nullptr);
-  int handle = sim.addClient(sink, nullptr);
-  int watcher = sim.addClient(sink, nullptr);
-  sim.onLine(control, "add split-mt a target-delay=3");
-  sim.onLine(control, "add series s");
-  sim.onLine(control, "add single-a b");
-  sim.onLine(handle, "open " + sim.frame("a")->path(3) + " rw shared");
-  sim.onLine(watcher, "watch");
+  int control = sim.AddClient(sink, nullptr);
+  int handle = sim.AddClient(sink, nullptr);
+  int watcher = sim.AddClient(sink, nullptr);
+  sim.OnLine(control, "add split-mt a target-delay=3");
+  sim.OnLine(control, "add series s");
+  sim.OnLine(control, "add single-a b");
+  sim.OnLine(handle, "open " + sim.FrameNamed("a")->path(3) + " rw shared");
+  sim.OnLine(watcher, "watch");
   std::uint64_t now = 0;
   std::size_t start = 0;
   while (start < size) {
@@ -27,14 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (end > start) {
       const std::uint8_t pick = data[start];
       const int client = pick % 3 == 0 ? control : pick % 3 == 1 ? handle : watcher;
-      sim.onLine(client,
+      sim.OnLine(client,
                  std::string(reinterpret_cast<const char*>(data) + start + 1, end - start - 1));
       now += pick % 16;
-      sim.advance(now);
-      if (sim.quitRequested()) break;
+      sim.Advance(now);
+      if (sim.QuitRequested()) break;
     }
     start = end + 1;
   }
-  sim.advance(now + 600000);
+  sim.Advance(now + 600000);
   return 0;
 }

@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       out.rfind(full ? "HTTP/1.1 503 " : "HTTP/1.1 101 Switching Protocols\r\n", 0) != 0)
     Fail("a valid upgrade was not answered as it should");
   if (!out.empty() && out.rfind("HTTP/1.1 ", 0) != 0) Fail("output without a status line");
-  if (conn.state() == ws::Connection::State::Request && !out.empty())
+  if (conn.CurrentState() == ws::Connection::State::kRequest && !out.empty())
     Fail("answered before the request was complete");
   const std::size_t head = out.find("\r\n\r\n");
   if (out.rfind("HTTP/1.1 101 ", 0) == 0) {

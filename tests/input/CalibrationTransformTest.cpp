@@ -32,8 +32,8 @@ std::pair<int, int> Map(CalibrationData& d, int x, int y) {
 
 TEST(CalibrationTransform, DerivesLengthsAndEdgesOfTheWorkedBlock) {
   const CalibrationData d = Worked();
-  EXPECT_EQ(d.referenceX[1], 3583);
-  EXPECT_EQ(d.measuredY[2], 3500);
+  EXPECT_EQ(d.block.referenceX[1], 3583);
+  EXPECT_EQ(d.block.measuredY[2], 3500);
   EXPECT_EQ(d.measuredLen01, 2000);
   EXPECT_EQ(d.measuredLen21, 3000);
   EXPECT_EQ(d.referenceLen01, 3071);

@@ -74,7 +74,7 @@ TEST(DecoderRobustness, RandomReportsInEveryLayout) {
       // A random read-back now and then: arbitrary words switch the mapping on.
       if (i % 1000 == 0) state.calibrationValid = ApplyReadBack(r.data(), state.calibration);
       const ReaderFlags flags{true, false, false};
-      if (RouteSingleReport(r.data(), profile, flags) == ReportAction::SeriesMode) {
+      if (RouteSingleReport(r.data(), profile, flags) == ReportAction::kSeriesMode) {
         SeriesMode mode;
         ParseSeriesMode(r.data(), profile.VersionNumber, mode);
       }

@@ -16,23 +16,23 @@ TEST(FrameClasses, EveryRuleAtEveryBoundary) {
     TouchLayout layout;
     bool fourPointIds;
   } rows[] = {
-      {0x2050, false, false, false, 0x02, TouchLayout::A, false},
-      {0x2100, false, false, false, 0x02, TouchLayout::A, false},
-      {0x2101, false, false, true, 0xFC, TouchLayout::B, false},
-      {0x2FFF, false, false, true, 0xFC, TouchLayout::B, false},
-      {0x3001, false, false, false, 0xFC, TouchLayout::A, false},
-      {0x3002, true, false, true, 0xFC, TouchLayout::B, false},
-      {0x32FF, true, false, true, 0xFC, TouchLayout::B, false},
-      {0x3300, true, true, true, 0xFC, TouchLayout::MT, false},
-      {0x3FFF, true, true, true, 0xFC, TouchLayout::MT, false},
-      {0x4001, false, false, false, 0xFC, TouchLayout::A, false},
-      {0x4002, true, false, true, 0xFC, TouchLayout::B, false},
-      {0x4012, true, false, true, 0xFC, TouchLayout::B, false},
-      {0x4013, true, false, true, 0xFC, TouchLayout::C, true},
-      {0x42FF, true, false, true, 0xFC, TouchLayout::C, true},
-      {0x4300, true, true, true, 0xFC, TouchLayout::MT, true},
-      {0x6FFF, true, true, true, 0xFC, TouchLayout::MT, true},
-      {0x7000, false, false, false, 0xFC, TouchLayout::C, true},
+      {0x2050, false, false, false, 0x02, TouchLayout::kA, false},
+      {0x2100, false, false, false, 0x02, TouchLayout::kA, false},
+      {0x2101, false, false, true, 0xFC, TouchLayout::kB, false},
+      {0x2FFF, false, false, true, 0xFC, TouchLayout::kB, false},
+      {0x3001, false, false, false, 0xFC, TouchLayout::kA, false},
+      {0x3002, true, false, true, 0xFC, TouchLayout::kB, false},
+      {0x32FF, true, false, true, 0xFC, TouchLayout::kB, false},
+      {0x3300, true, true, true, 0xFC, TouchLayout::kMT, false},
+      {0x3FFF, true, true, true, 0xFC, TouchLayout::kMT, false},
+      {0x4001, false, false, false, 0xFC, TouchLayout::kA, false},
+      {0x4002, true, false, true, 0xFC, TouchLayout::kB, false},
+      {0x4012, true, false, true, 0xFC, TouchLayout::kB, false},
+      {0x4013, true, false, true, 0xFC, TouchLayout::kC, true},
+      {0x42FF, true, false, true, 0xFC, TouchLayout::kC, true},
+      {0x4300, true, true, true, 0xFC, TouchLayout::kMT, true},
+      {0x6FFF, true, true, true, 0xFC, TouchLayout::kMT, true},
+      {0x7000, false, false, false, 0xFC, TouchLayout::kC, true},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(::testing::Message() << std::hex << "version 0x" << r.v);
@@ -42,7 +42,7 @@ TEST(FrameClasses, EveryRuleAtEveryBoundary) {
     EXPECT_EQ(frame::IsTouchOutputRange(r.v), r.touchOutput);
     EXPECT_EQ(frame::InputReportIdFor(r.v), r.reportId);
     EXPECT_EQ(frame::LayoutFor(r.v, false), r.layout);
-    EXPECT_EQ(frame::LayoutFor(r.v, true), TouchLayout::F);  // Series01xx, whatever the version
+    EXPECT_EQ(frame::LayoutFor(r.v, true), TouchLayout::kF);  // Series01xx, whatever the version
     EXPECT_EQ(frame::HasFourPointIdentifiers(r.v), r.fourPointIds);
   }
 }

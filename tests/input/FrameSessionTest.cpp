@@ -24,7 +24,7 @@ std::string Names(const FrameSteps& steps) {
 
 TEST(FrameSession, EveryStepHasANameOfItsOwn) {
   std::set<std::string> names;
-  for (int i = 0; i <= static_cast<int>(S::ExitCommands); ++i) {
+  for (int i = 0; i <= static_cast<int>(S::kExitCommands); ++i) {
     const std::string name = FrameStepName(static_cast<S>(i));
     EXPECT_NE(name, "?");
     EXPECT_TRUE(names.insert(name).second) << name;
@@ -34,9 +34,9 @@ TEST(FrameSession, EveryStepHasANameOfItsOwn) {
 // A session through the start-up with a frame of `kind` (None: nothing found).
 FrameSession Started(K kind) {
   FrameSession s;
-  s.On(E::StartUp);
-  s.On(E::Discovered, kind);
-  s.On(E::StartUpComplete);
+  s.On(E::kStartUp);
+  s.On(E::kDiscovered, kind);
+  s.On(E::kStartUpComplete);
   return s;
 }
 
@@ -47,32 +47,32 @@ TEST(FrameSession, StartUpPerKind) {
     const char* complete;
     St state;
   } rows[] = {
-      {K::None, "start output, start readers, touch output on, start xml listener",
-       "apply mouse enable, layout window, clear awaiting read back, set initialised", St::Absent},
-      {K::SingleChannel, "start output, start readers, touch output on, start xml listener",
+      {K::kNone, "start output, start readers, touch output on, start xml listener",
+       "apply mouse enable, layout window, clear awaiting read back, set initialised", St::kAbsent},
+      {K::kSingleChannel, "start output, start readers, touch output on, start xml listener",
        "apply mouse enable, layout window, request read back, set initialised",
-       St::AwaitingReadBack},
-      {K::SplitChannel, "start output, start readers, touch output on, start xml listener",
+       St::kAwaitingReadBack},
+      {K::kSplitChannel, "start output, start readers, touch output on, start xml listener",
        "apply mouse enable, layout window, clear awaiting read back, set initialised, enable "
        "buttons",
-       St::Ready},
-      {K::Series01xx,
+       St::kReady},
+      {K::kSeries01xx,
        "start output, start readers, touch output on, start xml listener, init series device, "
        "series mode mouse on",
-       "apply mouse enable, layout window, clear awaiting read back, set initialised", St::Ready},
+       "apply mouse enable, layout window, clear awaiting read back, set initialised", St::kReady},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(static_cast<int>(r.kind));
     FrameSession s;
-    EXPECT_EQ(Names(s.On(E::StartUp)), "reset xml entries, discover");
-    EXPECT_EQ(s.State(), St::Discovering);
-    EXPECT_EQ(Names(s.On(E::Discovered, r.kind)), r.discovered);
-    EXPECT_EQ(s.State(), St::Starting);
-    EXPECT_EQ(Names(s.On(E::StartUpComplete)), r.complete);
+    EXPECT_EQ(Names(s.On(E::kStartUp)), "reset xml entries, discover");
+    EXPECT_EQ(s.State(), St::kDiscovering);
+    EXPECT_EQ(Names(s.On(E::kDiscovered, r.kind)), r.discovered);
+    EXPECT_EQ(s.State(), St::kStarting);
+    EXPECT_EQ(Names(s.On(E::kStartUpComplete)), r.complete);
     EXPECT_EQ(s.State(), r.state);
     // Each happens once.
-    EXPECT_EQ(Names(s.On(E::StartUp)), "");
-    EXPECT_EQ(Names(s.On(E::StartUpComplete)), "");
+    EXPECT_EQ(Names(s.On(E::kStartUp)), "");
+    EXPECT_EQ(Names(s.On(E::kStartUpComplete)), "");
   }
 }
 
@@ -84,70 +84,70 @@ TEST(FrameSession, ArrivalReopensWithTheCommandsOfItsKind) {
   } rows[] = {
       // The open frame was closed by the discovery and is not found again:
       // it counts as lost, its outputs stop.
-      {K::None, "clear awaiting read back, disable buttons, stop output if started", St::Absent},
-      {K::SingleChannel,
+      {K::kNone, "clear awaiting read back, disable buttons, stop output if started", St::kAbsent},
+      {K::kSingleChannel,
        "layout window, start output if stopped, start readers, request read back, touch output on, "
        "apply mouse enable",
-       St::AwaitingReadBack},
-      {K::SplitChannel,
+       St::kAwaitingReadBack},
+      {K::kSplitChannel,
        "layout window, start output if stopped, start readers, clear awaiting read back, enable "
        "buttons, touch output on, apply mouse enable",
-       St::Ready},
-      {K::Series01xx,
+       St::kReady},
+      {K::kSeries01xx,
        "layout window, start output if stopped, start readers, init series device, enable mouse "
        "button, series mode mouse on, touch output on, apply mouse enable",
-       St::Ready},
+       St::kReady},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(static_cast<int>(r.kind));
-    FrameSession s = Started(K::SplitChannel);
-    EXPECT_EQ(Names(s.On(E::Arrival)), "clear calibration valid, discover");
-    EXPECT_EQ(s.State(), St::Discovering);
+    FrameSession s = Started(K::kSplitChannel);
+    EXPECT_EQ(Names(s.On(E::kArrival)), "clear calibration valid, discover");
+    EXPECT_EQ(s.State(), St::kDiscovering);
     EXPECT_FALSE(s.FrameOpen());  // discovery closes the frame first
-    EXPECT_EQ(Names(s.On(E::Discovered, r.kind)), r.steps);
+    EXPECT_EQ(Names(s.On(E::kDiscovered, r.kind)), r.steps);
     EXPECT_EQ(s.State(), r.state);
   }
 }
 
 TEST(FrameSession, RemovalClosesRediscoversAndLeavesTheOutputsStopped) {
-  FrameSession s = Started(K::SplitChannel);
-  EXPECT_EQ(Names(s.On(E::Removal)),
+  FrameSession s = Started(K::kSplitChannel);
+  EXPECT_EQ(Names(s.On(E::kRemoval)),
             "close frame, disable buttons, clear calibration valid, discover");
   // Another listed frame is opened without start-up commands.
-  EXPECT_EQ(Names(s.On(E::Discovered, K::SingleChannel)), "stop output if started");
-  EXPECT_EQ(s.State(), St::Ready);
-  EXPECT_EQ(Names(s.On(E::Removal)),
+  EXPECT_EQ(Names(s.On(E::kDiscovered, K::kSingleChannel)), "stop output if started");
+  EXPECT_EQ(s.State(), St::kReady);
+  EXPECT_EQ(Names(s.On(E::kRemoval)),
             "close frame, disable buttons, clear calibration valid, discover");
-  EXPECT_EQ(Names(s.On(E::Discovered, K::None)), "stop output if started");
-  EXPECT_EQ(s.State(), St::Absent);
+  EXPECT_EQ(Names(s.On(E::kDiscovered, K::kNone)), "stop output if started");
+  EXPECT_EQ(s.State(), St::kAbsent);
   // Nothing open: no close, still a discovery.
-  EXPECT_EQ(Names(s.On(E::Removal)), "clear calibration valid, discover");
+  EXPECT_EQ(Names(s.On(E::kRemoval)), "clear calibration valid, discover");
 }
 
 // A frame whose reads all failed stops its outputs without a discovery and
 // is looked for until a discovery opens one again.
 TEST(FrameSession, LostFrameStopsAndIsLookedForUntilFound) {
-  FrameSession s = Started(K::SplitChannel);
-  EXPECT_EQ(Names(s.On(E::Lost)),
+  FrameSession s = Started(K::kSplitChannel);
+  EXPECT_EQ(Names(s.On(E::kLost)),
             "close frame, disable buttons, clear calibration valid, stop output if started");
-  EXPECT_EQ(s.State(), St::Absent);
+  EXPECT_EQ(s.State(), St::kAbsent);
   EXPECT_TRUE(s.LookingAgain());
-  EXPECT_EQ(Names(s.On(E::Lost)), "");  // nothing open
-  s.On(E::Arrival);
-  s.On(E::Discovered, K::None);  // not answering yet
+  EXPECT_EQ(Names(s.On(E::kLost)), "");  // nothing open
+  s.On(E::kArrival);
+  s.On(E::kDiscovered, K::kNone);  // not answering yet
   EXPECT_TRUE(s.LookingAgain());
-  s.On(E::Arrival);
-  EXPECT_EQ(Names(s.On(E::Discovered, K::SplitChannel)),
+  s.On(E::kArrival);
+  EXPECT_EQ(Names(s.On(E::kDiscovered, K::kSplitChannel)),
             "layout window, start output if stopped, start readers, clear awaiting read back, "
             "enable buttons, touch output on, apply mouse enable");
   EXPECT_FALSE(s.LookingAgain());
   // An arrival while the open frame is not there closes it: lost as well.
-  s.On(E::Arrival);
-  EXPECT_EQ(Names(s.On(E::Discovered, K::None)),
+  s.On(E::kArrival);
+  EXPECT_EQ(Names(s.On(E::kDiscovered, K::kNone)),
             "clear awaiting read back, disable buttons, stop output if started");
   EXPECT_TRUE(s.LookingAgain());
-  s.On(E::Removal);  // unplugged for good: notifications take over
-  s.On(E::Discovered, K::None);
+  s.On(E::kRemoval);  // unplugged for good: notifications take over
+  s.On(E::kDiscovered, K::kNone);
   EXPECT_FALSE(s.LookingAgain());
 }
 
@@ -170,7 +170,7 @@ TEST(FrameSession, QueuedDeviceChangesRaiseOneEventAtMost) {
   cycle.removal = true;  // unplugged, then plugged again
   replug.removal = replug.otherArrival = true;
 
-  FrameSession open = Started(K::SingleChannel);
+  FrameSession open = Started(K::kSingleChannel);
   EXPECT_EQ(event(open, other), "none");  // the open frame is left alone
   other.openFramePresent = false;
   EXPECT_EQ(event(open, other), "arrival");
@@ -178,14 +178,14 @@ TEST(FrameSession, QueuedDeviceChangesRaiseOneEventAtMost) {
   EXPECT_EQ(event(open, gone), "removal");
   EXPECT_EQ(event(open, cycle), "lost, arrival");
   EXPECT_EQ(event(open, replug), "lost, arrival");
-  EXPECT_EQ(event(Started(K::None), cycle), "arrival");
+  EXPECT_EQ(event(Started(K::kNone), cycle), "arrival");
   EXPECT_EQ(event(open, FrameChanges{}), "none");
   // With nothing open any arrival looks for a frame; before the start-up
   // and after the exit nothing does.
   other.openFramePresent = true;
-  EXPECT_EQ(event(Started(K::None), other), "arrival");
+  EXPECT_EQ(event(Started(K::kNone), other), "arrival");
   EXPECT_EQ(event(FrameSession{}, listed), "none");
-  open.On(E::Exit);
+  open.On(E::kExit);
   EXPECT_EQ(event(open, listed), "none");
 }
 
@@ -231,52 +231,52 @@ TEST(FrameSession, DeviceChangesSortedByWhatTheyAre) {
 }
 
 TEST(FrameSession, ReadBackEndsTheWaitAndRepliesEnableTheButtons) {
-  FrameSession s = Started(K::SingleChannel);
-  ASSERT_EQ(s.State(), St::AwaitingReadBack);
+  FrameSession s = Started(K::kSingleChannel);
+  ASSERT_EQ(s.State(), St::kAwaitingReadBack);
   EXPECT_EQ(
-      Names(s.On(E::ReadBack)),
+      Names(s.On(E::kReadBack)),
       "store read back, clear awaiting read back, mouse mode after read back, enable buttons");
-  EXPECT_EQ(s.State(), St::Ready);
-  EXPECT_EQ(Names(s.On(E::Reply)), "enable buttons");
-  EXPECT_EQ(Names(s.On(E::ModeReport)), "store series mode, enable mouse button");
-  EXPECT_EQ(s.State(), St::Ready);
+  EXPECT_EQ(s.State(), St::kReady);
+  EXPECT_EQ(Names(s.On(E::kReply)), "enable buttons");
+  EXPECT_EQ(Names(s.On(E::kModeReport)), "store series mode, enable mouse button");
+  EXPECT_EQ(s.State(), St::kReady);
 }
 
 TEST(FrameSession, AWaitOutlivesARemovalUntilTheNextArrival) {
-  FrameSession s = Started(K::SingleChannel);
-  s.On(E::Removal);
-  s.On(E::Discovered, K::SingleChannel);  // a second frame, never asked
-  EXPECT_EQ(s.State(), St::AwaitingReadBack);
-  s.On(E::Arrival);
-  s.On(E::Discovered, K::SplitChannel);
-  EXPECT_EQ(s.State(), St::Ready);
+  FrameSession s = Started(K::kSingleChannel);
+  s.On(E::kRemoval);
+  s.On(E::kDiscovered, K::kSingleChannel);  // a second frame, never asked
+  EXPECT_EQ(s.State(), St::kAwaitingReadBack);
+  s.On(E::kArrival);
+  s.On(E::kDiscovered, K::kSplitChannel);
+  EXPECT_EQ(s.State(), St::kReady);
 }
 
 TEST(FrameSession, ArrivalBeforeTheWindowsStartUpCompletes) {
   FrameSession s;
-  s.On(E::StartUp);
-  s.On(E::Discovered, K::None);
-  s.On(E::Arrival);
-  s.On(E::Discovered, K::SingleChannel);
-  EXPECT_EQ(s.State(), St::Starting);
-  EXPECT_EQ(Names(s.On(E::StartUpComplete)),
+  s.On(E::kStartUp);
+  s.On(E::kDiscovered, K::kNone);
+  s.On(E::kArrival);
+  s.On(E::kDiscovered, K::kSingleChannel);
+  EXPECT_EQ(s.State(), St::kStarting);
+  EXPECT_EQ(Names(s.On(E::kStartUpComplete)),
             "apply mouse enable, layout window, request read back, set initialised");
-  EXPECT_EQ(s.State(), St::AwaitingReadBack);
+  EXPECT_EQ(s.State(), St::kAwaitingReadBack);
 }
 
 TEST(FrameSession, ExitClosesAnOpenFrameAndEndsEverything) {
-  FrameSession open = Started(K::Series01xx);
-  EXPECT_EQ(Names(open.On(E::Exit)), "exit commands, close frame, apply mouse on, stop output");
-  EXPECT_EQ(open.State(), St::Closed);
-  for (E e : {E::Arrival, E::Removal, E::ReadBack, E::Reply, E::Exit}) {
+  FrameSession open = Started(K::kSeries01xx);
+  EXPECT_EQ(Names(open.On(E::kExit)), "exit commands, close frame, apply mouse on, stop output");
+  EXPECT_EQ(open.State(), St::kClosed);
+  for (E e : {E::kArrival, E::kRemoval, E::kReadBack, E::kReply, E::kExit}) {
     EXPECT_EQ(Names(open.On(e)), "");
   }
-  FrameSession absent = Started(K::None);
-  EXPECT_EQ(Names(absent.On(E::Exit)), "apply mouse on, stop output");
+  FrameSession absent = Started(K::kNone);
+  EXPECT_EQ(Names(absent.On(E::kExit)), "apply mouse on, stop output");
   // Before the start nothing reacts to device changes.
   FrameSession fresh;
-  EXPECT_EQ(Names(fresh.On(E::Arrival)), "");
-  EXPECT_EQ(Names(fresh.On(E::Removal)), "");
+  EXPECT_EQ(Names(fresh.On(E::kArrival)), "");
+  EXPECT_EQ(Names(fresh.On(E::kRemoval)), "");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "PipelineTestSeam.h"
 #include "RecordingSinks.h"
 #include "common/DriverApiPort.h"
 #include "input/TouchPipeline.h"
@@ -149,8 +150,8 @@ TEST_F(Framesim, ReadBackStoresTheFramesBlockAndMapsTouches) {
   EXPECT_FALSE(state_.awaitingReadBack);
   // The model's factory block: R = (512,512) (3584,512) (3584,3584),
   // P = (530,498) (3561,520) (3570,3602).
-  EXPECT_EQ(state_.calibration.referenceX[1], 3584);
-  EXPECT_EQ(state_.calibration.measuredY[2], 3602);
+  EXPECT_EQ(state_.calibration.block.referenceX[1], 3584);
+  EXPECT_EQ(state_.calibration.block.measuredY[2], 3602);
   // A touch at P1 lands on R1.
   ASSERT_EQ(control_.last("inject rb 3 fc0000"
                           "01e90d0802"
@@ -171,9 +172,9 @@ TEST_F(Framesim, Series01xxInitialisationAndModeReport) {
   ASSERT_TRUE(Eventually([&] { return window_.mouseButtonEnabled.load(); }));
   // The query answers the modes as the initialisation set them, (0, 1, 3, 0,
   // 0), and the model's m5: six bytes from a frame of version 0x0201.
-  ASSERT_TRUE(Eventually([&] { return p.Mode().m[5] == 0x05; }));
-  EXPECT_EQ(p.Mode().m[1], 1);
-  EXPECT_EQ(p.Mode().m[2], 3);
+  ASSERT_TRUE(Eventually([&] { return TouchPipelineTestSeam(p).Mode().m[5] == 0x05; }));
+  EXPECT_EQ(TouchPipelineTestSeam(p).Mode().m[1], 1);
+  EXPECT_EQ(TouchPipelineTestSeam(p).Mode().m[2], 3);
   const auto rec = Record();
   ASSERT_GE(rec.size(), 4u);
   EXPECT_EQ(rec[0].hex.substr(0, 14), "fe080001030000");  // (m0, 1, 3, 0, 0), m0 still 0
@@ -232,7 +233,7 @@ TEST_F(Framesim, UnrelatedArrivalLeavesTheFrameAloneAndASecondFrameTakesOver) {
   Add("single-c", "second");
   TouchPipeline& p = Start();
   ASSERT_TRUE(Eventually([&] { return window_.mouseButtonEnabled.load(); }));
-  const std::string firstPath = p.SelectedPath();
+  const std::string firstPath = TouchPipelineTestSeam(p).SelectedPath();
   EXPECT_NE(firstPath.find("pid_0012"), std::string::npos);
 
   // The profile is the last listed frame's (0x7000: no touch output switch),
@@ -249,7 +250,9 @@ TEST_F(Framesim, UnrelatedArrivalLeavesTheFrameAloneAndASecondFrameTakesOver) {
   EXPECT_TRUE(p.IsOpen());
 
   ASSERT_EQ(control_.last("unplug first"), "ok");
-  ASSERT_TRUE(Eventually([&] { return p.SelectedPath().find("pid_0013") != std::string::npos; }));
+  ASSERT_TRUE(Eventually([&] {
+    return TouchPipelineTestSeam(p).SelectedPath().find("pid_0013") != std::string::npos;
+  }));
   ASSERT_TRUE(Eventually([&] { return p.IsOpen(); }));
   EXPECT_FALSE(output_.started);  // until the next arrival
 }

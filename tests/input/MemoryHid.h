@@ -56,6 +56,15 @@ class MemoryHid : public platform::HidBackend {
     cv_.notify_all();
     if (notify && cb) cb(platform::HidChange::kRemoval, path);
   }
+  // A notification alone, as the system may word it (another case, say).
+  void Notify(platform::HidChange change, const std::string& name) {
+    platform::HidChangeCallback cb;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      cb = callback_;
+    }
+    if (cb) cb(change, name);
+  }
   // Queues an input report on an interface; readers of it receive it.
   void Inject(const std::string& path, const Report& r) {
     {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "MemoryHid.h"
+#include "PipelineTestSeam.h"
 #include "RecordingSinks.h"
 #include "common/DriverApiPort.h"
 #include "input/TouchPipeline.h"
@@ -184,7 +185,7 @@ TEST_F(Pipeline, ReadBackWithoutAValidBlockStillEnablesAndSendsMouseMode) {
   EXPECT_TRUE(Wrote(w[2], {0x02, 0x06, 0, 1}));
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
   EXPECT_EQ(state_.calibrationValid, 0);
-  EXPECT_EQ(state_.calibration.referenceX[0], 0);  // block not stored
+  EXPECT_EQ(state_.calibration.block.referenceX[0], 0);  // block not stored
   // Layout A now flows, unmapped.
   hid_.Inject(col03, R({0x02, 1, 0x10, 0x00, 0x20, 0x00}));
   Settle(col03);
@@ -247,8 +248,8 @@ TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
   hid_.Inject(col01, R({0xFD, 0x0C, 5, 3, 7, 9, 11, 13}));
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.mouseButtonEnabled.load(); }));
   Settle(col01);
-  EXPECT_EQ(p.Mode().m[0], 5);
-  EXPECT_EQ(p.Mode().m[5], 13);
+  EXPECT_EQ(TouchPipelineTestSeam(p).Mode().m[0], 5);
+  EXPECT_EQ(TouchPipelineTestSeam(p).Mode().m[5], 13);
 
   // Layout F touches arrive as 0xFD reports.
   hid_.Inject(col01, R({0xFD, 0x01, 0, 1, 0x10, 0, 0x20, 0, 0, 0, 0, 0, 0, 0, 1}));
@@ -271,7 +272,7 @@ TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
 using testsupport::TraceCapture;
 
 TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
-  TraceCapture trace(trace::Level::Info);
+  TraceCapture trace(trace::Level::kInfo);
   PlugFrame("single-b");
   const std::string col03 = Path("single-b", 3);
   TouchPipeline& p = Start();
@@ -308,18 +309,18 @@ TEST_F(Pipeline, CloseSendsTouchOutputOffForItsRange) {
   TouchPipeline& p = Start();
   WaitWrites(3);
   hid_.ClearWrites();
-  p.CloseTouchFrame();
+  TouchPipelineTestSeam(p).CloseTouchFrame();
   auto w = hid_.Writes();
   ASSERT_EQ(w.size(), 1u);
   EXPECT_TRUE(Wrote(w[0], {0xFC, 0x30, 1, 1, 0, 0}));
   EXPECT_EQ(hid_.OpenHandles(), 0);
   // Sending while nothing is open writes nothing and returns at once.
-  EXPECT_EQ(p.SendCommand(FillReadCalibration), 0);
+  EXPECT_EQ(p.SendDeviceCommand(FillReadCalibration), 0);
   EXPECT_TRUE(hid_.Writes().size() == 1u);
 }
 
 TEST_F(Pipeline, ArrivalsLeaveAPresentFrameAloneAndQueuedOnesAreOnePass) {
-  TraceCapture trace(trace::Level::Info);
+  TraceCapture trace(trace::Level::kInfo);
   PlugFrame("single-b");
   const std::string col03 = Path("single-b", 3);
   TouchPipeline& p = Start();
@@ -373,7 +374,7 @@ long ResidentKiB() {
 #endif
 
 TEST_F(Pipeline, ThousandFastPlugCyclesEndOpenWithNothingLeaked) {
-  TraceCapture trace(trace::Level::Info);
+  TraceCapture trace(trace::Level::kInfo);
   PlugFrame("single-b");
   TouchPipeline& p = Start();
   WaitWrites(3);
@@ -417,10 +418,11 @@ TEST_F(Pipeline, ThousandFastPlugCyclesEndOpenWithNothingLeaked) {
 }
 
 TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
+  TraceCapture trace(trace::Level::kInfo);
   PlugFrame("single-b", "7&aaaa&1");
   PlugFrame("single-c", "7&bbbb&2");
   TouchPipeline& p = Start();
-  EXPECT_EQ(p.SelectedPath(), Path("single-b", 3, "7&aaaa&1"));
+  EXPECT_EQ(TouchPipelineTestSeam(p).SelectedPath(), Path("single-b", 3, "7&aaaa&1"));
   EXPECT_EQ(p.Profile().VersionNumber, 0x7000);  // the last listed interface's
   ASSERT_TRUE(p.IsOpen());
 
@@ -428,9 +430,11 @@ TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
   std::string upper = Path("single-b", 3, "7&aaaa&1");
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   hid_.Unplug(Path("single-b", 3, "7&aaaa&1"), false);
-  p.OnDeviceRemoval(upper);  // the name compares without regard to case
-  EXPECT_TRUE(p.IsOpen());
-  EXPECT_EQ(p.SelectedPath(), Path("single-c", 3, "7&bbbb&2"));
+  hid_.Notify(platform::HidChange::kRemoval, upper);  // the name compares without regard to case
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) {
+    return TouchPipelineTestSeam(p).SelectedPath() == Path("single-c", 3, "7&bbbb&2");
+  }));
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return p.IsOpen(); }));
   EXPECT_FALSE(output_.started);
   // Removal asks for no read-back: the one requested at start-up is still
   // awaited, and the second frame's answer lets its touches (layout C) flow.
@@ -441,7 +445,9 @@ TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
   ASSERT_FALSE(sinks_.Snapshot().empty());
   EXPECT_EQ(sinks_.Snapshot().back().frame.slot[0].x, 5u);
   // Removal of an interface that is not entry 0 is ignored.
-  p.OnDeviceRemoval(Path("single-b", 1, "7&aaaa&1"));
+  hid_.Notify(platform::HidChange::kRemoval, Path("single-b", 1, "7&aaaa&1"));
+  ASSERT_TRUE(
+      hid_.WaitFor([&](MemoryHid&) { return trace.Has("1 notifications, the frame left alone"); }));
   EXPECT_TRUE(p.IsOpen());
 }
 
@@ -453,11 +459,11 @@ TEST_F(Pipeline, ConcurrentSendersNeverTearTheCommandBuffer) {
   constexpr int kEach = 300;
   std::thread a([&] {
     for (int i = 0; i < kEach; ++i)
-      p.SendCommand([](std::uint8_t* b) { FillTouchOutput(b, true); });
+      p.SendDeviceCommand([](std::uint8_t* b) { FillTouchOutput(b, true); });
   });
   std::thread b([&] {
     for (int i = 0; i < kEach; ++i) {
-      p.SendCommand([](std::uint8_t* b) { FillMouseMode(b, false, MOUSE_MODE_BY_USER); });
+      p.SendDeviceCommand([](std::uint8_t* b) { FillMouseMode(b, false, MOUSE_MODE_BY_USER); });
     }
   });
   a.join();

@@ -34,40 +34,40 @@ constexpr ReaderFlags kAwaiting{true, false, true};
 constexpr ReaderFlags kStarting{false, false, false};
 
 TEST(RouteReplyReport, ByFlagsInOrder) {
-  EXPECT_EQ(RouteReplyReport(R(0xFB, 5).data(), kIdle), A::Ignore);
-  EXPECT_EQ(RouteReplyReport(R(0xFC, 1).data(), kIdle), A::EnableButtons);
-  EXPECT_EQ(RouteReplyReport(R(0xFC, 1).data(), kStarting), A::EnableButtons);
-  EXPECT_EQ(RouteReplyReport(R(0xFC, 5).data(), kCalibrating), A::CalibrationReply);
-  EXPECT_EQ(RouteReplyReport(R(0xFC, 5).data(), {true, true, true}), A::CalibrationReply);
-  EXPECT_EQ(RouteReplyReport(R(0xFC, 5).data(), kAwaiting), A::ReadBack);
-  EXPECT_EQ(RouteReplyReport(R(0xFC, 6).data(), kAwaiting), A::Ignore);
+  EXPECT_EQ(RouteReplyReport(R(0xFB, 5).data(), kIdle), A::kIgnore);
+  EXPECT_EQ(RouteReplyReport(R(0xFC, 1).data(), kIdle), A::kEnableButtons);
+  EXPECT_EQ(RouteReplyReport(R(0xFC, 1).data(), kStarting), A::kEnableButtons);
+  EXPECT_EQ(RouteReplyReport(R(0xFC, 5).data(), kCalibrating), A::kCalibrationReply);
+  EXPECT_EQ(RouteReplyReport(R(0xFC, 5).data(), {true, true, true}), A::kCalibrationReply);
+  EXPECT_EQ(RouteReplyReport(R(0xFC, 5).data(), kAwaiting), A::kReadBack);
+  EXPECT_EQ(RouteReplyReport(R(0xFC, 6).data(), kAwaiting), A::kIgnore);
 }
 
 TEST(RouteTouchReport, MultiTouchTakesAnyByte1OthersOnly0xC1) {
   const DeviceProfile multi = Profile(0x3301), split = Profile(0x3105);
-  EXPECT_EQ(RouteTouchReport(R(0xFB, 0x02).data(), multi, kIdle), A::Decode);
-  EXPECT_EQ(RouteTouchReport(R(0xFB, 0x02).data(), split, kIdle), A::Ignore);
-  EXPECT_EQ(RouteTouchReport(R(0xFB, 0xC1).data(), split, kIdle), A::Decode);
-  EXPECT_EQ(RouteTouchReport(R(0xFB, 0x02).data(), Profile(0x3301, 0x0113), kIdle), A::Ignore);
-  EXPECT_EQ(RouteTouchReport(R(0xFC, 0xC1).data(), multi, kIdle), A::Ignore);
-  EXPECT_EQ(RouteTouchReport(R(0xFB, 0xC1).data(), multi, kCalibrating), A::Decode);
-  EXPECT_EQ(RouteTouchReport(R(0xFB, 0xC1).data(), multi, kStarting), A::Ignore);
+  EXPECT_EQ(RouteTouchReport(R(0xFB, 0x02).data(), multi, kIdle), A::kDecode);
+  EXPECT_EQ(RouteTouchReport(R(0xFB, 0x02).data(), split, kIdle), A::kIgnore);
+  EXPECT_EQ(RouteTouchReport(R(0xFB, 0xC1).data(), split, kIdle), A::kDecode);
+  EXPECT_EQ(RouteTouchReport(R(0xFB, 0x02).data(), Profile(0x3301, 0x0113), kIdle), A::kIgnore);
+  EXPECT_EQ(RouteTouchReport(R(0xFC, 0xC1).data(), multi, kIdle), A::kIgnore);
+  EXPECT_EQ(RouteTouchReport(R(0xFB, 0xC1).data(), multi, kCalibrating), A::kDecode);
+  EXPECT_EQ(RouteTouchReport(R(0xFB, 0xC1).data(), multi, kStarting), A::kIgnore);
 }
 
 TEST(RouteSingleReport, ModeReportsTouchesRepliesAndReadBack) {
   const DeviceProfile single = Profile(0x2105), old = Profile(0x2050),
                       series = Profile(0x0201, 0x0113);
-  EXPECT_EQ(RouteSingleReport(R(0xFD, 0x0C).data(), series, kStarting), A::SeriesMode);
-  EXPECT_EQ(RouteSingleReport(R(0xFD, 0x01).data(), series, kIdle), A::Decode);
-  EXPECT_EQ(RouteSingleReport(R(0xFD, 0x01).data(), series, kStarting), A::Ignore);
-  EXPECT_EQ(RouteSingleReport(R(0xFC, 0x01).data(), single, kIdle), A::Decode);
-  EXPECT_EQ(RouteSingleReport(R(0x02, 0x01).data(), single, kIdle), A::Ignore);
-  EXPECT_EQ(RouteSingleReport(R(0x02, 0x01).data(), old, kIdle), A::Decode);
-  EXPECT_EQ(RouteSingleReport(R(0xFC, 0x01).data(), single, kCalibrating), A::CalibrationReply);
+  EXPECT_EQ(RouteSingleReport(R(0xFD, 0x0C).data(), series, kStarting), A::kSeriesMode);
+  EXPECT_EQ(RouteSingleReport(R(0xFD, 0x01).data(), series, kIdle), A::kDecode);
+  EXPECT_EQ(RouteSingleReport(R(0xFD, 0x01).data(), series, kStarting), A::kIgnore);
+  EXPECT_EQ(RouteSingleReport(R(0xFC, 0x01).data(), single, kIdle), A::kDecode);
+  EXPECT_EQ(RouteSingleReport(R(0x02, 0x01).data(), single, kIdle), A::kIgnore);
+  EXPECT_EQ(RouteSingleReport(R(0x02, 0x01).data(), old, kIdle), A::kDecode);
+  EXPECT_EQ(RouteSingleReport(R(0xFC, 0x01).data(), single, kCalibrating), A::kCalibrationReply);
   // While a read-back is awaited, touches are not decoded.
-  EXPECT_EQ(RouteSingleReport(R(0xFC, 0x01).data(), single, kAwaiting), A::Ignore);
-  EXPECT_EQ(RouteSingleReport(R(0xFC, 0x05).data(), single, kAwaiting), A::ReadBack);
-  EXPECT_EQ(RouteSingleReport(R(0xFC, 0x05).data(), single, kStarting), A::Ignore);
+  EXPECT_EQ(RouteSingleReport(R(0xFC, 0x01).data(), single, kAwaiting), A::kIgnore);
+  EXPECT_EQ(RouteSingleReport(R(0xFC, 0x05).data(), single, kAwaiting), A::kReadBack);
+  EXPECT_EQ(RouteSingleReport(R(0xFC, 0x05).data(), single, kStarting), A::kIgnore);
 }
 
 TEST(ParseSeriesMode, Version0x0201AndUpFillsSixBytes) {
@@ -93,11 +93,11 @@ TEST(ApplyReadBack, ValidByteDecidesWhetherTheBlockIsStored) {
   CalibrationData cal;
   EXPECT_EQ(ApplyReadBack(r.data(), cal), 255);
   EXPECT_EQ(cal.measuredLen21, 3000);
-  EXPECT_EQ(cal.referenceX[0], 512);
+  EXPECT_EQ(cal.block.referenceX[0], 512);
   r[2] = 0;
   r[3] = 0x77;
   EXPECT_EQ(ApplyReadBack(r.data(), cal), 0);
-  EXPECT_EQ(cal.referenceX[0], 512);  // kept from the last valid block
+  EXPECT_EQ(cal.block.referenceX[0], 512);  // kept from the last valid block
 }
 
 TEST(DeviceCommands, BytesOfEachCommand) {

@@ -25,13 +25,13 @@ bool Has(const std::string& text, const std::string& part) {
 
 TEST(FrameStatus, TellsPresenceAndFaultsOnlyWhileOpen) {
   FrameStatus status(&FakeClock);
-  status.RecordFault(FrameFault::ReadError, "before any frame");
+  status.RecordFault(FrameFault::kReadError, "before any frame");
   EXPECT_FALSE(status.View().seen);
   DeviceProfile p;
   p.ProductID = 0x0021;
   fakeNow = 1001;
   status.Opened(p, "path-a");
-  status.RecordFault(FrameFault::WriteRefused, "the device does not answer");
+  status.RecordFault(FrameFault::kWriteRefused, "the device does not answer");
   EXPECT_TRUE(status.View().present);
   EXPECT_EQ(status.View().since, 1001);
 
@@ -39,12 +39,12 @@ TEST(FrameStatus, TellsPresenceAndFaultsOnlyWhileOpen) {
   // handles answer is no fault, and a second close is no change.
   fakeNow = 1003;
   status.Closed();
-  status.RecordFault(FrameFault::ReadError, "closed");
+  status.RecordFault(FrameFault::kReadError, "closed");
   status.Closed();
   const FrameStatusView v = status.View();
   EXPECT_TRUE(!v.present && v.seen && v.since == 1003 && v.productId == 0x0021);
-  EXPECT_EQ(v.lastFault, FrameFault::WriteRefused);
-  EXPECT_EQ(v.faults[int(FrameFault::ReadError)], 0u);
+  EXPECT_EQ(v.lastFault, FrameFault::kWriteRefused);
+  EXPECT_EQ(v.faults[int(FrameFault::kReadError)], 0u);
 
   // A read that fails as the frame is pulled is the removal, not a fault;
   // one that fails longer before it stays one, and so does a run the reader
@@ -55,19 +55,19 @@ TEST(FrameStatus, TellsPresenceAndFaultsOnlyWhileOpen) {
     FrameFault last;
     std::uint64_t readErrors;
   };
-  for (const PullCase& c : {PullCase{1010, 1010.4, false, FrameFault::WriteRefused, 0},
-                            PullCase{1020, 1022, false, FrameFault::ReadError, 2},
-                            PullCase{1030, 1030.6, true, FrameFault::ReadError, 4}}) {
+  for (const PullCase& c : {PullCase{1010, 1010.4, false, FrameFault::kWriteRefused, 0},
+                            PullCase{1020, 1022, false, FrameFault::kReadError, 2},
+                            PullCase{1030, 1030.6, true, FrameFault::kReadError, 4}}) {
     fakeNow = c.readFailsAt - 1;
     status.Opened(p, "path-b");
     fakeNow = c.readFailsAt;
-    status.RecordFault(FrameFault::ReadError, "the device was removed");
-    status.RecordFault(FrameFault::ReadError, "the device was removed");  // the other reader
+    status.RecordFault(FrameFault::kReadError, "the device was removed");
+    status.RecordFault(FrameFault::kReadError, "the device was removed");  // the other reader
     if (c.kept) status.KeepReadFaults();
     fakeNow = c.closedAt;
     status.Closed();
     EXPECT_EQ(status.View().lastFault, c.last) << c.readFailsAt;
-    EXPECT_EQ(status.View().faults[int(FrameFault::ReadError)], c.readErrors) << c.readFailsAt;
+    EXPECT_EQ(status.View().faults[int(FrameFault::kReadError)], c.readErrors) << c.readFailsAt;
   }
 }
 
@@ -81,8 +81,8 @@ StatusSnapshot Sample() {
   f.path = "\\\\?\\hid#\"odd\"\n\xE9";
   f.since = 1796768709;
   f.reports = 42;
-  f.faults[int(FrameFault::ReadError)] = 2;
-  f.lastFault = FrameFault::ReadError;
+  f.faults[int(FrameFault::kReadError)] = 2;
+  f.lastFault = FrameFault::kReadError;
   f.lastFaultDetail = "gone";
   f.lastFaultAt = 1796768710.25;
   s.touches = 7;

@@ -84,7 +84,7 @@ TEST(WebSocketProtocol, AnswersEachClientInput) {
   const std::vector<ProtocolCase> cases = {
       {"page",
        "GET / HTTP/1.1\r\nHost: x\r\n\r\n",
-       State::Closed,
+       State::kClosed,
        {"HTTP/1.1 200 OK\r\n", "Content-Type: text/html; charset=utf-8\r\n",
         "Cache-Control: no-store\r\n", "Content-Length: 29\r\n", "\r\n\r\n<p>page</p",
         "X-Content-Type-Options: nosniff\r\n",
@@ -94,130 +94,130 @@ TEST(WebSocketProtocol, AnswersEachClientInput) {
         "ws://x; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n"}},
       {"page while every streaming place is taken",
        "GET / HTTP/1.1\r\n\r\n",
-       State::Closed,
+       State::kClosed,
        {"200 OK", "connect-src 'self';"},
        "",
        false,
        true},
       {"upgrade while every streaming place is taken",
        up,
-       State::Closed,
+       State::kClosed,
        {"HTTP/1.1 503 Service Unavailable\r\n", "Retry-After: 1\r\n"},
        "",
        false,
        true},
-      {"upgrade over HTTP/1.0", Upgrade("", kKey, "GET / HTTP/1.0"), State::Closed, {"400"}},
-      {"upgrade over HTTP/9", Upgrade("", kKey, "GET / HTTP/9"), State::Closed, {"400"}},
+      {"upgrade over HTTP/1.0", Upgrade("", kKey, "GET / HTTP/1.0"), State::kClosed, {"400"}},
+      {"upgrade over HTTP/9", Upgrade("", kKey, "GET / HTTP/9"), State::kClosed, {"400"}},
       {"upgrade without Host",
        std::string(up).erase(up.find("Host:"), 22),
-       State::Closed,
+       State::kClosed,
        {"400 Bad Request"}},
-      {"upgrade with two Hosts", Upgrade("Host: evil.example\r\n"), State::Closed, {"400"}},
-      {"blank before a colon", Upgrade("Origin : http://evil\r\n"), State::Closed, {"400"}},
+      {"upgrade with two Hosts", Upgrade("Host: evil.example\r\n"), State::kClosed, {"400"}},
+      {"blank before a colon", Upgrade("Origin : http://evil\r\n"), State::kClosed, {"400"}},
       {"origin forging a line",
        Upgrade("Origin: http://a\nvantrel 1.000 info: x\x1b[2J\x7f\\\r\n"),
-       State::Closed,
+       State::kClosed,
        {"403"},
        "refused origin http://a\\x0avantrel 1.000 info: x\\x1b[2J\\x7f\\\\"},
-      {"text not UTF-8", up + Frame(0x81, "\xC0\xAF"), State::Closed, {Close(1007)}, "1007"},
+      {"text not UTF-8", up + Frame(0x81, "\xC0\xAF"), State::kClosed, {Close(1007)}, "1007"},
       {"UTF-8 split between fragments",
        up + Frame(0x01, "\xE2\x82") + Frame(0x80, "\xAC\xF0\x9F\x98\x80"),
-       State::Open,
+       State::kOpen,
        {ok101}},
       {"text ending inside a character",
        up + Frame(0x81, "a\xE2\x82"),
-       State::Closed,
+       State::kClosed,
        {Close(1007)}},
-      {"surrogate", up + Frame(0x81, "\xED\xA0\x80"), State::Closed, {Close(1007)}},
-      {"beyond U+10FFFF", up + Frame(0x81, "\xF4\x90\x80\x80"), State::Closed, {Close(1007)}},
-      {"binary need not be UTF-8", up + Frame(0x82, "\xC0\xAF"), State::Open, {ok101}},
+      {"surrogate", up + Frame(0x81, "\xED\xA0\x80"), State::kClosed, {Close(1007)}},
+      {"beyond U+10FFFF", up + Frame(0x81, "\xF4\x90\x80\x80"), State::kClosed, {Close(1007)}},
+      {"binary need not be UTF-8", up + Frame(0x82, "\xC0\xAF"), State::kOpen, {ok101}},
       {"close reason not UTF-8",
        up + Frame(0x88, "\x03\xE8\xFF"),
-       State::Closed,
+       State::kClosed,
        {Close(1007)},
        "close reason not UTF-8"},
-      {"page with query", "GET /?x=1 HTTP/1.1\r\n\r\n", State::Closed, {"200 OK"}},
-      {"native client", up, State::Open, {ok101, accept, "Upgrade: websocket\r\n"}},
-      {"own page", Upgrade("Origin: http://localhost:3334\r\n"), State::Open, {ok101}},
-      {"own page, any case", Upgrade("Origin: HTTP://127.0.0.1:3334\r\n"), State::Open, {ok101}},
-      {"listed origin", Upgrade("Origin: http://kiosk.local:8000\r\n"), State::Open, {ok101}},
+      {"page with query", "GET /?x=1 HTTP/1.1\r\n\r\n", State::kClosed, {"200 OK"}},
+      {"native client", up, State::kOpen, {ok101, accept, "Upgrade: websocket\r\n"}},
+      {"own page", Upgrade("Origin: http://localhost:3334\r\n"), State::kOpen, {ok101}},
+      {"own page, any case", Upgrade("Origin: HTTP://127.0.0.1:3334\r\n"), State::kOpen, {ok101}},
+      {"listed origin", Upgrade("Origin: http://kiosk.local:8000\r\n"), State::kOpen, {ok101}},
       {"foreign origin",
        Upgrade("Origin: http://evil.example\r\n"),
-       State::Closed,
+       State::kClosed,
        {"HTTP/1.1 403 Forbidden\r\n"},
        "refused origin http://evil.example"},
       {"own host, other port",
        Upgrade("Origin: http://localhost:8080\r\n"),
-       State::Closed,
+       State::kClosed,
        {"403"}},
-      {"null origin", Upgrade("Origin: null\r\n"), State::Closed, {"403"}},
+      {"null origin", Upgrade("Origin: null\r\n"), State::kClosed, {"403"}},
       {"two origins",
        Upgrade("Origin: http://localhost:3334\r\nOrigin: http://evil.example\r\n"),
-       State::Closed,
+       State::kClosed,
        {"400 Bad Request"}},
-      {"other path", "GET /x HTTP/1.1\r\n\r\n", State::Closed, {"404 Not Found"}},
-      {"post", "POST / HTTP/1.1\r\n\r\n", State::Closed, {"405 Method Not Allowed", "Allow: GET"}},
+      {"other path", "GET /x HTTP/1.1\r\n\r\n", State::kClosed, {"404 Not Found"}},
+      {"post", "POST / HTTP/1.1\r\n\r\n", State::kClosed, {"405 Method Not Allowed", "Allow: GET"}},
       {"old version",
        Upgrade().replace(up.find("Version: 13"), 11, "Version: 8"),
-       State::Closed,
+       State::kClosed,
        {"400 Bad Request", "Sec-WebSocket-Version: 13"}},
-      {"bad key", Upgrade("", "short=="), State::Closed, {"400"}},
-      {"key with stray bits", Upgrade("", "dGhlIHNhbXBsZSBub25jZR=="), State::Closed, {"400"}},
-      {"header without colon", "GET / HTTP/1.1\r\nbroken\r\n\r\n", State::Closed, {"400"}},
-      {"folded header", "GET / HTTP/1.1\r\nA: b\r\n c\r\n\r\n", State::Closed, {"400"}},
-      {"request line", "GET /\r\n\r\n", State::Closed, {"400"}},
-      {"incomplete head", "GET / HTTP/1.1\r\nHost: x\r\n", State::Request, {}},
+      {"bad key", Upgrade("", "short=="), State::kClosed, {"400"}},
+      {"key with stray bits", Upgrade("", "dGhlIHNhbXBsZSBub25jZR=="), State::kClosed, {"400"}},
+      {"header without colon", "GET / HTTP/1.1\r\nbroken\r\n\r\n", State::kClosed, {"400"}},
+      {"folded header", "GET / HTTP/1.1\r\nA: b\r\n c\r\n\r\n", State::kClosed, {"400"}},
+      {"request line", "GET /\r\n\r\n", State::kClosed, {"400"}},
+      {"incomplete head", "GET / HTTP/1.1\r\nHost: x\r\n", State::kRequest, {}},
       {"endless head",
        "GET / HTTP/1.1\r\nX: " + std::string(9000, 'a'),
-       State::Closed,
+       State::kClosed,
        {"431 Request Header Fields Too Large"},
        "request too large"},
       {"ping",
        up + Frame(0x89, "abc"),
-       State::Open,
+       State::kOpen,
        {ok101, std::string("\x8A\x03"
                            "abc")}},
-      {"byte by byte", up + Frame(0x89, "xy"), State::Open, {ok101, "\x8A\x02xy"}, "", true},
+      {"byte by byte", up + Frame(0x89, "xy"), State::kOpen, {ok101, "\x8A\x02xy"}, "", true},
       {"pong and messages ignored",
        up + Frame(0x8A, "p") + Frame(0x81, "hi") + Frame(0x82, "\x01"),
-       State::Open,
+       State::kOpen,
        {ok101}},
       {"close",
        up + Frame(0x88,
                   "\x03\xE8"
                   "bye"),
-       State::Closed,
+       State::kClosed,
        {Close(1000)},
        "(1000)"},
-      {"empty close", up + Frame(0x88, ""), State::Closed, {std::string("\x88\x00", 2)}},
-      {"close of one byte", up + Frame(0x88, "\x03"), State::Closed, {Close(1002)}},
-      {"close with a reserved code", up + Frame(0x88, "\x03\xED"), State::Closed, {Close(1002)}},
-      {"unmasked", up + Frame(0x82, "x", false), State::Closed, {Close(1002)}, "1002"},
-      {"reserved bit", up + Frame(0xC2, "x"), State::Closed, {Close(1002)}},
-      {"unknown opcode", up + Frame(0x83, "x"), State::Closed, {Close(1002)}},
-      {"fragmented ping", up + Frame(0x09, "x"), State::Closed, {Close(1002)}},
-      {"long ping", up + Frame(0x89, std::string(126, 'p')), State::Closed, {Close(1002)}},
+      {"empty close", up + Frame(0x88, ""), State::kClosed, {std::string("\x88\x00", 2)}},
+      {"close of one byte", up + Frame(0x88, "\x03"), State::kClosed, {Close(1002)}},
+      {"close with a reserved code", up + Frame(0x88, "\x03\xED"), State::kClosed, {Close(1002)}},
+      {"unmasked", up + Frame(0x82, "x", false), State::kClosed, {Close(1002)}, "1002"},
+      {"reserved bit", up + Frame(0xC2, "x"), State::kClosed, {Close(1002)}},
+      {"unknown opcode", up + Frame(0x83, "x"), State::kClosed, {Close(1002)}},
+      {"fragmented ping", up + Frame(0x09, "x"), State::kClosed, {Close(1002)}},
+      {"long ping", up + Frame(0x89, std::string(126, 'p')), State::kClosed, {Close(1002)}},
       {"huge length, no payload",
        up + Frame(0x82, "", true, 1LL << 40),
-       State::Closed,
+       State::kClosed,
        {Close(1009)},
        "1009"},
-      {"negative length", up + Frame(0x82, "", true, 1ULL << 63), State::Closed, {Close(1002)}},
-      {"too long a frame", up + Frame(0x82, big), State::Closed, {Close(1009)}},
+      {"negative length", up + Frame(0x82, "", true, 1ULL << 63), State::kClosed, {Close(1002)}},
+      {"too long a frame", up + Frame(0x82, big), State::kClosed, {Close(1009)}},
       {"fragments with a ping between",
        up + Frame(0x01, "he") + Frame(0x89, "p") + Frame(0x00, "l") + Frame(0x80, "lo"),
-       State::Open,
+       State::kOpen,
        {"\x8A\x01p"}},
-      {"continuation first", up + Frame(0x80, "x"), State::Closed, {Close(1002)}},
+      {"continuation first", up + Frame(0x80, "x"), State::kClosed, {Close(1002)}},
       {"message inside a message",
        up + Frame(0x01, "a") + Frame(0x81, "b"),
-       State::Closed,
+       State::kClosed,
        {Close(1002)}},
       {"fragments too long together",
        up + Frame(0x02, std::string(40000, 'a')) + Frame(0x80, std::string(40000, 'b')),
-       State::Closed,
+       State::kClosed,
        {Close(1009)}},
-      {"nothing after a close", up + Frame(0x88, "") + Frame(0x89, "late"), State::Closed, {}},
+      {"nothing after a close", up + Frame(0x88, "") + Frame(0x89, "late"), State::kClosed, {}},
   };
   const ws::OriginPolicy policy("127.0.0.1", 3334, "http://kiosk.local:8000, http://x:1");
   const ws::Page page = ws::DescribePage("<p>page</p><script>x</script>");
@@ -231,9 +231,9 @@ TEST(WebSocketProtocol, AnswersEachClientInput) {
       conn.Feed(c.input.data(), c.input.size(), c.full);
     }
     event = conn.TakeEvent();
-    EXPECT_EQ(int(conn.state()), int(c.state));
+    EXPECT_EQ(int(conn.CurrentState()), int(c.state));
     for (const std::string& o : c.output) EXPECT_NE(conn.Output().find(o), std::string::npos) << o;
-    if (c.output.empty() && c.state == State::Request) EXPECT_EQ(conn.Output(), "");
+    if (c.output.empty() && c.state == State::kRequest) EXPECT_EQ(conn.Output(), "");
     if (std::string(c.name) == "nothing after a close")
       EXPECT_EQ(conn.Output().find("late"), std::string::npos);
     EXPECT_NE(event.find(c.event), std::string::npos) << event;
@@ -252,6 +252,9 @@ TEST(WebSocketProtocol, OwnOriginsFollowTheListenAddress) {
   EXPECT_EQ(ws::EncodeFrameHeader(ws::kBinary, 65536, h), 10u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(h), 10),
             std::string("\x82\x7F\x00\x00\x00\x00\x00\x01\x00\x00", 10));
+  std::uint8_t close[ws::kCloseFrameBytes];
+  ws::EncodeCloseFrame(ws::kGoingAway, close);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(close), 4), std::string("\x88\x02\x03\xE9", 4));
 }
 
 // --- The listeners on loopback sockets -----------------------------------
@@ -310,8 +313,8 @@ std::string Packet(std::size_t size, char fill) {
 
 TEST(StreamListeners, FrameEveryPacketForEveryClient) {
   ASSERT_TRUE(platform::StartSockets());
-  StreamListener tcp(StreamListener::Kind::TuioTcp, TestOptions());
-  StreamListener web(StreamListener::Kind::WebSocket, TestOptions(), "<p>live</p>");
+  StreamListener tcp(StreamListener::Kind::kTuioTcp, TestOptions());
+  StreamListener web(StreamListener::Kind::kWebSocket, TestOptions(), "<p>live</p>");
   tcp.Start();
   web.Start();
   ASSERT_TRUE(WaitFor([&] { return tcp.Port() != 0 && web.Port() != 0; }));
@@ -380,12 +383,12 @@ TEST(StreamListeners, FrameEveryPacketForEveryClient) {
 
 TEST(StreamListeners, LimitClientsDropLaggardsAndNeverAllocate) {
   ASSERT_TRUE(platform::StartSockets());
-  testsupport::TraceCapture traces(trace::Level::Info);
+  testsupport::TraceCapture traces(trace::Level::kInfo);
   StreamListener::Options o = TestOptions();
   o.maxClients = 2;
   o.queueBytes = 64 * 1024;
   o.sendBufferBytes = 4096;
-  StreamListener tcp(StreamListener::Kind::TuioTcp, o);
+  StreamListener tcp(StreamListener::Kind::kTuioTcp, o);
   tcp.Start();
   ASSERT_TRUE(WaitFor([&] { return tcp.Port() != 0; }));
   TestClient reader(tcp.Port()), sleeper(tcp.Port());
@@ -438,11 +441,11 @@ TEST(StreamListeners, LimitClientsDropLaggardsAndNeverAllocate) {
 // connections and a storm of refused ones: each costs only its own client.
 TEST(StreamListeners, HostileClientsCostOnlyThemselves) {
   ASSERT_TRUE(platform::StartSockets());
-  testsupport::TraceCapture traces(trace::Level::Info);
+  testsupport::TraceCapture traces(trace::Level::kInfo);
   StreamListener::Options o = TestOptions();
   o.maxClients = 2;
-  StreamListener web(StreamListener::Kind::WebSocket, o, "<p>live</p>");
-  StreamListener tcp(StreamListener::Kind::TuioTcp, o);
+  StreamListener web(StreamListener::Kind::kWebSocket, o, "<p>live</p>");
+  StreamListener tcp(StreamListener::Kind::kTuioTcp, o);
   web.Start();
   tcp.Start();
   ASSERT_TRUE(WaitFor([&] { return tcp.Port() != 0 && web.Port() != 0; }));
@@ -519,13 +522,13 @@ TEST(StreamListeners, HostileClientsCostOnlyThemselves) {
 
 TEST(StreamListeners, APortInUseIsReportedWithTheSystemsText) {
   ASSERT_TRUE(platform::StartSockets());
-  testsupport::TraceCapture traces(trace::Level::Info);
+  testsupport::TraceCapture traces(trace::Level::kInfo);
   std::string error;
   const platform::SocketHandle taken = platform::OpenTcpListenerOn("127.0.0.1", 0, 1, &error);
   ASSERT_NE(taken, platform::kInvalidSocket) << error;
   StreamListener::Options o = TestOptions();
   o.port = platform::LocalPort(taken);
-  StreamListener web(StreamListener::Kind::WebSocket, o);
+  StreamListener web(StreamListener::Kind::kWebSocket, o);
   web.Start();
   const std::string line = "websocket: cannot listen on 127.0.0.1:" + std::to_string(o.port) + ": ";
   EXPECT_TRUE(WaitFor([&] { return traces.Has(line.c_str()); })) << line;

@@ -61,7 +61,7 @@ TEST(TuioContainer, MovingFromRestAcceleratesThenSettlesToAStop) {
   EXPECT_EQ(c.motionState(), MOTION_STOPPED);
   EXPECT_FALSE(c.isInMotion());
   EXPECT_FLOAT_EQ(c.x(), 0.3f);
-  EXPECT_EQ(c.StartTime(), At(1000));
+  EXPECT_EQ(c.startTime(), At(1000));
 }
 
 TEST(TuioContainer, DiagonalSpeedAndDeceleration) {
@@ -72,7 +72,7 @@ TEST(TuioContainer, DiagonalSpeedAndDeceleration) {
   EXPECT_FLOAT_EQ(c.xSpeed(), 0.1f);
   EXPECT_NEAR(c.motionAccel(), -0.4f, 1e-6);
   EXPECT_EQ(c.motionState(), MOTION_DECELERATING);
-  EXPECT_EQ(c.LastSample().time, At(2000));
+  EXPECT_EQ(c.lastSample().time, At(2000));
 }
 
 TEST(TuioContainer, SamePositionAgainGivesZeroSpeedAndNoAcceleration) {
@@ -90,21 +90,21 @@ TEST(TuioContainer, RetireChangesOnlyTimeAndState) {
   const float speed = c.xSpeed();
   c.retire(At(500));
   EXPECT_EQ(c.motionState(), MOTION_REMOVED);
-  EXPECT_EQ(c.Time(), At(500));
+  EXPECT_EQ(c.time(), At(500));
   EXPECT_FLOAT_EQ(c.xSpeed(), speed);
   EXPECT_FLOAT_EQ(c.x(), 0.2f);
 }
 
 TEST(TuioContainer, UpdateFormsTakeGivenValues) {
   TuioCursor a(1, At(0), 0.0f, 0.0f);
-  a.Update(At(50), 0.6f, 0.7f, 0.3f, 0.4f, -1.0f);
+  a.update(At(50), 0.6f, 0.7f, 0.3f, 0.4f, -1.0f);
   EXPECT_FLOAT_EQ(a.motionSpeed(), 0.5f);
   EXPECT_EQ(a.motionState(), MOTION_DECELERATING);
   TuioCursor b(2, At(0), 0.0f, 0.0f);
-  b.Update(a);
+  b.update(a);
   EXPECT_EQ(b.sessionId(), 2);
   EXPECT_FLOAT_EQ(b.y(), 0.7f);
-  EXPECT_EQ(b.Time(), At(50));
+  EXPECT_EQ(b.time(), At(50));
   // The next sample measures from the copied one.
   b.moveTo(At(150), 0.7f, 0.7f);
   EXPECT_NEAR(b.xSpeed(), 1.0f, 1e-5);
@@ -117,21 +117,21 @@ class PublisherFrames : public ::testing::Test {
 };
 
 TEST_F(PublisherFrames, FrameNumbersAndSessionIdsCount) {
-  EXPECT_EQ(pub.FrameNumber(), -1);
+  EXPECT_EQ(pub.frameNumber(), -1);
   pub.openFrame(At(10));
-  EXPECT_EQ(pub.FrameNumber(), 0);
+  EXPECT_EQ(pub.frameNumber(), 0);
   TuioCursor* a = pub.addCursor(0.1f, 0.1f);
   TuioCursor* b = pub.addCursor(0.2f, 0.2f);
   EXPECT_EQ(a->sessionId(), 0);
   EXPECT_EQ(b->sessionId(), 1);
-  EXPECT_EQ(a->StartTime(), At(10));
+  EXPECT_EQ(a->startTime(), At(10));
   pub.removeCursor(a);
   pub.publishFrame();
   pub.openFrame(At(20));
   EXPECT_EQ(pub.addCursor(0.3f, 0.3f)->sessionId(), 2);  // ids never reused
-  ASSERT_EQ(pub.CursorCount(), 2u);
-  EXPECT_EQ(pub.CursorAt(0)->sessionId(), 1);
-  EXPECT_EQ(pub.CursorAt(1)->sessionId(), 2);
+  ASSERT_EQ(pub.cursorCount(), 2u);
+  EXPECT_EQ(pub.cursorAt(0)->sessionId(), 1);
+  EXPECT_EQ(pub.cursorAt(1)->sessionId(), 2);
 }
 
 TEST_F(PublisherFrames, OneSamplePerCursorPerFrame) {
@@ -158,17 +158,17 @@ TEST_F(PublisherFrames, SettleHoldsOnlyUntouchedCursorsInMotion) {
   pub.openFrame(At(100));
   pub.moveCursor(moving, 0.2f, 0.1f);
   pub.settleUntouchedCursors();
-  EXPECT_EQ(resting->Time(), At(0));  // added, not in motion: left alone
+  EXPECT_EQ(resting->time(), At(0));  // added, not in motion: left alone
   pub.openFrame(At(200));
   pub.settleUntouchedCursors();
-  EXPECT_EQ(moving->Time(), At(200));
+  EXPECT_EQ(moving->time(), At(200));
   EXPECT_EQ(moving->motionState(), MOTION_DECELERATING);
   pub.openFrame(At(300));
   pub.settleUntouchedCursors();
   EXPECT_EQ(moving->motionState(), MOTION_STOPPED);
   pub.openFrame(At(400));
   pub.settleUntouchedCursors();
-  EXPECT_EQ(moving->Time(), At(300));  // stopped: left alone from now on
+  EXPECT_EQ(moving->time(), At(300));  // stopped: left alone from now on
 }
 
 TEST(PublisherCapacity, IsClampedTo576Through65536) {

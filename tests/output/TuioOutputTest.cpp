@@ -20,11 +20,11 @@ TEST(SlotRule, WhatEachStateAsksOfTheCursor) {
     bool hasCursor;
     SlotAction want;
   } cases[] = {
-      {TOUCH_DOWN, false, SlotAction::Add}, {TOUCH_DOWN, true, SlotAction::None},
-      {TOUCH_MOVE, true, SlotAction::Move}, {TOUCH_MOVE, false, SlotAction::None},
-      {TOUCH_UP, true, SlotAction::Remove}, {TOUCH_UP, false, SlotAction::None},
-      {0, true, SlotAction::None},          {0, false, SlotAction::None},
-      {0x83, true, SlotAction::None},       {0x01, false, SlotAction::None},
+      {TOUCH_DOWN, false, SlotAction::kAdd}, {TOUCH_DOWN, true, SlotAction::kNone},
+      {TOUCH_MOVE, true, SlotAction::kMove}, {TOUCH_MOVE, false, SlotAction::kNone},
+      {TOUCH_UP, true, SlotAction::kRemove}, {TOUCH_UP, false, SlotAction::kNone},
+      {0, true, SlotAction::kNone},          {0, false, SlotAction::kNone},
+      {0x83, true, SlotAction::kNone},       {0x01, false, SlotAction::kNone},
   };
   for (const Case& c : cases)
     EXPECT_EQ(SlotRule(c.state, c.hasCursor), c.want) << std::hex << c.state << " " << c.hasCursor;
@@ -49,7 +49,7 @@ class Glue : public ::testing::Test {
  protected:
   // The datagrams go to the discard port; these tests read the publisher.
   void Start(const char* protocol = "UDP") { out_.startTuioOutput(protocol, "127.0.0.1", 9); }
-  const TuioPublisher& Pub() { return *out_.Publisher(); }
+  const TuioPublisher& Pub() { return *out_.publisher(); }
   // A new tick, so that a move is a new sample.
   static void NextTick() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
 
@@ -59,41 +59,41 @@ class Glue : public ::testing::Test {
 TEST_F(Glue, SlotsAddMoveAndRemoveCursors) {
   Start();
   out_.updateFromFrame(Frame({{4096, 2048, TOUCH_DOWN}, {0, 0, TOUCH_UP}}));
-  ASSERT_EQ(Pub().CursorCount(), 1u);
-  EXPECT_EQ(Pub().CursorAt(0)->x(), 1.0f);
-  EXPECT_EQ(Pub().CursorAt(0)->y(), 0.5f);
-  EXPECT_EQ(Pub().FrameNumber(), 0);
+  ASSERT_EQ(Pub().cursorCount(), 1u);
+  EXPECT_EQ(Pub().cursorAt(0)->x(), 1.0f);
+  EXPECT_EQ(Pub().cursorAt(0)->y(), 0.5f);
+  EXPECT_EQ(Pub().frameNumber(), 0);
 
   NextTick();
   // A repeated down keeps the cursor where it was; slot 4 adds a second one.
   out_.updateFromFrame(Frame({{1024, 1024, TOUCH_DOWN}, {}, {}, {8192, 0, TOUCH_DOWN}}));
-  ASSERT_EQ(Pub().CursorCount(), 2u);
-  EXPECT_EQ(Pub().CursorAt(0)->x(), 1.0f);
-  EXPECT_EQ(Pub().CursorAt(1)->x(), 2.0f);  // no clamping
-  EXPECT_EQ(Pub().CursorAt(1)->sessionId(), 1);
+  ASSERT_EQ(Pub().cursorCount(), 2u);
+  EXPECT_EQ(Pub().cursorAt(0)->x(), 1.0f);
+  EXPECT_EQ(Pub().cursorAt(1)->x(), 2.0f);  // no clamping
+  EXPECT_EQ(Pub().cursorAt(1)->sessionId(), 1);
 
   NextTick();
   out_.updateFromFrame(Frame({{1024, 1024, TOUCH_MOVE}, {5, 5, TOUCH_MOVE}, {}, {0, 0, TOUCH_UP}}));
-  ASSERT_EQ(Pub().CursorCount(), 1u);  // slot 2's move had no cursor
-  EXPECT_EQ(Pub().CursorAt(0)->x(), 0.25f);
-  EXPECT_EQ(Pub().FrameNumber(), 2);  // one frame per record
+  ASSERT_EQ(Pub().cursorCount(), 1u);  // slot 2's move had no cursor
+  EXPECT_EQ(Pub().cursorAt(0)->x(), 0.25f);
+  EXPECT_EQ(Pub().frameNumber(), 2);  // one frame per record
 }
 
 TEST_F(Glue, Series01xxFramesUseTwoSlotsIn32760ths) {
-  out_.SetSeries01xx(true);
+  out_.setSeries01xx(true);
   Start();
   out_.updateFromFrame(Frame({{32760, 16380, TOUCH_DOWN}, {}, {1, 1, TOUCH_DOWN}}));
-  ASSERT_EQ(Pub().CursorCount(), 1u);
-  EXPECT_EQ(Pub().CursorAt(0)->x(), 1.0f);
-  EXPECT_EQ(Pub().CursorAt(0)->y(), 0.5f);
+  ASSERT_EQ(Pub().cursorCount(), 1u);
+  EXPECT_EQ(Pub().cursorAt(0)->x(), 1.0f);
+  EXPECT_EQ(Pub().cursorAt(0)->y(), 0.5f);
 }
 
 TEST_F(Glue, TablesOpenAFrameForEachOfTheir32Entries) {
   Start();
   ContactTable t{};
   out_.updateFromTable(t, 0);
-  EXPECT_EQ(Pub().FrameNumber(), 31);
-  EXPECT_EQ(Pub().CursorCount(), 0u);
+  EXPECT_EQ(Pub().frameNumber(), 31);
+  EXPECT_EQ(Pub().cursorCount(), 0u);
 
   const std::uint16_t steps[] = {TOUCH_DOWN, TOUCH_MOVE, TOUCH_MOVE, TOUCH_UP};
   std::uint32_t x = 16380;
@@ -102,60 +102,60 @@ TEST_F(Glue, TablesOpenAFrameForEachOfTheir32Entries) {
     t.entry[5] = {5, s, x, 32760};
     out_.updateFromTable(t, 6);
     if (s != TOUCH_UP) {
-      ASSERT_EQ(Pub().CursorCount(), 1u);
-      EXPECT_EQ(Pub().CursorAt(0)->x(), ScaleSeries(x));
-      EXPECT_EQ(Pub().CursorAt(0)->y(), 1.0f);
+      ASSERT_EQ(Pub().cursorCount(), 1u);
+      EXPECT_EQ(Pub().cursorAt(0)->x(), ScaleSeries(x));
+      EXPECT_EQ(Pub().cursorAt(0)->y(), 1.0f);
     }
     x += 3276;
   }
-  EXPECT_EQ(Pub().CursorCount(), 0u);
-  EXPECT_EQ(Pub().FrameNumber(), 32 * 5 - 1);
+  EXPECT_EQ(Pub().cursorCount(), 0u);
+  EXPECT_EQ(Pub().frameNumber(), 32 * 5 - 1);
 
   // Whatever the clock does during the walk, every entry's change is in
   // the published frame: a cursor gets a set message only when its time is
   // the frame's.
-  out_.SetClock([] {
+  out_.setClock([] {
     static std::int32_t ms = 0;
     return TUIO::SessionTime::FromMilliseconds(ms += 1);
   });
   t.entry[30] = {30, TOUCH_DOWN, 100, 100};
   out_.updateFromTable(t, 31);
-  ASSERT_EQ(Pub().CursorCount(), 1u);
-  EXPECT_EQ(Pub().CursorAt(0)->Time(), Pub().FrameTime());
+  ASSERT_EQ(Pub().cursorCount(), 1u);
+  EXPECT_EQ(Pub().cursorAt(0)->time(), Pub().frameTime());
   t.entry[30].state = TOUCH_MOVE;
   t.entry[30].x = 200;
   out_.updateFromTable(t, 31);
-  EXPECT_EQ(Pub().CursorAt(0)->Time(), Pub().FrameTime());
-  EXPECT_EQ(Pub().CursorAt(0)->x(), ScaleSeries(200));
+  EXPECT_EQ(Pub().cursorAt(0)->time(), Pub().frameTime());
+  EXPECT_EQ(Pub().cursorAt(0)->x(), ScaleSeries(200));
   t.entry[30] = {30, TOUCH_UP, 0, 0};
   out_.updateFromTable(t, 31);
 
   // An entry whose id lies outside the table is left alone.
   t.entry[7] = {900, TOUCH_DOWN, 1, 1};
   out_.updateFromTable(t, 8);
-  EXPECT_EQ(Pub().CursorCount(), 0u);
+  EXPECT_EQ(Pub().cursorCount(), 0u);
 }
 
 TEST_F(Glue, EveryStartIsAFreshPublisher) {
-  EXPECT_EQ(out_.Publisher(), nullptr);
+  EXPECT_EQ(out_.publisher(), nullptr);
   out_.updateFromFrame(Frame({{1, 1, TOUCH_DOWN}}));  // stopped: ignored
   Start();
   out_.updateFromFrame(Frame({{1, 1, TOUCH_DOWN}}));
   out_.stopTuioOutput();
-  EXPECT_EQ(out_.Publisher(), nullptr);
+  EXPECT_EQ(out_.publisher(), nullptr);
   Start();
-  EXPECT_EQ(Pub().CursorCount(), 0u);
+  EXPECT_EQ(Pub().cursorCount(), 0u);
   // The touch held across the stop is seen again only from its next down.
   out_.updateFromFrame(Frame({{1, 1, TOUCH_MOVE}}));
-  EXPECT_EQ(Pub().CursorCount(), 0u);
+  EXPECT_EQ(Pub().cursorCount(), 0u);
   out_.updateFromFrame(Frame({{1, 1, TOUCH_DOWN}}));
-  EXPECT_EQ(Pub().CursorAt(0)->sessionId(), 0);
-  EXPECT_EQ(Pub().FrameNumber(), 1);
+  EXPECT_EQ(Pub().cursorAt(0)->sessionId(), 0);
+  EXPECT_EQ(Pub().frameNumber(), 1);
 }
 
 TEST_F(Glue, OnlyUdpMakesAPublisher) {
   Start("udp");
-  EXPECT_EQ(out_.Publisher(), nullptr);
+  EXPECT_EQ(out_.publisher(), nullptr);
   out_.updateFromFrame(Frame({{1, 1, TOUCH_DOWN}}));
   ContactTable t{};
   out_.updateFromTable(t, 0);

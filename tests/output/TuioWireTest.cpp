@@ -147,7 +147,7 @@ TEST_F(TuioWire, AnAliveListTooLongForThePacketDropsTheBundleNotTheProcess) {
   for (int i = 0; i < 200; ++i) pub_->addCursor(0.5f, 0.5f);
   Publish();
   ExpectSent({Obj(0)});
-  EXPECT_EQ(pub_->CursorCount(), 200u);
+  EXPECT_EQ(pub_->cursorCount(), 200u);
 }
 
 TEST_F(TuioWire, ANewPublisherStartsFramesAndIdsAgain) {
@@ -178,7 +178,7 @@ TEST(TuioSender, FailureToCreateTheSocketIsReportedOnceAndNothingIsSent) {
   setrlimit(RLIMIT_NOFILE, &saved);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "could not create socket\n");
-  EXPECT_FALSE(pub->HasSender());
+  EXPECT_FALSE(pub->hasSender());
 
   // The bookkeeping goes on without a sender.
   pub->openFrame(SessionTime{1, 0});

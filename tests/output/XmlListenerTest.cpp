@@ -21,8 +21,8 @@ using testsupport::XmlClient;
 class XmlWire : public ::testing::Test {
  protected:
   void SetUp() override {
-    srv_.SetDevice({0x4300, false});
-    srv_.StartCycle();
+    srv_.setDevice({0x4300, false});
+    srv_.startCycle();
   }
   // Any free port: the service's own port 3000 belongs to the end-to-end
   // tests, which may run at the same time.
@@ -32,7 +32,7 @@ class XmlWire : public ::testing::Test {
     // Under Wine the first listen after the server starts can fail; the
     // listener then tries again, which the tests need not wait 3 s for.
     o.retryMs = 100;
-    listener_ = std::make_unique<XmlListener>(srv_.Link(), o);
+    listener_ = std::make_unique<XmlListener>(srv_.link(), o);
     listener_->Start();
     ASSERT_TRUE(WaitFor([&] { return listener_->Port() != 0; }));
   }
@@ -40,7 +40,7 @@ class XmlWire : public ::testing::Test {
   std::unique_ptr<XmlClient> Connect() {
     auto c = std::make_unique<XmlClient>(listener_->Port());
     EXPECT_TRUE(c->connected());
-    EXPECT_TRUE(WaitFor([&] { return srv_.Link().Connected(); }));
+    EXPECT_TRUE(WaitFor([&] { return srv_.link().Connected(); }));
     return c;
   }
   // One document with `contacts` touches, each in `state`.
@@ -58,14 +58,14 @@ TEST_F(XmlWire, EachDocumentIsItsTextAndOneZeroByte) {
   Listen();
   auto c = Connect();
   SendTable(2);
-  const std::string first(srv_.Document());
+  const std::string first(srv_.document());
   SendTable(0);  // the empty document: one zero byte alone
   SendTable(1);
   const auto docs = c->documents(3);
   ASSERT_EQ(docs.size(), 3u);
   EXPECT_EQ(docs[0], first);
   EXPECT_EQ(docs[1], "");
-  EXPECT_EQ(docs[2], srv_.Document());
+  EXPECT_EQ(docs[2], srv_.document());
   auto d = monitor::ReadTouchDocument(docs[2]);
   ASSERT_TRUE(d);
   EXPECT_EQ(d->fseq, 3);
@@ -96,7 +96,7 @@ TEST_F(XmlWire, TwoClientsAreServedInTurn) {
   SendTable(3);
   const auto docs = second.documents(1);
   ASSERT_EQ(docs.size(), 1u);
-  EXPECT_EQ(docs[0], srv_.Document());
+  EXPECT_EQ(docs[0], srv_.document());
 }
 
 TEST_F(XmlWire, ClientsThatComeAndGoInQuickSuccessionAreEachTakenAtOnce) {
@@ -132,9 +132,9 @@ TEST_F(XmlWire, AnEndedConnectionIsClosedAndForgotten) {
   Listen();
   auto c = Connect();
   c->close();
-  ASSERT_TRUE(WaitFor([&] { return !srv_.Link().Connected(); }));
+  ASSERT_TRUE(WaitFor([&] { return !srv_.link().Connected(); }));
   SendTable(1);  // goes nowhere, harms nothing
-  EXPECT_FALSE(srv_.Link().Send("x", 1));
+  EXPECT_FALSE(srv_.link().Send("x", 1));
   auto next = Connect();
   SendTable(2);
   EXPECT_EQ(next->documents(1).size(), 1u);
@@ -150,7 +150,7 @@ TEST_F(XmlWire, AClientThatNeverReadsIsDroppedWithoutStallingTheSender) {
   });
   ASSERT_EQ(sending.wait_for(std::chrono::seconds(20)), std::future_status::ready)
       << "a send blocked on a client that does not read";
-  EXPECT_EQ(srv_.Link().DroppedClients(), 1u);
+  EXPECT_EQ(srv_.link().DroppedClients(), 1u);
   // What the stalled client did get is whole documents, then the end.
   const auto got = stalled->documents(100000, 1000);
   EXPECT_FALSE(got.empty());
@@ -172,7 +172,7 @@ TEST_F(XmlWire, ATakenPortIsTriedAgainUntilItIsFree) {
   XmlListener::Options o;
   o.port = port;
   o.retryMs = 50;
-  listener_ = std::make_unique<XmlListener>(srv_.Link(), o);
+  listener_ = std::make_unique<XmlListener>(srv_.link(), o);
   listener_->Start();
   ASSERT_TRUE(WaitFor([&] { return listener_->FailedListens() >= 2; }));
   EXPECT_EQ(listener_->Port(), 0);
@@ -195,12 +195,12 @@ TEST_F(XmlWire, ALaggingClientGetsEveryDocumentUpToTheLift) {
   } cases[] = {{300, false, true}, {200, true, true}, {200, true, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "stop " << c.stop << ", reads " << c.reads);
-    srv_.StartCycle();
+    srv_.startCycle();
     Listen();
     auto client = Connect();
     for (int i = 0; i < c.documents; ++i) SendTable(5, i == 0 ? TOUCH_DOWN : TOUCH_MOVE);
-    srv_.StopCycle();  // the lift of all five fingers
-    ASSERT_GT(srv_.Link().BacklogBytes(), 0u) << "the client never fell behind";
+    srv_.stopCycle();  // the lift of all five fingers
+    ASSERT_GT(srv_.link().BacklogBytes(), 0u) << "the client never fell behind";
 
     auto reading = std::async(std::launch::async,
                               [&] { return client->documents(c.reads ? c.documents + 1 : 0); });
@@ -220,7 +220,7 @@ TEST_F(XmlWire, ALaggingClientGetsEveryDocumentUpToTheLift) {
       EXPECT_EQ(std::count(d->alive.begin(), d->alive.end(), 0), i + 1 < docs.size() ? 0 : 5);
     }
     EXPECT_EQ(client->closedByServer(200), c.stop);
-    EXPECT_EQ(srv_.Link().DroppedClients(), 0u);
+    EXPECT_EQ(srv_.link().DroppedClients(), 0u);
   }
 }
 
@@ -228,7 +228,7 @@ TEST_F(XmlWire, StopEndsTheListenerAndItsClient) {
   Listen();
   auto c = Connect();
   listener_->Stop();
-  EXPECT_FALSE(srv_.Link().Connected());
+  EXPECT_FALSE(srv_.link().Connected());
   EXPECT_EQ(listener_->Port(), 0);
   EXPECT_TRUE(c->closedByServer());
 }

@@ -29,13 +29,13 @@ float S(std::uint32_t v) {
 class XmlRules : public ::testing::Test {
  protected:
   void Start(std::uint16_t version, bool series = false) {
-    srv_.SetDevice({version, series});
-    srv_.StartCycle();
+    srv_.setDevice({version, series});
+    srv_.startCycle();
   }
   TouchDocument Doc() {
     std::string why;
-    auto d = monitor::ReadTouchDocument(srv_.Document(), &why);
-    EXPECT_TRUE(d) << why << "\n" << srv_.Document();
+    auto d = monitor::ReadTouchDocument(srv_.document(), &why);
+    EXPECT_TRUE(d) << why << "\n" << srv_.document();
     return d ? *d : TouchDocument{};
   }
   static void ExpectSet(const monitor::TouchSet& s, int id, float x, float y, float dx, float dy) {
@@ -60,7 +60,7 @@ TEST_F(XmlRules, FirstRecordAfterStartIsNotSentThenDeltasFromTheDown) {
   Start(0x3002);
   srv_.sendFrameDocument(Frame({{2048, 1024, TOUCH_DOWN}}));
   EXPECT_EQ(srv_.documentCounter(), 0);
-  EXPECT_EQ(srv_.Document(), "");
+  EXPECT_EQ(srv_.document(), "");
 
   srv_.sendFrameDocument(Frame({{2458, 1024, TOUCH_MOVE}}));
   EXPECT_EQ(srv_.documentCounter(), 1);
@@ -124,7 +124,7 @@ TEST_F(XmlRules, FourPointFramesNumberEveryDownAfresh) {
   EXPECT_EQ(srv_.documentCounter(), 3);
 
   // Each start: identifiers and the document counter begin again.
-  srv_.StopCycle();
+  srv_.stopCycle();
   Start(0x4013);
   srv_.sendFrameDocument(Frame({{100, 100, TOUCH_DOWN}}));
   srv_.sendFrameDocument(Frame({{100, 100, TOUCH_MOVE}}));
@@ -142,13 +142,13 @@ TEST_F(XmlRules, Series01xxFramesHaveTwoEntriesIn32760ths) {
 }
 
 TEST_F(XmlRules, RecordsWhileStoppedAreIgnored) {
-  srv_.SetDevice({0x4013, false});
+  srv_.setDevice({0x4013, false});
   srv_.sendFrameDocument(Frame({{100, 100, TOUCH_DOWN}}));
   ContactTable t{};
   srv_.sendTableDocument(t, 0);
   EXPECT_EQ(srv_.documentCounter(), 0);
   Start(0x4013);
-  srv_.StopCycle();
+  srv_.stopCycle();
   srv_.sendTableDocument(t, 0);
   EXPECT_EQ(srv_.documentCounter(), 0);
 }
@@ -165,7 +165,7 @@ TEST_F(XmlRules, TableCountZeroBuildsTheEmptyDocument) {
   srv_.sendTableDocument(t, 0);
   srv_.sendTableDocument(t, 0);
   EXPECT_EQ(srv_.documentCounter(), 2);
-  EXPECT_EQ(srv_.Document(), "");
+  EXPECT_EQ(srv_.document(), "");
 }
 
 TEST_F(XmlRules, TableIdentifiersPassThroughTheStateField) {
@@ -272,10 +272,10 @@ TEST_F(XmlRules, StopWhileTouchedSendsTheLiftOfEveryFinger) {
       }
     }
     const std::int32_t before = srv_.documentCounter();
-    const std::string last(srv_.Document());
-    srv_.StopCycle();
+    const std::string last(srv_.document());
+    srv_.stopCycle();
     if (c.liftEntries == 0) {
-      EXPECT_EQ(srv_.Document(), last);
+      EXPECT_EQ(srv_.document(), last);
       continue;
     }
     const TouchDocument d = Doc();

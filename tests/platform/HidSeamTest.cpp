@@ -403,8 +403,8 @@ TEST(HidSeamNoSimulator, NothingListeningMeansNothingFound) {
     framesim::Simulator sim;
     framesim::Server server(sim);
     std::string error;
-    ASSERT_TRUE(server.listen(0, error)) << error;
-    port = server.port();
+    ASSERT_TRUE(server.Listen(0, error)) << error;
+    port = server.Port();
   }  // the port is closed again
   auto backend = CreateVirtualHidBackend("127.0.0.1:" + std::to_string(port));
   ASSERT_TRUE(backend);

@@ -28,12 +28,12 @@ SimControl::SimControl() : impl_(new Impl) {
 #ifdef VANTREL_INPROCESS_SIM
     impl_->server = std::make_unique<framesim::Server>(impl_->sim);
     std::string error;
-    if (!impl_->server->listen(0, error)) {
+    if (!impl_->server->Listen(0, error)) {
       std::fprintf(stderr, "%s\n", error.c_str());
       return;
     }
-    address_ = "127.0.0.1:" + std::to_string(impl_->server->port());
-    impl_->thread = std::thread([this] { impl_->server->run(); });
+    address_ = "127.0.0.1:" + std::to_string(impl_->server->Port());
+    impl_->thread = std::thread([this] { impl_->server->Run(); });
 #endif
   }
   connect();
@@ -55,7 +55,7 @@ SimControl::~SimControl() {
   impl_->control.reset();
 #ifdef VANTREL_INPROCESS_SIM
   if (impl_->server) {
-    impl_->server->stop();
+    impl_->server->Stop();
     if (impl_->thread.joinable()) impl_->thread.join();
   }
 #endif

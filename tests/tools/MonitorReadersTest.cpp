@@ -44,20 +44,20 @@ TEST(TuioTracker, CursorsAreAddedMovedAndRemoved) {
   monitor::TuioCursorTracker t;
   auto e = Feed(t, Bundle({0}, {{0, 0.5f, 0.25f}}, 0));
   ASSERT_EQ(e.size(), 1u);
-  EXPECT_EQ(e[0].kind, CursorEvent::Added);
+  EXPECT_EQ(e[0].kind, CursorEvent::kAdded);
   EXPECT_EQ(e[0].x, 0.5f);
 
   e = Feed(t, Bundle({0, 1}, {{0, 0.6f, 0.25f}, {1, 0.1f, 0.1f}}, 1));
   ASSERT_EQ(e.size(), 2u);
-  EXPECT_EQ(e[0].kind, CursorEvent::Moved);
-  EXPECT_EQ(e[1].kind, CursorEvent::Added);
+  EXPECT_EQ(e[0].kind, CursorEvent::kMoved);
+  EXPECT_EQ(e[1].kind, CursorEvent::kAdded);
   EXPECT_EQ(e[1].id, 1);
 
   // Listed but not set: no change. Then gone from the list: removed.
   EXPECT_TRUE(Feed(t, Bundle({0, 1}, {{0, 0.6f, 0.25f}}, 2)).empty());
   e = Feed(t, Bundle({1}, {}, 3));
   ASSERT_EQ(e.size(), 1u);
-  EXPECT_EQ(e[0].kind, CursorEvent::Removed);
+  EXPECT_EQ(e[0].kind, CursorEvent::kRemoved);
   EXPECT_EQ(e[0].id, 0);
   EXPECT_EQ(e[0].x, 0.6f);
 
@@ -138,14 +138,14 @@ TEST(XmlReader, RefusesWhatIsNotATouchDocument) {
 TEST(CursorPaths, OnePathPerCursorLifeNotPerId) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   monitor::CursorPaths paths;
-  paths.Record({CursorEvent::Added, 7, 0.1f, 0.2f});
-  paths.Record({CursorEvent::Added, 8, nan, nan});  // joined late: position not known yet
-  paths.Record({CursorEvent::Moved, 7, 0.3f, 0.2f});
-  paths.Record({CursorEvent::Moved, 7, 0.30001f, 0.2f});  // below the drawing's precision
-  paths.Record({CursorEvent::Moved, 8, 0.9f, 0.9f});
-  paths.Record({CursorEvent::Removed, 7, 0.3f, 0.2f});
-  paths.Record({CursorEvent::Moved, 7, 0.5f, 0.5f});  // not alive: ignored
-  paths.Record({CursorEvent::Added, 7, 0.6f, 0.6f});  // the id again, e.g. a restarted service
+  paths.Record({CursorEvent::kAdded, 7, 0.1f, 0.2f});
+  paths.Record({CursorEvent::kAdded, 8, nan, nan});  // joined late: position not known yet
+  paths.Record({CursorEvent::kMoved, 7, 0.3f, 0.2f});
+  paths.Record({CursorEvent::kMoved, 7, 0.30001f, 0.2f});  // below the drawing's precision
+  paths.Record({CursorEvent::kMoved, 8, 0.9f, 0.9f});
+  paths.Record({CursorEvent::kRemoved, 7, 0.3f, 0.2f});
+  paths.Record({CursorEvent::kMoved, 7, 0.5f, 0.5f});  // not alive: ignored
+  paths.Record({CursorEvent::kAdded, 7, 0.6f, 0.6f});  // the id again, e.g. a restarted service
   const auto& p = paths.Paths();
   ASSERT_EQ(p.size(), 3u);
   EXPECT_EQ(p[0].id, 7);
@@ -163,8 +163,8 @@ TEST(CursorPaths, OnePathPerCursorLifeNotPerId) {
 
 TEST(CursorPaths, ALongPathIsThinnedButKeepsItsEnds) {
   monitor::CursorPaths paths(100);
-  paths.Record({CursorEvent::Added, 1, 0.0f, 0.5f});
-  for (int i = 1; i <= 10001; ++i) paths.Record({CursorEvent::Moved, 1, float(i) / 10001, 0.5f});
+  paths.Record({CursorEvent::kAdded, 1, 0.0f, 0.5f});
+  for (int i = 1; i <= 10001; ++i) paths.Record({CursorEvent::kMoved, 1, float(i) / 10001, 0.5f});
   const auto& pts = paths.Paths()[0].points;
   EXPECT_LE(pts.size(), 100u);
   EXPECT_GE(pts.size(), 40u);

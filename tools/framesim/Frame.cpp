@@ -27,10 +27,10 @@ void TargetPosition(int n, std::uint8_t& x, std::uint8_t& y) {
 
 Frame::Frame(FrameModel model, std::string name)
     : model_(std::move(model)), name_(std::move(name)), instance_(InstanceFor(name_)) {
-  powerUp();
+  PowerUp();
 }
 
-void Frame::powerUp() {
+void Frame::PowerUp() {
   touchOutput_ = true;
   mouseMode_ = true;
   std::memcpy(mode_, model_.seriesMode, sizeof mode_);
@@ -44,35 +44,35 @@ void Frame::powerUp() {
   targetStep_ = 0;
 }
 
-void Frame::sleep() {
-  powerUp();
+void Frame::Sleep() {
+  PowerUp();
   if (HasTouchOutputSwitch(model_.versionNumber)) touchOutput_ = false;
 }
 
-Report Frame::reply(std::uint8_t type) const {
+Report Frame::Reply(std::uint8_t type) const {
   Report r{};
   r[0] = ReplyReportId(model_);
   r[1] = type;
   return r;
 }
 
-void Frame::onOutputReport(int collection, const std::uint8_t* report, std::size_t length,
+void Frame::OnOutputReport(int collection, const std::uint8_t* report, std::size_t length,
                            std::vector<Emission>& out) {
-  if (frameClass() == FrameClass::kOtherDevice) return;
+  if (Class() == FrameClass::kOtherDevice) return;
   if (collection != CommandCollection(model_) || length < 2) return;
   if (report[0] != CommandReportId(model_)) return;  // not a command report of this frame
   std::uint8_t r[64] = {};
   std::memcpy(r, report, std::min<std::size_t>(length, 64));
-  onCommand(r, out);
+  OnCommand(r, out);
 }
 
-void Frame::onCommand(const std::uint8_t* r, std::vector<Emission>& out) {
+void Frame::OnCommand(const std::uint8_t* r, std::vector<Emission>& out) {
   const int col = CommandCollection(model_);
   const std::uint16_t v = model_.versionNumber;
   auto send = [&](const Report& rep, std::uint32_t delay = 0) { out.push_back({col, rep, delay}); };
 
-  if (frameClass() == FrameClass::kSeries01xx) {
-    Report rep = reply(r[1]);
+  if (Class() == FrameClass::kSeries01xx) {
+    Report rep = Reply(r[1]);
     switch (r[1]) {
       case 0x08:  // mode write, echoed
         mode_[0] = r[2], mode_[1] = r[3], mode_[2] = r[4];
@@ -102,16 +102,16 @@ void Frame::onCommand(const std::uint8_t* r, std::vector<Emission>& out) {
 
   switch (r[1]) {
     case 0x01:
-      onCalibration(r, out);
+      OnCalibration(r, out);
       break;
     case 0x02: {  // right-button time and range
       rbTime_ = r[2] | r[3] << 8 | r[4] << 16 | static_cast<std::uint32_t>(r[5]) << 24;
       rbRange_ = r[6];
-      send(reply(2));
+      send(Reply(2));
       break;
     }
     case 0x03: {
-      Report rep = reply(3);
+      Report rep = Reply(3);
       Put16(rep, 2, rbTime_ & 0xFFFF);
       Put16(rep, 4, rbTime_ >> 16);
       rep[6] = rbRange_;
@@ -123,10 +123,10 @@ void Frame::onCommand(const std::uint8_t* r, std::vector<Emission>& out) {
     case 0x04:
       rbSwitch_ = r[2];
       rbSecond_ = r[3];
-      send(reply(4));
+      send(Reply(4));
       break;
     case 0x05: {  // stored calibration read-back
-      Report rep = reply(5);
+      Report rep = Reply(5);
       rep[2] = calValid_;
       for (int i = 0; i < 12; ++i) Put16(rep, 3 + 2 * i, cal_[i]);
       send(rep);
@@ -134,7 +134,7 @@ void Frame::onCommand(const std::uint8_t* r, std::vector<Emission>& out) {
     }
     case 0x06:
       mouseMode_ = r[2] != 0;
-      if (model_.acknowledges) send(reply(0x06));
+      if (model_.acknowledges) send(Reply(0x06));
       break;
     case 0x08:  // maximum points, answered by frames that know their count
       if (model_.maxPoints) {
@@ -145,19 +145,19 @@ void Frame::onCommand(const std::uint8_t* r, std::vector<Emission>& out) {
       break;
     case 0x10:
       calState_ = CalState::kIdle;
-      if (model_.acknowledges) send(reply(0x10));
+      if (model_.acknowledges) send(Reply(0x10));
       break;
     case 0x30:
       if (!HasTouchOutputSwitch(v)) break;
       touchOutput_ = r[5] != 0;
-      if (model_.acknowledges) send(reply(0x30));
+      if (model_.acknowledges) send(Reply(0x30));
       break;
     case 0xA3: {
       if (r[2] != 0) break;
-      Report rep = reply(0xA3);
+      Report rep = Reply(0xA3);
       rep[2] = 0x80;
       const DetailValues& d = model_.detail;
-      if (frameClass() == FrameClass::kSplitChannel || v < 0x2030) {
+      if (Class() == FrameClass::kSplitChannel || v < 0x2030) {
         Put16(rep, 5, d.word);
         Put16(rep, 8, d.value & 0xFFFF);
         Put16(rep, 10, d.value >> 16);
@@ -179,18 +179,18 @@ void Frame::onCommand(const std::uint8_t* r, std::vector<Emission>& out) {
   }
 }
 
-void Frame::nameTarget(std::vector<Emission>& out) {
-  Report rep = reply(1);
+void Frame::NameTarget(std::vector<Emission>& out) {
+  Report rep = Reply(1);
   rep[2] = model_.targetOrder[targetStep_];
   out.push_back({CommandCollection(model_), rep, model_.targetDelayMs});
 }
 
-void Frame::onCalibration(const std::uint8_t* r, std::vector<Emission>& out) {
+void Frame::OnCalibration(const std::uint8_t* r, std::vector<Emission>& out) {
   const int sub = r[2];
   if (sub == 0) {
     calState_ = CalState::kTarget;
     targetStep_ = 0;
-    nameTarget(out);
+    NameTarget(out);
   } else if (sub >= 1 && sub <= 4) {
     std::uint8_t x, y;
     TargetPosition(sub, x, y);
@@ -200,17 +200,17 @@ void Frame::onCalibration(const std::uint8_t* r, std::vector<Emission>& out) {
         r[8] != y)
       return;
     if (++targetStep_ < 4) {
-      nameTarget(out);
+      NameTarget(out);
     } else {
       calState_ = CalState::kAllDone;
-      Report rep = reply(1);
+      Report rep = Reply(1);
       rep[2] = 5;
       out.push_back({CommandCollection(model_), rep, model_.targetDelayMs});
     }
   } else if (sub == 5) {
     if (calState_ != CalState::kAllDone) return;
     calState_ = CalState::kIdle;
-    Report rep = reply(1);
+    Report rep = Reply(1);
     if (model_.verdict < 0) {
       rep[2] = 16;
     } else {
@@ -235,8 +235,8 @@ void Frame::onCalibration(const std::uint8_t* r, std::vector<Emission>& out) {
   }
 }
 
-bool Frame::getFeature(int collection, std::uint8_t* buffer, std::size_t length) const {
-  if (frameClass() == FrameClass::kOtherDevice || length == 0 || length > 64) return false;
+bool Frame::GetFeature(int collection, std::uint8_t* buffer, std::size_t length) const {
+  if (Class() == FrameClass::kOtherDevice || length == 0 || length > 64) return false;
   for (const Collection& c : CollectionsOf(model_)) {
     if (c.number == collection && c.featureLength) {
       std::uint8_t id = buffer[0];
@@ -248,8 +248,8 @@ bool Frame::getFeature(int collection, std::uint8_t* buffer, std::size_t length)
   return false;
 }
 
-bool Frame::setFeature(int collection, const std::uint8_t* buffer, std::size_t length) {
-  if (frameClass() == FrameClass::kOtherDevice || length == 0 || length > 64) return false;
+bool Frame::SetFeature(int collection, const std::uint8_t* buffer, std::size_t length) {
+  if (Class() == FrameClass::kOtherDevice || length == 0 || length > 64) return false;
   for (const Collection& c : CollectionsOf(model_)) {
     if (c.number == collection && c.featureLength) {
       std::memcpy(feature_[buffer[0]], buffer, length);
@@ -259,8 +259,8 @@ bool Frame::setFeature(int collection, const std::uint8_t* buffer, std::size_t l
   return false;
 }
 
-int Frame::maxContacts() const {
-  switch (layout()) {
+int Frame::MaxContacts() const {
+  switch (ReportLayout()) {
     case Layout::kA:
     case Layout::kB:
     case Layout::kF:
@@ -274,14 +274,14 @@ int Frame::maxContacts() const {
   }
 }
 
-void Frame::encodeSlots(const std::vector<Contact>& contacts, int base, int slots, Report& r) {
+void Frame::EncodeSlots(const std::vector<Contact>& contacts, int base, int slots, Report& r) {
   int touching = 0;
   for (int k = 0; k < slots; ++k) {
     std::uint8_t tip = 0;
     for (const Contact& c : contacts) {
       if (c.id != k) continue;
-      slotX_[k] = Scale(c.x, layout());
-      slotY_[k] = Scale(c.y, layout());
+      slotX_[k] = Scale(c.x, ReportLayout());
+      slotY_[k] = Scale(c.y, ReportLayout());
       tip = c.phase == Phase::kUp ? 0 : 1;
     }
     touching += tip;
@@ -293,36 +293,36 @@ void Frame::encodeSlots(const std::vector<Contact>& contacts, int base, int slot
   if (base == 3) r[2] = static_cast<std::uint8_t>(touching);
 }
 
-bool Frame::encodeTouch(const std::vector<Contact>& contacts, std::vector<Emission>& out,
+bool Frame::EncodeTouch(const std::vector<Contact>& contacts, std::vector<Emission>& out,
                         std::string& error) {
-  const Layout l = layout();
+  const Layout l = ReportLayout();
   const int col = TouchCollection(model_);
   if (l == Layout::kNone || col < 0) return error = "frame " + name_ + " has no touch", false;
-  if (static_cast<int>(contacts.size()) > maxContacts())
+  if (static_cast<int>(contacts.size()) > MaxContacts())
     return error = "layout " + std::string(LayoutName(l)) + " carries at most " +
-                   std::to_string(maxContacts()) + " contacts",
+                   std::to_string(MaxContacts()) + " contacts",
            false;
   for (const Contact& c : contacts) {
-    const int limit = l == Layout::kMT ? 32 : maxContacts();
+    const int limit = l == Layout::kMT ? 32 : MaxContacts();
     if (c.id < 0 || c.id >= limit)
       return error = "contact " + std::to_string(c.id) + " does not fit layout " + LayoutName(l),
              false;
   }
-  if (!touchOutput_ || calibrating()) return true;
+  if (!touchOutput_ || Calibrating()) return true;
 
   Report r{};
   r[0] = TouchReportId(model_);
   switch (l) {
     case Layout::kA:
-      encodeSlots(contacts, 1, 2, r);
+      EncodeSlots(contacts, 1, 2, r);
       break;
     case Layout::kB:
       r[1] = 0xC1;
-      encodeSlots(contacts, 3, 2, r);
+      EncodeSlots(contacts, 3, 2, r);
       break;
     case Layout::kC:
       r[1] = 0xC1;
-      encodeSlots(contacts, 3, 4, r);
+      EncodeSlots(contacts, 3, 4, r);
       break;
     case Layout::kF: {
       r[1] = 0x01;
@@ -381,10 +381,10 @@ bool Frame::encodeTouch(const std::vector<Contact>& contacts, std::vector<Emissi
   return true;
 }
 
-std::string Frame::describeState() const {
+std::string Frame::DescribeState() const {
   std::string s = "touch-output=" + std::to_string(touchOutput_) +
                   " mouse=" + std::to_string(mouseMode_) +
-                  " calibrating=" + std::to_string(calibrating()) +
+                  " calibrating=" + std::to_string(Calibrating()) +
                   " cal-valid=" + std::to_string(calValid_) + " cal=";
   for (int i = 0; i < 12; ++i) s += (i ? "," : "") + std::to_string(cal_[i]);
   s += " modes=";

@@ -32,54 +32,54 @@ class Frame {
  public:
   Frame(FrameModel model, std::string name);
 
-  const std::string& name() const { return name_; }
-  const FrameModel& model() const { return model_; }
+  const std::string& Name() const { return name_; }
+  const FrameModel& Model() const { return model_; }
   // New settings (verdict, delays, ...) for a frame that keeps its live state.
-  void setModel(FrameModel m) { model_ = std::move(m); }
-  FrameClass frameClass() const { return FrameClassOf(model_); }
-  Layout layout() const { return LayoutOf(model_); }
-  const std::string& instance() const { return instance_; }
-  std::string path(int collection) const { return InterfacePath(model_, instance_, collection); }
+  void SetModel(FrameModel m) { model_ = std::move(m); }
+  FrameClass Class() const { return FrameClassOf(model_); }
+  Layout ReportLayout() const { return LayoutOf(model_); }
+  const std::string& Instance() const { return instance_; }
+  std::string Path(int collection) const { return InterfacePath(model_, instance_, collection); }
 
   // A report the host wrote on `collection`; the frame's answers go to `out`.
-  void onOutputReport(int collection, const std::uint8_t* report, std::size_t length,
+  void OnOutputReport(int collection, const std::uint8_t* report, std::size_t length,
                       std::vector<Emission>& out);
-  bool getFeature(int collection, std::uint8_t* buffer, std::size_t length) const;
-  bool setFeature(int collection, const std::uint8_t* buffer, std::size_t length);
+  bool GetFeature(int collection, std::uint8_t* buffer, std::size_t length) const;
+  bool SetFeature(int collection, const std::uint8_t* buffer, std::size_t length);
 
   // The touch reports of one sample of a gesture (one, or two for a contact
   // table of seven or more). False with a message if the layout cannot carry
   // the contacts. Nothing is emitted while touch output is off or while the
   // frame calibrates.
-  bool encodeTouch(const std::vector<Contact>& contacts, std::vector<Emission>& out,
+  bool EncodeTouch(const std::vector<Contact>& contacts, std::vector<Emission>& out,
                    std::string& error);
   // Most contacts one sample of this frame's layout carries.
-  int maxContacts() const;
+  int MaxContacts() const;
 
   // Power-up state again (the frame was unplugged and plugged back).
-  void powerUp();
+  void PowerUp();
   // The PC slept: the volatile state is lost, and a frame that switches its
   // touch output wakes with it off.
-  void sleep();
+  void Sleep();
 
   // State as the simulator's "state" command shows it: key=value words.
-  std::string describeState() const;
+  std::string DescribeState() const;
 
-  bool touchOutput() const { return touchOutput_; }
-  bool mouseMode() const { return mouseMode_; }
-  bool calibrating() const { return calState_ != CalState::kIdle; }
-  const std::uint8_t* seriesMode() const { return mode_; }
-  std::uint8_t calibrationValid() const { return calValid_; }
-  const std::uint16_t* calibration() const { return cal_; }
+  bool TouchOutput() const { return touchOutput_; }
+  bool MouseMode() const { return mouseMode_; }
+  bool Calibrating() const { return calState_ != CalState::kIdle; }
+  const std::uint8_t* SeriesMode() const { return mode_; }
+  std::uint8_t CalibrationValid() const { return calValid_; }
+  const std::uint16_t* Calibration() const { return cal_; }
 
  private:
   enum class CalState { kIdle, kTarget, kAllDone };
 
-  Report reply(std::uint8_t type) const;
-  void onCommand(const std::uint8_t* r, std::vector<Emission>& out);
-  void onCalibration(const std::uint8_t* r, std::vector<Emission>& out);
-  void nameTarget(std::vector<Emission>& out);
-  void encodeSlots(const std::vector<Contact>& contacts, int base, int slots, Report& r);
+  Report Reply(std::uint8_t type) const;
+  void OnCommand(const std::uint8_t* r, std::vector<Emission>& out);
+  void OnCalibration(const std::uint8_t* r, std::vector<Emission>& out);
+  void NameTarget(std::vector<Emission>& out);
+  void EncodeSlots(const std::vector<Contact>& contacts, int base, int slots, Report& r);
 
   FrameModel model_;
   std::string name_;

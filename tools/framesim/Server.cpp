@@ -53,7 +53,7 @@ Server::~Server() {
     if (fd >= 0) close(fd);
 }
 
-bool Server::listen(unsigned short port, std::string& error) {
+bool Server::Listen(unsigned short port, std::string& error) {
   listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listenFd_ < 0) return error = std::strerror(errno), false;
   int one = 1;
@@ -75,7 +75,7 @@ bool Server::listen(unsigned short port, std::string& error) {
   return true;
 }
 
-void Server::stop() {
+void Server::Stop() {
   stop_ = true;
   char b = 1;
   if (write(wakeFds_[1], &b, 1) < 0) {
@@ -83,7 +83,7 @@ void Server::stop() {
   }
 }
 
-void Server::run() {
+void Server::Run() {
   std::map<int, std::unique_ptr<Connection>> conns;  // by simulator id
   auto flush = [](Connection& c) {
     while (!c.out.empty()) {
@@ -96,8 +96,8 @@ void Server::run() {
 
   std::vector<pollfd> fds;
   std::vector<int> ids;
-  while (!stop_ && !sim_.quitRequested()) {
-    sim_.advance(NowMs());
+  while (!stop_ && !sim_.QuitRequested()) {
+    sim_.Advance(NowMs());
     fds.clear();
     ids.clear();
     fds.push_back({listenFd_, POLLIN, 0});
@@ -113,17 +113,17 @@ void Server::run() {
     }
     for (int id : dead) {
       close(conns[id]->fd);
-      sim_.removeClient(id);
+      sim_.RemoveClient(id);
       conns.erase(id);
     }
     for (auto& [id, c] : conns) {
       fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
       ids.push_back(id);
     }
-    long long wait = sim_.msUntilNext();
+    long long wait = sim_.MsUntilNext();
     int timeout = wait < 0 ? 1000 : static_cast<int>(std::min<long long>(wait, 1000));
     if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
-    sim_.advance(NowMs());
+    sim_.Advance(NowMs());
 
     if (fds[1].revents & POLLIN) {
       char buf[64];
@@ -139,7 +139,7 @@ void Server::run() {
         auto c = std::make_unique<Connection>();
         c->fd = fd;
         Connection* raw = c.get();
-        c->id = sim_.addClient(
+        c->id = sim_.AddClient(
             [raw](const std::string& line) {
               if (raw->closing) return;
               raw->out += line;
@@ -158,7 +158,7 @@ void Server::run() {
         ssize_t n = recv(c.fd, buf, sizeof buf, 0);
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
           close(c.fd);
-          sim_.removeClient(c.id);
+          sim_.RemoveClient(c.id);
           conns.erase(it);
           continue;
         }
@@ -171,7 +171,7 @@ void Server::run() {
             c.overlong = false;
             continue;
           }
-          if (!c.closing) sim_.onLine(c.id, line);
+          if (!c.closing) sim_.OnLine(c.id, line);
         }
         c.in.erase(0, start);
         if (c.in.size() > kMaxLine) {
@@ -185,7 +185,7 @@ void Server::run() {
   for (auto& [id, c] : conns) {
     flush(*c);
     close(c->fd);
-    sim_.removeClient(id);
+    sim_.RemoveClient(id);
   }
 }
 

@@ -16,12 +16,12 @@ class Server {
   Server& operator=(const Server&) = delete;
 
   // Listens on 127.0.0.1:`port` (0: a free port of the system's choice).
-  bool listen(unsigned short port, std::string& error);
-  unsigned short port() const { return port_; }
-  // Serves until a client sends "quit" or stop() is called.
-  void run();
+  bool Listen(unsigned short port, std::string& error);
+  unsigned short Port() const { return port_; }
+  // Serves until a client sends "quit" or Stop() is called.
+  void Run();
   // From any thread.
-  void stop();
+  void Stop();
 
  private:
   Simulator& sim_;

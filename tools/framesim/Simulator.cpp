@@ -85,7 +85,7 @@ std::string CheckShape(const std::vector<std::string>& words) {
 
 Simulator::Simulator() = default;
 
-int Simulator::addClient(Send send, Close close) {
+int Simulator::AddClient(Send send, Close close) {
   auto c = std::make_unique<Client>();
   c->id = nextId_++;
   c->send = std::move(send);
@@ -94,35 +94,35 @@ int Simulator::addClient(Send send, Close close) {
   return clients_.back()->id;
 }
 
-void Simulator::removeClient(int id) {
+void Simulator::RemoveClient(int id) {
   clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
                                 [id](const std::unique_ptr<Client>& c) { return c->id == id; }),
                  clients_.end());
 }
 
-Simulator::Client* Simulator::client(int id) {
+Simulator::Client* Simulator::ClientById(int id) {
   for (auto& c : clients_)
     if (c->id == id) return c.get();
   return nullptr;
 }
 
-Frame* Simulator::frame(const std::string& name) {
-  int i = findFrame(name);
+Frame* Simulator::FrameNamed(const std::string& name) {
+  int i = IndexOfFrame(name);
   return i < 0 ? nullptr : frames_[i].frame.get();
 }
 
-int Simulator::findFrame(const std::string& name) const {
+int Simulator::IndexOfFrame(const std::string& name) const {
   for (std::size_t i = 0; i < frames_.size(); ++i)
-    if (frames_[i].frame->name() == name) return static_cast<int>(i);
+    if (frames_[i].frame->Name() == name) return static_cast<int>(i);
   return -1;
 }
 
-int Simulator::findInterface(const std::string& path, int& collection) const {
+int Simulator::IndexOfInterface(const std::string& path, int& collection) const {
   for (std::size_t i = 0; i < frames_.size(); ++i) {
     if (!frames_[i].plugged) continue;
-    for (const Collection& c : CollectionsOf(frames_[i].frame->model())) {
+    for (const Collection& c : CollectionsOf(frames_[i].frame->Model())) {
       // Windows compares interface paths without regard to case.
-      const std::string p = frames_[i].frame->path(c.number);
+      const std::string p = frames_[i].frame->Path(c.number);
       if (p.size() == path.size() &&
           std::equal(p.begin(), p.end(), path.begin(), [](char a, char b) {
             return std::tolower(static_cast<unsigned char>(a)) ==
@@ -136,17 +136,17 @@ int Simulator::findInterface(const std::string& path, int& collection) const {
   return -1;
 }
 
-void Simulator::onLine(int id, const std::string& line) {
-  Client* c = client(id);
+void Simulator::OnLine(int id, const std::string& line) {
+  Client* c = ClientById(id);
   if (!c || c->dead) return;
   if (c->waiting) {
     c->queued.push_back(line);
     return;
   }
-  run(*c, line);
+  Run(*c, line);
 }
 
-void Simulator::run(Client& c, const std::string& line) {
+void Simulator::Run(Client& c, const std::string& line) {
   ++c.lineNo;
   int lineNo = c.lineNo;
   if (c.scenario && !c.scenarioLines.empty()) {
@@ -155,7 +155,7 @@ void Simulator::run(Client& c, const std::string& line) {
   }
   std::vector<std::string> words = SplitWords(line);
   if (words.empty()) return;
-  std::string reply = handleCommand(c, words);
+  std::string reply = HandleCommand(c, words);
   if (reply.empty()) return;  // answered already, or answered when a wait ends
   if (reply.compare(0, 3, "err") == 0) {
     reply = "err line " + std::to_string(lineNo) + ": " + reply.substr(4);
@@ -170,11 +170,11 @@ void Simulator::run(Client& c, const std::string& line) {
   c.send(reply);
 }
 
-std::string Simulator::handleCommand(Client& c, const std::vector<std::string>& words) {
+std::string Simulator::HandleCommand(Client& c, const std::vector<std::string>& words) {
   const std::string& cmd = words[0];
   if (c.kind == Kind::kHandle) {
     bool handled = false;
-    std::string reply = link(c, words, handled);
+    std::string reply = Link(c, words, handled);
     if (handled) return reply;
     return "err not a command on a device handle: " + cmd;
   }
@@ -183,12 +183,12 @@ std::string Simulator::handleCommand(Client& c, const std::vector<std::string>& 
   if (!shape.empty()) return "err " + shape;
   if (cmd == "enum" || cmd == "open" || cmd == "watch") {
     bool handled = false;
-    return link(c, words, handled);
+    return Link(c, words, handled);
   }
-  return control(c, words);
+  return Control(c, words);
 }
 
-std::string Simulator::link(Client& c, const std::vector<std::string>& words, bool& handled) {
+std::string Simulator::Link(Client& c, const std::vector<std::string>& words, bool& handled) {
   handled = true;
   const std::string& cmd = words[0];
   if (c.kind == Kind::kHandle) {
@@ -206,29 +206,29 @@ std::string Simulator::link(Client& c, const std::vector<std::string>& words, bo
         --frames_[c.frame].writeErrors;
         return "wd 0";
       }
-      record_.push_back({now_, f.path(c.collection), "w", {bytes, bytes + n}});
+      record_.push_back({now_, f.Path(c.collection), "w", {bytes, bytes + n}});
       std::vector<Emission> out;
-      f.onOutputReport(c.collection, bytes, static_cast<std::size_t>(n), out);
+      f.OnOutputReport(c.collection, bytes, static_cast<std::size_t>(n), out);
       c.send("wd 1");
-      schedule(c.frame, out);
+      Schedule(c.frame, out);
       return "";
     }
     if (cmd == "sf") {
-      record_.push_back({now_, f.path(c.collection), "sf", {bytes, bytes + n}});
-      return f.setFeature(c.collection, bytes, static_cast<std::size_t>(n)) ? "sf 1" : "sf 0";
+      record_.push_back({now_, f.Path(c.collection), "sf", {bytes, bytes + n}});
+      return f.SetFeature(c.collection, bytes, static_cast<std::size_t>(n)) ? "sf 1" : "sf 0";
     }
-    if (!f.getFeature(c.collection, bytes, static_cast<std::size_t>(n))) return "gf 0";
+    if (!f.GetFeature(c.collection, bytes, static_cast<std::size_t>(n))) return "gf 0";
     return "gf 1 " + Hex(bytes, static_cast<std::size_t>(n));
   }
 
   if (cmd == "enum") {
     for (const FrameSlot& s : frames_) {
       if (!s.plugged) continue;
-      const FrameModel& m = s.frame->model();
+      const FrameModel& m = s.frame->Model();
       char ids[32];
       std::snprintf(ids, sizeof ids, " %04x %04x %04x", m.vendorId, m.productId, m.versionNumber);
       for (const Collection& col : CollectionsOf(m))
-        c.send("iface " + s.frame->path(col.number) + ids);
+        c.send("iface " + s.frame->Path(col.number) + ids);
     }
     return "ok";
   }
@@ -243,7 +243,7 @@ std::string Simulator::link(Client& c, const std::vector<std::string>& words, bo
   if (words[3] != "shared" && words[3] != "excl") return "err sharing must be shared or excl";
   bool exclusive = words[3] == "excl";
   int collection = -1;
-  int fi = findInterface(words[1], collection);
+  int fi = IndexOfInterface(words[1], collection);
   if (fi < 0) return "err no such interface";
   for (const auto& other : clients_) {
     if (other->kind == Kind::kHandle && !other->dead && other->frame == fi &&
@@ -255,7 +255,7 @@ std::string Simulator::link(Client& c, const std::vector<std::string>& words, bo
   c.collection = collection;
   c.access = access;
   c.exclusive = exclusive;
-  for (const Collection& col : CollectionsOf(frames_[fi].frame->model())) {
+  for (const Collection& col : CollectionsOf(frames_[fi].frame->Model())) {
     if (col.number == collection)
       return "ok " + std::to_string(col.inputLength) + " " + std::to_string(col.outputLength) +
              " " + std::to_string(col.featureLength);
@@ -263,7 +263,7 @@ std::string Simulator::link(Client& c, const std::vector<std::string>& words, bo
   return "ok 64 64 0";
 }
 
-std::string Simulator::control(Client& c, const std::vector<std::string>& words) {
+std::string Simulator::Control(Client& c, const std::vector<std::string>& words) {
   const std::string& cmd = words[0];
   if (cmd == "models") {
     for (const FrameModel& m : Catalogue()) {
@@ -277,10 +277,10 @@ std::string Simulator::control(Client& c, const std::vector<std::string>& words)
   }
   if (cmd == "list") {
     for (const FrameSlot& s : frames_) {
-      c.send("frame " + s.frame->name() + " " + s.frame->model().name +
+      c.send("frame " + s.frame->Name() + " " + s.frame->Model().name +
              (s.plugged ? " plugged" : " unplugged"));
-      for (const Collection& col : CollectionsOf(s.frame->model()))
-        c.send("iface " + s.frame->path(col.number));
+      for (const Collection& col : CollectionsOf(s.frame->Model()))
+        c.send("iface " + s.frame->Path(col.number));
     }
     return "ok";
   }
@@ -323,31 +323,31 @@ std::string Simulator::control(Client& c, const std::vector<std::string>& words)
       if (!ApplySetting(m, words[i].substr(0, eq), words[i].substr(eq + 1), error))
         return "err " + error;
     }
-    if (findFrame(name) >= 0) return "err a frame named " + name + " exists";
+    if (IndexOfFrame(name) >= 0) return "err a frame named " + name + " exists";
     frames_.push_back({std::make_unique<Frame>(m, name), true});
-    notify("arrival", static_cast<int>(frames_.size()) - 1);
+    Notify("arrival", static_cast<int>(frames_.size()) - 1);
     return "ok " + name;
   }
 
-  int fi = findFrame(words[1]);
+  int fi = IndexOfFrame(words[1]);
   if (fi < 0) return "err no frame named " + words[1];
   Frame& f = *frames_[fi].frame;
   if (cmd == "plug") {
     if (frames_[fi].plugged) return "ok";
     frames_[fi].plugged = true;
     frames_[fi].wakeAt = 0;
-    f.powerUp();
-    notify("arrival", fi);
+    f.PowerUp();
+    Notify("arrival", fi);
     return "ok";
   }
   if (cmd == "unplug") {
-    if (frames_[fi].plugged) unplug(fi);
+    if (frames_[fi].plugged) Unplug(fi);
     return "ok";
   }
   if (cmd == "state")
-    return "ok " + f.describeState() + " reports=" + std::to_string(frames_[fi].reportsSent);
+    return "ok " + f.DescribeState() + " reports=" + std::to_string(frames_[fi].reportsSent);
   if (cmd == "set") {
-    FrameModel m = f.model();
+    FrameModel m = f.Model();
     for (std::size_t i = 2; i < words.size(); ++i) {
       auto eq = words[i].find('=');
       if (eq == std::string::npos) return "err expected key=value: " + words[i];
@@ -357,32 +357,32 @@ std::string Simulator::control(Client& c, const std::vector<std::string>& words)
       if (!ApplySetting(m, key, words[i].substr(eq + 1), error)) return "err " + error;
     }
     // The new model takes effect; the frame's live state stays.
-    f.setModel(m);
+    f.SetModel(m);
     return "ok";
   }
   if (!frames_[fi].plugged) return "err frame " + words[1] + " is unplugged";
-  if (cmd == "fault") return fault(fi, words);
+  if (cmd == "fault") return Fault(fi, words);
   if (cmd == "inject") {
     unsigned long col = 0;
     if (!ParseUnsigned(words[2], 5, col)) return "err bad collection: " + words[2];
     bool known = false;
-    for (const Collection& x : CollectionsOf(f.model())) known |= x.number == int(col);
+    for (const Collection& x : CollectionsOf(f.Model())) known |= x.number == int(col);
     if (!known) return "err frame " + words[1] + " has no collection " + words[2];
     Emission e{static_cast<int>(col), {}, 0};
     long n = vlink::ParseHex(words[3].data(), words[3].size(), e.report.data(), 64);
     if (n <= 0) return "err bad report (1 to 64 bytes of hex): " + words[3];
-    schedule(fi, {e});
+    Schedule(fi, {e});
     return "ok";
   }
-  if (cmd == "gesture" || cmd == "tap") return gesture(fi, words);
-  if (cmd == "touch") return touch(fi, words);
+  if (cmd == "gesture" || cmd == "tap") return Gesture(fi, words);
+  if (cmd == "touch") return Touch(fi, words);
   return "err unknown command: " + cmd;
 }
 
 // gesture NAME MS FINGER... [step=MS] [at=MS], FINGER = x0,y0>x1,y1 or x,y;
 // tap NAME x,y. Fingers go down together, move in a straight line for MS and
 // lift one step later.
-std::string Simulator::gesture(int fi, const std::vector<std::string>& words) {
+std::string Simulator::Gesture(int fi, const std::vector<std::string>& words) {
   Frame& f = *frames_[fi].frame;
   unsigned long duration = 0, step = 10, at = 0;
   std::vector<std::string> fingers;
@@ -416,8 +416,8 @@ std::string Simulator::gesture(int fi, const std::vector<std::string>& words) {
     paths.push_back(p);
   }
   if (paths.empty()) return "err a gesture needs a finger";
-  if (static_cast<int>(paths.size()) > f.maxContacts())
-    return "err frame " + f.name() + " carries at most " + std::to_string(f.maxContacts()) +
+  if (static_cast<int>(paths.size()) > f.MaxContacts())
+    return "err frame " + f.Name() + " carries at most " + std::to_string(f.MaxContacts()) +
            " contacts";
   auto sample = [&](std::uint64_t t, Phase phase, double frac) {
     Event e{now_ + at + t, seq_++, fi, true, {}, {}};
@@ -437,7 +437,7 @@ std::string Simulator::gesture(int fi, const std::vector<std::string>& words) {
 
 // touch NAME ID:PHASE:x,y ...: one sample with the given contacts, PHASE
 // down, move or up.
-std::string Simulator::touch(int fi, const std::vector<std::string>& words) {
+std::string Simulator::Touch(int fi, const std::vector<std::string>& words) {
   std::vector<Contact> contacts;
   for (std::size_t i = 2; i < words.size(); ++i) {
     const std::string& w = words[i];
@@ -461,14 +461,14 @@ std::string Simulator::touch(int fi, const std::vector<std::string>& words) {
   }
   std::vector<Emission> out;
   std::string error;
-  if (!frames_[fi].frame->encodeTouch(contacts, out, error)) return "err " + error;
-  schedule(fi, out);
+  if (!frames_[fi].frame->EncodeTouch(contacts, out, error)) return "err " + error;
+  Schedule(fi, out);
   return "ok";
 }
 
 // fault NAME KIND [ARG] [notify=0|1]: read-error COUNT, write-error COUNT,
 // short-read COUNT, stall MS, sleep MS.
-std::string Simulator::fault(int fi, const std::vector<std::string>& words) {
+std::string Simulator::Fault(int fi, const std::vector<std::string>& words) {
   FrameSlot& slot = frames_[fi];
   const std::string& kind = words[2];
   unsigned long arg = 0;
@@ -497,21 +497,21 @@ std::string Simulator::fault(int fi, const std::vector<std::string>& words) {
   } else {
     // As the PC's sleep: the handles fail, the frame forgets its volatile
     // state, and it is back at the same path after MS.
-    endHandles(fi);
+    EndHandles(fi);
     slot.plugged = false;
-    slot.frame->sleep();
+    slot.frame->Sleep();
     slot.wakeAt = now_ + std::max<unsigned long>(arg, 1);
     slot.wakeNotify = notifyWake;
-    if (notifyWake) notify("removal", fi);
+    if (notifyWake) Notify("removal", fi);
   }
   return "ok";
 }
 
-void Simulator::schedule(int fi, const std::vector<Emission>& out) {
+void Simulator::Schedule(int fi, const std::vector<Emission>& out) {
   for (const Emission& e : out) events_.push({now_ + e.delayMs, seq_++, fi, false, e, {}});
 }
 
-void Simulator::deliver(int fi, const Emission& e) {
+void Simulator::Deliver(int fi, const Emission& e) {
   FrameSlot& slot = frames_[fi];
   if (!slot.plugged || now_ < slot.stallUntil) return;  // a stalled frame's reports are lost
   std::string line = "in ";
@@ -520,7 +520,7 @@ void Simulator::deliver(int fi, const Emission& e) {
     // Half the interface's input report length arrives.
     --slot.shortReads;
     line = "ins ";
-    for (const Collection& col : CollectionsOf(slot.frame->model()))
+    for (const Collection& col : CollectionsOf(slot.frame->Model()))
       if (col.number == e.collection) length = static_cast<std::size_t>(col.inputLength) / 2;
     length = std::max<std::size_t>(std::min(length, e.report.size() / 2), 1);
   }
@@ -534,15 +534,15 @@ void Simulator::deliver(int fi, const Emission& e) {
   }
 }
 
-void Simulator::notify(const std::string& what, int fi) {
-  for (const Collection& col : CollectionsOf(frames_[fi].frame->model())) {
-    const std::string line = what + " " + frames_[fi].frame->path(col.number);
+void Simulator::Notify(const std::string& what, int fi) {
+  for (const Collection& col : CollectionsOf(frames_[fi].frame->Model())) {
+    const std::string line = what + " " + frames_[fi].frame->Path(col.number);
     for (auto& c : clients_)
       if (c->kind == Kind::kWatcher && !c->dead) c->send(line);
   }
 }
 
-void Simulator::endHandles(int fi) {
+void Simulator::EndHandles(int fi) {
   for (auto& c : clients_) {
     if (c->kind == Kind::kHandle && !c->dead && c->frame == fi) {
       c->send("gone");
@@ -552,33 +552,33 @@ void Simulator::endHandles(int fi) {
   }
 }
 
-void Simulator::unplug(int fi) {
+void Simulator::Unplug(int fi) {
   frames_[fi].plugged = false;
   frames_[fi].wakeAt = 0;  // an unplugged frame does not wake
-  endHandles(fi);
-  notify("removal", fi);
+  EndHandles(fi);
+  Notify("removal", fi);
 }
 
-void Simulator::advance(std::uint64_t nowMs) {
+void Simulator::Advance(std::uint64_t nowMs) {
   if (nowMs > now_) now_ = nowMs;
   for (std::size_t i = 0; i < frames_.size(); ++i) {
     FrameSlot& slot = frames_[i];
     if (slot.wakeAt == 0 || slot.wakeAt > now_) continue;
     slot.wakeAt = 0;
     slot.plugged = true;
-    if (slot.wakeNotify) notify("arrival", static_cast<int>(i));
+    if (slot.wakeNotify) Notify("arrival", static_cast<int>(i));
   }
   while (!events_.empty() && events_.top().due <= now_) {
     Event e = events_.top();
     events_.pop();
     if (!e.sample) {
-      deliver(e.frame, e.emission);
+      Deliver(e.frame, e.emission);
       continue;
     }
     std::vector<Emission> out;
     std::string error;
-    frames_[e.frame].frame->encodeTouch(e.contacts, out, error);  // checked when scheduled
-    for (const Emission& x : out) deliver(e.frame, x);
+    frames_[e.frame].frame->EncodeTouch(e.contacts, out, error);  // checked when scheduled
+    for (const Emission& x : out) Deliver(e.frame, x);
   }
   // Waits that have ended: the waiting client goes on with its queued lines.
   for (std::size_t i = 0; i < clients_.size(); ++i) {
@@ -589,13 +589,13 @@ void Simulator::advance(std::uint64_t nowMs) {
       while (!c->waiting && !c->queued.empty()) {
         std::string line = c->queued.front();
         c->queued.pop_front();
-        run(*c, line);
+        Run(*c, line);
       }
     }
   }
 }
 
-long long Simulator::msUntilNext() const {
+long long Simulator::MsUntilNext() const {
   long long next = -1;
   if (!events_.empty())
     next = static_cast<long long>(events_.top().due - std::min(events_.top().due, now_));
@@ -612,7 +612,7 @@ long long Simulator::msUntilNext() const {
   return next;
 }
 
-bool Simulator::loadScenario(const std::string& file, std::string& error) {
+bool Simulator::LoadScenario(const std::string& file, std::string& error) {
   std::ifstream in(file);
   if (!in) return error = "cannot read scenario " + file, false;
   std::vector<std::string> lines;
@@ -628,13 +628,13 @@ bool Simulator::loadScenario(const std::string& file, std::string& error) {
     lines.push_back(line);
     numbers.push_back(n);
   }
-  int id = addClient(
+  int id = AddClient(
       [this](const std::string& reply) {
         if (reply.compare(0, 9, "scenario ") == 0)
           std::fprintf(stderr, "framesim: %s\n", reply.c_str());
       },
       nullptr);
-  Client* c = client(id);
+  Client* c = ClientById(id);
   c->scenario = true;
   c->scenarioFile = file;
   c->scenarioLines = numbers;

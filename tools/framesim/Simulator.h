@@ -31,25 +31,25 @@ class Simulator {
 
   // A new client connection; `close` is called when the simulator ends it
   // (its device was unplugged).
-  int addClient(Send send, Close close);
-  void removeClient(int id);
+  int AddClient(Send send, Close close);
+  void RemoveClient(int id);
   // One line from a client (without its line end).
-  void onLine(int id, const std::string& line);
+  void OnLine(int id, const std::string& line);
   // Time has moved on to `nowMs`: due reports go out, waits end.
-  void advance(std::uint64_t nowMs);
+  void Advance(std::uint64_t nowMs);
   // Milliseconds until the next due event, or -1 if none is scheduled.
-  long long msUntilNext() const;
+  long long MsUntilNext() const;
 
   // Reads a scenario file and runs it as a client of its own. False with
   // "FILE line N: ..." if a line is malformed; nothing runs then.
-  bool loadScenario(const std::string& file, std::string& error);
-  bool scenarioFailed() const { return scenarioFailed_; }
-  bool quitRequested() const { return quit_; }
+  bool LoadScenario(const std::string& file, std::string& error);
+  bool ScenarioFailed() const { return scenarioFailed_; }
+  bool QuitRequested() const { return quit_; }
 
   // For tests and the server's log.
-  Frame* frame(const std::string& name);
-  const std::vector<RecordEntry>& record() const { return record_; }
-  std::uint64_t now() const { return now_; }
+  Frame* FrameNamed(const std::string& name);
+  const std::vector<RecordEntry>& Record() const { return record_; }
+  std::uint64_t Now() const { return now_; }
 
  private:
   struct FrameSlot {
@@ -91,22 +91,22 @@ class Simulator {
     bool operator>(const Event& o) const { return due != o.due ? due > o.due : seq > o.seq; }
   };
 
-  Client* client(int id);
-  void run(Client& c, const std::string& line);
-  std::string control(Client& c, const std::vector<std::string>& words);
-  std::string link(Client& c, const std::vector<std::string>& words, bool& handled);
-  std::string handleCommand(Client& c, const std::vector<std::string>& words);
-  void deliver(int frame, const Emission& e);
-  void schedule(int frame, const std::vector<Emission>& out);
-  void notify(const std::string& what, int frame);
-  void unplug(int frame);
-  int findFrame(const std::string& name) const;
-  int findInterface(const std::string& path, int& collection) const;
-  std::string gesture(int frame, const std::vector<std::string>& words);
-  std::string touch(int frame, const std::vector<std::string>& words);
-  std::string fault(int frame, const std::vector<std::string>& words);
+  Client* ClientById(int id);
+  void Run(Client& c, const std::string& line);
+  std::string Control(Client& c, const std::vector<std::string>& words);
+  std::string Link(Client& c, const std::vector<std::string>& words, bool& handled);
+  std::string HandleCommand(Client& c, const std::vector<std::string>& words);
+  void Deliver(int frame, const Emission& e);
+  void Schedule(int frame, const std::vector<Emission>& out);
+  void Notify(const std::string& what, int frame);
+  void Unplug(int frame);
+  int IndexOfFrame(const std::string& name) const;
+  int IndexOfInterface(const std::string& path, int& collection) const;
+  std::string Gesture(int frame, const std::vector<std::string>& words);
+  std::string Touch(int frame, const std::vector<std::string>& words);
+  std::string Fault(int frame, const std::vector<std::string>& words);
   // Ends every open handle of the frame ("gone"), as an unplug or a sleep.
-  void endHandles(int frame);
+  void EndHandles(int frame);
 
   std::vector<FrameSlot> frames_;
   std::vector<std::unique_ptr<Client>> clients_;

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   }
 
   Simulator sim;
-  int setup = sim.addClient(
+  int setup = sim.AddClient(
       [](const std::string& reply) {
         if (reply.compare(0, 3, "err") == 0) std::fprintf(stderr, "framesim: %s\n", reply.c_str());
       },
@@ -64,13 +64,13 @@ int main(int argc, char** argv) {
     auto colon = f.find(':');
     std::string line =
         "add " + (colon == std::string::npos ? f : f.substr(0, colon) + " " + f.substr(colon + 1));
-    sim.onLine(setup, line);
-    if (!sim.frame(colon == std::string::npos ? f : f.substr(colon + 1))) return 2;
+    sim.OnLine(setup, line);
+    if (!sim.FrameNamed(colon == std::string::npos ? f : f.substr(colon + 1))) return 2;
   }
-  sim.removeClient(setup);
+  sim.RemoveClient(setup);
   if (!scenario.empty()) {
     std::string error;
-    if (!sim.loadScenario(scenario, error)) {
+    if (!sim.LoadScenario(scenario, error)) {
       std::fprintf(stderr, "framesim: %s\n", error.c_str());
       return 2;
     }
@@ -79,21 +79,21 @@ int main(int argc, char** argv) {
 
   Server server(sim);
   std::string error;
-  if (!server.listen(static_cast<unsigned short>(port), error)) {
+  if (!server.Listen(static_cast<unsigned short>(port), error)) {
     std::fprintf(stderr, "framesim: %s\n", error.c_str());
     return 1;
   }
   if (!portFile.empty()) {
     std::string tmp = portFile + ".tmp";
     FILE* f = std::fopen(tmp.c_str(), "w");
-    if (!f || std::fprintf(f, "%u\n", server.port()) < 0 || std::fclose(f) != 0 ||
+    if (!f || std::fprintf(f, "%u\n", server.Port()) < 0 || std::fclose(f) != 0 ||
         std::rename(tmp.c_str(), portFile.c_str()) != 0) {
       std::fprintf(stderr, "framesim: cannot write %s\n", portFile.c_str());
       return 1;
     }
   }
-  std::printf("listening on 127.0.0.1:%u\n", server.port());
+  std::printf("listening on 127.0.0.1:%u\n", server.Port());
   std::fflush(stdout);
-  server.run();
-  return sim.scenarioFailed() ? 1 : 0;
+  server.Run();
+  return sim.ScenarioFailed() ? 1 : 0;
 }

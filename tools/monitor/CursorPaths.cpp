@@ -28,16 +28,16 @@ void CursorPaths::Record(const CursorEvent& e) {
   auto it =
       std::find_if(open_.begin(), open_.end(), [&](const auto& o) { return o.first == e.id; });
   switch (e.kind) {
-    case CursorEvent::Added:
+    case CursorEvent::kAdded:
       if (it != open_.end()) open_.erase(it);  // never removed: a new cursor anyway
       paths_.push_back({e.id, {}});
       open_.push_back({e.id, Open{paths_.size() - 1}});
       Append(open_.back().second, e.x, e.y);
       break;
-    case CursorEvent::Moved:
+    case CursorEvent::kMoved:
       if (it != open_.end()) Append(it->second, e.x, e.y);
       break;
-    case CursorEvent::Removed:
+    case CursorEvent::kRemoved:
       if (it != open_.end()) open_.erase(it);
       break;
   }

@@ -79,9 +79,9 @@ class TuioListener : public PacketListener {
     }
     sessionEnded_ = bundle->fseq == -1;
     for (const auto& e : tracker_.Update(*bundle)) {
-      const char* what = e.kind == monitor::CursorEvent::Added   ? "added  "
-                         : e.kind == monitor::CursorEvent::Moved ? "moved  "
-                                                                 : "removed";
+      const char* what = e.kind == monitor::CursorEvent::kAdded   ? "added  "
+                         : e.kind == monitor::CursorEvent::kMoved ? "moved  "
+                                                                  : "removed";
       paths_.Record(e);
       out_.Line("tuio", std::string(what) + " session " + std::to_string(e.id) + " " +
                             Position(e.x, e.y) + "  fseq " + std::to_string(bundle->fseq));

@@ -54,7 +54,7 @@ std::vector<CursorEvent> TuioCursorTracker::Update(const TuioBundle& bundle) {
   if (bundle.profile != "/tuio/2Dcur") return events;
   for (auto it = cursors_.begin(); it != cursors_.end();) {
     if (std::find(bundle.alive.begin(), bundle.alive.end(), it->first) == bundle.alive.end()) {
-      events.push_back({CursorEvent::Removed, it->first, it->second.x, it->second.y});
+      events.push_back({CursorEvent::kRemoved, it->first, it->second.x, it->second.y});
       it = cursors_.erase(it);
     } else {
       ++it;
@@ -64,10 +64,10 @@ std::vector<CursorEvent> TuioCursorTracker::Update(const TuioBundle& bundle) {
     auto it = cursors_.find(s.id);
     if (it == cursors_.end()) {
       cursors_[s.id] = {s.x, s.y};
-      events.push_back({CursorEvent::Added, s.id, s.x, s.y});
+      events.push_back({CursorEvent::kAdded, s.id, s.x, s.y});
     } else if (it->second.x != s.x || it->second.y != s.y) {
       it->second = {s.x, s.y};
-      events.push_back({CursorEvent::Moved, s.id, s.x, s.y});
+      events.push_back({CursorEvent::kMoved, s.id, s.x, s.y});
     }
   }
   // Alive but never set (a receiver that joined late): known from now on.
@@ -75,7 +75,7 @@ std::vector<CursorEvent> TuioCursorTracker::Update(const TuioBundle& bundle) {
     if (cursors_.count(id)) continue;
     const float unknown = std::numeric_limits<float>::quiet_NaN();
     cursors_[id] = {unknown, unknown};
-    events.push_back({CursorEvent::Added, id, unknown, unknown});
+    events.push_back({CursorEvent::kAdded, id, unknown, unknown});
   }
   return events;
 }

@@ -29,7 +29,7 @@ std::optional<TuioBundle> DecodeTuioBundle(const char* data, std::size_t size,
                                            std::string* error = nullptr);
 
 struct CursorEvent {
-  enum Kind { Added, Moved, Removed } kind;
+  enum Kind { kAdded, kMoved, kRemoved } kind;
   std::int32_t id;
   float x, y;  // the latest position (Removed: the last one); NaN when not known yet
 };

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "app/ServiceApp.h"
-#include "common/DriverApiPort.h"
 #include "calibration/CalibrationButton.h"
 #include "calibration/win32/CalibrationWindows.h"
+#include "common/DriverApiPort.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   }
   pipeline.StopDeviceChanges();
   pipeline.ShutDown();
-  pipeline.Stop();
+  pipeline.CloseReaderThreadHandles();
   outputs.StopXmlListener();
   return 0;
 }
