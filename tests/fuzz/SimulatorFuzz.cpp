@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim.OnLine(control, "add split-mt a target-delay=3");
   sim.OnLine(control, "add series s");
   sim.OnLine(control, "add single-a b");
-  sim.OnLine(handle, "open " + sim.FrameNamed("a")->path(3) + " rw shared");
+  sim.OnLine(handle, "open " + sim.FrameNamed("a")->Path(3) + " rw shared");
   sim.OnLine(watcher, "watch");
   std::uint64_t now = 0;
   std::size_t start = 0;

@@ -629,7 +629,7 @@ bool Simulator::LoadScenario(const std::string& file, std::string& error) {
     numbers.push_back(n);
   }
   int id = AddClient(
-      [this](const std::string& reply) {
+      [](const std::string& reply) {
         if (reply.compare(0, 9, "scenario ") == 0)
           std::fprintf(stderr, "framesim: %s\n", reply.c_str());
       },
