@@ -41,11 +41,11 @@ void Run(benchmark::State& state, std::uint16_t version, std::uint16_t product, 
     shared.calibrationValid = 1;
   }
   CountingSinks sinks;
-  TouchDecoder decoder(profile);
+  TouchDecoder decoder;
   decoder.SetSinks(&sinks, &sinks);
   for (auto _ : state) {
-    decoder.DecodeTouchReport(shared, a.data());
-    decoder.DecodeTouchReport(shared, b.data());
+    decoder.DecodeTouchReport(shared, profile, a.data());
+    decoder.DecodeTouchReport(shared, profile, b.data());
   }
   benchmark::DoNotOptimize(sinks.calls);
   state.SetItemsProcessed(state.iterations() * 2);

@@ -343,15 +343,14 @@ std::map<std::int64_t, std::pair<std::size_t, std::size_t>> gWireSizes;
 // Routes one report as the reader thread does and decodes it into the sinks.
 class ReaderPath {
  public:
-  ReaderPath(const DeviceProfile& profile, TouchOutputs& outputs)
-      : profile_(profile), decoder_(profile_) {
+  ReaderPath(const DeviceProfile& profile, TouchOutputs& outputs) : profile_(profile) {
     state_.initialised = true;
     decoder_.SetSinks(&outputs, &outputs);
   }
   void handle(const Report& report) {
     const ReaderFlags flags{true, false, false};
     if (RouteTouchReport(report.data(), profile_, flags) == ReportAction::kDecode)
-      decoder_.DecodeTouchReport(state_, report.data());
+      decoder_.DecodeTouchReport(state_, profile_, report.data());
   }
 
  private:

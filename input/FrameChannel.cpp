@@ -60,8 +60,7 @@ const char* ReaderName(ReaderRole role) {
   }
 }
 
-bool FrameChannel::OpenHandles(const DevicePaths& paths, std::size_t index,
-                               const DeviceProfile& profile) {
+bool FrameChannel::OpenHandles(const DevicePaths& paths, std::size_t index) {
   const auto open = [this](const std::string& path, platform::HidAccess access) {
     if (path.empty()) {
       TRACE_ERROR("open failed: the frame lacks a collection it needs (\"col03\"/\"col04\")");
@@ -75,7 +74,7 @@ bool FrameChannel::OpenHandles(const DevicePaths& paths, std::size_t index,
     return device;
   };
   const std::string& path = paths.path[index < kMaxDevicePaths ? index : 0];
-  if (IsSplitChannel(profile.VersionNumber)) {
+  if (IsSplitChannel(Profile().VersionNumber)) {
     auto reply = open(paths.replyPath, platform::kHidRead);
     auto touch = open(paths.touchPath, platform::kHidRead);
     auto write = open(path, platform::kHidWrite);
@@ -104,9 +103,9 @@ void FrameChannel::MarkOpen() {
   changed_.notify_all();
 }
 
-void FrameChannel::Close(const DeviceProfile& profile) {
+void FrameChannel::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (IsSplitChannel(profile.VersionNumber)) {
+  if (IsSplitChannel(profile_.VersionNumber)) {
     CloseHandle(channel_.replyRead);
     CloseHandle(channel_.touchRead);
   } else {
@@ -143,14 +142,14 @@ std::shared_ptr<HidDevice> FrameChannel::Writer(DeviceProfile& profile) const {
   return channel_.write;
 }
 
-void FrameChannel::StartReaders(const DeviceProfile& profile) {
+void FrameChannel::StartReaders() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stopping_) return;
   const auto start = [this](ReaderRole role) {
     if (!readers_[role].joinable())
       readers_[role] = std::thread(&FrameChannel::ReaderLoop, this, role);
   };
-  if (IsSplitChannel(profile.VersionNumber)) {
+  if (IsSplitChannel(profile_.VersionNumber)) {
     if (readers_[kTouchReader].joinable()) return;
     start(kReplyReader);
     start(kTouchReader);
@@ -195,6 +194,7 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
   std::uint32_t pauseMs = 0;
   for (;;) {
     std::shared_ptr<HidDevice> handle;
+    DeviceProfile profile;  // comes with the handle: a discovery never races a report
     {
       std::unique_lock<std::mutex> lock(mutex_);
       // A read that failed on a channel still open is issued again after a
@@ -208,6 +208,7 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
       changed_.wait(lock, [&] { return stopping_ || (channel_.open && HandleFor(role)); });
       if (stopping_) return;
       handle = HandleFor(role);
+      profile = profile_;
       if (generation != openGeneration_) retry.Reset();
       generation = openGeneration_;
     }
@@ -242,6 +243,6 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
     if (retry.Failing() && retry.OnSuccess(platform::TickCount(), failedMs, failures))
       router_.OnReadFault(role, ReadFault::kRecovered, failedMs, failures, std::string());
     if (bytes != platform::kReportSize) continue;  // a short report is dropped
-    router_.Route(role, buffer);
+    router_.Route(role, profile, buffer);
   }
 }

@@ -1,8 +1,9 @@
 #pragma once
-// The open frame's handles and the reader threads that read them. The
-// control side opens and closes the handles; each reader waits for an open
-// channel, reads one report at a time and hands every complete report to
-// the router, on its own thread.
+// The open frame's handles, its profile and the reader threads that read
+// them. The control side sets the profile and opens and closes the handles;
+// each reader waits for an open channel, takes a handle together with the
+// profile, reads one report at a time and hands every complete report to
+// the router with that profile, on its own thread.
 #include <array>
 #include <condition_variable>
 #include <cstdint>
@@ -63,8 +64,9 @@ enum class ReadFault { kFailing, kRecovered, kGone };
 class ReportRouter {
  public:
   virtual ~ReportRouter() = default;
-  // One complete report, on the reader thread of `role`.
-  virtual void Route(ReaderRole role, const std::uint8_t* report) = 0;
+  // One complete report, on the reader thread of `role`, from a frame of
+  // `profile` (the one that came with the handle it was read from).
+  virtual void Route(ReaderRole role, const DeviceProfile& profile, const std::uint8_t* report) = 0;
   // Reads of `role` started failing (`why`: the handle's error), flow again
   // after `ms` and `failures` failed reads, or have all failed for `ms` (the
   // frame counts as gone).
@@ -81,22 +83,25 @@ class FrameChannel {
   FrameChannel(const FrameChannel&) = delete;
   FrameChannel& operator=(const FrameChannel&) = delete;
 
+  // The profile discovery found; set while the channel is closed. It says
+  // which handles the frame's class needs and comes with every handle.
+  void SetProfile(const DeviceProfile& profile);
+  // A copy of the profile, safe from any thread.
+  DeviceProfile Profile() const;
+
   // Opens the handles the frame's class needs (`paths.path[index]` for
   // writing and, for a single-channel frame, reading). False when one could
   // not be opened; the others stay in place until Close.
-  bool OpenHandles(const DevicePaths& paths, std::size_t index, const DeviceProfile& profile);
+  bool OpenHandles(const DevicePaths& paths, std::size_t index);
   // The handles are complete: the readers issue their first reads.
   void MarkOpen();
   // Closes the handles of the frame's class (a pending read fails at once).
-  void Close(const DeviceProfile& profile);
+  void Close();
   bool IsOpen() const;
   // A reader gave the open channel up (its reads all failed); false again
   // at the next open.
   bool ReadsFailed() const;
 
-  // The profile other threads than the control side read.
-  void SetProfile(const DeviceProfile& profile);
-  DeviceProfile Profile() const;
   // The write handle and the profile of the open frame, for a sender; null
   // while no frame is open.
   std::shared_ptr<platform::HidDevice> Writer(DeviceProfile& profile) const;
@@ -105,8 +110,8 @@ class FrameChannel {
     if (status_) status_->RecordFault(fault, detail);
   }
 
-  // Starts the readers a frame of this class needs, once each.
-  void StartReaders(const DeviceProfile& profile);
+  // Starts the readers the frame's class needs, once each.
+  void StartReaders();
   // Closes every handle and joins the readers. Safe to call twice.
   void Stop();
 
@@ -118,8 +123,8 @@ class FrameChannel {
   ReportRouter& router_;
   FrameStatus* const status_;
 
-  // Guards the channel, the profile copy, the open generation and the stop
-  // flag; the readers wait on `changed_` for an open channel.
+  // Guards the channel, the profile, the open generation and the stop flag; the readers wait on
+  // `changed_` for an open channel.
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   DeviceChannel channel_;

@@ -14,8 +14,9 @@ TouchLayout SelectLayout(const DeviceProfile& profile) {
   return frame::LayoutFor(profile.VersionNumber, profile.Series01xx);
 }
 
-void TouchDecoder::DecodeTouchReport(PipelineState& state, const std::uint8_t* report) {
-  const TouchLayout layout = SelectLayout(profile_);
+void TouchDecoder::DecodeTouchReport(PipelineState& state, const DeviceProfile& profile,
+                                     const std::uint8_t* report) {
+  const TouchLayout layout = SelectLayout(profile);
   switch (layout) {
     case TouchLayout::kF:
       DecodeSeries(report);
@@ -24,20 +25,32 @@ void TouchDecoder::DecodeTouchReport(PipelineState& state, const std::uint8_t* r
       DecodeMultiTouch(report);
       break;
     default:
-      DecodePoints(state, report, layout);
+      DecodePoints(state, report, layout, IsSplitChannel(profile.VersionNumber));
       break;
   }
 }
 
+void TouchDecoder::ForgetTouches() {
+  // A tip of 0 and a contact last seen up make the next touching report a
+  // down; a Series01xx frame names its events, so its next move is taken
+  // as the down.
+  std::memset(lastTip_, 0, sizeof lastTip_);
+  for (std::uint16_t& s : lastState_) s = TOUCH_UP;
+  seriesForgot_[0] = seriesForgot_[1] = true;
+}
+
 // Layout F: two 6-byte point records from byte 2, the point count at 14.
 void TouchDecoder::DecodeSeries(const std::uint8_t* r) {
-  const auto apply = [](std::uint32_t& state, std::uint8_t event) {
+  const auto apply = [this](int k, std::uint8_t event) {
+    std::uint32_t& state = seriesFrame_.slot[k].state;
+    const bool forgot = seriesForgot_[k];
+    seriesForgot_[k] = false;
     switch (event) {
       case 0:
         state = TOUCH_DOWN;
         break;
       case 7:
-        state = TOUCH_MOVE;
+        state = forgot ? TOUCH_DOWN : TOUCH_MOVE;
         break;
       case 4:
         state = TOUCH_UP;
@@ -49,13 +62,13 @@ void TouchDecoder::DecodeSeries(const std::uint8_t* r) {
   TouchSlot* s = seriesFrame_.slot;
   const std::uint8_t points = r[14];
   if (points == 2) {
-    apply(s[0].state, r[2]);
-    apply(s[1].state, r[8]);
+    apply(0, r[2]);
+    apply(1, r[8]);
   } else if (points == 1 && r[3] == 1) {
-    apply(s[0].state, r[2]);
+    apply(0, r[2]);
     s[1].state = TOUCH_UP;
   } else if (points == 1 && r[3] == 2) {
-    apply(s[1].state, r[2]);
+    apply(1, r[2]);
     s[0].state = TOUCH_UP;
   }
   s[0].x = Le16(r + 4);
@@ -103,7 +116,8 @@ void TouchDecoder::DecodeMultiTouchSlot(const std::uint8_t* slot) {
 }
 
 // Layouts A, B and C: 7-byte slots (tip, x, y, two unused bytes).
-void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout) {
+void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout,
+                                bool splitChannel) {
   const int base = layout == TouchLayout::kA ? 1 : 3;
   const int slots = layout == TouchLayout::kC ? 4 : 2;
   for (int k = 0; k < slots; ++k) {
@@ -122,7 +136,7 @@ void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, Tou
     s.x = Le16(p + 1);
     s.y = Le16(p + 3);
   }
-  if (layout != TouchLayout::kC && !IsSplitChannel(profile_.VersionNumber) &&
+  if (layout != TouchLayout::kC && !splitChannel &&
       state.calibrationValid.load(std::memory_order_relaxed) != 0) {
     CalibrationData& cal = state.calibration;
     for (int k = 0; k < 2; ++k) {

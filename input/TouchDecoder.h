@@ -1,7 +1,8 @@
 #pragma once
 // Turns one 64-byte input report into touch records and dispatches them,
 // first to the TUIO glue, then to the XML sender. The layout follows from the
-// opened frame's profile, never from the report.
+// profile of the frame the report came from, never from the report. One
+// decoder serves one reader thread.
 #include <cstdint>
 
 #include "common/TouchRecords.h"
@@ -17,32 +18,36 @@ using platform::kReportSize;
 
 class TouchDecoder {
  public:
-  explicit TouchDecoder(const DeviceProfile& profile) : profile_(profile) {}
-
   // Either sink may be null (that output is not wired).
   void SetSinks(TuioTouchSink* tuio, XmlTouchSink* xml) {
     tuio_ = tuio;
     xml_ = xml;
   }
 
-  // report: 64 bytes. Reads the calibration-valid flag and the calibration
-  // record of the shared state; nothing else.
-  void DecodeTouchReport(PipelineState& state, const std::uint8_t* report);
+  // report: 64 bytes from a frame of `profile`. Reads the calibration-valid
+  // flag and the calibration record of the shared state; nothing else.
+  void DecodeTouchReport(PipelineState& state, const DeviceProfile& profile,
+                         const std::uint8_t* report);
+  // The outputs started with no touch: the touches the decoder remembers
+  // are forgotten, so a finger still on the frame opens a touch with its
+  // next report instead of moving one that no output has.
+  void ForgetTouches();
 
  private:
   void DecodeSeries(const std::uint8_t* r);
   void DecodeMultiTouch(const std::uint8_t* r);
   void DecodeMultiTouchSlot(const std::uint8_t* slot);
-  void DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout);
+  void DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout,
+                    bool splitChannel);
   void DispatchFrame(const TouchFrame& frame);
   void DispatchTable(std::uint16_t count);
 
-  const DeviceProfile& profile_;
   TuioTouchSink* tuio_ = nullptr;
   XmlTouchSink* xml_ = nullptr;
 
-  // Kept for the whole run; nothing is reset when a frame is replaced.
+  // Kept while the outputs run, whichever frame is open.
   TouchFrame seriesFrame_{};
+  bool seriesForgot_[2] = {};  // the slot's next move opens a touch
   TouchFrame standardFrame_{};
   ContactTable table_{};
   std::uint8_t lastTip_[4] = {};

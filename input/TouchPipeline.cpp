@@ -79,19 +79,20 @@ void TouchPipeline::CloseReaderThreadHandles() {
   frame_.Stop();
 }
 
-void TouchPipeline::Dispatch(FrameEvent event, FrameKind kind, const std::uint8_t* report) {
+void TouchPipeline::Dispatch(FrameEvent event, FrameKind kind, const std::uint8_t* report,
+                             const DeviceProfile* reportProfile) {
   // A discover step ends its event's steps; what it found is the next
   // event, fed here in turn rather than from inside the step.
   for (bool discovered = true; discovered;) {
     discovered = false;
     for (FrameStep step : Feed(event, kind)) {
       if (step != FrameStep::kDiscover) {
-        Execute(step, report);
+        Execute(step, report, reportProfile);
         continue;
       }
       DiscoverAndOpenFrame();
       event = FrameEvent::kDiscovered;
-      kind = KindOf(profile_, IsOpen());
+      kind = KindOf(frame_.Profile(), IsOpen());
       report = nullptr;
       discovered = true;
     }
@@ -116,7 +117,8 @@ FrameSteps TouchPipeline::Feed(FrameEvent event, FrameKind kind) {
   return steps;
 }
 
-void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report) {
+void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report,
+                            const DeviceProfile* reportProfile) {
   switch (step) {
     case FrameStep::kResetXmlEntries:
       if (output_) output_->ResetXmlEntries();
@@ -128,9 +130,13 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report) {
       break;
     case FrameStep::kStartOutput:
       if (output_) output_->StartTouchOutput();
+      outputStarts_.fetch_add(1, std::memory_order_release);
       break;
     case FrameStep::kStartOutputIfStopped:
-      if (output_ && !output_->IsTouchOutputStarted()) output_->StartTouchOutput();
+      if (output_ && !output_->IsTouchOutputStarted()) {
+        output_->StartTouchOutput();
+        outputStarts_.fetch_add(1, std::memory_order_release);
+      }
       break;
     case FrameStep::kStopOutput:
       if (output_) output_->StopTouchOutput();
@@ -178,7 +184,8 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report) {
     }
     case FrameStep::kStoreSeriesMode: {
       std::lock_guard<std::mutex> lock(sessionMutex_);
-      ParseSeriesMode(report, profile_.VersionNumber, mode_);
+      // The mode report comes from a reader, with its frame's profile.
+      ParseSeriesMode(report, reportProfile ? reportProfile->VersionNumber : 0, mode_);
       ++modeReports_;
       modeReported_.notify_all();
       break;
@@ -223,13 +230,9 @@ void TouchPipeline::DiscoverAndOpenFrame() {
   const std::vector<platform::HidInterfaceInfo> interfaces = hid_.Enumerate();
   knownPaths_.clear();
   for (const platform::HidInterfaceInfo& info : interfaces) knownPaths_.push_back(info.path);
-  DeviceProfile profile = profile_;
+  DeviceProfile profile = frame_.Profile();
   const std::size_t found = DiscoverTouchFrame(interfaces, vidPidList_, profile, paths_);
-  {
-    std::lock_guard<std::mutex> route(routeMutex_);
-    profile_ = profile;
-  }
-  frame_.SetProfile(profile);
+  frame_.SetProfile(profile);  // the channel is closed here
   if (found != 0) {
     TRACE_INFO("discovery: %u interfaces, frame %04X:%04X version %04X, %u usable, opening %s",
                static_cast<unsigned>(interfaces.size()), profile.VendorID, profile.ProductID,
@@ -243,13 +246,14 @@ void TouchPipeline::DiscoverAndOpenFrame() {
 
 void TouchPipeline::OpenTouchFrame(std::size_t index) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (!frame_.OpenHandles(paths_, index, profile_)) {
+  if (!frame_.OpenHandles(paths_, index)) {
     CloseTouchFrame();
     return;
   }
+  const DeviceProfile profile = frame_.Profile();
   // The outputs learn the frame's traits before its first record.
-  if (output_) output_->DeviceOpened(profile_);
-  status_.Opened(profile_, paths_.path[index < kMaxDevicePaths ? index : 0]);
+  if (output_) output_->DeviceOpened(profile);
+  status_.Opened(profile, paths_.path[index < kMaxDevicePaths ? index : 0]);
   frame_.MarkOpen();
 }
 
@@ -259,13 +263,13 @@ void TouchPipeline::CloseTouchFrame() {
   // pauses, and what the closing frame answers is no fault.
   status_.Closed();
   SetTouchOutput(false);  // acts only for the touch-output range
-  frame_.Close(profile_);
+  frame_.Close();
 }
 
 void TouchPipeline::StartReaderThreads() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (profile_.VendorID != frame::kReaderVendor) return;
-  frame_.StartReaders(profile_);
+  if (frame_.Profile().VendorID != frame::kReaderVendor) return;
+  frame_.StartReaders();
 }
 
 void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests) {
@@ -328,20 +332,21 @@ bool TouchPipeline::ListedFramePresent() {
 
 void TouchPipeline::SetTouchOutput(bool on) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (!IsTouchOutputRange(profile_.VersionNumber)) return;
+  if (!IsTouchOutputRange(frame_.Profile().VersionNumber)) return;
   SendDeviceCommand([on](std::uint8_t* b) { FillTouchOutput(b, on); });
   Pause(100);
 }
 
 void TouchPipeline::SendSeriesMode(const SeriesModeBytes& bytes) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (!profile_.Series01xx || !frame::HasFullSeriesMode(profile_.VersionNumber)) return;
+  const DeviceProfile profile = frame_.Profile();
+  if (!profile.Series01xx || !frame::HasFullSeriesMode(profile.VersionNumber)) return;
   SendDeviceCommand([&bytes](std::uint8_t* buf) { FillSeriesMode(buf, bytes.b); });
 }
 
 void TouchPipeline::InitSeriesDevice() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (!profile_.Series01xx) return;
+  if (!frame_.Profile().Series01xx) return;
   SendSeriesMode(SeriesInitMode(Mode()));
   Pause(200);
   // The answer fills the mode bytes on the reader thread; the commands
@@ -361,9 +366,10 @@ void TouchPipeline::InitSeriesDevice() {
 
 void TouchPipeline::ApplyMouseEnable(bool on) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (profile_.Series01xx) {
+  const DeviceProfile profile = frame_.Profile();
+  if (profile.Series01xx) {
     SendSeriesMode(on ? SeriesMouseOnMode(Mode()) : SeriesMouseOffMode(Mode()));
-  } else if (IsMultiTouch(profile_.VersionNumber)) {
+  } else if (IsMultiTouch(profile.VersionNumber)) {
     driver_.DisableTouch(state_.driverApiContext);
     if (on) {
       Pause(200);
@@ -385,7 +391,7 @@ void TouchPipeline::RequestCalibrationReadBack() {
 
 void TouchPipeline::SendExitCommands() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  if (profile_.Series01xx) {
+  if (frame_.Profile().Series01xx) {
     const SeriesMode m = Mode();
     SendSeriesMode(SeriesStoredMode(m));
     SendSeriesMode(m.m[1] == 3 ? SeriesMouseOffMode(m) : SeriesStoredMode(m));
@@ -397,9 +403,9 @@ void TouchPipeline::SendExitCommands() {
 
 // ---- the readers' reports --------------------------------------------------
 
-void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
+void TouchPipeline::Route(ReaderRole role, const DeviceProfile& profile,
+                          const std::uint8_t* report) {
   status_.CountReport();
-  std::lock_guard<std::mutex> route(routeMutex_);
   const ReaderFlags flags{state_.initialised, state_.calibrating, state_.awaitingReadBack};
   ReportAction action;
   switch (role) {
@@ -407,10 +413,10 @@ void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
       action = RouteReplyReport(report, flags);
       break;
     case kTouchReader:
-      action = RouteTouchReport(report, profile_, flags);
+      action = RouteTouchReport(report, profile, flags);
       break;
     default:
-      action = RouteSingleReport(report, profile_, flags);
+      action = RouteSingleReport(report, profile, flags);
       break;
   }
   TRACE_DEBUG("%s: report %02X %02X -> action %d", ReaderName(role), report[0], report[1],
@@ -418,20 +424,27 @@ void TouchPipeline::Route(ReaderRole role, const std::uint8_t* report) {
   switch (action) {
     case ReportAction::kIgnore:
       break;
-    case ReportAction::kDecode:
-      decoder_.DecodeTouchReport(state_, report);
+    case ReportAction::kDecode: {
+      TouchDecoder& decoder = decoders_[role];
+      const std::uint32_t starts = outputStarts_.load(std::memory_order_acquire);
+      if (decodedStarts_[role] != starts) {
+        decodedStarts_[role] = starts;
+        decoder.ForgetTouches();
+      }
+      decoder.DecodeTouchReport(state_, profile, report);
       break;
+    }
     case ReportAction::kCalibrationReply:
       window_.HandleCalibrationReply(report);
       break;
     case ReportAction::kReadBack:
-      Dispatch(FrameEvent::kReadBack, FrameKind::kNone, report);
+      Dispatch(FrameEvent::kReadBack, FrameKind::kNone, report, &profile);
       break;
     case ReportAction::kEnableButtons:
       Dispatch(FrameEvent::kReply);
       break;
     case ReportAction::kSeriesMode:
-      Dispatch(FrameEvent::kModeReport, FrameKind::kNone, report);
+      Dispatch(FrameEvent::kModeReport, FrameKind::kNone, report, &profile);
       break;
   }
 }

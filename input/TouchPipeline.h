@@ -10,9 +10,11 @@
 // DeviceChangeQueue hands the backend's notifications to a worker, whose
 // passes SortDeviceChanges turns into at most one lifecycle event.
 //
-// Locks, outermost first: the control lock, the route lock, the session
-// lock, then the command channel's, the frame channel's and the change
-// queue's own.
+// Locks, outermost first: the control lock, the session lock, then the
+// command channel's, the frame channel's and the change queue's own. The
+// frame channel owns the frame's profile; a reader's report comes with the
+// profile of its frame, so routing needs no lock of its own.
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -48,7 +50,9 @@ class TouchPipeline final : private ReportRouter {
   TouchPipeline(const TouchPipeline&) = delete;
   TouchPipeline& operator=(const TouchPipeline&) = delete;
 
-  void SetSinks(TuioTouchSink* tuio, XmlTouchSink* xml) { decoder_.SetSinks(tuio, xml); }
+  void SetSinks(TuioTouchSink* tuio, XmlTouchSink* xml) {
+    for (TouchDecoder& d : decoders_) d.SetSinks(tuio, xml);
+  }
 
   // The one-time start: device-change registration, discovery, outputs,
   // reader threads, touch output on, XML listener, Series01xx initialisation.
@@ -110,13 +114,14 @@ class TouchPipeline final : private ReportRouter {
 
   // Feeds one event to the session and executes its steps; a Discover step
   // is answered with Discovered. Control-side events run under the control
-  // lock; reader events (read-back, mode report, reply) on the reader.
+  // lock; reader events (read-back, mode report, reply) on the reader, with
+  // the report and the profile of the frame it came from.
   void Dispatch(FrameEvent event, FrameKind kind = FrameKind::kNone,
-                const std::uint8_t* report = nullptr);
+                const std::uint8_t* report = nullptr, const DeviceProfile* reportProfile = nullptr);
   // The session's answer to one event, with its trace line.
   FrameSteps Feed(FrameEvent event, FrameKind kind);
-  void Execute(FrameStep step, const std::uint8_t* report);
-  void Route(ReaderRole role, const std::uint8_t* report) override;
+  void Execute(FrameStep step, const std::uint8_t* report, const DeviceProfile* reportProfile);
+  void Route(ReaderRole role, const DeviceProfile& profile, const std::uint8_t* report) override;
   // Every fault of the frame a reader sees is noted here.
   void OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t ms, unsigned failures,
                    const std::string& why) override;
@@ -155,14 +160,12 @@ class TouchPipeline final : private ReportRouter {
   std::vector<std::string> knownPaths_;
   VidPidList vidPidList_;
 
-  // Guards the profile and the decoder: a reader routing one report against
-  // a discovery replacing the profile. A plain mutex: the Windows
-  // toolchain's std::shared_mutex (a lazily initialised rwlock) is not safe
-  // on first concurrent use, and routing is serialised by the outputs' lock
-  // anyway.
-  mutable std::mutex routeMutex_;
-  DeviceProfile profile_;
-  TouchDecoder decoder_{profile_};
+  // One decoder per reader, used on that reader's thread only. Each forgets
+  // its touches when it sees that the outputs started again since its last
+  // report (they start with no touch).
+  TouchDecoder decoders_[kReaderCount];
+  std::uint32_t decodedStarts_[kReaderCount] = {};
+  std::atomic<std::uint32_t> outputStarts_{0};
 
   // Guards the lifecycle, the Series01xx mode bytes and the buttons: a
   // reader enables them only while the session has a frame open, and a

@@ -703,18 +703,20 @@ class FrameFaults : public ServiceEndToEnd, public ::testing::WithParamInterface
     return std::count(lastXml_.alive.begin(), lastXml_.alive.end(), 0) ==
            long(lastXml_.alive.size());
   }
-  // A new touch (a lift first: one held through a frame's loss is still
-  // down for the frame) at `x`,`y` until TUIO and XML carry it (the frame
+  // A new touch at `x`,`y` (a lift, a down and a move), or with `held` the
+  // finger still down moved there, until TUIO and XML carry it (the frame
   // may still be on its way back); true once both did.
-  bool TouchComesOut(double x, double y) {
+  bool TouchComesOut(double x, double y, bool held = false) {
     char down[64], move[64];
     std::snprintf(down, sizeof down, "touch f 0:down:%.4f,%.4f", x, y);
     std::snprintf(move, sizeof move, "touch f 0:move:%.4f,%.4f", x, y + 0.01);
     bool tuio = false, xml = false;
     testsupport::WaitFor(
         [&] {
-          Lift(x, y);
-          sim_.last(down);
+          if (!held) {
+            Lift(x, y);
+            sim_.last(down);
+          }
           sim_.last(move);
           const std::size_t mark = frames_.size();
           Collect(100);
@@ -762,9 +764,10 @@ TEST_P(FrameFaults, EveryFaultRecoversAndAGoneFrameHoldsNoTouch) {
       })) << "a TUIO cursor stayed alive";
       EXPECT_TRUE(testsupport::WaitFor([&] { return XmlLifted(); }, 5000))
           << "the XML client still holds the finger";
-    } else {
-      Lift(x, 0.4);
+      // The finger held through it is a touch again once the frame is back.
+      EXPECT_TRUE(TouchComesOut(x + 0.03, 0.45, true)) << "the held finger did not come back";
     }
+    Lift(x, 0.4);
     // After the fault, a new touch comes out of both outputs.
     x += 0.06;
     EXPECT_TRUE(TouchComesOut(x, 0.5)) << "no touch after the fault";

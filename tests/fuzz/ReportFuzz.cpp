@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     outputs.SetDevice({profile.VersionNumber, profile.Series01xx});
     outputs.StartTouchOutput();
     outputs.XmlLink().Attach(pair[0]);
-    TouchDecoder decoder(profile);
+    TouchDecoder decoder;
     decoder.SetSinks(&outputs, &outputs);
     SeriesMode mode;
 
@@ -172,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                : RouteReplyReport(report, f);
       switch (action) {
         case ReportAction::kDecode:
-          decoder.DecodeTouchReport(state, report);
+          decoder.DecodeTouchReport(state, profile, report);
           break;
         case ReportAction::kReadBack:
           state.calibrationValid = ApplyReadBack(report, state.calibration);

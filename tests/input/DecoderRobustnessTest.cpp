@@ -63,7 +63,7 @@ TEST(DecoderRobustness, RandomReportsInEveryLayout) {
     profile.InputReportID = 0xFC;
     PipelineState state;
     CheckingSinks sinks;
-    TouchDecoder decoder(profile);
+    TouchDecoder decoder;
     decoder.SetSinks(&sinks, &sinks);
     std::array<std::uint8_t, 64> r;
     for (int i = 0; i < 50000; ++i) {
@@ -80,7 +80,7 @@ TEST(DecoderRobustness, RandomReportsInEveryLayout) {
       }
       RouteTouchReport(r.data(), profile, flags);
       RouteReplyReport(r.data(), flags);
-      decoder.DecodeTouchReport(state, r.data());
+      decoder.DecodeTouchReport(state, profile, r.data());
       if (HasFatalFailure()) return;
     }
     EXPECT_GT(sinks.frames + sinks.tables, 10000) << std::hex << m.version;

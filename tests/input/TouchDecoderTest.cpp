@@ -25,13 +25,13 @@ struct Bench {
     profile.InputReportID = version < 0x2101 ? 0x02 : 0xFC;
     decoder.SetSinks(&sinks, &sinks);
   }
-  void Decode(const Report& r) { decoder.DecodeTouchReport(state, r.data()); }
+  void Decode(const Report& r) { decoder.DecodeTouchReport(state, profile, r.data()); }
   const TouchFrame& LastFrame() const { return sinks.tuio.back().frame; }
 
   DeviceProfile profile;
   PipelineState state;
   RecordingSinks sinks;
-  TouchDecoder decoder{profile};
+  TouchDecoder decoder;
 };
 
 // ---- Layouts A, B, C: 7-byte slots with a tip byte -------------------------
@@ -301,6 +301,40 @@ TEST(DecodeMultiTouch, EmptyFrameAndOutOfRangeIdsAndCounts) {
   b.Decode(Table({{2, 1, 1, 1}}, 200));  // second report of a frame (slot 0 id 1)
   EXPECT_EQ(b.sinks.tuio.back().count, 32);
   EXPECT_EQ(b.sinks.xml.back().count, 32);
+}
+
+// ---- the outputs start again while a finger stays on the frame ---------------
+
+// The held finger's report moves it before and after; once the decoder has
+// forgotten its touches (the outputs started with none) it opens a touch.
+TEST(ForgetTouches, AHeldFingerOpensATouchInEveryLayout) {
+  struct Row {
+    const char* layout;
+    std::uint16_t version, product;
+    Report held;
+    bool table;
+  };
+  const Row rows[] = {
+      {"A", kA.version, 0x0021, Points(kA, {{1, 10, 20}}), false},
+      {"C", kC.version, 0x0021, Points(kC, {{1, 10, 20}}), false},
+      {"F", 0x0201, 0x0113, Series(7, 1, 10, 20, 0, 0, 0, 1), false},
+      {"MT", 0x3301, 0x0021, Table({{3, 4, 10, 20}}, 1), true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.layout);
+    Bench b(r.version, r.product);
+    const auto state = [&] {
+      return r.table ? b.sinks.tuio.back().table.entry[4].state : b.LastFrame().slot[0].state;
+    };
+    b.Decode(r.held);  // a warm decoder: the finger is seen touching
+    b.Decode(r.held);
+    EXPECT_EQ(state(), TOUCH_MOVE);
+    b.decoder.ForgetTouches();
+    b.Decode(r.held);
+    EXPECT_EQ(state(), TOUCH_DOWN);
+    b.Decode(r.held);
+    EXPECT_EQ(state(), TOUCH_MOVE);
+  }
 }
 
 }  // namespace
