@@ -93,6 +93,10 @@ class HandleQueues {
     std::lock_guard<std::mutex> lock(m_);
     return pendingWrites_;
   }
+  std::uint64_t WritesFailed() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return failedWrites_;
+  }
   bool AwaitWrites(std::uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(m_);
     return WaitFor(lock, timeoutMs, [this] { return pendingWrites_ == 0; });
@@ -155,13 +159,16 @@ class HandleQueues {
       cv_.notify_all();
     }
   }
-  // A write completed (or failed after it was accepted).
-  void WriteDoneLocked() {
-    if (pendingWrites_) --pendingWrites_;
+  // A write completed (`ok`), or failed after it was accepted.
+  void WriteDoneLocked(bool ok) {
+    if (!pendingWrites_) return;
+    --pendingWrites_;
+    if (!ok) ++failedWrites_;
     cv_.notify_all();
   }
-  // No write will complete any more.
+  // No write will complete any more: those in flight failed.
   void ClearWritesLocked() {
+    failedWrites_ += pendingWrites_;
     pendingWrites_ = 0;
     cv_.notify_all();
   }
@@ -205,6 +212,7 @@ class HandleQueues {
   std::array<Out, kRing> out_{};
   int outHead_ = 0, queued_ = 0;
   std::size_t pendingWrites_ = 0;
+  std::uint64_t failedWrites_ = 0;
 };
 
 }  // namespace platform

@@ -91,6 +91,11 @@ class HidDevice {
   virtual std::size_t PendingWrites() const = 0;
   // Waits up to `timeoutMs` until no write is pending; true when none is.
   virtual bool WaitWritesDone(std::uint32_t timeoutMs) = 0;
+  // Writes that were accepted and then failed (the device refused them, or
+  // it went or the handle closed with them in flight), over the handle's
+  // life. A sender that compares it around its write and wait learns
+  // whether its write reached the device.
+  virtual std::uint64_t FailedWrites() const = 0;
 
   // HidD_GetFeature / HidD_SetFeature: byte 0 of `buffer` selects the report.
   virtual bool GetFeature(std::uint8_t* buffer, std::size_t length) = 0;

@@ -114,6 +114,7 @@ class CollectionHandle : public HidDevice, HandleQueues {
   }
   std::size_t PendingWrites() const override { return WritesInFlight(); }
   bool WaitWritesDone(std::uint32_t timeoutMs) override { return AwaitWrites(timeoutMs); }
+  std::uint64_t FailedWrites() const override { return WritesFailed(); }
 
   bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
     return Feature(false, buffer, length);
@@ -170,7 +171,7 @@ class CollectionHandle : public HidDevice, HandleQueues {
         error_.Fail(std::move(error));
       }
       std::lock_guard<std::mutex> lock(m_);
-      WriteDoneLocked();
+      WriteDoneLocked(ok);
     }
   }
 

@@ -62,6 +62,7 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
   }
   std::size_t PendingWrites() const override { return WritesInFlight(); }
   bool WaitWritesDone(std::uint32_t timeoutMs) override { return AwaitWrites(timeoutMs); }
+  std::uint64_t FailedWrites() const override { return WritesFailed(); }
 
   bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
     return Feature("gf ", buffer, length);
@@ -104,9 +105,10 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
         FailReadsLocked(static_cast<unsigned>(count > 1000000 ? 1000000 : count));
       } else if (StartsWith(line, "wd ")) {
         // "wd 0": the simulator refused a write it had accepted.
-        if (line == "wd 0") Refuse("the frame refused a write");
+        const bool ok = line != "wd 0";
+        if (!ok) Refuse("the frame refused a write");
         std::lock_guard<std::mutex> lock(m_);
-        WriteDoneLocked();
+        WriteDoneLocked(ok);
       } else if (StartsWith(line, "gf ") || StartsWith(line, "sf ")) {
         std::lock_guard<std::mutex> lock(m_);
         featureReply_ = line;
@@ -130,7 +132,7 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
       if (!link_->SendLine(line)) {
         Refuse("the link to the frame simulator failed");
         std::lock_guard<std::mutex> lock(m_);
-        WriteDoneLocked();
+        WriteDoneLocked(false);
       }
     }
   }

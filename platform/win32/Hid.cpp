@@ -165,6 +165,12 @@ class Win32HidDevice : public HidDevice {
     }
   }
 
+  std::uint64_t FailedWrites() const override {
+    std::lock_guard<std::mutex> lock(m_);
+    const_cast<Win32HidDevice*>(this)->Reap();
+    return failedWrites_;
+  }
+
   bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
     if (closed_) return Refuse("the handle is closed");
@@ -200,7 +206,7 @@ class Win32HidDevice : public HidDevice {
       if (!s.busy) continue;
       DWORD n;
       CancelIoEx(h_, &s.ov);
-      GetOverlappedResult(h_, &s.ov, &n, TRUE);
+      if (!GetOverlappedResult(h_, &s.ov, &n, TRUE)) ++failedWrites_;
       s.busy = false;
     }
     CloseHandle(h_);
@@ -235,7 +241,10 @@ class Win32HidDevice : public HidDevice {
       s.busy = false;
       // An accepted write that failed: learnt of here.
       DWORD n = 0;
-      if (!GetOverlappedResult(h_, &s.ov, &n, FALSE)) error_.Fail(SystemError("write " + path_));
+      if (!GetOverlappedResult(h_, &s.ov, &n, FALSE)) {
+        error_.Fail(SystemError("write " + path_));
+        ++failedWrites_;
+      }
     }
   }
 
@@ -252,6 +261,7 @@ class Win32HidDevice : public HidDevice {
   bool readPending_ = false;
   bool closed_ = false;
   Slot writes_[8];
+  std::uint64_t failedWrites_ = 0;
 };
 
 // Arrival and removal of HID interfaces, reported to a message-only window.

@@ -190,6 +190,7 @@ class MemoryHid : public platform::HidBackend {
     }
     std::size_t PendingWrites() const override { return 0; }
     bool WaitWritesDone(std::uint32_t) override { return true; }
+    std::uint64_t FailedWrites() const override { return 0; }  // refused at once or taken
     bool GetFeature(std::uint8_t*, std::size_t) override { return false; }
     bool SetFeature(const std::uint8_t*, std::size_t) override { return false; }
     platform::HidCaps Caps() const override { return {64, 64, 0}; }

@@ -212,6 +212,17 @@ TEST_F(HidSeam, WritesCompleteInTheBackgroundInOrder) {
                         std::string(122, '0'));
   EXPECT_NE(rec[19].find(" w 020601"), std::string::npos);
   EXPECT_NE(Sim().last("state " + name).find(" mouse=1 "), std::string::npos);  // the last write
+  // A write the frame refuses after taking it is counted, with its reason.
+  EXPECT_EQ(dev->FailedWrites(), 0u);
+  ASSERT_EQ(Sim().last("fault " + name + " write-error 1"), "ok");
+  std::uint8_t cmd[kReportSize] = {0x02, 0x06, 0};
+  ASSERT_TRUE(dev->Write(cmd, sizeof cmd));  // taken, then refused
+  EXPECT_TRUE(dev->WaitWritesDone(5000));
+  EXPECT_EQ(dev->FailedWrites(), 1u);
+  EXPECT_NE(dev->LastError().find("the frame refused a write"), std::string::npos);
+  ASSERT_TRUE(dev->Write(cmd, sizeof cmd));  // the next one goes through
+  EXPECT_TRUE(dev->WaitWritesDone(5000));
+  EXPECT_EQ(dev->FailedWrites(), 1u);
   // No read access: reads are refused; no write access: writes are.
   std::uint8_t buf[kReportSize];
   EXPECT_FALSE(dev->StartRead(buf));
