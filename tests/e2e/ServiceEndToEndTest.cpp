@@ -558,12 +558,22 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
       },
       20000));
   ASSERT_EQ(sim_.last("touch f 0:down:0.6,0.6"), "ok");
-  ASSERT_EQ(sim_.last("touch f 0:move:0.61,0.62"), "ok");
   ASSERT_TRUE(touched(mark));
-  const CursorFrame& again = frames_.back();
-  EXPECT_EQ(again.alive.at(0), firstSession) << "session ids restart with the output";
-  EXPECT_NEAR(again.sets.begin()->second.x, Expected(0.61, {"", "", 1, 32760, 1.0 / 32760, {}, {}}),
-              1.0001 / 32760);
+  // The down opens the cursor (the finger held at the unplug was forgotten
+  // with the outputs, not lifted by this down), and a move moves it.
+  const auto at = [](double x) { return Expected(x, {"", "", 1, 32760, 1.0 / 32760, {}, {}}); };
+  const CursorFrame* first = nullptr;
+  for (std::size_t i = mark; i < frames_.size() && !first; ++i)
+    if (!frames_[i].sets.empty()) first = &frames_[i];
+  EXPECT_EQ(first->alive.at(0), firstSession) << "session ids restart with the output";
+  EXPECT_NEAR(first->sets.begin()->second.x, at(0.6), 1.0001 / 32760);
+  ASSERT_EQ(sim_.last("touch f 0:move:0.61,0.62"), "ok");
+  EXPECT_TRUE(WaitFrames([&] {
+    for (std::size_t i = mark; i < frames_.size(); ++i)
+      for (const auto& [id, p] : frames_[i].sets)
+        if (std::fabs(p.x - at(0.61)) < 1.0001 / 32760) return true;
+    return false;
+  })) << "the move did not move the cursor";
   // Between the two sessions the receivers saw the new output start empty.
   bool emptyStart = false;
   for (std::size_t i = mark; i < frames_.size(); ++i)
