@@ -1,22 +1,27 @@
 #!/usr/bin/env bash
 # deb-root-test.sh [amd64|arm64]: the packages of that architecture in a
-# clean Debian 12 root that boots systemd in a container
-# (systemd-nspawn, sharing the host's network; arm64 through qemu-user and
-# binfmt), as a person setting up a kiosk would meet them. The root is made
-# once by mmdebstrap from this machine's own apt sources and cached
-# (~/.cache/vantrel/debian12-ARCH-boot.tar, the archive's .debs the installs
-# fetch beside it); each run unpacks a fresh copy, boots it and, against the
-# host's frame simulator (a drop-in gives the service FRAMESIM_ADDR):
+# clean Debian 12 root with systemd, as a person setting up a kiosk would
+# meet them. The root is made once by mmdebstrap from this machine's own apt
+# sources and cached (~/.cache/vantrel/debian12-ARCH-boot.tar, the archive's
+# .debs the installs fetch beside it); each run unpacks a fresh copy. The
+# service talks to the host's frame simulator (a drop-in gives it
+# FRAMESIM_ADDR) and its touches are read on the host's UDP 3333 and TCP 3000.
+# amd64: the root boots systemd under systemd-nspawn on the host's network:
 #  - `apt install ./vantrel_*.deb ./vantrel-tools_*.deb` in the running
 #    system: the system user, the udev rule, the unit verified, enabled
 #    and started by the package;
 #  - rebooted: systemd brings the service up with the boot, ready
-#    (Type=notify); its touches reach the host's UDP 3333 and TCP 3000;
-#    `systemctl reload` keeps the process; a SIGSEGV of the main process
-#    is restarted and the touches come back; `systemctl stop` with a finger
-#    down sends the lift and ends with Result=success; `systemd-analyze
-#    security` rates it at most 2.0; no error in either boot's journal;
+#    (Type=notify), its touches come out; `systemctl reload` keeps the
+#    process; a SIGSEGV of the main process is restarted and the touches
+#    come back; `systemctl stop` with a finger down sends the lift and ends
+#    with Result=success; `systemd-analyze security` rates it at most 2.0;
+#    no error in either boot's journal;
 #  - `apt purge --autoremove` leaves nothing behind but the system user.
+# arm64 (through qemu-user and binfmt; a booted systemd would take minutes
+# there and fails where qemu lacks kernel calls it makes): the same install,
+# the packaged service started as its unit starts it (command line, user,
+# environment, a notification socket), its touches, SIGTERM with a finger
+# down sending the lift, and the purge.
 # Without systemd-nspawn, or without binfmt for a foreign architecture, it
 # says so on one line and exits 77 (skipped). Uses the service's fixed
 # ports: run it under the ports lock.
