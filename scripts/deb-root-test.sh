@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# deb-root-test.sh [amd64|arm64]: the packages of that architecture in a
+# deb-root-test.sh [amd64|arm64] [--root-only]: the packages of that architecture in a
 # clean Debian 12 root with systemd, as a person setting up a kiosk would
 # meet them. The root is made once by mmdebstrap from this machine's own apt
 # sources and cached (~/.cache/vantrel/debian12-ARCH-boot.tar, the archive's
@@ -24,7 +24,8 @@
 # down sending the lift, and the purge.
 # Without systemd-nspawn, or without binfmt for a foreign architecture, it
 # says so on one line and exits 77 (skipped). Uses the service's fixed
-# ports: run it under the ports lock.
+# ports: run it under the ports lock; `--root-only` makes the cached root
+# and stops, so a cold root need not be made while other tests wait.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -63,8 +64,11 @@ if [ ! -f "$tarball" ]; then
   mmdebstrap --quiet --arch="$arch" --variant=apt --include=systemd,systemd-sysv,dbus \
     --skip=cleanup/apt/lists bookworm "$tarball.$$.tar" "${sources[@]}"
   mv "$tarball.$$.tar" "$tarball"
+  echo "deb-root: the $arch root made in $SECONDS s"
 fi
 
+[ "${2:-}" != --root-only ] || exit 0
+SECONDS=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/root" "$work/debs"
@@ -164,7 +168,10 @@ def boot(n):
     def init_pid():
         if container.poll() is not None: raise Failed("systemd-nspawn ended: status %d" % container.returncode)
         kids = subprocess.run(["pgrep", "-P", str(container.pid)], capture_output=True, text=True).stdout.split()
-        return next((k for k in kids if open("/proc/%s/comm" % k).read().strip() == "systemd"), None)
+        for k in kids:
+            try:
+                if open("/proc/%s/comm" % k).read().strip() == "systemd": return k
+            except OSError: pass  # a child of nspawn's that has just ended
     pid = wait_for("the container's systemd", 60, init_pid)
     wait_for("the container's systemd listening", 120,
              lambda: os.path.exists("/proc/%s/root/run/systemd/private" % pid))
@@ -346,3 +353,4 @@ else
     cp /etc/resolv.conf "$1/root/etc/resolv.conf" 2>/dev/null || true
     exec python3 "$1/harness.py" "$@" chroot' sh "$work" "$cache" "$sim" "$mon"
 fi
+echo "deb-root: $arch done in $SECONDS s"
