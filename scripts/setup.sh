@@ -16,7 +16,7 @@ packages=(
   wine wine64 wine32:i386 fonts-wine xvfb xauth
   nsis
   ccache graphviz
-  debhelper lintian mmdebstrap systemd procps
+  debhelper lintian mmdebstrap systemd systemd-container procps
 )
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
