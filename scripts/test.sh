@@ -9,16 +9,17 @@
 #
 # Most of a test suite's time is spent waiting (pauses between a frame's
 # commands, gestures played in real time, Wine starting), not computing.
-# So after the native build (which everything else needs) four lanes run at
+# So after the native build (which everything else needs) five lanes run at
 # once, each with its own log, printed whole when all are done:
 #   native:  the native tests, then the fuzz targets;
 #   win64:   the x86_64 Windows build, then its tests under wine64;
 #   win32:   the i686 build, then its tests under wine;
-#   debian:  the packages, the clean roots, the arm64 build under qemu-user.
+#   amd64:   the Debian packages, lintian, a clean root booting systemd;
+#   arm64:   the same for arm64, and the arm64 build's tests under qemu-user.
 # The test suites use the service's fixed ports (UDP 3333, TCP 3000, 3334),
 # so each suite runs in a network namespace of its own, with a loopback of
-# its own; the Debian lane keeps the machine's (its roots are made from the
-# machine's package archive). Without namespaces (not root) the suites take
+# its own; the Debian lanes keep the machine's (their roots are made from the
+# machine's package archive) and take turns on the ports' lock. Without namespaces (not root) the suites take
 # turns on one lock instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -109,12 +110,16 @@ lane_win32() {
       sed -n 's/^Total Tests: //p') tests not run"
   fi
 }
-lane_debian() {
-  part debian "debian packages: amd64 and arm64, lintian, clean Debian 12 roots, qemu-user" \
-    nice_build scripts/debian-test.sh
+lane_amd64() {
+  part amd64 "debian packages, amd64: lintian, a clean Debian 12 root booting systemd" \
+    nice_build scripts/debian-test.sh amd64
+}
+lane_arm64() {
+  part arm64 "debian packages, arm64: lintian, a clean arm64 root, the tests under qemu-user" \
+    nice_build scripts/debian-test.sh arm64
 }
 
-lanes=(native win64 win32 debian)
+lanes=(native win64 win32 amd64 arm64)
 declare -A pid
 for l in "${lanes[@]}"; do
   "lane_$l" >"$logs/$l.log" 2>&1 </dev/null &
