@@ -47,7 +47,6 @@ void TouchPipeline::StartTouchPipeline() {
   changes_.Start();
   hid_.SetChangeCallback(
       [this](platform::HidChange change, const std::string& name) { changes_.Post(change, name); });
-  // Write completion is observed by the command channel; no watcher thread.
   Dispatch(FrameEvent::kStartUp);
 }
 
@@ -398,6 +397,12 @@ void TouchPipeline::HandleReadBack(const DeviceChangeQueue::HandedOver& h) {
   // calibration is not the open frame's.
   if (!IsOpen() || h.generation != frame_.OpenGeneration()) {
     TRACE_INFO("read-back of a frame closed since: dropped");
+    return;
+  }
+  // A second answer handed over before the first was handled: the reader
+  // decodes again and reads the block, which is not written under it.
+  if (!state_.awaitingReadBack) {
+    TRACE_INFO("read-back not awaited: dropped");
     return;
   }
   Dispatch(h.event, FrameKind::kNone, h.report.data());
