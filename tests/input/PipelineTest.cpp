@@ -104,6 +104,22 @@ class Pipeline : public ::testing::Test {
     hid_.WaitFor([n](MemoryHid& h) { return h.Writes().size() >= n; });
     return hid_.Writes();
   }
+  // Every collection of a frame of `model` gone (the notifications with `notify`).
+  void UnplugFrame(const char* model, const char* instance = "7&2a8f1c3&0", bool notify = true) {
+    for (const framesim::Collection& c : framesim::CollectionsOf(Model(model)))
+      hid_.Unplug(Path(model, c.number, instance), notify);
+  }
+  // The frame on `path` answers the read-back (block not valid), and it is handled.
+  void AnswerReadBack(const std::string& path) {
+    hid_.Inject(path, R({0xFC, 0x05, 0}));
+    ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.calibrationButtonEnabled.load(); }));
+  }
+  // Some write (to `path`, if given) begins with `head`.
+  bool WroteAny(std::initializer_list<int> head, const std::string& path = "") {
+    for (const MemoryHid::Written& w : hid_.Writes())
+      if ((path.empty() || w.path == path) && Wrote(w, head, false)) return true;
+    return false;
+  }
   // Waits until the queued reports of `path` have all been taken and the
   // reader is back in a read (so their routing is done).
   void Settle(const std::string& path) {
@@ -441,57 +457,39 @@ struct TwoFrames {
 class TwoFramesPlugged : public Pipeline, public ::testing::WithParamInterface<TwoFrames> {};
 
 TEST_P(TwoFramesPlugged, OneIsOpenWholeAndTheOtherStartsAtItsRemoval) {
-  {
-    const TwoFrames& r = GetParam();
-    PlugFrame(r.a, "7&aaaa&1");
-    PlugFrame(r.b, "7&bbbb&2");
-    TouchPipeline& p = Start();
-    const std::string a = Path(r.a, r.col, "7&aaaa&1"), b = Path(r.b, r.col, "7&bbbb&2");
-    EXPECT_EQ(TouchPipelineTestSeam(p).SelectedPath(), Path(r.a, 3, "7&aaaa&1"));
-    EXPECT_EQ(p.Profile().VersionNumber, Model(r.a).versionNumber);
-    ASSERT_TRUE(p.IsOpen());
-    if (r.col == 3) {
-      hid_.Inject(a, R({0xFC, 0x05, 0}));  // the read-back
-      ASSERT_TRUE(
-          hid_.WaitFor([&](MemoryHid&) { return window_.calibrationButtonEnabled.load(); }));
-    }
-    hid_.Inject(b, TouchAt(r.b, 0x30));
-    hid_.Inject(a, TouchAt(r.a, 0x10));
-    Settle(a);
-    ASSERT_EQ(sinks_.Snapshot().size(), 1u);
-    EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].x + sinks_.Snapshot()[0].table.entry[7].x, 0x10u);
-    EXPECT_EQ(hid_.Queued(b), 1u);  // nobody reads the other frame
+  const TwoFrames& r = GetParam();
+  PlugFrame(r.a, "7&aaaa&1");
+  PlugFrame(r.b, "7&bbbb&2");
+  TouchPipeline& p = Start();
+  const std::string a = Path(r.a, r.col, "7&aaaa&1"), b = Path(r.b, r.col, "7&bbbb&2");
+  const auto touchedAt = [&](unsigned x) {
+    for (const auto& rec : sinks_.Snapshot())
+      if (rec.frame.slot[0].x + rec.table.entry[7].x == x) return true;
+    return false;
+  };
+  EXPECT_EQ(TouchPipelineTestSeam(p).SelectedPath(), Path(r.a, 3, "7&aaaa&1"));
+  EXPECT_EQ(p.Profile().VersionNumber, Model(r.a).versionNumber);
+  if (r.col == 3) AnswerReadBack(a);
+  hid_.Inject(b, TouchAt(r.b, 0x30));
+  hid_.Inject(a, TouchAt(r.a, 0x10));
+  Settle(a);
+  EXPECT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_TRUE(touchedAt(0x10));
+  EXPECT_EQ(hid_.Queued(b), 1u);  // nobody reads the other frame
 
-    hid_.ClearWrites();
-    for (const framesim::Collection& c : framesim::CollectionsOf(Model(r.a)))
-      hid_.Unplug(Path(r.a, c.number, "7&aaaa&1"), false);
-    std::string upper = Path(r.a, 3, "7&aaaa&1");
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    hid_.Notify(platform::HidChange::kRemoval, upper);  // without regard to case
-    ASSERT_TRUE(hid_.WaitFor([&](MemoryHid& h) {
-      for (const MemoryHid::Written& w : h.Writes())
-        if (w.path == Path(r.b, 3, "7&bbbb&2") &&
-            (r.col == 3 ? Wrote(w, {0xFC, 0x05}, false) : Wrote(w, {0xFC, 0x30, 1, 1, 0, 1})))
-          return true;
-      return false;
-    })) << "no start-up command for the other frame";
-    EXPECT_TRUE(output_.started);
-    EXPECT_EQ(output_.starts, 2);
-    if (r.col == 3) {
-      hid_.Inject(b, R({0xFC, 0x05, 0}));
-      ASSERT_TRUE(
-          hid_.WaitFor([&](MemoryHid&) { return window_.calibrationButtonEnabled.load(); }));
-    }
-    hid_.Inject(b, TouchAt(r.b, 0x40));
-    ASSERT_TRUE(hid_.WaitFor(
-        [&](MemoryHid&) {
-          for (const auto& rec : sinks_.Snapshot())
-            if (rec.frame.slot[0].x + rec.table.entry[7].x == 0x40u) return true;
-          return false;
-        },
-        1500))
-        << "the other frame's touch did not come out";
-  }
+  UnplugFrame(r.a, "7&aaaa&1", false);
+  std::string upper = Path(r.a, 3, "7&aaaa&1");
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  hid_.Notify(platform::HidChange::kRemoval, upper);  // without regard to case
+  const std::initializer_list<int> startUp = {0xFC, r.col == 3 ? 0x05 : 0x30};
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return WroteAny(startUp, Path(r.b, 3, "7&bbbb&2")); }))
+      << "no start-up command for the other frame";
+  EXPECT_TRUE(output_.started);
+  EXPECT_EQ(output_.starts, 2);
+  if (r.col == 3) AnswerReadBack(b);
+  hid_.Inject(b, TouchAt(r.b, 0x40));
+  EXPECT_TRUE(hid_.WaitFor([&](MemoryHid&) { return touchedAt(0x40); }, 1500))
+      << "the other frame's touch did not come out";
 }
 INSTANTIATE_TEST_SUITE_P(Classes, TwoFramesPlugged,
                          ::testing::Values(TwoFrames{"single-b", "single-c", 3},
@@ -503,41 +501,31 @@ class Replug : public Pipeline, public ::testing::WithParamInterface<int> {};
 
 TEST_P(Replug, AfterAShortGapTheFrameStartsAgain) {
   TraceCapture trace(trace::Level::kInfo);
-  {
-    const int gapMs = GetParam();  // -1: back before the removal was handled
-    PlugFrame("split-mt");
-    TouchPipeline& p = Start();
-    WaitWrites(1);
-    const auto collections = framesim::CollectionsOf(Model("split-mt"));
-    hid_.ClearWrites();
-    if (gapMs < 0) {
-      // The removal's discovery finds the frame back; its arrival comes later.
-      for (const framesim::Collection& c : collections)
-        hid_.Unplug(Path("split-mt", c.number), false);
-      PlugFrame("split-mt", "7&2a8f1c3&0", false);
-      trace.Clear();
-      for (const framesim::Collection& c : collections)
-        hid_.Notify(platform::HidChange::kRemoval, Path("split-mt", c.number));
-      ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return trace.Has("discovery:"); }));
-      for (const framesim::Collection& c : collections)
-        hid_.Notify(platform::HidChange::kArrival, Path("split-mt", c.number));
-    } else {
-      for (const framesim::Collection& c : collections) hid_.Unplug(Path("split-mt", c.number));
-      std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));  // the gap itself
-      PlugFrame("split-mt", "7&2a8f1c3&0", true);
-    }
-    const std::string col04 = Path("split-mt", 4);
-    hid_.Inject(col04, TouchAt("split-mt", 0x10));
-    EXPECT_TRUE(hid_.WaitFor(
-        [&](MemoryHid& h) {
-          bool on = false;
-          for (const MemoryHid::Written& w : h.Writes())
-            on = on || Wrote(w, {0xFC, 0x30, 1, 1, 0, 1});
-          return on && output_.started && !sinks_.Snapshot().empty();
-        },
-        1500))
-        << "silent after the replug";
+  const int gapMs = GetParam();  // -1: back before the removal was handled
+  PlugFrame("split-mt");
+  Start();
+  WaitWrites(1);
+  hid_.ClearWrites();
+  if (gapMs < 0) {
+    // The removal's discovery finds the frame back; its arrival comes later.
+    UnplugFrame("split-mt", "7&2a8f1c3&0", false);
+    PlugFrame("split-mt", "7&2a8f1c3&0", false);
+    trace.Clear();
+    hid_.Notify(platform::HidChange::kRemoval, Path("split-mt", 3));
+    ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return trace.Has("discovery:"); }));
+    hid_.Notify(platform::HidChange::kArrival, Path("split-mt", 3));
+  } else {
+    UnplugFrame("split-mt");
+    std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));  // the gap itself
+    PlugFrame("split-mt", "7&2a8f1c3&0", true);
   }
+  hid_.Inject(Path("split-mt", 4), TouchAt("split-mt", 0x10));
+  EXPECT_TRUE(hid_.WaitFor(
+      [&](MemoryHid&) {
+        return WroteAny({0xFC, 0x30, 1, 1, 0, 1}) && output_.started && !sinks_.Snapshot().empty();
+      },
+      1500))
+      << "silent after the replug";
 }
 INSTANTIATE_TEST_SUITE_P(Gaps, Replug, ::testing::Values(-1, 30, 60, 90));
 
@@ -551,21 +539,19 @@ TEST_F(Pipeline, RefusedStartUpCommandIsSentAgainUntilTaken) {
   hid_.ClearWrites();
   hid_.RefuseWrites(12);  // four tries of three writes each
   p.OnResume();
-  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid& h) { return !h.Writes().empty(); }, 10000));
-  EXPECT_TRUE(Wrote(hid_.Writes()[0], {0xFC, 0x30, 1, 1, 0, 1}));
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return WroteAny({0xFC, 0x30, 1, 1, 0, 1}); }, 10000));
   EXPECT_EQ(hid_.Refused(), 12);
   EXPECT_TRUE(
       trace.Has("warn: touch output on refused: sending it again until the frame takes it"));
   // The close before the arrival's discovery took three refusals.
-  EXPECT_TRUE(trace.Has("info: touch output on taken after 4 tries")) << trace.text;
+  EXPECT_TRUE(trace.Has("info: touch output on taken after 4 tries"));
   // A frame that leaves meanwhile is not written to again.
   hid_.ClearWrites();
   trace.Clear();
   hid_.RefuseWrites(1000);
   p.OnResume();
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return trace.Has("sending it again until"); }));
-  for (const framesim::Collection& c : framesim::CollectionsOf(Model("split-mt")))
-    hid_.Unplug(Path("split-mt", c.number), true);
+  UnplugFrame("split-mt");
   ASSERT_TRUE(
       hid_.WaitFor([&](MemoryHid&) { return trace.Has("refused commands are not sent again"); }));
   EXPECT_TRUE(hid_.Writes().empty());
