@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -37,6 +38,12 @@ class CommandChannel {
 
   // The pause after a command (100 or 200 ms), scaled for tests.
   void Pause(std::uint32_t ms) const;
+  // When a pause of `ms` begun now ends.
+  std::chrono::steady_clock::time_point PauseEnd(std::uint32_t ms) const {
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+               std::chrono::duration<double, std::milli>(ms * pauseScale_.load()));
+  }
   void SetPauseScale(double scale) { pauseScale_ = scale; }
 
  private:

@@ -38,6 +38,17 @@ void DeviceChangeQueue::HandOver(FrameEvent event, std::uint64_t generation,
   queued_.notify_one();
 }
 
+bool DeviceChangeQueue::TakeHandedOver(std::chrono::steady_clock::time_point until,
+                                       HandedOver& out) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!queued_.wait_until(lock, until, [this] { return stop_ || !handedOver_.empty(); }) ||
+      handedOver_.empty())
+    return false;
+  out = handedOver_.front();
+  handedOver_.erase(handedOver_.begin());
+  return true;
+}
+
 void DeviceChangeQueue::LookAgainEvery(std::uint32_t ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (ms != 0 && lookAgainMs_ == 0)

@@ -50,6 +50,9 @@ class DeviceChangeQueue {
   void Request(unsigned what);
   // A reader's report for the control thread; never waits for a pass.
   void HandOver(FrameEvent event, std::uint64_t generation, const std::uint8_t* report);
+  // Takes the first report handed over, waiting for one until `until`;
+  // false if none came. For the control side, which awaits an answer.
+  bool TakeHandedOver(std::chrono::steady_clock::time_point until, HandedOver& out);
   // One pass with kSendAgain after `ms`; from the pass.
   void SendAgainAfter(std::uint32_t ms);
   // While `ms` is not 0 a pass with kLookAgain runs every `ms`; from the pass.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "platform/Trace.h"
 
@@ -475,7 +476,11 @@ void TouchPipeline::RequestCalibrationReadBack() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   state_.awaitingReadBack = true;
   SendKept("read calibration", FillReadCalibration);
-  Pause(100);
+  // The frame answers within the pause: its steps (the mouse mode among
+  // them) go before the commands that follow, as they always did.
+  const auto end = commands_.PauseEnd(100);
+  for (DeviceChangeQueue::HandedOver h; changes_.TakeHandedOver(end, h);) HandleReadBack(h);
+  std::this_thread::sleep_until(end);
 }
 
 void TouchPipeline::SendExitCommands() {
