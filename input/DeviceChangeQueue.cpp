@@ -54,12 +54,14 @@ void DeviceChangeQueue::LookAgainEvery(std::uint32_t ms) {
   if (ms != 0 && lookAgainMs_ == 0)
     lookAgainAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   lookAgainMs_ = ms;
+  queued_.notify_one();
 }
 
 void DeviceChangeQueue::SendAgainAfter(std::uint32_t ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   sendAgain_ = true;
   sendAgainAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  queued_.notify_one();  // the worker may wait without a timer
 }
 
 void DeviceChangeQueue::Stop() {

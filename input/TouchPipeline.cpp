@@ -186,10 +186,8 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report,
     }
     case FrameStep::kStoreSeriesMode: {
       std::lock_guard<std::mutex> lock(sessionMutex_);
-      // The mode report comes from a reader, with its frame's profile.
+      // The mode report came from a reader, of the open frame.
       ParseSeriesMode(report, reportProfile ? reportProfile->VersionNumber : 0, mode_);
-      ++modeReports_;
-      modeReported_.notify_all();
       break;
     }
     case FrameStep::kClearCalibrationValid:
@@ -278,7 +276,7 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
                                         const DeviceChangeQueue::HandedOverList& handedOver) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   // Read before the notifications that came after them.
-  for (const DeviceChangeQueue::HandedOver& h : handedOver) HandleReadBack(h);
+  for (const DeviceChangeQueue::HandedOver& h : handedOver) HandleHandedOver(h);
   if (!batch.empty()) {
     // Which of the arrived interfaces are a listed frame's, and whether the
     // open frame is still there.
@@ -393,20 +391,22 @@ void TouchPipeline::SendRefusedAgain() {
   changes_.SendAgainAfter(sendAgainMs_);
 }
 
-void TouchPipeline::HandleReadBack(const DeviceChangeQueue::HandedOver& h) {
+bool TouchPipeline::HandleHandedOver(const DeviceChangeQueue::HandedOver& h) {
   // Read from a frame closed since (removed, lost, re-opened): its
-  // calibration is not the open frame's.
+  // calibration or modes are not the open frame's.
   if (!IsOpen() || h.generation != frame_.OpenGeneration()) {
-    TRACE_INFO("read-back of a frame closed since: dropped");
-    return;
+    TRACE_INFO("%s of a frame closed since: dropped", FrameEventName(h.event));
+    return false;
   }
   // A second answer handed over before the first was handled: the reader
   // decodes again and reads the block, which is not written under it.
-  if (!state_.awaitingReadBack) {
+  if (h.event == FrameEvent::kReadBack && !state_.awaitingReadBack) {
     TRACE_INFO("read-back not awaited: dropped");
-    return;
+    return false;
   }
-  Dispatch(h.event, FrameKind::kNone, h.report.data());
+  const DeviceProfile profile = frame_.Profile();
+  Dispatch(h.event, FrameKind::kNone, h.report.data(), &profile);
+  return true;
 }
 
 void TouchPipeline::SetTouchOutput(bool on) {
@@ -439,19 +439,15 @@ void TouchPipeline::InitSeriesDevice() {
   if (!frame_.Profile().Series01xx) return;
   SendSeriesMode(SeriesInitMode(Mode()));
   Pause(200);
-  // The answer fills the mode bytes on the reader thread; the commands
-  // that follow are built from them, so it is waited for (200 ms at most:
-  // a frame that does not answer keeps the bytes it had).
-  std::uint64_t before;
-  {
-    std::lock_guard<std::mutex> lock(sessionMutex_);
-    before = modeReports_;
-  }
-  if (!SendDeviceCommand(FillSeriesQuery)) return;
-  std::unique_lock<std::mutex> lock(sessionMutex_);
-  if (!modeReported_.wait_for(lock, std::chrono::milliseconds(200),
-                              [&] { return modeReports_ != before; }))
-    TRACE_INFO("series: no mode report within 200 ms");
+  // The answer, handed over by the reader, fills the mode bytes; the
+  // commands that follow are built from them, so it is waited for (200 ms
+  // at most: a frame that does not answer keeps the bytes it had).
+  if (!SendKept("series mode query", FillSeriesQuery)) return;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  bool reported = false;
+  for (DeviceChangeQueue::HandedOver h; !reported && changes_.TakeHandedOver(end, h);)
+    reported = HandleHandedOver(h) && h.event == FrameEvent::kModeReport;
+  if (!reported) TRACE_INFO("series: no mode report within 200 ms");
 }
 
 void TouchPipeline::ApplyMouseEnable(bool on) {
@@ -479,7 +475,7 @@ void TouchPipeline::RequestCalibrationReadBack() {
   // The frame answers within the pause: its steps (the mouse mode among
   // them) go before the commands that follow, as they always did.
   const auto end = commands_.PauseEnd(100);
-  for (DeviceChangeQueue::HandedOver h; changes_.TakeHandedOver(end, h);) HandleReadBack(h);
+  for (DeviceChangeQueue::HandedOver h; changes_.TakeHandedOver(end, h);) HandleHandedOver(h);
   std::this_thread::sleep_until(end);
 }
 
@@ -540,7 +536,7 @@ void TouchPipeline::Route(ReaderRole role, const DeviceProfile& profile, std::ui
       Dispatch(FrameEvent::kReply);
       break;
     case ReportAction::kSeriesMode:
-      Dispatch(FrameEvent::kModeReport, FrameKind::kNone, report, &profile);
+      changes_.HandOver(FrameEvent::kModeReport, generation, report);
       break;
   }
 }

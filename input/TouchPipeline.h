@@ -10,8 +10,10 @@
 // DeviceChangeQueue hands the backend's notifications, the readers'
 // read-backs and the timers to the control thread (its worker), whose
 // passes SortDeviceChanges turns into at most one lifecycle event. Readers
-// decode and never send or sleep: a read-back, whose steps send and pause,
-// goes to the control thread with a copy of its report.
+// decode and never send or sleep: a read-back or a mode report goes to the
+// control thread with a copy of its report, which the control side also
+// takes while it awaits one (within the read-calibration pause, the
+// Series01xx mode query's 200 ms).
 //
 // Locks, outermost first: the control lock, the session lock, then the
 // command channel's, the frame channel's and the change queue's own. The
@@ -19,7 +21,6 @@
 // profile of its frame, so routing needs no lock of its own.
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -136,8 +137,9 @@ class TouchPipeline final : private ReportRouter {
   // (DeviceChangeQueue::Request).
   void HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests,
                            const DeviceChangeQueue::HandedOverList& handedOver);
-  // A read-back a reader handed over, unless its frame was closed since.
-  void HandleReadBack(const DeviceChangeQueue::HandedOver& h);
+  // A read-back or mode report a reader handed over, unless its frame was
+  // closed since (or a read-back was not awaited); true when handled.
+  bool HandleHandedOver(const DeviceChangeQueue::HandedOver& h);
   // An interface of a listed frame is present (a lost frame answers again).
   bool ListedFramePresent();
 
@@ -183,15 +185,12 @@ class TouchPipeline final : private ReportRouter {
   std::atomic<std::uint32_t> outputStarts_{0};
 
   // Guards the lifecycle, the Series01xx mode bytes and the buttons: a
-  // reader enables them only while the session has a frame open, and a
-  // removal disables them, both under this lock, so a late reply never
-  // leaves the buttons enabled for a frame that is gone.
+  // reader enables them (a reply) only while the session has a frame open,
+  // and a removal disables them, both under this lock, so a late reply
+  // never leaves the buttons enabled for a frame that is gone.
   mutable std::mutex sessionMutex_;
   FrameSession session_;
   SeriesMode mode_;
-  // Mode reports stored so far; the Series01xx start-up waits on it.
-  std::uint64_t modeReports_ = 0;
-  std::condition_variable modeReported_;
 
   // The commands refused so far, oldest first, and the open they belong to;
   // the control side only (under the control lock).
