@@ -18,28 +18,41 @@ constexpr std::uint32_t kRetryPauseMs = 20;
 
 }  // namespace
 
-int CommandChannel::WriteBuffer() {
+CommandChannel::Outcome CommandChannel::WriteBuffer() {
+  DeviceProfile profile;
+  // The profile comes with the handle: senders on other threads than the
+  // control side (the calibration dialog) never race a discovery. Every try
+  // goes on this handle: a retry never reaches a frame opened since.
+  const std::shared_ptr<platform::HidDevice> write = frame_.Writer(profile);
+  if (!write) return Outcome::kNoFrame;
+  buffer_[0] = CommandReportId(profile);
   for (int attempt = 1;; ++attempt) {
-    DeviceProfile profile;
-    // The profile comes with the handle: senders on other threads than the
-    // control side (the calibration dialog, a reader after a read-back)
-    // never race a discovery.
-    const std::shared_ptr<platform::HidDevice> write = frame_.Writer(profile);
-    if (!write) return 0;
-    buffer_[0] = CommandReportId(profile);
-    // Only this channel writes on the handle, and one write at a time: a
-    // failure counted between the write and its wait is this write's.
+    // Only this channel writes on the handle, one command at a time; an
+    // earlier command's write may still be in flight (it outlived its
+    // wait), and may fail now. A failure is this command's only when more
+    // writes failed than were in flight before it.
+    const std::size_t earlier = write->PendingWrites();
     const std::uint64_t failedBefore = write->FailedWrites();
     if (write->Write(buffer_.data(), kCommandSize)) {
-      write->WaitWritesDone(kWriteTimeoutMs);
-      if (write->FailedWrites() == failedBefore) return 1;
+      if (!write->WaitWritesDone(kWriteTimeoutMs)) {
+        TRACE_WARN("write of command %02X %02X still in flight after %u ms", buffer_[0], buffer_[1],
+                   static_cast<unsigned>(kWriteTimeoutMs));
+        return Outcome::kTaken;
+      }
+      if (write->FailedWrites() - failedBefore <= earlier) return Outcome::kTaken;
     }
     const std::string why = write->LastError();
     frame_.RecordFault(FrameFault::kWriteRefused, why);
+    if (frame_.Removed() || !frame_.Writes(write)) {
+      // Its removal was notified, or it was closed: no frame to try again.
+      TRACE_INFO("write refused: command %02X %02X: %s; the frame is gone", buffer_[0], buffer_[1],
+                 why.c_str());
+      return Outcome::kRefused;
+    }
     if (attempt == kWriteAttempts) {
       TRACE_WARN("write refused: command %02X %02X: %s; given up after %d tries", buffer_[0],
                  buffer_[1], why.c_str(), kWriteAttempts);
-      return 0;
+      return Outcome::kRefused;
     }
     TRACE_WARN("write refused: command %02X %02X: %s; sending it again", buffer_[0], buffer_[1],
                why.c_str());

@@ -1,5 +1,6 @@
 #include "input/DeviceChangeQueue.h"
 
+#include <algorithm>
 #include <chrono>
 
 void DeviceChangeQueue::Start() {
@@ -28,9 +29,39 @@ void DeviceChangeQueue::Request(unsigned what) {
   queued_.notify_one();
 }
 
+void DeviceChangeQueue::HandOver(FrameEvent event, std::uint64_t generation,
+                                 const std::uint8_t* report) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  HandedOver h{event, generation, {}};
+  std::copy(report, report + platform::kReportSize, h.report.begin());
+  handedOver_.push_back(h);
+  queued_.notify_one();
+}
+
+bool DeviceChangeQueue::TakeHandedOver(std::chrono::steady_clock::time_point until,
+                                       HandedOver& out) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!queued_.wait_until(lock, until, [this] { return stop_ || !handedOver_.empty(); }) ||
+      handedOver_.empty())
+    return false;
+  out = handedOver_.front();
+  handedOver_.erase(handedOver_.begin());
+  return true;
+}
+
 void DeviceChangeQueue::LookAgainEvery(std::uint32_t ms) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (ms != 0 && lookAgainMs_ == 0)
+    lookAgainAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   lookAgainMs_ = ms;
+  queued_.notify_one();
+}
+
+void DeviceChangeQueue::SendAgainAfter(std::uint32_t ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sendAgain_ = true;
+  sendAgainAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  queued_.notify_one();  // the worker may wait without a timer
 }
 
 void DeviceChangeQueue::Stop() {
@@ -45,21 +76,39 @@ void DeviceChangeQueue::Stop() {
 }
 
 void DeviceChangeQueue::Loop() {
+  using Clock = std::chrono::steady_clock;
   std::unique_lock<std::mutex> lock(mutex_);
-  const auto due = [this] { return stop_ || !changes_.empty() || requests_ != 0; };
+  const auto due = [this] {
+    return stop_ || !changes_.empty() || !handedOver_.empty() || requests_ != 0;
+  };
   for (;;) {
-    if (lookAgainMs_ == 0) {
+    // The timers: the earlier of the look-again period and the next try.
+    if (lookAgainMs_ == 0 && !sendAgain_) {
       queued_.wait(lock, due);
-    } else if (!queued_.wait_for(lock, std::chrono::milliseconds(lookAgainMs_), due)) {
-      requests_ |= kLookAgain;
+    } else {
+      Clock::time_point at = sendAgain_ ? sendAgainAt_ : lookAgainAt_;
+      if (lookAgainMs_ != 0 && lookAgainAt_ < at) at = lookAgainAt_;
+      queued_.wait_until(lock, at, due);
+      const Clock::time_point now = Clock::now();
+      if (lookAgainMs_ != 0 && now >= lookAgainAt_) {
+        requests_ |= kLookAgain;
+        lookAgainAt_ = now + std::chrono::milliseconds(lookAgainMs_);
+      }
+      if (sendAgain_ && now >= sendAgainAt_) {
+        requests_ |= kSendAgain;
+        sendAgain_ = false;
+      }
     }
     if (stop_) return;
+    if (!due()) continue;
     DeviceChangeBatch batch;
     batch.swap(changes_);
+    HandedOverList handedOver;
+    handedOver.swap(handedOver_);
     const unsigned requests = requests_;
     requests_ = 0;
     lock.unlock();
-    pass_(batch, requests);
+    pass_(batch, requests, handedOver);
     lock.lock();
   }
 }

@@ -1,16 +1,20 @@
 #pragma once
-// Device-change notifications on their way from the HID backend's thread to
-// a worker of their own. The notifications that queue up while one pass runs
-// are the next pass, so a bouncing device costs a few passes, not one each.
-// The same worker runs what other threads ask of the control side without
-// waiting for it (a reader that gave the frame up, a wake from sleep), and
-// looks for a lost frame at a steady pace.
+// What reaches the control thread from other threads: device-change
+// notifications from the HID backend's thread, what the readers hand over
+// (a read-back, with a copy of its report), and requests (a reader that gave
+// the frame up, a wake from sleep), plus its timers (a lost frame looked for
+// at a steady pace, a refused command sent again). Whatever queued up while
+// one pass ran is the next pass, so a bouncing device costs a few passes,
+// not one each. Nobody who posts waits for a pass.
+#include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "input/FrameSession.h"
 
@@ -21,8 +25,18 @@ class DeviceChangeQueue {
     kReadsFailed = 1,  // a reader gave the open frame up
     kResume = 2,       // the system woke from sleep
     kLookAgain = 4,    // the look-again period passed
+    kSendAgain = 8,    // the pause before a refused command's next try passed
   };
-  using Pass = std::function<void(const DeviceChangeBatch&, unsigned requests)>;
+  // A report a reader handed over, read while the frame was open as
+  // `generation` (FrameChannel::OpenGeneration).
+  struct HandedOver {
+    FrameEvent event;
+    std::uint64_t generation;
+    std::array<std::uint8_t, platform::kReportSize> report;
+  };
+  using HandedOverList = std::vector<HandedOver>;
+  using Pass =
+      std::function<void(const DeviceChangeBatch&, unsigned requests, const HandedOverList&)>;
 
   explicit DeviceChangeQueue(Pass pass) : pass_(std::move(pass)) {}
   ~DeviceChangeQueue() { Stop(); }
@@ -34,6 +48,13 @@ class DeviceChangeQueue {
   void Post(platform::HidChange change, const std::string& name);
   // Any thread; never waits for a pass.
   void Request(unsigned what);
+  // A reader's report for the control thread; never waits for a pass.
+  void HandOver(FrameEvent event, std::uint64_t generation, const std::uint8_t* report);
+  // Takes the first report handed over, waiting for one until `until`;
+  // false if none came. For the control side, which awaits an answer.
+  bool TakeHandedOver(std::chrono::steady_clock::time_point until, HandedOver& out);
+  // One pass with kSendAgain after `ms`; from the pass.
+  void SendAgainAfter(std::uint32_t ms);
   // While `ms` is not 0 a pass with kLookAgain runs every `ms`; from the pass.
   void LookAgainEvery(std::uint32_t ms);
   // Joins the worker; later posts are never handled. Safe to call twice.
@@ -47,8 +68,11 @@ class DeviceChangeQueue {
   std::mutex mutex_;
   std::condition_variable queued_;
   DeviceChangeBatch changes_;
+  HandedOverList handedOver_;
   unsigned requests_ = 0;
   std::uint32_t lookAgainMs_ = 0;
+  std::chrono::steady_clock::time_point lookAgainAt_, sendAgainAt_;
+  bool sendAgain_ = false;
   bool stop_ = false;
   std::thread worker_;
 };

@@ -20,12 +20,18 @@ struct DevicePaths {
   std::string touchPath;              // "col04" of a split-channel frame
 };
 
-// Walks the interfaces in enumeration order. Every listed interface sets the
-// profile (so it ends as that of the last one seen); the collection test of
-// its class decides whether its path is appended. Stops after ten appends.
+// Walks the interfaces in enumeration order. The frame is the device of the
+// first listed interface whose collection its class writes to; only that
+// device's interfaces count. Each of them sets the profile (so it ends as
+// that of the last one seen); the collection test of its class decides
+// whether its path is appended. Stops after ten appends.
 // Returns the number appended (0: nothing to open).
 std::size_t DiscoverTouchFrame(const std::vector<platform::HidInterfaceInfo>& interfaces,
                                const VidPidList& list, DeviceProfile& profile, DevicePaths& paths);
+
+// The device an interface path belongs to, the same for all its collections
+// and without regard to case.
+std::string FrameInstanceOf(const std::string& path);
 
 // Interface names as the system hands them out compare without regard to
 // case (a notification may spell the path otherwise than the enumeration).

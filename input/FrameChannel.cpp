@@ -98,6 +98,7 @@ void FrameChannel::MarkOpen() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     channel_.open = true;
+    removed_ = false;
     ++openGeneration_;
   }
   changed_.notify_all();
@@ -140,6 +141,26 @@ std::shared_ptr<HidDevice> FrameChannel::Writer(DeviceProfile& profile) const {
   if (!channel_.open || !channel_.write) return nullptr;
   profile = profile_;
   return channel_.write;
+}
+
+bool FrameChannel::Writes(const std::shared_ptr<HidDevice>& write) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return channel_.open && channel_.write == write;
+}
+
+std::uint64_t FrameChannel::OpenGeneration() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return openGeneration_;
+}
+
+void FrameChannel::MarkRemoved() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  removed_ = true;
+}
+
+bool FrameChannel::Removed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return removed_;
 }
 
 void FrameChannel::StartReaders() {
@@ -243,6 +264,6 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
     if (retry.Failing() && retry.OnSuccess(platform::TickCount(), failedMs, failures))
       router_.OnReadFault(role, ReadFault::kRecovered, failedMs, failures, std::string());
     if (bytes != platform::kReportSize) continue;  // a short report is dropped
-    router_.Route(role, profile, buffer);
+    router_.Route(role, profile, generation, buffer);
   }
 }

@@ -65,8 +65,10 @@ class ReportRouter {
  public:
   virtual ~ReportRouter() = default;
   // One complete report, on the reader thread of `role`, from a frame of
-  // `profile` (the one that came with the handle it was read from).
-  virtual void Route(ReaderRole role, const DeviceProfile& profile, const std::uint8_t* report) = 0;
+  // `profile` opened as `generation` (both came with the handle it was read
+  // from).
+  virtual void Route(ReaderRole role, const DeviceProfile& profile, std::uint64_t generation,
+                     const std::uint8_t* report) = 0;
   // Reads of `role` started failing (`why`: the handle's error), flow again
   // after `ms` and `failures` failed reads, or have all failed for `ms` (the
   // frame counts as gone).
@@ -105,6 +107,15 @@ class FrameChannel {
   // The write handle and the profile of the open frame, for a sender; null
   // while no frame is open.
   std::shared_ptr<platform::HidDevice> Writer(DeviceProfile& profile) const;
+  // Whether `write` is still the open frame's write handle.
+  bool Writes(const std::shared_ptr<platform::HidDevice>& write) const;
+  // Which open this is (counts up with every MarkOpen); what a reader hands
+  // over carries the one it was read under.
+  std::uint64_t OpenGeneration() const;
+  // The open frame's removal was notified: its commands are refused from
+  // now on, and none is sent again. Cleared by the next MarkOpen.
+  void MarkRemoved();
+  bool Removed() const;
 
   void RecordFault(FrameFault fault, const std::string& detail) const {
     if (status_) status_->RecordFault(fault, detail);
@@ -131,6 +142,7 @@ class FrameChannel {
   DeviceProfile profile_;
   std::uint64_t openGeneration_ = 0;
   std::uint64_t failedGeneration_ = 0;  // the open given up by a reader
+  bool removed_ = false;
   bool stopping_ = false;
   std::array<std::uint8_t, platform::kReportSize> singleBuffer_{};  // not cleared between reads
   std::thread readers_[kReaderCount];

@@ -168,9 +168,13 @@ FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
       purpose_ = Purpose::kRemoval;
       state_ = FrameState::kDiscovering;
       kind_ = FrameKind::kNone;
+      // Gone for good: its arrival will be notified, nothing is looked for.
       lost_ = false;
       s.Add(S::kClearCalibrationValid);
-      // Another listed frame may be present.
+      // The outputs stop now (empty bundles, a lift document), so a finger
+      // held at the unplug is lifted whatever the discovery finds.
+      s.Add(S::kStopOutputIfStarted);
+      // Another listed frame may be present, or this one back already.
       s.Add(S::kDiscover);
       break;
 
@@ -222,20 +226,16 @@ FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
 
 std::size_t FrameSession::EventsFor(const FrameChanges& c, FrameEvent (&events)[2]) const {
   if (state_ == FrameState::kNotStarted || state_ == FrameState::kClosed) return 0;
-  if (c.removal && c.removalLast) {
-    events[0] = FrameEvent::kRemoval;  // another listed frame may be present
+  if (c.removal) {
+    // The open frame left (and may be back, or another listed frame be
+    // present): its outputs stop, one discovery, and what it opens starts
+    // as an arrival does. Nothing is looked for afterwards.
+    events[0] = FrameEvent::kRemoval;
     return 1;
   }
-  if (c.removal && FrameOpen()) {
-    // The open frame left and came back: its outputs stop and start again,
-    // so a finger held at the unplug is lifted.
-    events[0] = FrameEvent::kLost;
-    events[1] = FrameEvent::kArrival;
-    return 2;
-  }
-  // A listed frame's arrival, or any arrival after the open frame went: the
+  // A listed frame's arrival, or any arrival while no frame is open: the
   // full re-discovery, once.
-  if (c.listedArrival || c.removal || (c.otherArrival && !(FrameOpen() && c.openFramePresent))) {
+  if (c.listedArrival || (c.otherArrival && !(FrameOpen() && c.openFramePresent))) {
     events[0] = FrameEvent::kArrival;
     return 1;
   }
@@ -258,6 +258,13 @@ FrameSteps FrameSession::Discovered(FrameKind kind) {
       }
       break;
 
+    case Purpose::kRemoval:
+      // Nothing found: the outputs stopped with the removal.
+      if (kind == FrameKind::kNone) break;
+      // A frame opened here (another one, or this one replugged before its
+      // removal was handled) starts as on arrival: its arrival may have been
+      // notified already, and an open frame left silent is a dead kiosk.
+      [[fallthrough]];
     case Purpose::kArrival:
       if (kind == FrameKind::kNone) {
         awaitingReadBack_ = false;
@@ -289,12 +296,6 @@ FrameSteps FrameSession::Discovered(FrameKind kind) {
       }
       s.Add(S::kTouchOutputOn);
       s.Add(S::kApplyMouseEnable);
-      break;
-
-    case Purpose::kRemoval:
-      // A frame opened here gets no start-up commands, and the outputs stay
-      // stopped until the next arrival.
-      s.Add(S::kStopOutputIfStarted);
       break;
   }
   SettleOpenState();

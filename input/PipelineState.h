@@ -20,8 +20,8 @@ struct PipelineState {
   // Byte 2 of the last read-back; non-zero switches the mapping on.
   std::atomic<std::int32_t> calibrationValid{0};
 
-  // Written by the read-back and read by the decoder, both on the one
-  // reader thread of a single-channel frame.
+  // Written by the read-back (on the control thread, before the valid flag
+  // switches it on) and read by the decoder of a single-channel frame.
   CalibrationData calibration;
   // The driver-API context handed to DisableTouch/EnableTouch.
   void* driverApiContext = nullptr;
@@ -32,9 +32,9 @@ class PipelineWindow {
   virtual ~PipelineWindow() = default;
   virtual void EnableCalibrationButton(bool on) = 0;
   virtual void EnableMouseButton(bool on) = 0;
-  // A reply report while the calibration dialog runs, on a reader thread
-  // that holds the route lock: the window copies it and returns, it never
-  // waits for the user interface.
+  // A reply report while the calibration dialog runs, on a reader thread:
+  // the window copies it and returns, it never waits for the user
+  // interface or sends from there.
   virtual void HandleCalibrationReply(const std::uint8_t* report) = 0;
   // Lay the window out for the opened frame's class.
   virtual void LayoutForDevice() {}

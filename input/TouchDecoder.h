@@ -25,7 +25,8 @@ class TouchDecoder {
   }
 
   // report: 64 bytes from a frame of `profile`. Reads the calibration-valid
-  // flag and the calibration record of the shared state; nothing else.
+  // flag and the calibration record of the shared state (the record is
+  // written only while reports are not decoded, awaiting a read-back).
   void DecodeTouchReport(PipelineState& state, const DeviceProfile& profile,
                          const std::uint8_t* report);
   // The outputs started with no touch: the touches the decoder remembers

@@ -1,7 +1,10 @@
 #include "input/TouchPipeline.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <thread>
 
 #include "platform/Trace.h"
 
@@ -45,7 +48,6 @@ void TouchPipeline::StartTouchPipeline() {
   changes_.Start();
   hid_.SetChangeCallback(
       [this](platform::HidChange change, const std::string& name) { changes_.Post(change, name); });
-  // Write completion is observed by the command channel; no watcher thread.
   Dispatch(FrameEvent::kStartUp);
 }
 
@@ -184,10 +186,8 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report,
     }
     case FrameStep::kStoreSeriesMode: {
       std::lock_guard<std::mutex> lock(sessionMutex_);
-      // The mode report comes from a reader, with its frame's profile.
+      // The mode report came from a reader, of the open frame.
       ParseSeriesMode(report, reportProfile ? reportProfile->VersionNumber : 0, mode_);
-      ++modeReports_;
-      modeReported_.notify_all();
       break;
     }
     case FrameStep::kClearCalibrationValid:
@@ -272,8 +272,11 @@ void TouchPipeline::StartReaderThreads() {
   frame_.StartReaders();
 }
 
-void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests) {
+void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests,
+                                        const DeviceChangeQueue::HandedOverList& handedOver) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
+  // Read before the notifications that came after them.
+  for (const DeviceChangeQueue::HandedOver& h : handedOver) HandleHandedOver(h);
   if (!batch.empty()) {
     // Which of the arrived interfaces are a listed frame's, and whether the
     // open frame is still there.
@@ -284,6 +287,8 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
       present = hid_.Enumerate();
     }
     const FrameChanges c = SortDeviceChanges(batch, paths_.path[0], knownPaths_, present, list);
+    // The open frame is gone: what is sent to it now fails and is not tried again.
+    if (c.removal && IsOpen()) frame_.MarkRemoved();
     FrameEvent events[2];
     std::size_t count;
     {
@@ -298,6 +303,7 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
   // A reader gave up the frame that is still open: treated as gone.
   if ((requests & DeviceChangeQueue::kReadsFailed) && frame_.ReadsFailed())
     Dispatch(FrameEvent::kLost);
+  if (requests & DeviceChangeQueue::kSendAgain) SendRefusedAgain();
   bool open, looking;
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
@@ -330,18 +336,102 @@ bool TouchPipeline::ListedFramePresent() {
 
 // ---- the commands ----------------------------------------------------------
 
+namespace {
+// The pause before a refused command's next try, doubling up to a second.
+constexpr std::uint32_t kFirstSendAgainMs = 50;
+constexpr std::uint32_t kLongestSendAgainMs = 1000;
+}  // namespace
+
+template <class Fill>
+int TouchPipeline::SendKept(const char* name, Fill fill) {
+  std::lock_guard<std::recursive_mutex> control(controlMutex_);
+  for (auto it = refused_.begin(); it != refused_.end(); ++it) {
+    if (std::strcmp(it->name, name) == 0) {
+      refused_.erase(it);
+      break;
+    }
+  }
+  RefusedCommand c{name, 1, {}};
+  const CommandChannel::Outcome outcome = commands_.Deliver(fill, c.bytes.data());
+  if (outcome != CommandChannel::Outcome::kRefused || frame_.Removed() || !IsOpen())
+    return outcome == CommandChannel::Outcome::kTaken;
+  const std::uint64_t generation = frame_.OpenGeneration();
+  if (refused_.empty() || refusedGeneration_ != generation) {
+    refused_.clear();
+    refusedGeneration_ = generation;
+    sendAgainMs_ = kFirstSendAgainMs;
+    changes_.SendAgainAfter(sendAgainMs_);
+  }
+  TRACE_WARN("%s refused: sending it again until the frame takes it", name);
+  refused_.push_back(c);
+  return 0;
+}
+
+void TouchPipeline::SendRefusedAgain() {
+  std::lock_guard<std::recursive_mutex> control(controlMutex_);
+  if (refused_.empty()) return;
+  if (!IsOpen() || frame_.Removed() || frame_.OpenGeneration() != refusedGeneration_) {
+    TRACE_INFO("the frame left: %u refused commands are not sent again",
+               static_cast<unsigned>(refused_.size()));
+    refused_.clear();
+    return;
+  }
+  // In the order they were refused; the first still refused waits for the
+  // next try with those after it.
+  while (!refused_.empty()) {
+    RefusedCommand& c = refused_.front();
+    ++c.tries;
+    const auto copy = [&c](std::uint8_t* b) { std::copy(c.bytes.begin(), c.bytes.end(), b); };
+    if (commands_.Deliver(copy) != CommandChannel::Outcome::kTaken) break;
+    TRACE_INFO("%s taken after %u tries", c.name, c.tries);
+    refused_.erase(refused_.begin());
+  }
+  if (refused_.empty()) return;
+  sendAgainMs_ = sendAgainMs_ * 2 < kLongestSendAgainMs ? sendAgainMs_ * 2 : kLongestSendAgainMs;
+  changes_.SendAgainAfter(sendAgainMs_);
+}
+
+bool TouchPipeline::HandleHandedOver(const DeviceChangeQueue::HandedOver& h) {
+  // Read from a frame closed since (removed, lost, re-opened): its
+  // calibration or modes are not the open frame's.
+  if (!IsOpen() || h.generation != frame_.OpenGeneration()) {
+    TRACE_INFO("%s of a frame closed since: dropped", FrameEventName(h.event));
+    return false;
+  }
+  // A second answer handed over before the first was handled: the reader
+  // decodes again and reads the block, which is not written under it.
+  if (h.event == FrameEvent::kReadBack && !state_.awaitingReadBack) {
+    TRACE_INFO("read-back not awaited: dropped");
+    return false;
+  }
+  const DeviceProfile profile = frame_.Profile();
+  Dispatch(h.event, FrameKind::kNone, h.report.data(), &profile);
+  return true;
+}
+
 void TouchPipeline::SetTouchOutput(bool on) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!IsTouchOutputRange(frame_.Profile().VersionNumber)) return;
-  SendDeviceCommand([on](std::uint8_t* b) { FillTouchOutput(b, on); });
+  const auto fill = [on](std::uint8_t* b) { FillTouchOutput(b, on); };
+  // Off goes to a closing frame: nothing to keep trying.
+  if (on) {
+    SendKept("touch output on", fill);
+  } else {
+    SendDeviceCommand(fill);
+  }
   Pause(100);
 }
 
-void TouchPipeline::SendSeriesMode(const SeriesModeBytes& bytes) {
+void TouchPipeline::SendSeriesMode(const SeriesModeBytes& bytes, bool kept) {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   const DeviceProfile profile = frame_.Profile();
   if (!profile.Series01xx || !frame::HasFullSeriesMode(profile.VersionNumber)) return;
-  SendDeviceCommand([&bytes](std::uint8_t* buf) { FillSeriesMode(buf, bytes.b); });
+  const auto fill = [&bytes](std::uint8_t* buf) { FillSeriesMode(buf, bytes.b); };
+  if (kept) {
+    SendKept("series mode", fill);
+  } else {
+    SendDeviceCommand(fill);
+  }
 }
 
 void TouchPipeline::InitSeriesDevice() {
@@ -349,19 +439,15 @@ void TouchPipeline::InitSeriesDevice() {
   if (!frame_.Profile().Series01xx) return;
   SendSeriesMode(SeriesInitMode(Mode()));
   Pause(200);
-  // The answer fills the mode bytes on the reader thread; the commands
-  // that follow are built from them, so it is waited for (200 ms at most:
-  // a frame that does not answer keeps the bytes it had).
-  std::uint64_t before;
-  {
-    std::lock_guard<std::mutex> lock(sessionMutex_);
-    before = modeReports_;
-  }
-  if (!SendDeviceCommand(FillSeriesQuery)) return;
-  std::unique_lock<std::mutex> lock(sessionMutex_);
-  if (!modeReported_.wait_for(lock, std::chrono::milliseconds(200),
-                              [&] { return modeReports_ != before; }))
-    TRACE_INFO("series: no mode report within 200 ms");
+  // The answer, handed over by the reader, fills the mode bytes; the
+  // commands that follow are built from them, so it is waited for (200 ms
+  // at most: a frame that does not answer keeps the bytes it had).
+  if (!SendKept("series mode query", FillSeriesQuery)) return;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  bool reported = false;
+  for (DeviceChangeQueue::HandedOver h; !reported && changes_.TakeHandedOver(end, h);)
+    reported = HandleHandedOver(h) && h.event == FrameEvent::kModeReport;
+  if (!reported) TRACE_INFO("series: no mode report within 200 ms");
 }
 
 void TouchPipeline::ApplyMouseEnable(bool on) {
@@ -377,7 +463,7 @@ void TouchPipeline::ApplyMouseEnable(bool on) {
     }
     Pause(100);
   } else {
-    SendDeviceCommand([on](std::uint8_t* b) { FillMouseMode(b, on, MOUSE_MODE_BY_USER); });
+    SendKept("mouse mode", [on](std::uint8_t* b) { FillMouseMode(b, on, MOUSE_MODE_BY_USER); });
     Pause(100);
   }
 }
@@ -385,16 +471,21 @@ void TouchPipeline::ApplyMouseEnable(bool on) {
 void TouchPipeline::RequestCalibrationReadBack() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   state_.awaitingReadBack = true;
-  SendDeviceCommand(FillReadCalibration);
-  Pause(100);
+  SendKept("read calibration", FillReadCalibration);
+  // The frame answers within the pause: its steps (the mouse mode among
+  // them) go before the commands that follow, as they always did.
+  const auto end = commands_.PauseEnd(100);
+  for (DeviceChangeQueue::HandedOver h; changes_.TakeHandedOver(end, h);) HandleHandedOver(h);
+  std::this_thread::sleep_until(end);
 }
 
 void TouchPipeline::SendExitCommands() {
   std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (frame_.Profile().Series01xx) {
     const SeriesMode m = Mode();
-    SendSeriesMode(SeriesStoredMode(m));
-    SendSeriesMode(m.m[1] == 3 ? SeriesMouseOffMode(m) : SeriesStoredMode(m));
+    // The frame closes after these: nothing is kept trying.
+    SendSeriesMode(SeriesStoredMode(m), false);
+    SendSeriesMode(m.m[1] == 3 ? SeriesMouseOffMode(m) : SeriesStoredMode(m), false);
   } else if (IsOpen()) {
     SendDeviceCommand([](std::uint8_t* b) { FillMouseMode(b, true, MOUSE_MODE_AT_EXIT); });
   }
@@ -403,7 +494,7 @@ void TouchPipeline::SendExitCommands() {
 
 // ---- the readers' reports --------------------------------------------------
 
-void TouchPipeline::Route(ReaderRole role, const DeviceProfile& profile,
+void TouchPipeline::Route(ReaderRole role, const DeviceProfile& profile, std::uint64_t generation,
                           const std::uint8_t* report) {
   status_.CountReport();
   const ReaderFlags flags{state_.initialised, state_.calibrating, state_.awaitingReadBack};
@@ -438,13 +529,14 @@ void TouchPipeline::Route(ReaderRole role, const DeviceProfile& profile,
       window_.HandleCalibrationReply(report);
       break;
     case ReportAction::kReadBack:
-      Dispatch(FrameEvent::kReadBack, FrameKind::kNone, report, &profile);
+      // Its steps send and pause: the control thread takes them.
+      changes_.HandOver(FrameEvent::kReadBack, generation, report);
       break;
     case ReportAction::kEnableButtons:
       Dispatch(FrameEvent::kReply);
       break;
     case ReportAction::kSeriesMode:
-      Dispatch(FrameEvent::kModeReport, FrameKind::kNone, report, &profile);
+      changes_.HandOver(FrameEvent::kModeReport, generation, report);
       break;
   }
 }

@@ -7,15 +7,20 @@
 // The parts: FrameSession decides the lifecycle (a pure state machine) and
 // this class executes its steps; FrameChannel holds the open frame's handles
 // and runs the reader threads; CommandChannel writes the command buffer;
-// DeviceChangeQueue hands the backend's notifications to a worker, whose
-// passes SortDeviceChanges turns into at most one lifecycle event.
+// DeviceChangeQueue hands the backend's notifications, the readers'
+// read-backs and the timers to the control thread (its worker), whose
+// passes SortDeviceChanges turns into at most one lifecycle event. Readers
+// decode and never send or sleep: a read-back or a mode report goes to the
+// control thread with a copy of its report, which the control side also
+// takes while it awaits one (within the read-calibration pause, the
+// Series01xx mode query's 200 ms).
 //
 // Locks, outermost first: the control lock, the session lock, then the
 // command channel's, the frame channel's and the change queue's own. The
 // frame channel owns the frame's profile; a reader's report comes with the
 // profile of its frame, so routing needs no lock of its own.
+#include <array>
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -121,14 +126,20 @@ class TouchPipeline final : private ReportRouter {
   // The session's answer to one event, with its trace line.
   FrameSteps Feed(FrameEvent event, FrameKind kind);
   void Execute(FrameStep step, const std::uint8_t* report, const DeviceProfile* reportProfile);
-  void Route(ReaderRole role, const DeviceProfile& profile, const std::uint8_t* report) override;
+  void Route(ReaderRole role, const DeviceProfile& profile, std::uint64_t generation,
+             const std::uint8_t* report) override;
   // Every fault of the frame a reader sees is noted here.
   void OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t ms, unsigned failures,
                    const std::string& why) override;
   void SetButtons(bool calibration, bool mouse, bool on);
-  // One pass over the notifications that queued up (at most Lost and
-  // Arrival), then what other threads asked for (DeviceChangeQueue::Request).
-  void HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests);
+  // One pass: the readers' read-backs, the notifications that queued up (at
+  // most one event), then what other threads asked for and the timers
+  // (DeviceChangeQueue::Request).
+  void HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests,
+                           const DeviceChangeQueue::HandedOverList& handedOver);
+  // A read-back or mode report a reader handed over, unless its frame was
+  // closed since (or a read-back was not awaited); true when handled.
+  bool HandleHandedOver(const DeviceChangeQueue::HandedOver& h);
   // An interface of a listed frame is present (a lost frame answers again).
   bool ListedFramePresent();
 
@@ -139,7 +150,13 @@ class TouchPipeline final : private ReportRouter {
   void CloseTouchFrame();
   void StartReaderThreads();
   void SetTouchOutput(bool on);
-  void SendSeriesMode(const SeriesModeBytes& bytes);
+  // A command the frame must take (touch output on, its mouse mode, the
+  // read-back's request): refused, it is sent again, with a growing pause,
+  // until the frame takes it or leaves; a newer command of `name` replaces it.
+  template <class Fill>
+  int SendKept(const char* name, Fill fill);
+  void SendRefusedAgain();
+  void SendSeriesMode(const SeriesModeBytes& bytes, bool kept = true);
   void InitSeriesDevice();
   void SendExitCommands();
   SeriesMode Mode() const;
@@ -168,19 +185,28 @@ class TouchPipeline final : private ReportRouter {
   std::atomic<std::uint32_t> outputStarts_{0};
 
   // Guards the lifecycle, the Series01xx mode bytes and the buttons: a
-  // reader enables them only while the session has a frame open, and a
-  // removal disables them, both under this lock, so a late reply never
-  // leaves the buttons enabled for a frame that is gone.
+  // reader enables them (a reply) only while the session has a frame open,
+  // and a removal disables them, both under this lock, so a late reply
+  // never leaves the buttons enabled for a frame that is gone.
   mutable std::mutex sessionMutex_;
   FrameSession session_;
   SeriesMode mode_;
-  // Mode reports stored so far; the Series01xx start-up waits on it.
-  std::uint64_t modeReports_ = 0;
-  std::condition_variable modeReported_;
+
+  // The commands refused so far, oldest first, and the open they belong to;
+  // the control side only (under the control lock).
+  struct RefusedCommand {
+    const char* name;
+    unsigned tries;
+    std::array<std::uint8_t, kCommandSize> bytes;
+  };
+  std::vector<RefusedCommand> refused_;
+  std::uint64_t refusedGeneration_ = 0;
+  std::uint32_t sendAgainMs_ = 0;
 
   FrameStatus status_;
   FrameChannel frame_{hid_, *this, &status_};
   CommandChannel commands_{frame_};
   DeviceChangeQueue changes_{
-      [this](const DeviceChangeBatch& b, unsigned requests) { HandleDeviceChanges(b, requests); }};
+      [this](const DeviceChangeBatch& b, unsigned requests,
+             const DeviceChangeQueue::HandedOverList& h) { HandleDeviceChanges(b, requests, h); }};
 };

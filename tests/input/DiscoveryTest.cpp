@@ -128,30 +128,50 @@ TEST(Discovery, SplitChannelRemembersReplyAndTouchPaths) {
   EXPECT_EQ(d.count, 1u);  // col04 is remembered, not appended
 }
 
-TEST(Discovery, UnlistedDevicesAreSkippedAndTheLastListedSetsTheProfile) {
-  const Frame first = Of("split-mt").Collections({1, 3, 4}), second = Of("single-b").Unit(8);
-  const Discovered d = Discover(testframes::Interfaces({first, Of("mouse"), second}));
-  // Both frames' col03 are listed in order; the profile is the second frame's
-  // (and its report id), while entry 0 is the first frame's reply collection.
-  ASSERT_EQ(d.count, 2u);
-  EXPECT_EQ(d.paths.path[0], first.Path(3));
-  EXPECT_EQ(d.paths.path[1], second.Path(3));
-  EXPECT_EQ(d.profile.ProductID, 0x0012);
-  EXPECT_EQ(d.profile.VersionNumber, 0x2105);
+// Every path and the profile are of one frame: the first with a usable
+// collection, whatever else is plugged.
+TEST(Discovery, OneFrameInstanceGivesEveryPathAndTheProfile) {
+  const Frame split = Of("split-mt").Collections({1, 3, 4}), single = Of("single-b").Unit(8);
+  const Frame other = Of("split-mt").Unit(5), seriesA = Of("series"),
+              seriesB = Of("series").Unit(2);
+  struct Case {
+    std::vector<Frame> plugged;
+    const Frame& open;
+    int col;
+  } cases[] = {
+      {{split, Of("mouse"), single}, split, 3},
+      {{single, split}, single, 3},
+      {{split, other}, split, 3},
+      {{Of("single-a").Collections({1, 2}), single}, single, 3},  // the first has no col03
+      {{seriesA, seriesB}, seriesA, 1},
+  };
+  for (const Case& c : cases) {
+    const Discovered d = Discover(testframes::Interfaces(c.plugged));
+    ASSERT_EQ(d.count, 1u) << c.open.Path(c.col);
+    EXPECT_EQ(d.paths.path[0], c.open.Path(c.col));
+    EXPECT_EQ(d.profile.ProductID, c.open.model.productId);
+    EXPECT_EQ(d.profile.VersionNumber, c.open.model.versionNumber);
+    if (c.col == 3 && IsSplitChannel(c.open.model.versionNumber)) {
+      EXPECT_EQ(d.paths.replyPath, c.open.Path(3));
+      EXPECT_EQ(d.paths.touchPath, c.open.Path(4));
+    }
+  }
+  // Windows names a collection's instance by the device's and its number;
+  // Linux a collection by its node and number.
+  EXPECT_EQ(FrameInstanceOf(split.Path(3)), FrameInstanceOf(split.Path(4)));
+  EXPECT_NE(FrameInstanceOf(split.Path(3)), FrameInstanceOf(other.Path(3)));
+  EXPECT_EQ(FrameInstanceOf("/dev/hidraw3&col03"), FrameInstanceOf("/dev/HIDRAW3&col04"));
+  EXPECT_NE(FrameInstanceOf("/dev/hidraw3&col03"), FrameInstanceOf("/dev/hidraw4&col03"));
 }
 
-TEST(Discovery, StopsAfterTenPathsAndKeepsOldEntriesBeyondTheCount) {
-  std::vector<Frame> frames;
-  for (int n = 0; n < 12; ++n) frames.push_back(Of("single-b").Collections({3}).Unit(n));
-  Discovered d = Discover(testframes::Interfaces(frames));
-  EXPECT_EQ(d.count, 10u);
-  EXPECT_EQ(d.paths.path[9], frames[9].Path(3));
-
+TEST(Discovery, KeepsOldEntriesBeyondTheCount) {
   VidPidList list;
   DefaultVidPidList(list);
+  Discovered d;
+  d.paths.path[1] = "old";
   const Frame split = Of("split-mt").Collections({1, 3});
   EXPECT_EQ(DiscoverTouchFrame(testframes::Interfaces({split}), list, d.profile, d.paths), 1u);
-  EXPECT_EQ(d.paths.path[1], frames[1].Path(3));  // overwritten from index 0 only
+  EXPECT_EQ(d.paths.path[1], "old");  // overwritten from index 0 only
   EXPECT_EQ(DiscoverTouchFrame({}, list, d.profile, d.paths), 0u);
   EXPECT_EQ(d.paths.path[0], split.Path(3));  // entry 0 survives an empty discovery
   EXPECT_EQ(d.profile.VersionNumber, 0x3301);

@@ -236,9 +236,8 @@ TEST_F(Framesim, UnrelatedArrivalLeavesTheFrameAloneAndASecondFrameTakesOver) {
   const std::string firstPath = TouchPipelineTestSeam(p).SelectedPath();
   EXPECT_NE(firstPath.find("pid_0012"), std::string::npos);
 
-  // The profile is the last listed frame's (0x7000: no touch output switch),
-  // the opened collection the first one's.
-  EXPECT_EQ(p.Profile().VersionNumber, 0x7000);
+  // The profile is the opened frame's too.
+  EXPECT_EQ(p.Profile().VersionNumber, 0x2105);
 
   // A mouse arrives: the frame stays open and receives nothing.
   Quiet();
@@ -254,7 +253,13 @@ TEST_F(Framesim, UnrelatedArrivalLeavesTheFrameAloneAndASecondFrameTakesOver) {
     return TouchPipelineTestSeam(p).SelectedPath().find("pid_0013") != std::string::npos;
   }));
   ASSERT_TRUE(Eventually([&] { return p.IsOpen(); }));
-  EXPECT_FALSE(output_.started);  // until the next arrival
+  // Started at once: the outputs, and its read-back asked for.
+  EXPECT_TRUE(output_.started);
+  ASSERT_TRUE(Eventually([&] {
+    for (const Rec& r : Record())
+      if (r.hex.compare(0, 4, "fc05") == 0) return true;
+    return false;
+  }));
 }
 
 }  // namespace

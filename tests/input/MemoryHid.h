@@ -73,6 +73,16 @@ class MemoryHid : public platform::HidBackend {
     }
     cv_.notify_all();
   }
+  // The next `n` writes are refused (as a frame busy after a wake does);
+  // Refused() counts the writes refused so far, the gone frames' too.
+  void RefuseWrites(int n) {
+    std::lock_guard<std::mutex> lock(mu_);
+    refuseWrites_ = n;
+  }
+  int Refused() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return refused_;
+  }
   std::vector<Written> Writes() const {
     std::lock_guard<std::mutex> lock(mu_);
     return writes_;
@@ -180,8 +190,13 @@ class MemoryHid : public platform::HidBackend {
     }
     bool Write(const std::uint8_t* report, std::size_t length) override {
       std::lock_guard<std::mutex> lock(hid_.mu_);
-      if (closed_ || !(access_ & platform::kHidWrite) || hid_.gone_[path_] || length != 64)
+      const bool refuse = hid_.refuseWrites_ > 0;
+      if (closed_ || !(access_ & platform::kHidWrite) || hid_.gone_[path_] || length != 64 ||
+          refuse) {
+        hid_.refuseWrites_ -= refuse;
+        ++hid_.refused_;
         return false;
+      }
       Written w{path_, {}};
       std::copy(report, report + 64, w.bytes.begin());
       hid_.writes_.push_back(w);
@@ -224,5 +239,6 @@ class MemoryHid : public platform::HidBackend {
   platform::HidChangeCallback callback_;
   int openHandles_ = 0;
   int pendingReads_ = 0;
+  int refuseWrites_ = 0, refused_ = 0;
   std::map<std::string, int> pendingByPath_;
 };

@@ -104,6 +104,22 @@ class Pipeline : public ::testing::Test {
     hid_.WaitFor([n](MemoryHid& h) { return h.Writes().size() >= n; });
     return hid_.Writes();
   }
+  // Every collection of a frame of `model` gone (the notifications with `notify`).
+  void UnplugFrame(const char* model, const char* instance = "7&2a8f1c3&0", bool notify = true) {
+    for (const framesim::Collection& c : framesim::CollectionsOf(Model(model)))
+      hid_.Unplug(Path(model, c.number, instance), notify);
+  }
+  // The frame on `path` answers the read-back (block not valid), and it is handled.
+  void AnswerReadBack(const std::string& path) {
+    hid_.Inject(path, R({0xFC, 0x05, 0}));
+    ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return window_.calibrationButtonEnabled.load(); }));
+  }
+  // Some write (to `path`, if given) begins with `head`.
+  bool WroteAny(std::initializer_list<int> head, const std::string& path = "") {
+    for (const MemoryHid::Written& w : hid_.Writes())
+      if ((path.empty() || w.path == path) && Wrote(w, head, false)) return true;
+    return false;
+  }
   // Waits until the queued reports of `path` have all been taken and the
   // reader is back in a read (so their routing is done).
   void Settle(const std::string& path) {
@@ -298,7 +314,10 @@ TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
   EXPECT_EQ(hid_.PendingReads(), 0);
   // What a person supporting the installation reads.
   EXPECT_TRUE(trace.Has("frame: removal: awaiting read-back -> discovering"));
+  // Touch output off went once: no frame to send it again to.
   EXPECT_TRUE(trace.Has("write refused: command FC 30"));
+  EXPECT_FALSE(trace.Has("sending it again"));
+  EXPECT_EQ(hid_.Refused(), 1);
   EXPECT_TRUE(trace.Has("discovery: 0 interfaces, no usable interface of a listed frame"));
   EXPECT_TRUE(trace.Has("frame: discovered: discovering -> absent"));
   EXPECT_FALSE(trace.Has("debug:"));  // no per-report lines at this level
@@ -417,38 +436,149 @@ TEST_F(Pipeline, ThousandFastPlugCyclesEndOpenWithNothingLeaked) {
 #endif
 }
 
-TEST_F(Pipeline, SecondListedFrameIsOpenedAtRemovalWithOutputsStopped) {
-  TraceCapture trace(trace::Level::kInfo);
-  PlugFrame("single-b", "7&aaaa&1");
-  PlugFrame("single-c", "7&bbbb&2");
-  TouchPipeline& p = Start();
-  EXPECT_EQ(TouchPipelineTestSeam(p).SelectedPath(), Path("single-b", 3, "7&aaaa&1"));
-  EXPECT_EQ(p.Profile().VersionNumber, 0x7000);  // the last listed interface's
-  ASSERT_TRUE(p.IsOpen());
+// A touch of each class, at x = `x` (layout B, layout C, the split
+// channel's contact 7).
+Report TouchAt(const char* model, int x) {
+  const std::string m = model;
+  if (m == "single-b") return R({0xFC, 0x01, 0x00, 1, x, 0, 0xD0, 0x07});
+  if (m == "single-c") return R({0xFC, 0, 0, 1, x, 0, 6, 0});
+  Report touch = R({0xFB, 2, 7, x, 0, 0x20, 0});
+  touch[37] = 1;
+  return touch;
+}
 
-  hid_.Unplug(Path("single-b", 1, "7&aaaa&1"), false);
-  std::string upper = Path("single-b", 3, "7&aaaa&1");
+// Two frames plugged: every handle and the profile are of the first, whose
+// touches come out and the other's not; unplugged, the other is opened and
+// starts at once (outputs, start-up commands), with no further notification.
+struct TwoFrames {
+  const char *a, *b;
+  int col;  // where touches arrive
+};
+class TwoFramesPlugged : public Pipeline, public ::testing::WithParamInterface<TwoFrames> {};
+
+TEST_P(TwoFramesPlugged, OneIsOpenWholeAndTheOtherStartsAtItsRemoval) {
+  const TwoFrames& r = GetParam();
+  PlugFrame(r.a, "7&aaaa&1");
+  PlugFrame(r.b, "7&bbbb&2");
+  TouchPipeline& p = Start();
+  const std::string a = Path(r.a, r.col, "7&aaaa&1"), b = Path(r.b, r.col, "7&bbbb&2");
+  const auto touchedAt = [&](unsigned x) {
+    for (const auto& rec : sinks_.Snapshot())
+      if (rec.frame.slot[0].x + rec.table.entry[7].x == x) return true;
+    return false;
+  };
+  EXPECT_EQ(TouchPipelineTestSeam(p).SelectedPath(), Path(r.a, 3, "7&aaaa&1"));
+  EXPECT_EQ(p.Profile().VersionNumber, Model(r.a).versionNumber);
+  if (r.col == 3) AnswerReadBack(a);
+  hid_.Inject(b, TouchAt(r.b, 0x30));
+  hid_.Inject(a, TouchAt(r.a, 0x10));
+  Settle(a);
+  EXPECT_EQ(sinks_.Snapshot().size(), 1u);
+  EXPECT_TRUE(touchedAt(0x10));
+  EXPECT_EQ(hid_.Queued(b), 1u);  // nobody reads the other frame
+
+  UnplugFrame(r.a, "7&aaaa&1", false);
+  std::string upper = Path(r.a, 3, "7&aaaa&1");
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  hid_.Unplug(Path("single-b", 3, "7&aaaa&1"), false);
-  hid_.Notify(platform::HidChange::kRemoval, upper);  // the name compares without regard to case
-  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) {
-    return TouchPipelineTestSeam(p).SelectedPath() == Path("single-c", 3, "7&bbbb&2");
-  }));
-  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return p.IsOpen(); }));
-  EXPECT_FALSE(output_.started);
-  // Removal asks for no read-back: the one requested at start-up is still
-  // awaited, and the second frame's answer lets its touches (layout C) flow.
-  EXPECT_TRUE(state_.awaitingReadBack);
-  hid_.Inject(Path("single-c", 3, "7&bbbb&2"), R({0xFC, 0x05, 0}));
-  hid_.Inject(Path("single-c", 3, "7&bbbb&2"), R({0xFC, 0, 0, 1, 5, 0, 6, 0}));
-  Settle(Path("single-c", 3, "7&bbbb&2"));
-  ASSERT_FALSE(sinks_.Snapshot().empty());
-  EXPECT_EQ(sinks_.Snapshot().back().frame.slot[0].x, 5u);
-  // Removal of an interface that is not entry 0 is ignored.
-  hid_.Notify(platform::HidChange::kRemoval, Path("single-b", 1, "7&aaaa&1"));
+  hid_.Notify(platform::HidChange::kRemoval, upper);  // without regard to case
+  const std::initializer_list<int> startUp = {0xFC, r.col == 3 ? 0x05 : 0x30};
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return WroteAny(startUp, Path(r.b, 3, "7&bbbb&2")); }))
+      << "no start-up command for the other frame";
+  EXPECT_TRUE(output_.started);
+  EXPECT_EQ(output_.starts, 2);
+  if (r.col == 3) AnswerReadBack(b);
+  hid_.Inject(b, TouchAt(r.b, 0x40));
+  EXPECT_TRUE(hid_.WaitFor([&](MemoryHid&) { return touchedAt(0x40); }, 1500))
+      << "the other frame's touch did not come out";
+}
+INSTANTIATE_TEST_SUITE_P(Classes, TwoFramesPlugged,
+                         ::testing::Values(TwoFrames{"single-b", "single-c", 3},
+                                           TwoFrames{"split-mt", "split-mt", 4}));
+
+// Replugged 30 to 90 ms after the unplug (a hub reset, a bad cable), or
+// back before the removal was handled at all: touches are out within 1.5 s.
+class Replug : public Pipeline, public ::testing::WithParamInterface<int> {};
+
+TEST_P(Replug, AfterAShortGapTheFrameStartsAgain) {
+  TraceCapture trace(trace::Level::kInfo);
+  const int gapMs = GetParam();  // -1: back before the removal was handled
+  PlugFrame("split-mt");
+  Start();
+  WaitWrites(1);
+  hid_.ClearWrites();
+  if (gapMs < 0) {
+    // The removal's discovery finds the frame back; its arrival comes later.
+    UnplugFrame("split-mt", "7&2a8f1c3&0", false);
+    PlugFrame("split-mt", "7&2a8f1c3&0", false);
+    trace.Clear();
+    hid_.Notify(platform::HidChange::kRemoval, Path("split-mt", 3));
+    ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return trace.Has("discovery:"); }));
+    hid_.Notify(platform::HidChange::kArrival, Path("split-mt", 3));
+  } else {
+    UnplugFrame("split-mt");
+    std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));  // the gap itself
+    PlugFrame("split-mt", "7&2a8f1c3&0", true);
+  }
+  hid_.Inject(Path("split-mt", 4), TouchAt("split-mt", 0x10));
+  EXPECT_TRUE(hid_.WaitFor(
+      [&](MemoryHid&) {
+        return WroteAny({0xFC, 0x30, 1, 1, 0, 1}) && output_.started && !sinks_.Snapshot().empty();
+      },
+      1500))
+      << "silent after the replug";
+}
+INSTANTIATE_TEST_SUITE_P(Gaps, Replug, ::testing::Values(-1, 30, 60, 90));
+
+// A start-up command the frame refuses (it is busy after a wake) is sent
+// again, with a growing pause, until the frame takes it.
+TEST_F(Pipeline, RefusedStartUpCommandIsSentAgainUntilTaken) {
+  TraceCapture trace(trace::Level::kInfo);
+  PlugFrame("split-mt");
+  TouchPipeline& p = Start();
+  WaitWrites(1);
+  hid_.ClearWrites();
+  hid_.RefuseWrites(12);  // four tries of three writes each
+  p.OnResume();
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return WroteAny({0xFC, 0x30, 1, 1, 0, 1}); }, 10000));
+  EXPECT_EQ(hid_.Refused(), 12);
+  EXPECT_TRUE(
+      trace.Has("warn: touch output on refused: sending it again until the frame takes it"));
+  // The close before the arrival's discovery took three refusals.
+  EXPECT_TRUE(trace.Has("info: touch output on taken after 4 tries"));
+  // A frame that leaves meanwhile is not written to again.
+  hid_.ClearWrites();
+  trace.Clear();
+  hid_.RefuseWrites(1000);
+  p.OnResume();
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return trace.Has("sending it again until"); }));
+  UnplugFrame("split-mt");
   ASSERT_TRUE(
-      hid_.WaitFor([&](MemoryHid&) { return trace.Has("1 notifications, the frame left alone"); }));
-  EXPECT_TRUE(p.IsOpen());
+      hid_.WaitFor([&](MemoryHid&) { return trace.Has("refused commands are not sent again"); }));
+  EXPECT_TRUE(hid_.Writes().empty());
+}
+
+// A read-back read before its frame was closed and re-opened is not the new
+// open's: it is dropped, and the calibration stays off until the new one.
+TEST_F(Pipeline, ReadBackOfAFrameClosedSinceIsDropped) {
+  TraceCapture trace(trace::Level::kInfo);
+  PlugFrame("single-b");
+  const std::string col03 = Path("single-b", 3);
+  TouchPipeline& p = Start();
+  WaitWrites(3);
+  TouchPipelineTestSeam seam(p);
+  {
+    // The control thread is busy while the reply comes and the frame is
+    // opened again.
+    auto busy = seam.HoldControl();
+    hid_.Inject(col03, R({0xFC, 0x05, 1}));
+    Settle(col03);
+    seam.Rediscover();
+  }
+  ASSERT_TRUE(
+      hid_.WaitFor([&](MemoryHid&) { return trace.Has("read-back of a frame closed since"); }));
+  EXPECT_EQ(state_.calibrationValid, 0);
+  EXPECT_TRUE(state_.awaitingReadBack);
+  EXPECT_FALSE(window_.calibrationButtonEnabled);
 }
 
 TEST_F(Pipeline, ConcurrentSendersNeverTearTheCommandBuffer) {

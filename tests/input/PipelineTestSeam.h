@@ -16,6 +16,12 @@ class TouchPipelineTestSeam {
     return p_.paths_.path[0];
   }
   void CloseTouchFrame() { p_.CloseTouchFrame(); }
+  // The control side held, as while it runs a long sequence.
+  std::unique_lock<std::recursive_mutex> HoldControl() {
+    return std::unique_lock<std::recursive_mutex>(p_.controlMutex_);
+  }
+  // An arrival's discovery, run here: the frame is closed and opened again.
+  void Rediscover() { p_.Dispatch(FrameEvent::kArrival); }
 
  private:
   TouchPipeline& p_;

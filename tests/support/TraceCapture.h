@@ -18,6 +18,10 @@ struct TraceCapture {
     std::lock_guard<std::mutex> lock(c->mutex);
     c->text += std::string(line) + "\n";
   }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex);
+    text.clear();
+  }
   bool Has(const char* part) {
     std::lock_guard<std::mutex> lock(mutex);
     return text.find(part) != std::string::npos;
