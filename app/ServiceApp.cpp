@@ -139,8 +139,9 @@ WebFrameInfo ServiceApp::FrameInfo() {
   info.present = f.present;
   info.version = f.versionNumber;
   info.splitChannel = IsSplitChannel(f.versionNumber);
-  // Series01xx frames have no Calibration button in the main window either.
-  info.calibratable = f.present && !f.series01xx;
+  // Once the frame's start-up is done (a single-channel frame's read-back
+  // included); a Series01xx frame has no Calibration button either.
+  info.calibratable = f.present && !f.series01xx && pipeline_.State() == FrameState::kReady;
   info.className = FrameClassName(f.versionNumber, f.series01xx);
   info.since = f.since;
   return info;

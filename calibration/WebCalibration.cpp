@@ -86,8 +86,11 @@ void WebCalibration::Message(std::uint64_t client, std::string_view text, std::i
   }
   if (word == "shown" && blank != std::string_view::npos) {
     int n = 0;
-    const bool named = client == owner_ && phase_ == Phase::kRunning && shownTarget_ != 0 &&
-                       ParseSize(rest, n) && n == shownTarget_;
+    // The page's word comes after its drawing, so the frame may have named
+    // the next target meanwhile: any target named in this calibration counts.
+    // A late one after the end is no fault either.
+    const bool named =
+        client == lastOwner_ && ParseSize(rest, n) && n <= 4 && (named_ & (1u << n)) != 0;
     if (!named) return Refuse(client, "a target the frame did not name");
     return;
   }
@@ -126,12 +129,13 @@ void WebCalibration::Start(std::uint64_t client, std::string_view size, std::int
   const std::string refusal = Refusal(client);
   if (!refusal.empty()) return Error(client, refusal);
   if (!frame_.Claim()) return Error(client, "The frame is busy: the calibration dialog is open.");
-  owner_ = client;
+  owner_ = lastOwner_ = client;
   width_ = w;
   height_ = h;
   lastHeardMs_ = now;
   sessionSince_ = info_.since;
   shownTarget_ = 0;
+  named_ = 0;
   guarded_.lost = false;
   view_ = View{};
   target_.targetIndex = 0;
@@ -195,6 +199,7 @@ void WebCalibration::Reply(const std::uint8_t* report, std::int64_t) {
 
 void WebCalibration::SendTarget() {
   shownTarget_ = target_.targetIndex;
+  if (shownTarget_ >= 1 && shownTarget_ <= 4) named_ |= 1u << shownTarget_;
   TargetPoint at;
   if (!TargetPosition(shownTarget_, width_, height_, at)) {
     pages_.Send(owner_, Typed("target", ",\"index\":0"));
@@ -229,6 +234,7 @@ void WebCalibration::EndSession(const char* text) {
   phase_ = Phase::kIdle;
   shownTarget_ = 0;
   frame_.Release();
+  flagHeld_ = false;  // released just now; the next tick tells whether the dialog took it
   if (text && clients_.count(owner))
     pages_.Send(owner, Typed("ended", ",\"text\":" + Quoted(text)));
   SendState();

@@ -59,8 +59,9 @@ extern const char kWebNoAnswer[];
 class WebCalibration {
  public:
   struct Options {
-    // A calibrating page that says nothing for this long is gone.
-    std::int64_t aliveMs = 2000;
+    // A calibrating page that says nothing for this long is gone (it says
+    // "alive" twice a second); with the 100 ms ticks, within 2 s.
+    std::int64_t aliveMs = 1500;
     // A single-channel frame that does not answer the settings request.
     std::int64_t answerMs = 3000;
     // More messages than this in a second close the page.
@@ -156,7 +157,9 @@ class WebCalibration {
   std::int64_t settingsAskedMs_ = 0;
   double sessionSince_ = 0;
   int width_ = 0, height_ = 0;
-  int shownTarget_ = 0;  // the target the page was told to draw
+  int shownTarget_ = 0;          // the target the page was told to draw
+  std::uint64_t lastOwner_ = 0;  // the page of the latest calibration
+  unsigned named_ = 0;           // bit n: the frame named target n in it
   View view_;
   TargetState target_;
   GuardedFrame guarded_{frame_};

@@ -340,6 +340,8 @@ bool StreamListener::Read(std::size_t i) {
   for (std::size_t budget = kReadBudget; budget > 0;) {
     const long n = platform::Receive(c.socket, buffer, std::min(sizeof buffer, budget));
     if (n == platform::kWouldBlock) return true;
+    // A calibration page that ends its side has gone: its calibration ends now.
+    if (n == platform::kReceiveEnded && c.conversation) return false;
     if (n == platform::kReceiveEnded &&
         (!c.ws || c.ws->CurrentState() != ws::Connection::State::kRequest)) {
       // It shut its sending side (nc < /dev/null): a reader that says

@@ -229,9 +229,9 @@ TEST_F(Web, VanishedSilentOrLostEndsTheCalibrationAsEscapeWould) {
     if (what == "vanished") {
       w.Closed(9, now + 10);
     } else if (what == "silent") {
-      w.Tick(info, true, now + 1900);
-      EXPECT_TRUE(w.Active());  // within 2 s of its last word
-      w.Tick(info, true, now + 2100);
+      w.Tick(info, true, now + 1400);
+      EXPECT_TRUE(w.Active());  // within 1.5 s of its last word
+      w.Tick(info, true, now + 1600);
       EXPECT_EQ(pages.closed.at(0).first, 9u);
     } else {
       const std::size_t before = frame.sent.size();
