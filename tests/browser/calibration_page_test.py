@@ -194,10 +194,6 @@ class Peer:
             await asyncio.sleep(0.05)
         return None
 
-    def last(self, kind):
-        hits = [m for m in self.messages if m["type"] == kind]
-        return hits[-1] if hits else None
-
 
 def check_http(page_source):
     with urllib.request.urlopen(PAGE, timeout=5) as r:

@@ -80,7 +80,6 @@ class Web : public ::testing::Test {
     b.resize(64, 0);
     return b;
   }
-  void Reply(const Bytes& b) { web.Reply(ReplyBytes(b).data(), now); }
   // What the dialog itself sends for the same replies: shown, Calibration
   // clicked once it may be, the replies, then Exit.
   std::vector<Bytes> DialogSends(const std::vector<Bytes>& replies, bool escape = false) {
