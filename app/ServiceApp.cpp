@@ -1,6 +1,7 @@
 #include "app/ServiceApp.h"
 
 #include "app/Settings.h"
+#include "output/LivePage.h"
 #include "platform/Trace.h"
 
 ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Options options)
@@ -13,11 +14,19 @@ ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Pipelin
       session_(driver, std::move(options.pause)),
       outputs_(std::move(options.endpoints)),
       outputLifecycle_(outputs_),
-      pipeline_(hid, state_, window_, driver, &outputLifecycle_,
+      pipeline_(hid, state_, gate_, driver, &outputLifecycle_,
                 [this](VidPidList& list) { LoadVidPidList(settingsPath_, list); }) {
   pipeline_.SetPauseScale(options.commandPauseScale);
   pipeline_.SetSinks(&outputs_, &outputs_);
   outputs_.SetDocuments(this);
+  if (outputs_.WebSocket() && options.endpoints.webSocket.calibration) {
+    WebCalibrationPages& pages = *this;
+    webCalibration_ = std::make_unique<WebCalibrationService>(pipeline_, state_, pages, gate_,
+                                                              [this] { return FrameInfo(); });
+    gate_.SetService(webCalibration_.get());
+    PageConversation& conversation = *this;
+    outputs_.SetConversation(CalibrationPageHtml(), &conversation);
+  }
 }
 
 ServiceApp::~ServiceApp() {
@@ -33,6 +42,7 @@ void ServiceApp::Start(void* mainWindow) {
   state_.driverApiContext = session_.Context();
   pipeline_.StartTouchPipeline();
   pipeline_.CompleteStartUp(ReadMouseEnable(settingsPath_));
+  if (webCalibration_) webCalibration_->Start();
 }
 
 void ServiceApp::ReloadSettings() {
@@ -52,6 +62,10 @@ void ServiceApp::ShutDown(const std::function<void()>& beforeExitTouch) {
   std::lock_guard<std::mutex> lock(lifeMutex_);
   if (shutDown_) return;
   shutDown_ = true;
+  // A page's calibration ends as Escape ends it while the frame is still
+  // open; nothing of a page reaches the frame afterwards.
+  if (webCalibration_) webCalibration_->Stop();
+  gate_.SetService(nullptr);
   // Device changes come on the pipeline's own worker: it is stopped first,
   // so no arrival lands in the middle of the shut-down.
   pipeline_.StopDeviceChanges();
@@ -97,4 +111,38 @@ bool ServiceApp::Fetch(std::string_view path, std::string& body, std::string& co
     return true;
   }
   return false;
+}
+
+void ServiceApp::Opened(std::uint64_t client, bool loopback) {
+  webCalibration_->Opened(client, loopback);
+}
+
+void ServiceApp::Message(std::uint64_t client, std::string_view text) {
+  webCalibration_->Message(client, text);
+}
+
+void ServiceApp::Closed(std::uint64_t client) {
+  webCalibration_->Closed(client);
+}
+
+void ServiceApp::Send(std::uint64_t client, const std::string& text) {
+  if (StreamListener* l = outputs_.WebSocket()) l->SendText(client, text);
+}
+
+void ServiceApp::Close(std::uint64_t client, std::uint16_t code, const std::string& reason) {
+  if (StreamListener* l = outputs_.WebSocket()) l->CloseClient(client, code, reason);
+}
+
+WebFrameInfo ServiceApp::FrameInfo() {
+  const FrameStatusView f = pipeline_.Status();
+  WebFrameInfo info;
+  info.present = f.present;
+  info.version = f.versionNumber;
+  info.splitChannel = IsSplitChannel(f.versionNumber);
+  // Once the frame's start-up is done (a single-channel frame's read-back
+  // included); a Series01xx frame has no Calibration button either.
+  info.calibratable = f.present && !f.series01xx && pipeline_.State() == FrameState::kReady;
+  info.className = FrameClassName(f.versionNumber, f.series01xx);
+  info.since = f.since;
+  return info;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bridge/DriverApiSession.h"
+#include "calibration/WebCalibrationService.h"
 #include "common/DriverApiPort.h"
 #include "input/OutputLifecycle.h"
 #include "input/PipelineState.h"
@@ -37,7 +38,7 @@ class TouchOutputsLifecycle final : public OutputLifecycle {
   TouchOutputs& outputs_;
 };
 
-class ServiceApp : private ws::Documents {
+class ServiceApp : private ws::Documents, private PageConversation, private WebCalibrationPages {
  public:
   struct Options {
     std::string settingsPath;   // the settings file next to the program
@@ -82,6 +83,8 @@ class ServiceApp : private ws::Documents {
   HeadlessWindow& Headless() { return headless_; }
   TouchPipeline& Pipeline() { return pipeline_; }
   TouchOutputs& Outputs() { return outputs_; }
+  // The calibration page's conversation; null when [Listen] switches it off.
+  WebCalibrationService* WebCalibration() { return webCalibration_.get(); }
   const bridge::DriverApiSession& DriverApi() const { return session_; }
   // Every figure the status answer tells, from any thread; waits for no
   // record and no command.
@@ -91,6 +94,14 @@ class ServiceApp : private ws::Documents {
   // "/status" and "/metrics" on the WebSocket port.
   bool Serves(std::string_view path) const override;
   bool Fetch(std::string_view path, std::string& body, std::string& contentType) override;
+  // The calibration page's connections (listener thread) to its service.
+  void Opened(std::uint64_t client, bool loopback) override;
+  void Message(std::uint64_t client, std::string_view text) override;
+  void Closed(std::uint64_t client) override;
+  // What the calibration's thread sends the pages, through the listener.
+  void Send(std::uint64_t client, const std::string& text) override;
+  void Close(std::uint64_t client, std::uint16_t code, const std::string& reason) override;
+  WebFrameInfo FrameInfo();
 
   const std::chrono::steady_clock::time_point startedClock_ = std::chrono::steady_clock::now();
   const double startedAt_ = WallClockSeconds();
@@ -101,9 +112,14 @@ class ServiceApp : private ws::Documents {
   PipelineState state_;
   HeadlessWindow headless_;
   PipelineWindow& window_;
+  // What the pipeline calls: the main window, except while a page calibrates.
+  WebCalibrationWindow gate_{window_};
   bridge::DriverApiSession session_;
   TouchOutputs outputs_;
   TouchOutputsLifecycle outputLifecycle_;
-  // Last: destroyed first, while everything it points at still exists.
+  // Destroyed first but for the calibration page's thread, while everything
+  // it points at still exists.
   TouchPipeline pipeline_;
+  // Uses the pipeline: stopped and destroyed before it.
+  std::unique_ptr<WebCalibrationService> webCalibration_;
 };

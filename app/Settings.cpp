@@ -166,5 +166,6 @@ void ReadListenSettings(const std::string& settingsPath, OutputEndpoints& endpoi
   ReadStream(settingsPath, "TuioTcp", endpoints.tuioTcp);
   ReadStream(settingsPath, "WebSocket", endpoints.webSocket);
   endpoints.webSocket.origins = ReadOrigins(settingsPath);
+  ReadSwitch(settingsPath, "WebCalibration", endpoints.webSocket.calibration);
   ReadAddress(settingsPath, "XmlAddress", endpoints.xml.address);
 }

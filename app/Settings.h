@@ -37,7 +37,7 @@ void WriteMouseEnable(bool on);
 // Section "Listen": where the TUIO stream listeners and the XML listener
 // listen (TuioTcp, TuioTcpAddress, TuioTcpPort, TuioTcpClients, WebSocket,
 // WebSocketAddress, WebSocketPort, WebSocketClients, WebSocketOrigins,
-// XmlAddress). Read once at start-up. A missing key keeps its default (both
+// WebCalibration, XmlAddress). Read once at start-up. A missing key keeps its default (both
 // stream listeners on, on 127.0.0.1 ports 3333 and 3334, 16 clients each;
 // XML on all interfaces); a value that cannot be used gets one trace line
 // and its default.

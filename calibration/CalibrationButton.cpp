@@ -7,8 +7,13 @@
 
 void RunCalibrationButton(PipelineState& state, TouchPipeline& pipeline,
                           const std::function<void()>& runDialog) {
-  state.calibrating = true;
+  bool expected = false;
+  if (!state.calibrating.compare_exchange_strong(expected, true)) return;
   runDialog();
+  FinishCalibrationDialog(state, pipeline);
+}
+
+void FinishCalibrationDialog(PipelineState& state, TouchPipeline& pipeline) {
   state.calibrating = false;
   if (IsSplitChannel(pipeline.Profile().VersionNumber)) {
     state.awaitingReadBack = false;

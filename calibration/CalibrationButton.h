@@ -9,9 +9,13 @@
 
 // The calibrating flag is set while `runDialog` shows the dialog modally
 // (the readers then hand replies to it); afterwards a single-channel frame
-// is asked for its new calibration block.
+// is asked for its new calibration block. Nothing happens while a page
+// calibrates (it holds the flag).
 void RunCalibrationButton(PipelineState& state, TouchPipeline& pipeline,
                           const std::function<void()>& runDialog);
+// What follows the dialog's close (and a page's calibration): the flag
+// cleared, then a single-channel frame's read-back.
+void FinishCalibrationDialog(PipelineState& state, TouchPipeline& pipeline);
 
 class PipelineCalibrationFrame final : public CalibrationFrame {
  public:

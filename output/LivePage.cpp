@@ -6,8 +6,15 @@ namespace {
 constexpr unsigned char kLivePage[] = {
 #include "output/LivePage.inc"
 };
+constexpr unsigned char kCalibrationPage[] = {
+#include "output/CalibrationPage.inc"
+};
 }  // namespace
 
 std::string_view LivePageHtml() {
   return {reinterpret_cast<const char*>(kLivePage), sizeof kLivePage};
+}
+
+std::string_view CalibrationPageHtml() {
+  return {reinterpret_cast<const char*>(kCalibrationPage), sizeof kCalibrationPage};
 }

@@ -6,3 +6,7 @@
 
 // The page's bytes (UTF-8), valid for the life of the program.
 std::string_view LivePageHtml();
+
+// The calibration page on "GET /calibrate" (output/web/CalibrationPage.html),
+// likewise.
+std::string_view CalibrationPageHtml();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Ipv4Address.h"
 #include "platform/Trace.h"
 
 namespace {
@@ -99,6 +100,53 @@ void StreamListener::OfferPacket(const char* data, std::size_t size) {
     platform::PokeWakeSocket(wakeSocket_);
 }
 
+void StreamListener::SetConversation(std::string_view page, PageConversation* conversation) {
+  calibrationPage_ = ws::DescribePage(page);
+  conversation_ = conversation;
+}
+
+void StreamListener::SendText(std::uint64_t client, std::string_view text) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A page that reads nothing does not make this grow without end.
+    if (outbox_.size() >= 256) return;
+    outbox_.push_back({client, std::string(text), false, 0});
+  }
+  platform::PokeWakeSocket(wakeSocket_);
+}
+
+void StreamListener::CloseClient(std::uint64_t client, std::uint16_t code,
+                                 std::string_view reason) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    outbox_.push_back({client, std::string(reason), true, code});
+  }
+  platform::PokeWakeSocket(wakeSocket_);
+}
+
+void StreamListener::SendOutgoing() {
+  std::vector<Outgoing> out;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    out.swap(outbox_);
+  }
+  for (const Outgoing& o : out) {
+    for (Client& c : clients_) {
+      if (c.socket == platform::kInvalidSocket || !c.conversation || c.id != o.client) continue;
+      if (o.close) {
+        c.ws->Close(o.code, o.text);
+        c.control += c.ws->Output();
+        c.ws->Output().clear();
+      } else if (c.ws->Open()) {
+        std::uint8_t header[ws::kMaxHeaderBytes];
+        c.control.append(reinterpret_cast<const char*>(header),
+                         ws::EncodeFrameHeader(ws::kText, o.text.size(), header));
+        c.control += o.text;
+      }
+    }
+  }
+}
+
 void StreamListener::Serve(platform::SocketHandle listener) {
   TRACE_INFO("%s: listening on %s:%u", Name(),
              options_.address.empty() ? "*" : options_.address.c_str(), unsigned(Port()));
@@ -160,6 +208,7 @@ void StreamListener::ServeClients(platform::SocketHandle listener) {
     if (waits[0].readable && !Accept(listener) && SleepUnlessStopped(kFallbackPollMs)) return;
 
     const std::size_t first = canWake ? 2 : 1;
+    SendOutgoing();
     const std::int64_t now = NowMs();
     TraceDueWarnings(now);
     for (std::size_t k = 0; k < owners.size(); ++k) {
@@ -229,8 +278,13 @@ bool StreamListener::Accept(platform::SocketHandle listener) {
     c.acceptedMs = c.windowMs = now;
     c.windowBytes = c.windowFrames = 0;
     c.readEnded = false;
+    c.id = ++nextId_;
+    std::uint32_t peer = 0;
+    c.loopback = platform::PeerIpv4(s, peer) && platform::IsLoopbackIpv4(peer);
+    c.conversation = false;
     if (kind_ == Kind::kWebSocket) {
-      c.ws = std::make_unique<ws::Connection>(policy_, page_, documents_);
+      c.ws = std::make_unique<ws::Connection>(policy_, page_, documents_,
+                                              conversation_ ? &calibrationPage_ : nullptr);
       TRACE_INFO("%s: connection accepted", Name());
     } else {
       SetStreaming(i, true);
@@ -286,6 +340,8 @@ bool StreamListener::Read(std::size_t i) {
   for (std::size_t budget = kReadBudget; budget > 0;) {
     const long n = platform::Receive(c.socket, buffer, std::min(sizeof buffer, budget));
     if (n == platform::kWouldBlock) return true;
+    // A calibration page that ends its side has gone: its calibration ends now.
+    if (n == platform::kReceiveEnded && c.conversation) return false;
     if (n == platform::kReceiveEnded &&
         (!c.ws || c.ws->CurrentState() != ws::Connection::State::kRequest)) {
       // It shut its sending side (nc < /dev/null): a reader that says
@@ -301,7 +357,8 @@ bool StreamListener::Read(std::size_t i) {
       continue;
     }
     const bool wasOpen = c.ws->Open();
-    c.ws->Feed(buffer, std::size_t(n), streaming_.load() >= int(rings_.size()));
+    c.ws->Feed(buffer, std::size_t(n), streaming_.load() >= int(rings_.size()),
+               conversations_ >= kMaxConversations);
     const std::string event = c.ws->TakeEvent();
     if (!event.empty()) TRACE_WARN("%s: %s", Name(), event.c_str());
     if (c.ws->Decision() == ws::Reply::kUnavailable && !wasOpen && c.ws->Finished()) {
@@ -318,9 +375,21 @@ bool StreamListener::Read(std::size_t i) {
       Warn(flooded_, "client sends more than it reads, closed", now);
       return false;
     }
-    if (!wasOpen && c.ws->Open()) {
+    if (!wasOpen && c.ws->Open() && c.ws->Conversation()) {
+      // The calibration page's connection: its messages are the service's,
+      // it is sent no stream.
+      c.conversation = true;
+      ++conversations_;
+      conversation_->Opened(c.id, c.loopback);
+      TRACE_INFO("%s: calibration page connected (%s)", Name(),
+                 c.loopback ? "this machine" : "another machine");
+    } else if (!wasOpen && c.ws->Open()) {
       SetStreaming(i, true);
       TRACE_INFO("%s: client upgraded", Name());
+    }
+    if (c.conversation) {
+      c.ws->TakeMessages(messages_);
+      for (const std::string& m : messages_) conversation_->Message(c.id, m);
     }
     if (c.ws->Finished()) {
       SetStreaming(i, false);
@@ -378,6 +447,11 @@ bool StreamListener::Flush(std::size_t i) {
 void StreamListener::Close(std::size_t i, const char* why, bool fellBehind) {
   Client& c = clients_[i];
   SetStreaming(i, false);
+  if (c.conversation) {
+    c.conversation = false;
+    --conversations_;
+    conversation_->Closed(c.id);
+  }
   if (why) {
     if (fellBehind) ++dropped_;
     TRACE_WARN("%s: client %s", Name(), why);

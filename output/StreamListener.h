@@ -33,6 +33,18 @@
 #include "output/WebSocketProtocol.h"
 #include "platform/Socket.h"
 
+// The service's side of the calibration page's connections, called on the
+// listener's thread: it queues what it is told and returns (it never waits
+// for the frame). Each connection has an id of its own, never used again.
+class PageConversation {
+ public:
+  virtual ~PageConversation() = default;
+  // Upgraded on the calibration path; `loopback`: the peer is on this machine.
+  virtual void Opened(std::uint64_t client, bool loopback) = 0;
+  virtual void Message(std::uint64_t client, std::string_view text) = 0;
+  virtual void Closed(std::uint64_t client) = 0;
+};
+
 class StreamListener : public ListenerThread, public PacketSink {
  public:
   enum class Kind { kTuioTcp, kWebSocket };
@@ -42,6 +54,9 @@ class StreamListener : public ListenerThread, public PacketSink {
     std::uint16_t port = 0;             // 0: any free port (tests)
     int maxClients = 16;
     std::string origins;  // WebSocket: further accepted origins (blanks or commas)
+    // WebSocket: the service serves the calibration page ([Listen]
+    // WebCalibration); the listener serves it once it is given one.
+    bool calibration = true;
     // Per client: how far it may fall behind (framed packets) before it is
     // dropped, on top of its socket's send buffer.
     std::size_t queueBytes = 128 * 1024;
@@ -63,6 +78,9 @@ class StreamListener : public ListenerThread, public PacketSink {
   // the client is closed.
   static constexpr std::uint64_t kMaxFramesPerSecond = 400;
   static constexpr std::uint64_t kMaxBytesPerSecond = 1 << 20;
+  // Calibration pages' connections at once, within the request places, so
+  // the live page is still served while they are all taken.
+  static constexpr int kMaxConversations = 4;
 
   // `page`: what "GET /" answers on the WebSocket port (kept by the caller).
   StreamListener(Kind kind, Options options, std::string_view page = {});
@@ -81,6 +99,13 @@ class StreamListener : public ListenerThread, public PacketSink {
   // WebSocket: what GET answers beside the page (the status, the metrics),
   // and the status a client asks for with a text message. Set before Start.
   void SetDocuments(ws::Documents* documents) { documents_ = documents; }
+  // WebSocket: the calibration page (kept by the caller) and who holds its
+  // conversation. Set before Start; without it the path is not found.
+  void SetConversation(std::string_view page, PageConversation* conversation);
+  // Any thread: a text message to a conversation's client, or its close
+  // (dropped when it is gone). The listener thread sends it.
+  void SendText(std::uint64_t client, std::string_view text);
+  void CloseClient(std::uint64_t client, std::uint16_t code, std::string_view reason);
 
  private:
   // Shared with the publisher, guarded by mutex_. `head` and `tail` count
@@ -103,6 +128,9 @@ class StreamListener : public ListenerThread, public PacketSink {
     std::int64_t acceptedMs = 0;
     int ring = -1;           // rings_[ring] while streaming
     bool readEnded = false;  // it shut its sending side: nothing more to read
+    std::uint64_t id = 0;
+    bool loopback = false;
+    bool conversation = false;  // told to the PageConversation as open
     // What it sent in the current second, against the rate limits.
     std::int64_t windowMs = 0;
     std::uint64_t windowBytes = 0, windowFrames = 0;
@@ -138,6 +166,20 @@ class StreamListener : public ListenerThread, public PacketSink {
   std::atomic<std::uint32_t> dropped_{0};
   std::atomic<std::uint64_t> queued_{0};
   ws::Documents* documents_ = nullptr;
+  ws::Page calibrationPage_;
+  PageConversation* conversation_ = nullptr;
+  int conversations_ = 0;     // listener thread: conversations open
+  std::uint64_t nextId_ = 0;  // listener thread
+  // What other threads ask the conversations' clients; under mutex_.
+  struct Outgoing {
+    std::uint64_t client = 0;
+    std::string text;
+    bool close = false;
+    std::uint16_t code = 0;
+  };
+  std::vector<Outgoing> outbox_;
+  std::vector<std::string> messages_;  // listener thread: a Feed's messages
+  void SendOutgoing();
   // Set by the listener thread before it sleeps without a time limit;
   // taken by the first packet that finds it set, which pokes.
   std::atomic<bool> wakeWanted_{true};

@@ -91,6 +91,11 @@ class TouchOutputs : public TuioTouchSink, public XmlTouchSink, private PacketSi
   void SetDocuments(ws::Documents* documents) {
     if (webSocket_) webSocket_->SetDocuments(documents);
   }
+  // The calibration page and its conversation on the WebSocket port; before
+  // the listeners start.
+  void SetConversation(std::string_view page, PageConversation* conversation) {
+    if (webSocket_) webSocket_->SetConversation(page, conversation);
+  }
 
   // For tests and the monitor: the stored document and the XML client link.
   std::string Document() const;

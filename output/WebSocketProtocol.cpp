@@ -1,5 +1,6 @@
 #include "output/WebSocketProtocol.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -203,21 +204,23 @@ Page DescribePage(std::string_view html) {
 }
 
 Reply Decide(const RequestHead& head, const OriginPolicy& policy, bool streamingFull,
-             const Documents* documents) {
+             const Documents* documents, bool calibration, bool calibrationFull) {
   if (head.method != "GET") return Reply::kMethodNotAllowed;
   // What each path answers; every plain GET is answered and closed without
   // a streaming place.
   const std::string_view path = Path(head);
-  if (path != "/") {
+  const bool calibrationPath = calibration && path == kCalibrationPath;
+  if (path != "/" && !calibrationPath) {
     // A document is a plain GET; an upgrade to its path finds nothing.
     if (!documents || head.hasUpgrade || !documents->Serves(path)) return Reply::kNotFound;
     return policy.Accepts(head) ? Reply::kDocument : Reply::kForbidden;
   }
-  if (!head.hasUpgrade) return Reply::kPage;
+  if (!head.hasUpgrade) return calibrationPath ? Reply::kCalibrationPage : Reply::kPage;
   if (!EqualsNoCase(head.upgrade, "websocket") || !HasToken(head.connection, "upgrade") ||
       head.wsVersion != "13" || !ValidKey(head.key) || head.version != "HTTP/1.1" || !head.hasHost)
     return Reply::kBadRequest;
   if (!policy.Accepts(head)) return Reply::kForbidden;
+  if (calibrationPath) return calibrationFull ? Reply::kUnavailable : Reply::kCalibrationUpgrade;
   return streamingFull ? Reply::kUnavailable : Reply::kUpgrade;
 }
 
@@ -255,12 +258,12 @@ std::string Answer(std::string_view status, std::string_view headers, std::strin
 }  // namespace
 
 std::string Response(Reply reply, const RequestHead& head, const Page& page) {
-  if (reply == Reply::kUpgrade) {
+  if (reply == Reply::kUpgrade || reply == Reply::kCalibrationUpgrade) {
     return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
            "Sec-WebSocket-Accept: " +
            AcceptKey(head.key) + "\r\n\r\n";
   }
-  if (reply == Reply::kPage) {
+  if (reply == Reply::kPage || reply == Reply::kCalibrationPage) {
     // Only the page's own script and style run, it talks only to its own
     // WebSocket ('self' covers ws: in newer browsers, the Host in older
     // ones) and no other page may frame it.
@@ -383,8 +386,26 @@ bool Utf8Check::Feed(const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
-Connection::Connection(const OriginPolicy& policy, const Page& page, Documents* documents)
-    : policy_(policy), page_(page), documents_(documents) {}
+Connection::Connection(const OriginPolicy& policy, const Page& page, Documents* documents,
+                       const Page* calibration)
+    : policy_(policy), page_(page), documents_(documents), calibration_(calibration) {}
+
+void Connection::TakeMessages(std::vector<std::string>& out) {
+  out.clear();
+  out.swap(messages_);
+}
+
+void Connection::Close(std::uint16_t code, std::string_view reason) {
+  if (state_ == State::kClosed) return;
+  std::uint8_t payload[125] = {std::uint8_t(code >> 8), std::uint8_t(code)};
+  const std::size_t n = std::min<std::size_t>(reason.size(), sizeof payload - 2);
+  std::memcpy(payload + 2, reason.data(), n);
+  SendFrame(kClose, payload, 2 + n);
+  event_ = "closed by the service (" + std::to_string(code) + ")";
+  state_ = State::kClosed;
+  input_.clear();
+  consumed_ = 0;
+}
 
 std::string Connection::TakeEvent() {
   std::string e;
@@ -392,16 +413,17 @@ std::string Connection::TakeEvent() {
   return e;
 }
 
-void Connection::Feed(const char* data, std::size_t size, bool streamingFull) {
+void Connection::Feed(const char* data, std::size_t size, bool streamingFull,
+                      bool calibrationFull) {
   if (state_ == State::kClosed) return;
   input_.append(data, size);
-  if (state_ == State::kRequest) FeedRequest(streamingFull);
+  if (state_ == State::kRequest) FeedRequest(streamingFull, calibrationFull);
   if (state_ == State::kOpen) FeedFrames();
   input_.erase(0, consumed_);
   consumed_ = 0;
 }
 
-void Connection::FeedRequest(bool streamingFull) {
+void Connection::FeedRequest(bool streamingFull, bool calibrationFull) {
   RequestHead head;
   const HeadParse parse = ParseRequestHead(input_, head);
   if (parse == HeadParse::kIncomplete) {
@@ -418,16 +440,18 @@ void Connection::FeedRequest(bool streamingFull) {
     state_ = State::kClosed;
     return;
   }
-  const Reply reply = Decide(head, policy_, streamingFull, documents_);
+  const Reply reply =
+      Decide(head, policy_, streamingFull, documents_, calibration_ != nullptr, calibrationFull);
   reply_ = reply;
   std::string body, type;
   if (reply == Reply::kDocument && documents_->Fetch(Path(head), body, type))
     output_ += DocumentResponse(body, type);
   else
-    output_ += Response(reply == Reply::kDocument ? Reply::kNotFound : reply, head, page_);
+    output_ += Response(reply == Reply::kDocument ? Reply::kNotFound : reply, head,
+                        reply == Reply::kCalibrationPage ? *calibration_ : page_);
   if (reply == Reply::kForbidden)
     event_ = std::string("refused origin ") + trace::Escaped(head.origin).c_str();
-  if (reply != Reply::kUpgrade) {
+  if (reply != Reply::kUpgrade && reply != Reply::kCalibrationUpgrade) {
     state_ = State::kClosed;
     return;
   }
@@ -498,12 +522,20 @@ void Connection::HandleFrame(const FrameHeader& h, std::uint8_t* payload) {
   // A data frame: text is checked as it comes, whole at its last fragment.
   if (textMessage_ && (!text_.Feed(payload, size) || (h.fin && !text_.Complete())))
     return Fail(kInvalidPayload, "text not UTF-8");
-  // The one message the service answers: the status request, in one frame.
-  if (h.opcode == kText && h.fin && documents_ &&
-      std::string_view(reinterpret_cast<const char*>(payload), size) == kStatusRequest) {
+  const std::string_view text(reinterpret_cast<const char*>(payload), size);
+  // The message answered here: the status request, in one frame.
+  if (h.opcode == kText && h.fin && documents_ && text == kStatusRequest) {
     std::string body, type;
     if (documents_->Fetch(kStatusPath, body, type))
       SendFrame(kText, reinterpret_cast<const std::uint8_t*>(body.data()), body.size());
+    return;
+  }
+  // A conversation's text messages are the service's, whole (a binary one
+  // means nothing to it).
+  if (Conversation() && textMessage_) {
+    message_.append(text);
+    if (!fragmented_) messages_.push_back(std::move(message_));
+    if (!fragmented_) message_.clear();
   }
 }
 

@@ -104,9 +104,15 @@ class Documents {
 constexpr std::string_view kStatusRequest = "status";
 constexpr std::string_view kStatusPath = "/status";
 
+// The calibration page and its connection: GET and the upgrade on this
+// path, when the service holds the conversation.
+constexpr std::string_view kCalibrationPath = "/calibrate";
+
 enum class Reply {
   kPage,
-  kDocument,  // a path `documents` serves (the status, the metrics)
+  kCalibrationPage,     // GET /calibrate
+  kCalibrationUpgrade,  // its connection: text messages, no stream
+  kDocument,            // a path `documents` serves (the status, the metrics)
   kUpgrade,
   kBadRequest,
   kForbidden,
@@ -119,11 +125,14 @@ enum class Reply {
 // and one Host, as every browser sends; plain GETs (the page, the
 // documents) need no streaming place, so `streamingFull` refuses upgrades
 // only. A document is read under the upgrade's Origin rule: a foreign page
-// gets 403, so only the service's own page can read it.
+// gets 403, so only the service's own page can read it. `calibration`: the
+// calibration page is served; `calibrationFull`: its connections are all
+// taken (503).
 Reply Decide(const RequestHead& head, const OriginPolicy& policy, bool streamingFull = false,
-             const Documents* documents = nullptr);
-// The whole HTTP response for `reply` (the page's bytes for Page, the
-// accept key for Upgrade; Document answers come from DocumentResponse).
+             const Documents* documents = nullptr, bool calibration = false,
+             bool calibrationFull = false);
+// The whole HTTP response for `reply` (`page`'s bytes for either page, the
+// accept key for an upgrade; Document answers come from DocumentResponse).
 std::string Response(Reply reply, const RequestHead& head, const Page& page);
 // A 200 answer carrying a document (not stored by caches, not sniffed).
 std::string DocumentResponse(std::string_view body, std::string_view contentType);
@@ -171,11 +180,25 @@ class Connection {
 
   // `documents` (may be null): what GET answers beside the page, and the
   // status a client asks for with a text message.
-  Connection(const OriginPolicy& policy, const Page& page, Documents* documents = nullptr);
+  // `calibration` (may be null): the calibration page, served on
+  // kCalibrationPath with its connection.
+  Connection(const OriginPolicy& policy, const Page& page, Documents* documents = nullptr,
+             const Page* calibration = nullptr);
 
   // Takes received bytes; answers (HTTP, pongs, close frames) are appended
-  // to Output(). `streamingFull`: an upgrade would find no place (503).
-  void Feed(const char* data, std::size_t size, bool streamingFull = false);
+  // to Output(). `streamingFull`: an upgrade would find no place (503);
+  // `calibrationFull` likewise for the calibration page's connection.
+  void Feed(const char* data, std::size_t size, bool streamingFull = false,
+            bool calibrationFull = false);
+  // Upgraded on the calibration path: its text messages are kept for the
+  // service (TakeMessages), it is sent no stream.
+  bool Conversation() const { return reply_ == Reply::kCalibrationUpgrade; }
+  // The whole text messages received since the last call (a conversation's
+  // only; the status request is answered here, not kept).
+  void TakeMessages(std::vector<std::string>& out);
+  // The service closes: a close frame with `code` and `reason` (at most 123
+  // bytes of it), nothing after it.
+  void Close(std::uint16_t code, std::string_view reason);
   State CurrentState() const { return state_; }
   // Upgraded and not closing: binary messages may be sent.
   bool Open() const { return state_ == State::kOpen; }
@@ -191,7 +214,7 @@ class Connection {
   std::uint64_t FramesReceived() const { return frames_; }
 
  private:
-  void FeedRequest(bool streamingFull);
+  void FeedRequest(bool streamingFull, bool calibrationFull);
   void FeedFrames();
   void HandleFrame(const FrameHeader& h, std::uint8_t* payload);
   void Fail(std::uint16_t code, const char* why);
@@ -200,6 +223,9 @@ class Connection {
   const OriginPolicy& policy_;
   const Page& page_;
   Documents* documents_;
+  const Page* calibration_;
+  std::string message_;                // a conversation's text message so far
+  std::vector<std::string> messages_;  // its whole ones, not yet taken
   State state_ = State::kRequest;
   Reply reply_ = Reply::kBadRequest;
   // Received bytes from `consumed_` on are not handled yet; the handled

@@ -12,4 +12,9 @@ namespace platform {
 // The address in host order; false (out untouched) if `text` is not one.
 bool ParseIpv4(std::string_view text, std::uint32_t& out);
 
+// 127.0.0.0/8, host order: a peer on this machine.
+constexpr bool IsLoopbackIpv4(std::uint32_t address) {
+  return (address >> 24) == 127;
+}
+
 }  // namespace platform

@@ -72,6 +72,9 @@ int WaitSockets(SocketWait* items, std::size_t count, int timeoutMs);
 // (see SendSome) and without Nagle's delay; `sendBufferBytes` > 0 sets the
 // size of its send buffer.
 SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes);
+// The IPv4 address (host order) of a connected socket's peer; false if
+// there is none.
+bool PeerIpv4(SocketHandle s, std::uint32_t& address);
 
 // A client connection to host:port (dotted IPv4 or a host name), blocking.
 SocketHandle ConnectTcp(const char* host, std::uint16_t port);

@@ -157,6 +157,16 @@ SocketHandle AcceptConnection(SocketHandle listener, int sendBufferBytes) {
   return AsHandle(s);
 }
 
+bool PeerIpv4(SocketHandle s, std::uint32_t& address) {
+  sockaddr_in a{};
+  socklen_t size = sizeof a;
+  if (::getpeername(AsSocket(s), reinterpret_cast<sockaddr*>(&a), &size) != 0 ||
+      a.sin_family != AF_INET)
+    return false;
+  address = ntohl(a.sin_addr.s_addr);
+  return true;
+}
+
 SocketHandle ConnectTcp(const char* host, std::uint16_t port) {
   sockaddr_in a;
   if (!ResolveIpv4(host, port, a)) return kInvalidSocket;

@@ -183,7 +183,8 @@ async def ws_status(origin):
         return getattr(e, "status_code", None) or e.response.status_code
 
 
-async def browse(procs, datagrams, out):
+def start_browser(procs):
+    """Headless Chromium with an empty page; the DevTools address of that page."""
     profile = os.path.join(procs.tmp, "chromium")
     procs.start("chromium", [
         "/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
@@ -195,8 +196,11 @@ async def browse(procs, datagrams, out):
         sys.exit("chromium did not start: " + procs.log("chromium"))
     port = int(open(port_file).read().split()[0])
     targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=5))
-    target = next(t for t in targets if t["type"] == "page")
-    async with websockets.connect(target["webSocketDebuggerUrl"], max_size=None) as ws:
+    return next(t for t in targets if t["type"] == "page")["webSocketDebuggerUrl"]
+
+
+async def browse(procs, datagrams, out):
+    async with websockets.connect(start_browser(procs), max_size=None) as ws:
         dt = Devtools(ws)
         await dt.call("Network.enable")
         await dt.call("Log.enable")  # a policy violation would be logged here

@@ -7,13 +7,22 @@
 // says nothing once closed, and never buffers more than a message's limit;
 // the status and the metrics are served beside the page.
 //
+// On the calibration page's connection (bit 2) the client's whole text
+// messages go to the page's conversation, as the service runs it: whatever
+// they say, only the dialog's commands reach the frame, and every message
+// to the page is a JSON object with a type.
+//
 // Input: byte 0 odd = a valid upgrade first, bit 1 = every streaming place
-// taken; byte 1 = piece size (0: all at once); the rest = the client's bytes.
+// taken, bit 2 = the upgrade asks for the calibration page, bit 3 = its
+// peer is not on this machine; byte 1 = piece size (0: all at once); the
+// rest = the client's bytes.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "calibration/WebCalibration.h"
+#include "input/DeviceCommands.h"
 #include "output/WebSocketProtocol.h"
 #include "tests/fuzz/FuzzBytes.h"
 
@@ -60,6 +69,34 @@ void CheckServerFrames(const std::string& out, std::size_t at) {
   if (at != out.size()) Fail("frame longer than the output");
 }
 
+// The conversation's two sides, checking what it sends.
+class FuzzPages : public WebCalibrationPages {
+ public:
+  void Send(std::uint64_t, const std::string& text) override {
+    if (text.rfind("{\"type\":\"", 0) != 0 || text.back() != '}') Fail("a page message not JSON");
+  }
+  void Close(std::uint64_t, std::uint16_t code, const std::string& reason) override {
+    if (code != WebCalibration::kPolicyViolation || reason.size() > 123) Fail("a bad close");
+  }
+};
+
+class FuzzFrame : public WebCalibrationFrame {
+ public:
+  bool held = false;
+  bool IsOpen() const override { return true; }
+  bool IsSplitChannel() const override { return false; }
+  std::uint8_t InputReportId() const override { return 0x02; }
+  void Send(const std::uint8_t* c) override {
+    if (!held) Fail("a command outside a calibration");
+    const bool calibration = c[1] == CMD_CALIBRATION && (c[2] <= 6 || c[2] == CAL_LEAVE);
+    if (!calibration && c[1] != CMD_GET_RB_PARAMS && c[1] != CMD_CANCEL)
+      Fail("a command the dialog does not send");
+  }
+  void SetCalibrationValid() override {}
+  bool Claim() override { return !held && (held = true); }
+  void Release() override { held = false; }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -67,13 +104,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t flags = in.byte();
   const bool upgradeFirst = (flags & 1) != 0;
   const bool full = (flags & 2) != 0;
+  const bool calibration = (flags & 4) != 0;
+  const bool loopback = (flags & 8) == 0;
   const std::size_t piece = in.byte();
   std::string bytes;
   if (upgradeFirst) {
-    bytes =
-        "GET / HTTP/1.1\r\nHost: 127.0.0.1:3334\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-        "Origin: http://localhost:3334\r\n\r\n";
+    bytes = std::string(calibration ? "GET /calibrate" : "GET /") +
+            " HTTP/1.1\r\nHost: 127.0.0.1:3334\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+            "Origin: http://localhost:3334\r\n\r\n";
   }
   const std::size_t rest = in.left();
   bytes.resize(bytes.size() + rest);
@@ -82,7 +121,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const ws::OriginPolicy policy("127.0.0.1", 3334, "http://kiosk.local:8000");
   static const ws::Page page = ws::DescribePage("<p>page</p><script>x</script>");
   static FuzzDocuments documents;
-  ws::Connection conn(policy, page, &documents);
+  static const ws::Page calibrationPage = ws::DescribePage("<p>calibrate</p>");
+  ws::Connection conn(policy, page, &documents, &calibrationPage);
+  FuzzPages pages;
+  FuzzFrame frame;
+  WebCalibration web(pages, frame);
+  WebFrameInfo info{true, false, true, 0x2105, "single-channel", 1.0};
+  std::vector<std::string> messages;
+  std::int64_t now = 0;
+  bool opened = false;
   std::string out;
   bool closedBefore = false;
   for (std::size_t at = 0; at < bytes.size();) {
@@ -93,11 +140,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out += conn.Output();
     conn.Output().clear();
     conn.TakeEvent();
+    conn.TakeMessages(messages);
+    if (!conn.Conversation() && !messages.empty()) Fail("messages kept off the calibration path");
+    if (conn.Conversation() && !opened) {
+      web.Opened(1, loopback, now);
+      web.Tick(info, frame.held, now);
+      opened = true;
+    }
+    for (const std::string& m : messages) {
+      web.Message(1, m, now += 10);
+      if (!loopback && frame.held) Fail("a peer elsewhere started a calibration");
+    }
     if (closedBefore && out.size() != outBefore) Fail("output after the close");
     closedBefore = conn.Finished();
   }
+  if (opened) web.Closed(1, now);
+  if (frame.held) Fail("a calibration outlived its page");
+  const bool refused = full && !calibration;
   if (upgradeFirst &&
-      out.rfind(full ? "HTTP/1.1 503 " : "HTTP/1.1 101 Switching Protocols\r\n", 0) != 0)
+      out.rfind(refused ? "HTTP/1.1 503 " : "HTTP/1.1 101 Switching Protocols\r\n", 0) != 0)
     Fail("a valid upgrade was not answered as it should");
   if (!out.empty() && out.rfind("HTTP/1.1 ", 0) != 0) Fail("output without a status line");
   if (conn.CurrentState() == ws::Connection::State::kRequest && !out.empty())
