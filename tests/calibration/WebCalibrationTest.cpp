@@ -242,7 +242,9 @@ TEST_F(Web, VanishedSilentOrLostEndsTheCalibrationAsEscapeWould) {
     }
     EXPECT_FALSE(w.Active());
     EXPECT_EQ(frame.releases, 1);
-    if (what == "vanished" || what == "silent") EXPECT_EQ(frame.sent, DialogSends(replies, true));
+    if (what == "vanished" || what == "silent") {
+      EXPECT_EQ(frame.sent, DialogSends(replies, true));
+    }
   }
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // The one temporary settings file of the tests: named after the running
 // test, in the test's temporary folder, absent at the start and removed at
-// the end.
+// the end. The name also carries a random part: two trees' suites may run
+// the same test at the same time, and the folder is the machine's.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -15,7 +17,8 @@ class TempSettings {
  public:
   TempSettings() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = ::testing::TempDir() + "vantrel_" + (info ? info->name() : "settings") + ".ini";
+    path_ = ::testing::TempDir() + "vantrel_" + (info ? info->name() : "settings") + "_" +
+            std::to_string(std::random_device{}()) + ".ini";
     std::remove(path_.c_str());
   }
   ~TempSettings() { std::remove(path_.c_str()); }
