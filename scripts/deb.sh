@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # deb.sh [amd64|arm64]: the Debian packages vantrel and vantrel-tools, built
-# by debhelper from a copy of this tree in build/deb/ARCH/ (arm64 with
+# by debhelper from a copy of this tree in ~/.cache/vantrel/deb/ARCH/ (arm64 with
 # Debian's cross toolchain), version from the project's CMake version, and
 # checked by lintian. The .deb files land in build/deb/.
 set -euo pipefail
@@ -8,7 +8,12 @@ cd "$(dirname "$0")/.."
 root=$PWD
 arch=${1:-$(dpkg --print-architecture)}
 out=$root/build/deb
-src=$out/$arch/src
+# The package is built in one folder per architecture outside the clone:
+# Debian's build flags carry the folder's path (-ffile-prefix-map), which
+# ccache hashes, so a folder inside each fresh clone would compile
+# everything anew.
+work=${VANTREL_DEB_WORK:-$HOME/.cache/vantrel/deb}/$arch
+src=$work/src
 
 # What the build needs, installed where missing: debhelper and lintian, the
 # packages' build dependencies, and for arm64 the cross toolchain.
@@ -31,7 +36,7 @@ version=$(sed -n 's/^project(Vantrel VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt
 
 # The tree as it is (tracked and new files), without the build trees; the
 # copy keeps its path, so ccache finds the last run's objects.
-mkdir -p "$src"
+mkdir -p "$src" "$out"
 find "$src" -mindepth 1 -maxdepth 1 ! -name 'obj-*' -exec rm -rf {} +
 git ls-files -co --exclude-standard -z | grep -zv '^build/' | xargs -0 tar -cf - | tar -xf - -C "$src"
 maintainer=$(sed -n 's/^Maintainer: //p' debian/control)
@@ -50,7 +55,7 @@ flags=""
   flags="-DVANTREL_OSCPACK_SOURCE=$HOME/.cache/vantrel/oscpack"
 if command -v ccache >/dev/null 2>&1; then
   # A launcher without blanks or semicolons, which make would split.
-  launcher=$out/$arch/ccache-launch
+  launcher=$work/ccache-launch
   printf '#!/bin/sh\nCCACHE_BASEDIR=%s CCACHE_NOHASHDIR=1 exec ccache "$@"\n' "$src" >"$launcher"
   chmod +x "$launcher"
   flags="$flags -DCMAKE_C_COMPILER_LAUNCHER=$launcher -DCMAKE_CXX_COMPILER_LAUNCHER=$launcher"
@@ -61,9 +66,9 @@ fi
   echo "deb: dpkg-buildpackage failed for $arch (log: $out/build-$arch.log)" >&2
   exit 1
 }
-changes=$out/$arch/vantrel_${version}_$arch.changes
+changes=$work/vantrel_${version}_$arch.changes
 for f in $(sed -n '/^Files:/,$s/^ [0-9a-f]* [0-9]* [^ ]* [^ ]* //p' "$changes"); do
-  mv -f "$out/$arch/$f" "$out/"
+  mv -f "$work/$f" "$out/"
 done
 cp -f "$changes" "$out/"
 echo "deb: $(cd "$out" && ls vantrel*_"${version}"_"$arch".deb | tr '\n' ' ')"
