@@ -338,7 +338,11 @@ finally:
 PY
 
 if [ "$arch" = "$(dpkg --print-architecture)" ]; then
-  python3 "$work/harness.py" "$work" "$cache" "$sim" "$mon" boot
+  # In a PID namespace of its own: however the harness ends (a kill, a time
+  # limit), the container ends with it, and no booted root is left holding
+  # the service's ports on the host.
+  unshare --pid --fork --kill-child --mount-proc \
+    python3 "$work/harness.py" "$work" "$cache" "$sim" "$mon" boot
 else
   # systemd booted under qemu-user takes minutes and fails where qemu lacks
   # what it asks of the kernel: the foreign root runs the service as its
