@@ -8,9 +8,7 @@ Masked before comparing, since it is real time:
     where and in which order).
 Nothing else is masked: the service's tick is fixed during a capture, so
 the TUIO speeds and acceleration and the idle bundles are compared byte for
-byte. Where a capture directory holds variants/N/ (other outcomes of the
-same build that the service's own thread timing decides), a model is the
-same when any capture of A equals any capture of B. --mask-speeds also masks the speed and acceleration floats of
+byte. --mask-speeds also masks the speed and acceleration floats of
 /tuio/2Dcur set messages (for captures taken without the fixed clock).
 """
 import argparse
@@ -156,23 +154,12 @@ def load_set(d, m, masked):
     return {kind: load(os.path.join(d, m + "." + kind)) for kind, load in kinds}
 
 
-def variant_dirs(d, use):
-    """d itself, then each variants/N of it (other outcomes of the same build
-    where the service's own timing decides an order)."""
-    out = [d]
-    v = os.path.join(d, "variants")
-    if use and os.path.isdir(v):
-        out += [os.path.join(v, n) for n in sorted(os.listdir(v), key=lambda n: (len(n), n))]
-    return out
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("a")
     ap.add_argument("b")
     ap.add_argument("--mask-speeds", action="store_true")
     ap.add_argument("--model", action="append", help="only these models")
-    ap.add_argument("--no-variants", action="store_true", help="compare the main captures only")
     ap.add_argument("--quiet", action="store_true")
     args = ap.parse_args()
     say = (lambda *a: None) if args.quiet else print
@@ -191,20 +178,12 @@ def main():
     shows = {"records": str, "tuio": decode, "xml": str, "notes": str}
     different = 0
     for m in names:
-        sets_a = [(d, load_set(d, m, args.mask_speeds)) for d in variant_dirs(args.a, not args.no_variants)]
-        sets_b = [(d, load_set(d, m, args.mask_speeds)) for d in variant_dirs(args.b, not args.no_variants)]
-        sets_a = [(d, s) for d, s in sets_a if s["records"] is not None] or sets_a[:1]
-        sets_b = [(d, s) for d, s in sets_b if s["records"] is not None] or sets_b[:1]
-        match = next(
-            ((da, db) for da, a in sets_a for db, b in sets_b if a == b and a["records"] is not None),
-            None,
-        )
-        if match:
-            extra = [os.path.relpath(d, top) for d, top in zip(match, (args.a, args.b)) if d != top]
-            say("%s: same%s" % (m, " (as " + ", ".join(extra) + ")" if extra else ""))
+        a = load_set(args.a, m, args.mask_speeds)
+        b = load_set(args.b, m, args.mask_speeds)
+        if a == b and a["records"] is not None:
+            say("%s: same" % m)
             continue
         different += 1
-        (_, a), (_, b) = sets_a[0], sets_b[0]
         problems = []
         for kind, show in shows.items():
             if a[kind] is None or b[kind] is None:
@@ -213,7 +192,7 @@ def main():
             elif a[kind] != b[kind]:
                 problems.append("  %s: %d lines (A) against %d (B)" % (kind, len(a[kind]), len(b[kind])))
                 problems += first_differences(a[kind], b[kind], show)
-        say("%s: DIFFERENT%s" % (m, " (from each of %d variants of A)" % len(sets_a) if len(sets_a) > 1 else ""))
+        say("%s: DIFFERENT" % m)
         say("\n".join(problems))
     say("wire-compare: %d of %d models differ" % (different, len(names)))
     return 1 if different else 0

@@ -17,6 +17,7 @@
 
 #include "device/Pelladex.h"
 #include "tests/support/SimControl.h"
+#include "tests/support/WaitFor.h"
 
 using testsupport::SimControl;
 using Clock = std::chrono::steady_clock;
@@ -153,6 +154,13 @@ class PelladexSim : public ::testing::Test {
       }
     }
     return device;
+  }
+
+  // How many reports the simulator has received (its record is not cleared:
+  // a report arriving between a look and a clear would be lost).
+  std::size_t Records() {
+    const std::string answer = Sim("record");
+    return std::stoul(answer.substr(answer.find(' ') + 1));
   }
 
   // The output reports the simulator received since the last call.
@@ -309,12 +317,15 @@ TEST_F(PelladexSim, SingleChannelTouchReportTakenAsReply) {
   _TouchDevData reply;
   std::memset(&reply, 0, sizeof reply);
   char result = 0;
+  const std::size_t before = Records();
   // 0x10 is a command the frame does not answer: the next report is a touch.
   std::thread sender([&] {
     const _TouchDevData cmd = Command(0x10, true);
     result = device->SendCmd(&cmd, &reply);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  // The touch comes once the frame has the command (the library waits for a
+  // reply from before its write on).
+  EXPECT_TRUE(testsupport::WaitFor([&] { return Records() > before; }, 20000));
   const auto touch = Report({0x02, 0x81, 0x10, 0x20});
   Inject(name, 3, touch);
   const short n = device->ReadData(1000);

@@ -211,8 +211,8 @@ TEST_F(OutputsWire, AStalledXmlClientDoesNotHoldUpTuio) {
       t.entry[c] = {std::uint16_t(c), std::uint16_t(i % 2 ? TOUCH_UP : TOUCH_DOWN), 1000, 1000};
     Deliver(t, 10);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  sending = false;
+  EXPECT_TRUE(WaitFor([&] { return outputs_->XmlLink().DroppedClients() == 1u; }, 30000));
+  sending = false;  // the receiver ends once no datagram comes for 20 ms: all were sent
   receiver.join();
   EXPECT_EQ(outputs_->XmlLink().DroppedClients(), 1u);
   EXPECT_EQ(lastFseq, 32 * kTables - 1);

@@ -231,6 +231,25 @@ TEST_F(HidSeam, WritesCompleteInTheBackgroundInOrder) {
   Sim().last("unplug " + name);
 }
 
+// "hold 08": the mode write's echo waits while the query's answer goes out,
+// and comes after it on "release".
+TEST_F(HidSeam, HeldAnswersComeInOrderOnRelease) {
+  const std::string name = Add("series");
+  auto dev = backend_->Open(Sim().path(name, 1), kHidReadWrite, HidShare::kShared);
+  ASSERT_TRUE(dev);
+  ASSERT_EQ(Sim().last("hold " + name + " 08"), "ok");
+  const std::uint8_t mode[kReportSize] = {0xFE, 0x08, 0, 1, 3}, query[kReportSize] = {0xFE, 0x0C};
+  ASSERT_TRUE(dev->Write(mode, sizeof mode));
+  ASSERT_TRUE(dev->Write(query, sizeof query));
+  std::uint8_t buf[kReportSize];
+  ASSERT_TRUE(ReadOne(*dev, buf));
+  EXPECT_EQ(buf[1], 0x0C);
+  EXPECT_EQ(Sim().last("release " + name), "ok 1");
+  ASSERT_TRUE(ReadOne(*dev, buf));
+  EXPECT_EQ(buf[1], 0x08);
+  Sim().last("unplug " + name);
+}
+
 TEST_F(HidSeam, UnplugFailsHandlesAndNotifiesRemovalAndArrival) {
   const std::string name = Add("split-2pt");
   const std::string path = Sim().path(name, 3);

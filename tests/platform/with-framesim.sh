@@ -13,7 +13,7 @@ sim=$!
 i=0
 while [ ! -s "$dir/port" ]; do
   i=$((i + 1))
-  if [ $i -gt 100 ] || ! kill -0 $sim 2>/dev/null; then
+  if [ $i -gt 600 ] || ! kill -0 $sim 2>/dev/null; then
     echo "with-framesim: the simulator did not start" >&2
     kill $sim 2>/dev/null
     rm -rf "$dir"

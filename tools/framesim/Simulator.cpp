@@ -64,7 +64,8 @@ const CommandShape kShapes[] = {
     {"add", 2, 40}, {"plug", 2, 2},   {"unplug", 2, 2}, {"inject", 4, 4},  {"gesture", 4, 20},
     {"tap", 3, 3},  {"touch", 3, 20}, {"set", 3, 20},   {"state", 2, 2},   {"record", 1, 2},
     {"list", 1, 1}, {"models", 1, 1}, {"wait", 2, 2},   {"pending", 1, 1}, {"quit", 1, 1},
-    {"enum", 1, 1}, {"open", 4, 4},   {"watch", 1, 1},  {"fault", 3, 5},
+    {"enum", 1, 1}, {"open", 4, 4},   {"watch", 1, 1},  {"fault", 3, 5},   {"hold", 3, 3},
+    {"release", 2, 2},
 };
 
 const CommandShape* Shape(const std::string& name) {
@@ -210,7 +211,11 @@ std::string Simulator::Link(Client& c, const std::vector<std::string>& words, bo
       std::vector<Emission> out;
       f.OnOutputReport(c.collection, bytes, static_cast<std::size_t>(n), out);
       c.send("wd 1");
-      Schedule(c.frame, out);
+      FrameSlot& slot = frames_[c.frame];
+      if (n >= 2 && bytes[1] == slot.holdCode)
+        slot.held.insert(slot.held.end(), out.begin(), out.end());
+      else
+        Schedule(c.frame, out);
       return "";
     }
     if (cmd == "sf") {
@@ -359,6 +364,21 @@ std::string Simulator::Control(Client& c, const std::vector<std::string>& words)
     // The new model takes effect; the frame's live state stays.
     f.SetModel(m);
     return "ok";
+  }
+  if (cmd == "hold") {
+    std::uint8_t code = 0;
+    if (words[2].size() != 2 || vlink::ParseHex(words[2].data(), 2, &code, 1) != 1)
+      return "err bad command code (two hex digits): " + words[2];
+    frames_[fi].holdCode = code;
+    return "ok";
+  }
+  if (cmd == "release") {
+    FrameSlot& slot = frames_[fi];
+    std::vector<Emission> held;
+    held.swap(slot.held);
+    slot.holdCode = -1;
+    Schedule(fi, held);
+    return "ok " + std::to_string(held.size());
   }
   if (!frames_[fi].plugged) return "err frame " + words[1] + " is unplugged";
   if (cmd == "fault") return Fault(fi, words);
@@ -555,6 +575,7 @@ void Simulator::EndHandles(int fi) {
 void Simulator::Unplug(int fi) {
   frames_[fi].plugged = false;
   frames_[fi].wakeAt = 0;  // an unplugged frame does not wake
+  frames_[fi].held.clear();
   EndHandles(fi);
   Notify("removal", fi);
 }

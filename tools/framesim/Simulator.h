@@ -62,6 +62,9 @@ class Simulator {
     std::uint64_t stallUntil = 0;  // no report goes out before then
     std::uint64_t wakeAt = 0;      // asleep until then (0: awake)
     bool wakeNotify = false;       // an arrival goes out on waking
+    // "hold": the answers to this command code wait in `held` until "release".
+    int holdCode = -1;
+    std::vector<Emission> held;
   };
   enum class Kind { kFresh, kHandle, kWatcher };
   struct Client {

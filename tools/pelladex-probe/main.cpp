@@ -65,6 +65,8 @@ class ReaderLoop {
   std::thread thread_;
 };
 
+constexpr int kQueryTries = 5;  // at most 1 s for a frame that never answers
+
 void ListFrame(int index, const _TouchDevInfo& found) {
   std::printf("frame %d: %s, kind %u (%s), %s\n", index,
               IsSplitChannel(found) ? "split-channel" : "single-channel", found.deviceKind,
@@ -92,8 +94,11 @@ void ListFrame(int index, const _TouchDevInfo& found) {
   char detail = 0, points = 0;
   {
     ReaderLoop reader(*device);
-    detail = device->GetDevDetail(&info);
-    points = device->GetDeviceMaxPointNum();
+    // The library waits 200 ms for each reply; on a busy machine a reply can
+    // come later, so a query that failed is asked again a few times (a query
+    // that does not apply to the frame fails at once, without waiting).
+    for (int i = 0; i < kQueryTries && detail != 1; ++i) detail = device->GetDevDetail(&info);
+    for (int i = 0; i < kQueryTries && points != 1; ++i) points = device->GetDeviceMaxPointNum();
   }
   _TouchDevInfo limits;
   device->GetDeviceInfo(&limits);

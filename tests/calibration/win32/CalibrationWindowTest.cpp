@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -23,8 +24,12 @@ struct AbsentFrame final : CalibrationFrame {
 // The target window's ring timer ticks as they arrive (a subclass here).
 WNDPROC targetProcedure = nullptr;
 std::vector<DWORD> ringTicks;
+std::atomic<int> ringTickCount{0};  // for the other thread's wait
 LRESULT CALLBACK CountRingTicks(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_TIMER && wParam == 1) ringTicks.push_back(GetTickCount());
+  if (message == WM_TIMER && wParam == 1) {
+    ringTicks.push_back(GetTickCount());
+    ++ringTickCount;
+  }
   return CallWindowProcW(targetProcedure, hwnd, message, wParam, lParam);
 }
 
@@ -60,7 +65,7 @@ TEST(CalibrationDialogWindow, DragIconSystemMenuAndTheRingTimer) {
       targetProcedure = reinterpret_cast<WNDPROC>(
           SetWindowLongPtrW(target, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountRingTicks)));
       SendMessageW(hwnd, WM_COMMAND, IDC_CALIBRATION, 0);
-      Sleep(1600);
+      for (int i = 0; i < 3000 && ringTickCount < 8; ++i) Sleep(10);
     }
     PostMessageW(hwnd, WM_COMMAND, IDC_EXIT, 0);
   });
