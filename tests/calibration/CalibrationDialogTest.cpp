@@ -10,17 +10,13 @@
 #include "calibration/CalibrationDialog.h"
 #include "calibration/CalibrationIds.h"
 #include "input/DeviceCommands.h"
+#include "tests/support/CommandBytes.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A command as the frame sees it: the bytes up to the last non-zero one.
-Bytes Trimmed(const std::uint8_t* c) {
-  int n = 64;
-  while (n > 1 && c[n - 1] == 0) --n;
-  return Bytes(c, c + n);
-}
+using testsupport::Trimmed;
 
 class RecordingView : public CalibrationDialogView {
  public:

@@ -11,16 +11,13 @@
 #include "calibration/CalibrationIds.h"
 #include "calibration/WebCalibration.h"
 #include "input/DeviceCommands.h"
+#include "tests/support/CommandBytes.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Trimmed(const std::uint8_t* c) {
-  int n = 64;
-  while (n > 1 && c[n - 1] == 0) --n;
-  return Bytes(c, c + n);
-}
+using testsupport::Trimmed;
 
 struct Pages : WebCalibrationPages {
   std::vector<std::pair<std::uint64_t, std::string>> sent;
