@@ -537,8 +537,9 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
   // receivers hear that the session ended.
   mark = frames_.size();
   ASSERT_EQ(sim_.last("unplug f"), "ok");
-  EXPECT_TRUE(testsupport::WaitFor([&] { return FromMetrics(HttpGet("/metrics"))[0] == 0; }, 200))
-      << "vantrel_frame_present still 1 200 ms after the unplug";
+  // How soon is the benchmark's business; here: it comes, on a loaded machine too.
+  EXPECT_TRUE(testsupport::WaitFor([&] { return FromMetrics(HttpGet("/metrics"))[0] == 0; }, 20000))
+      << "vantrel_frame_present still 1 20 s after the unplug";
   ASSERT_TRUE(WaitFrames([&] {
     return frames_.size() > mark && frames_.back().alive.empty() && frames_.back().fseq == -1;
   }));
