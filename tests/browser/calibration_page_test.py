@@ -9,7 +9,7 @@ a screenshot at each target has the cross and ring at the target window's pixels
 for the page's size. Beside the browser, Python clients: a second page while one
 calibrates, one that vanishes, a foreign Origin, a peer on a non-loopback address.
 """
-import argparse, asyncio, base64, hashlib, json, os, re, subprocess, sys, tempfile, time
+import argparse, asyncio, base64, hashlib, json, os, re, struct, subprocess, sys, tempfile, time
 import urllib.request
 import websockets
 
@@ -312,6 +312,33 @@ async def single_channel(procs, page):
     check("calibrating=0 cal-valid=1 cal=512,512,3584,512,3584,3584,524,500,3596,500,3596,3572 "
           in state,
           f"the frame keeps its new calibration: {state}")
+    # And the service maps through it: the frame reports the screen's middle as
+    # (2048, 2048); measured 12 units right of and above the references, it is
+    # (2036, 2060) of 4096 on the screen.
+    datagrams = lp.capture_udp()
+    procs.sim_command("touch s 0:down:0.5,0.5")
+    wait_until(lambda: cursor_sets(datagrams), 10)
+    procs.sim_command("touch s 0:up:0.5,0.5")
+    got = cursor_sets(datagrams)[:1]
+    check(got == [(2036 / 4096, 2060 / 4096)], f"a touch mapped through the read-back: {got}")
+
+
+def cursor_sets(datagrams):
+    """The (x, y) of every /tuio/2Dcur set message in these bundles, in order."""
+    def padded(b, i):
+        end = b.index(b"\0", i)
+        return b[i:end].decode(), (end + 4) & ~3
+    out = []
+    for d in list(datagrams):
+        i = 16  # "#bundle", its time tag
+        while i + 4 <= len(d):
+            (size,), i = struct.unpack(">i", d[i:i + 4]), i + 4
+            m, i = d[i:i + size], i + size
+            address, j = padded(m, 0)
+            tags, j = padded(m, j)
+            if address == "/tuio/2Dcur" and tags.startswith(",si") and m[j:j + 4] == b"set\0":
+                out.append(struct.unpack(">ff", m[j + 8:j + 16]))
+    return out
 
 
 async def browse(procs, out):
