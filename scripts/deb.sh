@@ -56,7 +56,11 @@ flags=""
 if command -v ccache >/dev/null 2>&1; then
   # A launcher without blanks or semicolons, which make would split.
   launcher=$work/ccache-launch
-  printf '#!/bin/sh\nCCACHE_BASEDIR=%s CCACHE_NOHASHDIR=1 exec ccache "$@"\n' "$src" >"$launcher"
+  # debhelper's HOME is inside the copy, which the next run replaces: the
+  # cache is named here, or every run would compile everything anew.
+  cache_dir=${CCACHE_DIR:-$(ccache -k cache_dir)}
+  printf '#!/bin/sh\nCCACHE_DIR=%s CCACHE_BASEDIR=%s CCACHE_NOHASHDIR=1 exec ccache "$@"\n' \
+    "$cache_dir" "$src" >"$launcher"
   chmod +x "$launcher"
   flags="$flags -DCMAKE_C_COMPILER_LAUNCHER=$launcher -DCMAKE_CXX_COMPILER_LAUNCHER=$launcher"
 fi
