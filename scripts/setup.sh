@@ -1,25 +1,33 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test both builds.
 # Safe to run twice: it skips packages that are already there.
+#   scripts/setup.sh            everything
+#   scripts/setup.sh --native   only what configuring and building the native
+#                               tree needs (scripts/test.sh builds it while
+#                               the rest installs)
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config git dpkg-dev
-  clang-format clang libclang-rt-14-dev
+native=(
+  build-essential cmake ninja-build pkg-config git dpkg-dev ccache
   libgtest-dev googletest libbenchmark-dev
-  libudev-dev
-  liboscpack-dev libssl-dev liblo-dev liblo-tools python3-liblo python3-lxml libxml2-utils libxml2-dev
+  libudev-dev liboscpack-dev libssl-dev liblo-dev libxml2-dev
+)
+packages=("${native[@]}"
+  clang-format clang libclang-rt-14-dev
+  liblo-tools python3-liblo python3-lxml libxml2-utils
   chromium python3-websockets
   prometheus jq
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386 fonts-wine xvfb xauth
   nsis
-  ccache graphviz
+  graphviz
   debhelper lintian mmdebstrap systemd systemd-container procps
 )
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+only_native=0
+[ "${1:-}" = --native ] && only_native=1 && packages=("${native[@]}")
 
 changed=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -64,10 +72,13 @@ if [ "${#missing[@]}" -gt 0 ]; then
     sudo_ chmod 755 "$policy"
     own_policy=1
   fi
-  DEBIAN_FRONTEND=noninteractive sudo_ apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+  DEBIAN_FRONTEND=noninteractive sudo_ apt-get -o DPkg::Lock::Timeout=900 install -y -q \
+    --no-install-recommends "${missing[@]}" ||
     { [ "$own_policy" = 0 ] || sudo_ rm -f "$policy"; exit 1; }
   [ "$own_policy" = 0 ] || sudo_ rm -f "$policy"
 fi
+
+[ "$only_native" = 0 ] || { echo "setup: the native build's packages present"; exit 0; }
 
 # oscpack's source package for the Windows cross builds, unpacked once into
 # the user's cache (CMake copies it into each Windows build tree), so that
