@@ -53,7 +53,7 @@ const char* ReaderName(ReaderRole role) {
 #define READER_NAME(name) #name,
   static constexpr const char* kNames[kReaderCount] = {READER_ROLE_LIST(READER_NAME)};
 #undef READER_NAME
-  return role >= 0 && role < kReaderCount ? kNames[role] : "?";
+  return static_cast<unsigned>(role) < unsigned(kReaderCount) ? kNames[role] : "?";
 }
 
 bool FrameChannel::OpenHandles(const DevicePaths& paths, std::size_t index) {
