@@ -18,22 +18,30 @@ inline double WallClockSeconds() {
 
 // What went wrong with the frame. A frame being closed (unplugged, the
 // service ending) answers reads and writes with errors too: those are no
-// fault.
-enum class FrameFault : std::uint8_t { kNone, kReadError, kWriteRefused, kSleep };
-constexpr int kFrameFaultKinds = 4;  // including kNone
+// fault. One list makes the enumerators, their count and both names:
+// F(enumerator, name in the status object, label value of the metrics).
+// clang-format off
+#define FRAME_FAULT_LIST(F) \
+  F(kNone, "none", "none") \
+  F(kReadError, "read error", "read_error") \
+  F(kWriteRefused, "write refused", "write_refused") \
+  F(kSleep, "sleep", "sleep")
+// clang-format on
 
-// "read error", "write refused", "sleep"; "none".
+#define FRAME_FAULT_ENUMERATOR(e, name, label) e,
+enum class FrameFault : std::uint8_t { FRAME_FAULT_LIST(FRAME_FAULT_ENUMERATOR) };
+#undef FRAME_FAULT_ENUMERATOR
+#define FRAME_FAULT_ONE(e, name, label) +1
+constexpr int kFrameFaultKinds = 0 FRAME_FAULT_LIST(FRAME_FAULT_ONE);  // including kNone
+#undef FRAME_FAULT_ONE
+
+// "read error", "write refused", "sleep"; "none" (also for a value out of range).
 inline const char* FrameFaultName(FrameFault f) {
-  switch (f) {
-    case FrameFault::kReadError:
-      return "read error";
-    case FrameFault::kWriteRefused:
-      return "write refused";
-    case FrameFault::kSleep:
-      return "sleep";
-    default:
-      return "none";
-  }
+#define FRAME_FAULT_NAME(e, name, label) name,
+  static constexpr const char* kNames[] = {FRAME_FAULT_LIST(FRAME_FAULT_NAME)};
+#undef FRAME_FAULT_NAME
+  const int i = static_cast<int>(f);
+  return i < kFrameFaultKinds ? kNames[i] : kNames[0];
 }
 
 struct FrameStatusView {
@@ -59,7 +67,19 @@ struct ListenerStatusView {
   std::uint64_t packets = 0;  // datagrams, documents, or packets queued per stream client
 };
 
-enum StatusListener { kUdpListener, kXmlListener, kTcpListener, kWebSocketListener, kListeners };
+// The listeners the status tells, F(enumerator, name in the status object
+// and the metrics' label), in the order they are told.
+// clang-format off
+#define STATUS_LISTENER_LIST(F) \
+  F(kUdpListener, "udp") \
+  F(kXmlListener, "xml") \
+  F(kTcpListener, "tcp") \
+  F(kWebSocketListener, "websocket")
+// clang-format on
+
+#define STATUS_LISTENER_ENUMERATOR(e, name) e,
+enum StatusListener { STATUS_LISTENER_LIST(STATUS_LISTENER_ENUMERATOR) kListeners };
+#undef STATUS_LISTENER_ENUMERATOR
 
 struct StatusSnapshot {
   std::string version = kServiceVersion;

@@ -50,14 +50,10 @@ bool ReadRetry::OnSuccess(std::uint32_t nowMs, std::uint32_t& failedMs, unsigned
 }
 
 const char* ReaderName(ReaderRole role) {
-  switch (role) {
-    case kSingleReader:
-      return "SingleReader";
-    case kReplyReader:
-      return "ReplyReader";
-    default:
-      return "TouchReader";
-  }
+#define READER_NAME(name) #name,
+  static constexpr const char* kNames[kReaderCount] = {READER_ROLE_LIST(READER_NAME)};
+#undef READER_NAME
+  return static_cast<unsigned>(role) < unsigned(kReaderCount) ? kNames[role] : "?";
 }
 
 bool FrameChannel::OpenHandles(const DevicePaths& paths, std::size_t index) {

@@ -17,7 +17,11 @@
 #include "input/FrameStatus.h"
 #include "platform/Hid.h"
 
-enum ReaderRole { kSingleReader, kReplyReader, kTouchReader, kReaderCount };
+// The reader threads, F(Name): enumerator kName, "Name" in the trace.
+#define READER_ROLE_LIST(F) F(SingleReader) F(ReplyReader) F(TouchReader)
+#define READER_ROLE_ENUMERATOR(name) k##name,
+enum ReaderRole { READER_ROLE_LIST(READER_ROLE_ENUMERATOR) kReaderCount };
+#undef READER_ROLE_ENUMERATOR
 // "SingleReader", "ReplyReader", "TouchReader": the threads' names in the trace.
 const char* ReaderName(ReaderRole role);
 

@@ -2,8 +2,9 @@
 // What the pipeline shares with the windows: the main window's flags, the
 // calibration block and the driver-API context (PipelineState), and what the
 // pipeline asks of the main window (PipelineWindow). The flags are written by
-// the user-interface thread and read by the reader threads, so they are
-// atomics.
+// the windows' threads (the main window, the calibration dialog and page)
+// and by the pipeline's control side, and read by the reader threads, so
+// they are atomics.
 #include <atomic>
 #include <cstdint>
 
@@ -20,8 +21,11 @@ struct PipelineState {
   // Byte 2 of the last read-back; non-zero switches the mapping on.
   std::atomic<std::int32_t> calibrationValid{0};
 
-  // Written by the read-back (on the control thread, before the valid flag
-  // switches it on) and read by the decoder of a single-channel frame.
+  // The block is written by the read-back's step on the control side, while
+  // awaitingReadBack keeps the frame's reports from the decoder (the
+  // read-back came from its reader, after the reports it decoded). The
+  // decoder of a single-channel frame, on its one reader, maps points
+  // through it and writes the in and out points it maps.
   CalibrationData calibration;
   // The driver-API context handed to DisableTouch/EnableTouch.
   void* driverApiContext = nullptr;

@@ -24,9 +24,10 @@ class TouchDecoder {
     xml_ = xml;
   }
 
-  // report: 64 bytes from a frame of `profile`. Reads the calibration-valid
-  // flag and the calibration record of the shared state (the record is
-  // written only while reports are not decoded, awaiting a read-back).
+  // report: 64 bytes from a frame of `profile`. Of the shared state it reads
+  // the calibration-valid flag and maps points through the calibration
+  // record, writing the record's in and out points (one reader decodes a
+  // single-channel frame); see PipelineState for who writes the block.
   void DecodeTouchReport(PipelineState& state, const DeviceProfile& profile,
                          const std::uint8_t* report);
   // The outputs started with no touch: the touches the decoder remembers

@@ -8,12 +8,14 @@
 // this class executes its steps; FrameChannel holds the open frame's handles
 // and runs the reader threads; CommandChannel writes the command buffer;
 // DeviceChangeQueue hands the backend's notifications, the readers'
-// read-backs and the timers to the control thread (its worker), whose
-// passes SortDeviceChanges turns into at most one lifecycle event. Readers
-// decode and never send or sleep: a read-back or a mode report goes to the
-// control thread with a copy of its report, which the control side also
-// takes while it awaits one (within the read-calibration pause, the
-// Series01xx mode query's 200 ms).
+// read-backs and the timers to the control thread (its worker). A pass
+// turns its notifications into at most one lifecycle event (a removal or an
+// arrival: SortDeviceChanges, then FrameSession::EventsFor); the reports
+// handed over, a lost frame, a resume and the look-again timer add their
+// own. Readers decode and never send or sleep: a read-back or a mode report
+// goes to the control thread with a copy of its report, which the control
+// side also takes while it awaits one (within the read-calibration pause,
+// the Series01xx mode query's 200 ms).
 //
 // Locks, outermost first: the control lock, the session lock, then the
 // command channel's, the frame channel's and the change queue's own. The
@@ -119,8 +121,8 @@ class TouchPipeline final : private ReportRouter {
 
   // Feeds one event to the session and executes its steps; a Discover step
   // is answered with Discovered. Control-side events run under the control
-  // lock; reader events (read-back, mode report, reply) on the reader, with
-  // the report and the profile of the frame it came from.
+  // lock, a read-back or mode report among them (with the copy of its report
+  // and the open frame's profile); only a reply runs on its reader.
   void Dispatch(FrameEvent event, FrameKind kind = FrameKind::kNone,
                 const std::uint8_t* report = nullptr, const DeviceProfile* reportProfile = nullptr);
   // The session's answer to one event, with its trace line.
@@ -132,9 +134,9 @@ class TouchPipeline final : private ReportRouter {
   void OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t ms, unsigned failures,
                    const std::string& why) override;
   void SetButtons(bool calibration, bool mouse, bool on);
-  // One pass: the readers' read-backs, the notifications that queued up (at
-  // most one event), then what other threads asked for and the timers
-  // (DeviceChangeQueue::Request).
+  // One pass: the reports the readers handed over, the notifications that
+  // queued up (at most one event of them), then what other threads asked
+  // for and the timers (DeviceChangeQueue::Request).
   void HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests,
                            const DeviceChangeQueue::HandedOverList& handedOver);
   // A read-back or mode report a reader handed over, unless its frame was

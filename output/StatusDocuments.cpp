@@ -7,10 +7,13 @@
 
 namespace {
 
-constexpr const char* kListenerNames[kListeners] = {"udp", "xml", "tcp", "websocket"};
+#define LISTENER_NAME(e, name) name,
+constexpr const char* kListenerNames[kListeners] = {STATUS_LISTENER_LIST(LISTENER_NAME)};
+#undef LISTENER_NAME
 // Metric label values of the fault kinds, indexed by FrameFault.
-constexpr const char* kFaultLabels[kFrameFaultKinds] = {"none", "read_error", "write_refused",
-                                                        "sleep"};
+#define FAULT_LABEL(e, name, label) label,
+constexpr const char* kFaultLabels[kFrameFaultKinds] = {FRAME_FAULT_LIST(FAULT_LABEL)};
+#undef FAULT_LABEL
 
 std::string Hex4(std::uint16_t v) {
   char b[8];

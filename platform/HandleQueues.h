@@ -7,13 +7,17 @@
 // ring of 32 that the backend's writer thread completes in order. One mutex
 // guards it all; the backends guard their own state with it too.
 // Refusals are recorded in the handle's error record as "<path>: <why>".
+// QueuedHidDevice (below) is such a backend's HidDevice: the calls that only
+// forward to the queues, written once.
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/Hid.h"
 
@@ -213,6 +217,74 @@ class HandleQueues {
   int outHead_ = 0, queued_ = 0;
   std::size_t pendingWrites_ = 0;
   std::uint64_t failedWrites_ = 0;
+};
+
+// A handle of such a backend. The backend adds how a write is checked and
+// queued, its feature requests, the threads that feed and drain the queues,
+// and what makes them end at a close; its destructor calls Close(), since
+// those threads use its members.
+class QueuedHidDevice : public HidDevice, protected HandleQueues {
+ public:
+  bool StartRead(std::uint8_t* buffer) final {
+    if (!(access_ & kHidRead)) return Deny(EBADF, "the handle was not opened for reading");
+    return BeginRead(buffer);
+  }
+  HidIoStatus WaitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) final {
+    return EndRead(timeoutMs, bytesRead, readLength_);
+  }
+  bool ReadPending() const final { return ReadOutstanding(); }
+  void CancelRead() final { DropRead(); }
+
+  std::size_t PendingWrites() const final { return WritesInFlight(); }
+  bool WaitWritesDone(std::uint32_t timeoutMs) final { return AwaitWrites(timeoutMs); }
+  std::uint64_t FailedWrites() const final { return WritesFailed(); }
+
+  bool GetFeature(std::uint8_t* buffer, std::size_t length) final {
+    return Feature(false, buffer, length);
+  }
+  bool SetFeature(const std::uint8_t* buffer, std::size_t length) final {
+    return Feature(true, const_cast<std::uint8_t*>(buffer), length);
+  }
+
+  HidCaps Caps() const final { return caps_; }
+  const std::string& Path() const final { return path_; }
+  bool IsOpen() const final { return Opened(); }
+
+  // The first call ends the handle for every waiter, then its threads.
+  void Close() final {
+    if (!MarkClosed()) return;
+    Ending();
+    std::lock_guard<std::mutex> join(joinMutex_);
+    if (receiver_.joinable()) receiver_.join();
+    if (writer_.joinable()) writer_.join();
+  }
+
+ protected:
+  // A completed read gives `readLength` bytes (a report cut short, fewer).
+  QueuedHidDevice(std::string path, unsigned access, HidCaps caps, std::size_t readLength)
+      : HandleQueues(error_, std::move(path)),
+        access_(access),
+        caps_(caps),
+        readLength_(readLength) {}
+
+  // A refusal; a backend whose system keeps its own code (errno) also
+  // leaves `systemCode` there.
+  virtual bool Deny(int /*systemCode*/, const char* why) { return Refuse(why); }
+  // GetFeature (`set` false: the answer fills `buffer`) or SetFeature.
+  virtual bool Feature(bool set, std::uint8_t* buffer, std::size_t length) = 0;
+  // Once, at the first Close(), after the handle is marked closed and before
+  // its threads are joined: what else makes them end.
+  virtual void Ending() = 0;
+
+  const unsigned access_;  // HidAccess bits
+  const HidCaps caps_;
+  // Started by the backend's constructor (either may be left unstarted),
+  // joined by Close().
+  std::thread receiver_, writer_;
+
+ private:
+  const std::size_t readLength_;
+  std::mutex joinMutex_;  // the threads joined once
 };
 
 }  // namespace platform

@@ -11,7 +11,12 @@ namespace trace {
 
 namespace {
 
-const char* const kNames[] = {"off", "error", "warn", "info", "debug"};
+#define TRACE_LEVEL_NAME(e, name) name,
+const char* const kNames[] = {TRACE_LEVEL_LIST(TRACE_LEVEL_NAME)};
+#undef TRACE_LEVEL_NAME
+static_assert(static_cast<int>(sizeof kNames / sizeof kNames[0]) ==
+                  static_cast<int>(Level::kDebug) + 1,
+              "debug is the last level");
 
 bool SameIgnoringCase(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {

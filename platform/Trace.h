@@ -17,7 +17,15 @@
 
 namespace trace {
 
-enum class Level : int { kOff = 0, kError = 1, kWarn = 2, kInfo = 3, kDebug = 4 };
+// The levels, F(enumerator, name), least detail first: a level's value
+// (0 to 4) is compared with the configured one.
+// clang-format off
+#define TRACE_LEVEL_LIST(F) \
+  F(kOff, "off") F(kError, "error") F(kWarn, "warn") F(kInfo, "info") F(kDebug, "debug")
+// clang-format on
+#define TRACE_LEVEL_ENUMERATOR(e, name) e,
+enum class Level : int { TRACE_LEVEL_LIST(TRACE_LEVEL_ENUMERATOR) };
+#undef TRACE_LEVEL_ENUMERATOR
 
 // Receives each finished line (without a line end).
 using Sink = void (*)(void* context, Level level, const char* line);

@@ -56,15 +56,17 @@ std::string ErrnoText(const std::string& what, int error) {
 }
 
 // One open handle on one collection of a node.
-class CollectionHandle : public HidDevice, HandleQueues {
+class CollectionHandle : public QueuedHidDevice {
  public:
   CollectionHandle(std::shared_ptr<Node> node, std::size_t index, std::string path, unsigned access,
                    HidCaps caps)
-      : HandleQueues(error_, std::move(path)),
+      // As Windows: a read gives the collection's input report length, id
+      // byte included.
+      : QueuedHidDevice(
+            std::move(path), access, caps,
+            caps.inputReportLength < kReportSize ? caps.inputReportLength : kReportSize),
         node_(std::move(node)),
-        index_(index),
-        access_(access),
-        caps_(caps) {
+        index_(index) {
     if (access_ & kHidWrite) writer_ = std::thread([this] { WriteLoop(); });
   }
   ~CollectionHandle() override { Close(); }
@@ -82,79 +84,47 @@ class CollectionHandle : public HidDevice, HandleQueues {
     cv_.notify_all();
   }
 
-  bool StartRead(std::uint8_t* buffer) override {
-    if (!(access_ & kHidRead)) return Fail(EBADF, "the handle was not opened for reading");
-    return BeginRead(buffer);
-  }
-  HidIoStatus WaitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
-    // As Windows: the collection's input report length, id byte included.
-    return EndRead(timeoutMs, bytesRead,
-                   caps_.inputReportLength < kReportSize ? caps_.inputReportLength : kReportSize);
-  }
-  bool ReadPending() const override { return ReadOutstanding(); }
-  void CancelRead() override { DropRead(); }
-
   bool Write(const std::uint8_t* report, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
     if (!open_ || gone_ || !(access_ & kHidWrite))
-      return Fail(gone_ ? ENODEV : EBADF, "the handle cannot write");
-    if (length == 0 || length > kReportSize) return Fail(EINVAL, "bad report length");
+      return Deny(gone_ ? ENODEV : EBADF, "the handle cannot write");
+    if (length == 0 || length > kReportSize) return Deny(EINVAL, "bad report length");
     // The kernel sends what it is given: exactly the report's own length.
     const HidTopLevelCollection& c = node_->Descriptor().collections[index_];
     std::size_t reportLength = 0;
     for (const HidReportLengths& r : c.reports)
       if (r.id == report[0]) reportLength = r.output;
-    if (reportLength == 0) return Fail(EINVAL, "no output report with this id on this collection");
+    if (reportLength == 0) return Deny(EINVAL, "no output report with this id on this collection");
     if (length > c.outputLength)
-      return Fail(EINVAL, "report longer than the collection's output reports");
+      return Deny(EINVAL, "report longer than the collection's output reports");
     if (!QueueWriteLocked(report, length, reportLength < kReportSize ? reportLength : kReportSize))
-      return Fail(EAGAIN, "32 writes still in flight");
+      return Deny(EAGAIN, "32 writes still in flight");
     error_.Clear();
     return true;
   }
-  std::size_t PendingWrites() const override { return WritesInFlight(); }
-  bool WaitWritesDone(std::uint32_t timeoutMs) override { return AwaitWrites(timeoutMs); }
-  std::uint64_t FailedWrites() const override { return WritesFailed(); }
-
-  bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
-    return Feature(false, buffer, length);
-  }
-  bool SetFeature(const std::uint8_t* buffer, std::size_t length) override {
-    return Feature(true, const_cast<std::uint8_t*>(buffer), length);
-  }
-
-  HidCaps Caps() const override { return caps_; }
-  const std::string& Path() const override { return path_; }
-
-  void Close() override {
-    if (!MarkClosed()) return;
-    node_->Detach(this);  // the reader delivers here no more
-    std::lock_guard<std::mutex> join(joinMutex_);
-    if (writer_.joinable()) writer_.join();
-  }
-
-  bool IsOpen() const override { return Opened(); }
 
  private:
   // Records "<path>: <why>" and leaves errno `code`, where the system keeps
   // its reason.
-  bool Fail(int code, const char* why) {
+  bool Deny(int code, const char* why) override {
     errno = code;
     return Refuse(why);
   }
 
-  bool Feature(bool set, std::uint8_t* buffer, std::size_t length) {
-    if (!buffer || length == 0) return Fail(EINVAL, "bad feature report length");
+  bool Feature(bool set, std::uint8_t* buffer, std::size_t length) override {
+    if (!buffer || length == 0) return Deny(EINVAL, "bad feature report length");
     {
       std::lock_guard<std::mutex> lock(m_);
-      if (!open_) return Fail(EBADF, "the handle is closed");
-      if (gone_) return Fail(ENODEV, "the device was removed");
+      if (!open_) return Deny(EBADF, "the handle is closed");
+      if (gone_) return Deny(ENODEV, "the device was removed");
     }
     std::string error;
     if (!node_->Feature(set, buffer, length, error)) return error_.Fail(std::move(error));
     error_.Clear();
     return true;
   }
+
+  void Ending() override { node_->Detach(this); }  // the reader delivers here no more
 
   void WriteLoop() {
     for (Out o;;) {
@@ -177,10 +147,6 @@ class CollectionHandle : public HidDevice, HandleQueues {
 
   const std::shared_ptr<Node> node_;
   const std::size_t index_;
-  const unsigned access_;
-  const HidCaps caps_;
-  std::mutex joinMutex_;  // the writer joined once
-  std::thread writer_;
 };
 
 std::shared_ptr<Node> Node::Create(int fd, std::string nodePath, HidDescriptorInfo descriptor) {

@@ -27,28 +27,15 @@ bool StartsWith(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-class VirtualHidDevice : public HidDevice, HandleQueues {
+class VirtualHidDevice : public QueuedHidDevice {
  public:
   VirtualHidDevice(std::unique_ptr<LinkSocket> link, std::string path, unsigned access,
                    HidCaps caps)
-      : HandleQueues(error_, std::move(path)),
-        link_(std::move(link)),
-        access_(access),
-        caps_(caps) {
+      : QueuedHidDevice(std::move(path), access, caps, kReportSize), link_(std::move(link)) {
     receiver_ = std::thread([this] { Receive(); });
     writer_ = std::thread([this] { WriteLoop(); });
   }
   ~VirtualHidDevice() override { Close(); }
-
-  bool StartRead(std::uint8_t* buffer) override {
-    if (!(access_ & kHidRead)) return Refuse("the handle was not opened for reading");
-    return BeginRead(buffer);
-  }
-  HidIoStatus WaitRead(std::uint32_t timeoutMs, std::size_t& bytesRead) override {
-    return EndRead(timeoutMs, bytesRead, kReportSize);
-  }
-  bool ReadPending() const override { return ReadOutstanding(); }
-  void CancelRead() override { DropRead(); }
 
   bool Write(const std::uint8_t* report, std::size_t length) override {
     if (length == 0 || length > kReportSize) return Refuse("bad report length");
@@ -60,29 +47,6 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
     error_.Clear();
     return true;
   }
-  std::size_t PendingWrites() const override { return WritesInFlight(); }
-  bool WaitWritesDone(std::uint32_t timeoutMs) override { return AwaitWrites(timeoutMs); }
-  std::uint64_t FailedWrites() const override { return WritesFailed(); }
-
-  bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
-    return Feature("gf ", buffer, length);
-  }
-  bool SetFeature(const std::uint8_t* buffer, std::size_t length) override {
-    return Feature("sf ", const_cast<std::uint8_t*>(buffer), length);
-  }
-
-  HidCaps Caps() const override { return caps_; }
-  const std::string& Path() const override { return path_; }
-
-  void Close() override {
-    if (!MarkClosed()) return;
-    link_->Shutdown();
-    std::lock_guard<std::mutex> join(joinMutex_);
-    if (receiver_.joinable()) receiver_.join();
-    if (writer_.joinable()) writer_.join();
-  }
-
-  bool IsOpen() const override { return Opened(); }
 
  private:
   void Receive() {
@@ -137,7 +101,10 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
     }
   }
 
-  bool Feature(const char* verb, std::uint8_t* buffer, std::size_t length) {
+  void Ending() override { link_->Shutdown(); }  // the receiver's read ends
+
+  bool Feature(bool set, std::uint8_t* buffer, std::size_t length) override {
+    const char* verb = set ? "sf " : "gf ";
     if (!buffer || length == 0 || length > kReportSize) return Refuse("bad feature report length");
     std::lock_guard<std::mutex> one(featureMutex_);  // one request at a time
     {
@@ -154,8 +121,7 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
                       [this] { return featureAnswered_ || !open_ || gone_; }))
       return Refuse("no answer to a feature request");
     if (!featureAnswered_) return Refuse(open_ ? "the device was removed" : "the handle is closed");
-    const bool ok = verb[0] == 's'
-                        ? featureReply_ == "sf 1"
+    const bool ok = set ? featureReply_ == "sf 1"
                         : StartsWith(featureReply_, "gf 1 ") &&
                               vlink::ParseHex(featureReply_.data() + 5, featureReply_.size() - 5,
                                               buffer, length) == static_cast<long>(length);
@@ -165,14 +131,10 @@ class VirtualHidDevice : public HidDevice, HandleQueues {
   }
 
   std::unique_ptr<LinkSocket> link_;
-  const unsigned access_;
-  const HidCaps caps_;
   // One feature request at a time; guards its answer.
   std::mutex featureMutex_;
   bool featureAnswered_ = false;
   std::string featureReply_;
-  std::mutex joinMutex_;  // the threads joined once
-  std::thread receiver_, writer_;
 };
 
 class VirtualHidBackend : public HidBackend {

@@ -1,10 +1,12 @@
 // What the headless service does for a service manager: the settings file
-// it reads, its trace lines in the journal's form, its notifications.
+// it reads, its trace levels and lines in the journal's form, its
+// notifications.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +48,33 @@ TEST(LinuxService, ConfigOptionNamesTheSettingsFile) {
                   const_cast<char*>("x.ini")};
   std::string complaint;
   EXPECT_FALSE(ParseServiceCommandLine(3, tray, true, cmd, &complaint));
+}
+
+// --log and VANTREL_LOG name a level in any case; the trace prints it in
+// lower case.
+TEST(LinuxService, TraceLevelsByName) {
+  const struct {
+    const char* text;
+    trace::Level level;
+  } names[] = {{"off", trace::Level::kOff},
+               {"error", trace::Level::kError},
+               {"warn", trace::Level::kWarn},
+               {"info", trace::Level::kInfo},
+               {"debug", trace::Level::kDebug}};
+  for (const auto& n : names) {
+    std::string upper = n.text;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const std::string& text : {std::string(n.text), upper}) {
+      trace::Level level = trace::Level::kOff;
+      ASSERT_TRUE(trace::ParseLevel(text.c_str(), level)) << text;
+      EXPECT_EQ(level, n.level) << text;
+    }
+    EXPECT_STREQ(trace::LevelName(n.level), n.text);
+  }
+  trace::Level level;
+  for (const char* bad : {"inf", "warning", "", "verbose"})
+    EXPECT_FALSE(trace::ParseLevel(bad, level)) << bad;
+  EXPECT_FALSE(trace::ParseLevel(nullptr, level));
 }
 
 TEST(LinuxService, JournalLinesCarryThePriorityAndNoTimeStamp) {

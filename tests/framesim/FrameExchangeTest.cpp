@@ -86,6 +86,18 @@ TEST(FrameClasses, LayoutAndReportIdsFollowTheVersion) {
     EXPECT_EQ(ReplyReportId(m), r.replyId);
     EXPECT_EQ(CommandReportId(m), r.commandId);
   }
+  // The layout setting takes a layout's name as listings print it; "auto"
+  // gives the version's back, and "none" is no touch frame's layout.
+  FrameModel m = *FindModel("single-b");
+  std::string error;
+  for (const char* name : {"A", "B", "C", "F", "MT"}) {
+    ASSERT_TRUE(ApplySetting(m, "layout", name, error)) << error;
+    EXPECT_STREQ(LayoutName(LayoutOf(m)), name);
+  }
+  ASSERT_TRUE(ApplySetting(m, "layout", "auto", error)) << error;
+  EXPECT_EQ(LayoutOf(m), LayoutOf(*FindModel("single-b")));
+  for (const char* bad : {"none", "mt", ""})
+    EXPECT_FALSE(ApplySetting(m, "layout", bad, error)) << bad;
 }
 
 TEST(FrameCommands, CalibrationReadBackCarriesValidByteAndTwelveWords) {

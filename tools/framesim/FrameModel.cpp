@@ -83,23 +83,18 @@ Layout LayoutOf(const FrameModel& m) {
   return Layout::kA;
 }
 
+namespace {
+#define FRAMESIM_LAYOUT_ENTRY(e, name) {Layout::e, name},
+constexpr struct {
+  Layout layout;
+  const char* name;
+} kLayouts[] = {FRAMESIM_LAYOUT_LIST(FRAMESIM_LAYOUT_ENTRY)};
+#undef FRAMESIM_LAYOUT_ENTRY
+}  // namespace
+
 const char* LayoutName(Layout layout) {
-  switch (layout) {
-    case Layout::kA:
-      return "A";
-    case Layout::kB:
-      return "B";
-    case Layout::kC:
-      return "C";
-    case Layout::kF:
-      return "F";
-    case Layout::kMT:
-      return "MT";
-    case Layout::kNone:
-      return "none";
-    case Layout::kAuto:
-      break;
-  }
+  for (const auto& e : kLayouts)
+    if (e.layout == layout) return e.name;
   return "auto";
 }
 
@@ -313,13 +308,9 @@ bool ApplySetting(FrameModel& m, const std::string& key, const std::string& valu
     if (!number(0, 255)) return false;
     m.rbRange = static_cast<std::uint8_t>(n);
   } else if (key == "layout") {
-    static const struct {
-      const char* name;
-      Layout layout;
-    } kNames[] = {{"auto", Layout::kAuto}, {"A", Layout::kA}, {"B", Layout::kB},
-                  {"C", Layout::kC},       {"F", Layout::kF}, {"MT", Layout::kMT}};
-    for (const auto& e : kNames)
-      if (value == e.name) return m.layout = e.layout, true;
+    // Not none: that is the layout of a device without touch.
+    for (const auto& e : kLayouts)
+      if (e.layout != Layout::kNone && value == e.name) return m.layout = e.layout, true;
     error = "unknown layout: " + value;
     return false;
   } else {

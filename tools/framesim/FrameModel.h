@@ -18,8 +18,15 @@ enum class FrameClass {
   kOtherDevice,    // not a touch frame (a mouse): answers nothing
 };
 
-// The five touch report layouts, and none for devices without touch.
-enum class Layout { kAuto, kA, kB, kC, kF, kMT, kNone };
+// The five touch report layouts, and none for devices without touch;
+// F(enumerator, name in settings and listings). "auto": the version's.
+// clang-format off
+#define FRAMESIM_LAYOUT_LIST(F) \
+  F(kAuto, "auto") F(kA, "A") F(kB, "B") F(kC, "C") F(kF, "F") F(kMT, "MT") F(kNone, "none")
+// clang-format on
+#define FRAMESIM_LAYOUT_ENUMERATOR(e, name) e,
+enum class Layout { FRAMESIM_LAYOUT_LIST(FRAMESIM_LAYOUT_ENUMERATOR) };
+#undef FRAMESIM_LAYOUT_ENUMERATOR
 
 struct DetailValues {
   std::uint32_t value = 0;
