@@ -8,6 +8,7 @@
 #include "common/TouchRecords.h"
 #include "input/DeviceProfile.h"
 #include "input/PipelineState.h"
+#include "input/ReaderCalibration.h"
 #include "platform/HidInterface.h"
 
 using frame::TouchLayout;
@@ -27,8 +28,10 @@ class TouchDecoder {
   // report: 64 bytes from a frame of `profile`. Reads the calibration-valid
   // flag and the calibration record of the shared state (the record is
   // written only while reports are not decoded, awaiting a read-back).
+  // With `calibration` (the pipeline's readers), the record applied is that
+  // reader's own copy instead.
   void DecodeTouchReport(PipelineState& state, const DeviceProfile& profile,
-                         const std::uint8_t* report);
+                         const std::uint8_t* report, ReaderCalibration* calibration = nullptr);
   // The outputs started with no touch: the touches the decoder remembers
   // are forgotten, so a finger still on the frame opens a touch with its
   // next report instead of moving one that no output has.
@@ -39,7 +42,7 @@ class TouchDecoder {
   void DecodeMultiTouch(const std::uint8_t* r);
   void DecodeMultiTouchSlot(const std::uint8_t* slot);
   void DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout,
-                    bool splitChannel);
+                    bool splitChannel, ReaderCalibration* calibration);
   void DispatchFrame(const TouchFrame& frame);
   void DispatchTable(std::uint16_t count);
 
