@@ -28,7 +28,8 @@ bool PipelineCalibrationFrame::IsSplitChannel() const {
 }
 
 void PipelineCalibrationFrame::Send(const std::uint8_t* command) {
+  // Its pause on the control thread too: no other command comes between.
   pipeline_.SendDeviceCommand(
-      [command](std::uint8_t* buffer) { std::memcpy(buffer + 1, command + 1, kCommandSize - 1); });
-  pipeline_.Pause(100);
+      [command](std::uint8_t* buffer) { std::memcpy(buffer + 1, command + 1, kCommandSize - 1); },
+      100);
 }

@@ -138,9 +138,10 @@ bool WebCalibrationService::IsSplitChannel() const {
 
 void WebCalibrationService::Send(const std::uint8_t* command) {
   // As the dialog sends: through the shared command buffer, then the pause.
+  // Its pause on the control thread too: no other command comes between.
   pipeline_.SendDeviceCommand(
-      [command](std::uint8_t* buffer) { std::memcpy(buffer + 1, command + 1, kCommandSize - 1); });
-  pipeline_.Pause(100);
+      [command](std::uint8_t* buffer) { std::memcpy(buffer + 1, command + 1, kCommandSize - 1); },
+      100);
 }
 
 bool WebCalibrationService::Claim() {

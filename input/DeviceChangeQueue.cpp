@@ -38,6 +38,25 @@ void DeviceChangeQueue::HandOver(FrameEvent event, std::uint64_t generation,
   queued_.notify_one();
 }
 
+bool DeviceChangeQueue::Call(Command& command) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (stop_ || !worker_.joinable() || std::this_thread::get_id() == workerId_) return false;
+  command.done = command.ran = false;
+  commands_.push_back(&command);
+  queued_.notify_one();
+  completed_.wait(lock, [&] { return command.done; });
+  // Stopped before its turn: not run, the caller runs it.
+  return command.ran;
+}
+
+void DeviceChangeQueue::Complete(Command& command) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    command.done = command.ran = true;
+  }
+  completed_.notify_all();
+}
+
 bool DeviceChangeQueue::TakeHandedOver(std::chrono::steady_clock::time_point until,
                                        HandedOver& out) {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -73,13 +92,24 @@ void DeviceChangeQueue::Stop() {
   }
   queued_.notify_all();
   if (worker.joinable()) worker.join();
+  CommandList left;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    left.swap(commands_);
+    workerId_ = std::thread::id();
+    // Commands the worker never took: their callers run them.
+    for (Command* c : left) c->done = true;
+  }
+  completed_.notify_all();
 }
 
 void DeviceChangeQueue::Loop() {
   using Clock = std::chrono::steady_clock;
   std::unique_lock<std::mutex> lock(mutex_);
+  workerId_ = std::this_thread::get_id();
   const auto due = [this] {
-    return stop_ || !changes_.empty() || !handedOver_.empty() || requests_ != 0;
+    return stop_ || !changes_.empty() || !handedOver_.empty() || !commands_.empty() ||
+           requests_ != 0;
   };
   for (;;) {
     // The timers: the earlier of the look-again period and the next try.
@@ -105,10 +135,12 @@ void DeviceChangeQueue::Loop() {
     batch.swap(changes_);
     HandedOverList handedOver;
     handedOver.swap(handedOver_);
+    CommandList commands;
+    commands.swap(commands_);
     const unsigned requests = requests_;
     requests_ = 0;
     lock.unlock();
-    pass_(batch, requests, handedOver);
+    pass_(batch, requests, handedOver, commands);
     lock.lock();
   }
 }

@@ -1,11 +1,13 @@
 #pragma once
 // What reaches the control thread from other threads: device-change
 // notifications from the HID backend's thread, what the readers hand over
-// (a read-back, with a copy of its report), and requests (a reader that gave
-// the frame up, a wake from sleep), plus its timers (a lost frame looked for
-// at a steady pace, a refused command sent again). Whatever queued up while
-// one pass ran is the next pass, so a bouncing device costs a few passes,
-// not one each. Nobody who posts waits for a pass.
+// (a read-back, a mode report or a reply, with a copy of its report), the
+// windows' commands (typed, each with its completion), and requests (a
+// reader that gave the frame up, a wake from sleep), plus its timers (a lost
+// frame looked for at a steady pace, a refused command sent again). Whatever
+// queued up while one pass ran is the next pass, so a bouncing device costs
+// a few passes, not one each. Only a command's caller waits, for its own
+// command; nobody else who posts waits for a pass.
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -35,8 +37,30 @@ class DeviceChangeQueue {
     std::array<std::uint8_t, platform::kReportSize> report;
   };
   using HandedOverList = std::vector<HandedOver>;
-  using Pass =
-      std::function<void(const DeviceChangeBatch&, unsigned requests, const HandedOverList&)>;
+  // What a window (or the application, or a test) asks the control thread
+  // to do. The caller owns it and waits until it is done.
+  struct Command {
+    enum Kind : std::uint8_t {
+      kStartUp,          // StartTouchPipeline's lifecycle event
+      kCompleteStartUp,  // `flag`: the mouse setting
+      kShutDown,         // the exit's steps
+      kMouseEnable,      // `flag`: on
+      kReadBack,         // RequestCalibrationReadBack
+      kSend,             // `fill` into the command buffer, then `pauseMs`
+      kCall,             // `fill(context, nullptr)` on the control thread (tests)
+    };
+    Kind kind;
+    bool flag = false;
+    std::uint32_t pauseMs = 0;
+    void (*fill)(void* context, std::uint8_t* buffer) = nullptr;
+    void* context = nullptr;
+    int result = 0;     // kSend: 1 if the frame took it
+    bool done = false;  // under the queue's lock: its caller may return
+    bool ran = false;   // ... and the control thread ran it
+  };
+  using CommandList = std::vector<Command*>;
+  using Pass = std::function<void(const DeviceChangeBatch&, unsigned requests,
+                                  const HandedOverList&, const CommandList&)>;
 
   explicit DeviceChangeQueue(Pass pass) : pass_(std::move(pass)) {}
   ~DeviceChangeQueue() { Stop(); }
@@ -50,6 +74,13 @@ class DeviceChangeQueue {
   void Request(unsigned what);
   // A reader's report for the control thread; never waits for a pass.
   void HandOver(FrameEvent event, std::uint64_t generation, const std::uint8_t* report);
+  // Runs `command` on the control thread and returns once it is done: true.
+  // False (nothing run) when called on the control thread itself or while
+  // it does not run (before Start, after Stop): the caller is then the
+  // control side and runs it itself.
+  bool Call(Command& command);
+  // From the pass: `command` is done; its caller returns.
+  void Complete(Command& command);
   // Takes the first report handed over, waiting for one until `until`;
   // false if none came. For the control side, which awaits an answer.
   bool TakeHandedOver(std::chrono::steady_clock::time_point until, HandedOver& out);
@@ -64,11 +95,14 @@ class DeviceChangeQueue {
   void Loop();
 
   const Pass pass_;
-  // Guards the queue and the stop flag.
+  // Guards the queue, the commands' done flags and the stop flag.
   std::mutex mutex_;
   std::condition_variable queued_;
+  std::condition_variable completed_;  // a command's caller waits on it
   DeviceChangeBatch changes_;
   HandedOverList handedOver_;
+  CommandList commands_;
+  std::thread::id workerId_;
   unsigned requests_ = 0;
   std::uint32_t lookAgainMs_ = 0;
   std::chrono::steady_clock::time_point lookAgainAt_, sendAgainAt_;

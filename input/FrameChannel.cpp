@@ -96,6 +96,7 @@ void FrameChannel::MarkOpen() {
     channel_.open = true;
     removed_ = false;
     ++openGeneration_;
+    openWord_.store(openGeneration_ * 2 + 1, std::memory_order_release);
   }
   changed_.notify_all();
 }
@@ -110,6 +111,7 @@ void FrameChannel::Close() {
   }
   CloseHandle(channel_.write);
   channel_.open = false;
+  openWord_.store(openGeneration_ * 2, std::memory_order_release);
 }
 
 bool FrameChannel::IsOpen() const {
@@ -185,6 +187,7 @@ void FrameChannel::Stop() {
     CloseHandle(channel_.touchRead);
     CloseHandle(channel_.write);
     channel_.open = false;
+    openWord_.store(openGeneration_ * 2, std::memory_order_release);
   }
   changed_.notify_all();
   for (std::thread& t : readers_) {
@@ -209,10 +212,14 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
   std::uint64_t generation = 0;
   ReadRetry retry;
   std::uint32_t pauseMs = 0;
+  std::shared_ptr<HidDevice> handle;
+  DeviceProfile profile;  // comes with the handle: a discovery never races a report
   for (;;) {
-    std::shared_ptr<HidDevice> handle;
-    DeviceProfile profile;  // comes with the handle: a discovery never races a report
-    {
+    // While the open this reader read from stays open, its handle and
+    // profile stay too: the next read needs no lock.
+    if (pauseMs != 0 || !handle ||
+        openWord_.load(std::memory_order_acquire) != generation * 2 + 1) {
+      handle.reset();
       std::unique_lock<std::mutex> lock(mutex_);
       // A read that failed on a channel still open is issued again after a
       // pause (a glitch, a wake from sleep); a close or a new open ends it.
@@ -234,12 +241,8 @@ void FrameChannel::ReaderLoop(ReaderRole role) {
     HidIoStatus status = HidIoStatus::kFailed;
     if (handle->StartRead(buffer)) status = handle->WaitRead(platform::kWaitForever, bytes);
     if (status != HidIoStatus::kCompleted) RecordFault(FrameFault::kReadError, handle->LastError());
-    bool open;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      open = channel_.open && !stopping_ && generation == openGeneration_;
-    }
-    if (!open) continue;  // closed here: the next open is waited for
+    // Closed here (or stopping, which closes): the next open is waited for.
+    if (openWord_.load(std::memory_order_acquire) != generation * 2 + 1) continue;
     if (status != HidIoStatus::kCompleted) {
       const ReadRetry::Failure f = retry.OnFailure(platform::TickCount());
       pauseMs = f.pauseMs;

@@ -5,6 +5,7 @@
 // profile, reads one report at a time and hands every complete report to
 // the router with that profile, on its own thread.
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -145,6 +146,9 @@ class FrameChannel {
   DeviceChannel channel_;
   DeviceProfile profile_;
   std::uint64_t openGeneration_ = 0;
+  // openGeneration_ * 2, plus 1 while open; written under mutex_, read by
+  // the readers without it, so a report costs no lock here.
+  std::atomic<std::uint64_t> openWord_{0};
   std::uint64_t failedGeneration_ = 0;  // the open given up by a reader
   bool removed_ = false;
   bool stopping_ = false;

@@ -11,186 +11,180 @@ FrameKind KindOf(const DeviceProfile& profile, bool open) {
   return FrameKind::kSingleChannel;
 }
 
+namespace {
+#define VANTREL_FRAME_NAME(name, text, ...) text,
+constexpr const char* kStateNames[] = {VANTREL_FRAME_STATES(VANTREL_FRAME_NAME)};
+constexpr const char* kEventNames[] = {VANTREL_FRAME_EVENTS(VANTREL_FRAME_NAME)};
+constexpr const char* kStepNames[] = {VANTREL_FRAME_STEPS(VANTREL_FRAME_NAME)};
+#undef VANTREL_FRAME_NAME
+
+template <class Enum, std::size_t N>
+const char* NameOf(const char* const (&names)[N], Enum value) {
+  const auto i = static_cast<std::size_t>(value);
+  return i < N ? names[i] : "?";
+}
+}  // namespace
+
 const char* FrameStateName(FrameState state) {
-  switch (state) {
-    case FrameState::kNotStarted:
-      return "not started";
-    case FrameState::kDiscovering:
-      return "discovering";
-    case FrameState::kStarting:
-      return "starting";
-    case FrameState::kAbsent:
-      return "absent";
-    case FrameState::kAwaitingReadBack:
-      return "awaiting read-back";
-    case FrameState::kReady:
-      return "ready";
-    case FrameState::kClosed:
-      return "closed";
-  }
-  return "?";
+  return NameOf(kStateNames, state);
 }
 
 const char* FrameEventName(FrameEvent event) {
-  switch (event) {
-    case FrameEvent::kStartUp:
-      return "start-up";
-    case FrameEvent::kDiscovered:
-      return "discovered";
-    case FrameEvent::kStartUpComplete:
-      return "start-up complete";
-    case FrameEvent::kArrival:
-      return "arrival";
-    case FrameEvent::kRemoval:
-      return "removal";
-    case FrameEvent::kReadBack:
-      return "read-back";
-    case FrameEvent::kModeReport:
-      return "mode report";
-    case FrameEvent::kReply:
-      return "reply";
-    case FrameEvent::kExit:
-      return "exit";
-    case FrameEvent::kLost:
-      return "lost";
-  }
-  return "?";
+  return NameOf(kEventNames, event);
 }
 
 const char* FrameStepName(FrameStep step) {
-  switch (step) {
-    case FrameStep::kResetXmlEntries:
-      return "reset xml entries";
-    case FrameStep::kDiscover:
-      return "discover";
-    case FrameStep::kCloseFrame:
-      return "close frame";
-    case FrameStep::kStartOutput:
-      return "start output";
-    case FrameStep::kStartOutputIfStopped:
-      return "start output if stopped";
-    case FrameStep::kStopOutput:
-      return "stop output";
-    case FrameStep::kStopOutputIfStarted:
-      return "stop output if started";
-    case FrameStep::kStartReaders:
-      return "start readers";
-    case FrameStep::kStartXmlListener:
-      return "start xml listener";
-    case FrameStep::kTouchOutputOn:
-      return "touch output on";
-    case FrameStep::kInitSeriesDevice:
-      return "init series device";
-    case FrameStep::kSeriesModeMouseOn:
-      return "series mode mouse on";
-    case FrameStep::kApplyMouseEnable:
-      return "apply mouse enable";
-    case FrameStep::kApplyMouseOn:
-      return "apply mouse on";
-    case FrameStep::kRequestReadBack:
-      return "request read back";
-    case FrameStep::kClearAwaitingReadBack:
-      return "clear awaiting read back";
-    case FrameStep::kStoreReadBack:
-      return "store read back";
-    case FrameStep::kMouseModeAfterReadBack:
-      return "mouse mode after read back";
-    case FrameStep::kStoreSeriesMode:
-      return "store series mode";
-    case FrameStep::kClearCalibrationValid:
-      return "clear calibration valid";
-    case FrameStep::kLayoutWindow:
-      return "layout window";
-    case FrameStep::kEnableButtons:
-      return "enable buttons";
-    case FrameStep::kEnableMouseButton:
-      return "enable mouse button";
-    case FrameStep::kDisableButtons:
-      return "disable buttons";
-    case FrameStep::kSetInitialised:
-      return "set initialised";
-    case FrameStep::kExitCommands:
-      return "exit commands";
-  }
-  return "?";
+  return NameOf(kStepNames, step);
 }
 
 FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
+  using Handler = FrameSteps (FrameSession::*)(FrameEvent, FrameKind);
+#define VANTREL_FRAME_HANDLER(name, text, handler) &FrameSession::handler,
+  static constexpr Handler kHandlers[] = {VANTREL_FRAME_STATES(VANTREL_FRAME_HANDLER)};
+#undef VANTREL_FRAME_HANDLER
+  return (this->*kHandlers[static_cast<std::size_t>(state_)])(event, kind);
+}
+
+// ---- one handler per state -------------------------------------------------
+
+FrameSteps FrameSession::OnNotStarted(FrameEvent event, FrameKind) {
+  if (event != FrameEvent::kStartUp) return InAnyState(event);
   FrameSteps s;
-  if (state_ == FrameState::kClosed) return s;
+  purpose_ = Purpose::kStartUp;
+  state_ = FrameState::kDiscovering;
+  s.Add(S::kResetXmlEntries);
+  s.Add(S::kDiscover);
+  return s;
+}
+
+FrameSteps FrameSession::OnDiscovering(FrameEvent event, FrameKind kind) {
   switch (event) {
-    case FrameEvent::kStartUp:
-      if (state_ != FrameState::kNotStarted) break;
-      purpose_ = Purpose::kStartUp;
-      state_ = FrameState::kDiscovering;
-      s.Add(S::kResetXmlEntries);
-      s.Add(S::kDiscover);
-      break;
-
     case FrameEvent::kDiscovered:
-      if (state_ == FrameState::kDiscovering) s = Discovered(kind);
-      break;
-
+      return Discovered(kind);
     case FrameEvent::kStartUpComplete:
-      // An arrival may have been handled since the start-up's discovery.
-      if (initialised_ || state_ == FrameState::kNotStarted) break;
-      initialised_ = true;
-      s.Add(S::kApplyMouseEnable);
-      s.Add(S::kLayoutWindow);
-      awaitingReadBack_ = kind_ == FrameKind::kSingleChannel;
-      s.Add(awaitingReadBack_ ? S::kRequestReadBack : S::kClearAwaitingReadBack);
-      s.Add(S::kSetInitialised);
-      // The two commands start-up sends a split-channel frame have no reply
-      // that would enable the buttons; the frame is there, as on arrival.
-      if (kind_ == FrameKind::kSplitChannel) s.Add(S::kEnableButtons);
-      SettleOpenState();
-      break;
-
+      return CompleteStartUp();
     case FrameEvent::kArrival:
-      // Discovery reads what is present now, so it also re-opens the frame.
-      if (state_ == FrameState::kNotStarted) break;
-      purpose_ = Purpose::kArrival;
-      state_ = FrameState::kDiscovering;
-      // The discovery closes the open frame; if it finds none, that frame
-      // went without its removal having come.
-      lost_ = lost_ || FrameOpen();
-      kind_ = FrameKind::kNone;
-      s.Add(S::kClearCalibrationValid);
-      s.Add(S::kDiscover);
-      break;
-
+      return Arrival();
     case FrameEvent::kRemoval:
-      if (state_ == FrameState::kNotStarted) break;
-      if (FrameOpen()) {
-        s.Add(S::kCloseFrame);
-        s.Add(S::kDisableButtons);
-      }
-      purpose_ = Purpose::kRemoval;
-      state_ = FrameState::kDiscovering;
-      kind_ = FrameKind::kNone;
-      // Gone for good: its arrival will be notified, nothing is looked for.
-      lost_ = false;
-      s.Add(S::kClearCalibrationValid);
-      // The outputs stop now (empty bundles, a lift document), so a finger
-      // held at the unplug is lifted whatever the discovery finds.
-      s.Add(S::kStopOutputIfStarted);
-      // Another listed frame may be present, or this one back already.
-      s.Add(S::kDiscover);
-      break;
+      return Removal();
+    case FrameEvent::kStartUp:
+    case FrameEvent::kLost:  // the discovery decides
+      return FrameSteps();
+    default:
+      return InAnyState(event);
+  }
+}
 
+FrameSteps FrameSession::OnStarting(FrameEvent event, FrameKind) {
+  switch (event) {
+    case FrameEvent::kStartUpComplete:
+      return CompleteStartUp();
+    case FrameEvent::kArrival:
+      return Arrival();
+    case FrameEvent::kRemoval:
+      return Removal();
     case FrameEvent::kLost:
-      // As a removal, without the discovery: the frame is looked for again
-      // later, and the outputs stop now (empty bundles, a lift document).
-      if (!FrameOpen() || state_ == FrameState::kDiscovering) break;
-      s.Add(S::kCloseFrame);
-      s.Add(S::kDisableButtons);
-      s.Add(S::kClearCalibrationValid);
-      s.Add(S::kStopOutputIfStarted);
-      kind_ = FrameKind::kNone;
-      lost_ = true;
-      SettleOpenState();
-      break;
+      return Lost();
+    case FrameEvent::kStartUp:
+    case FrameEvent::kDiscovered:
+      return FrameSteps();
+    default:
+      return InAnyState(event);
+  }
+}
 
+FrameSteps FrameSession::OnStarted(FrameEvent event, FrameKind) {
+  switch (event) {
+    case FrameEvent::kArrival:
+      return Arrival();
+    case FrameEvent::kRemoval:
+      return Removal();
+    case FrameEvent::kLost:
+      return Lost();
+    case FrameEvent::kStartUp:
+    case FrameEvent::kDiscovered:
+    case FrameEvent::kStartUpComplete:  // once: an arrival may have come since
+      return FrameSteps();
+    default:
+      return InAnyState(event);
+  }
+}
+
+FrameSteps FrameSession::OnClosed(FrameEvent, FrameKind) {
+  return FrameSteps();
+}
+
+// ---- the transitions -------------------------------------------------------
+
+FrameSteps FrameSession::CompleteStartUp() {
+  FrameSteps s;
+  // An arrival may have been handled since the start-up's discovery.
+  if (initialised_) return s;
+  initialised_ = true;
+  s.Add(S::kApplyMouseEnable);
+  s.Add(S::kLayoutWindow);
+  awaitingReadBack_ = kind_ == FrameKind::kSingleChannel;
+  s.Add(awaitingReadBack_ ? S::kRequestReadBack : S::kClearAwaitingReadBack);
+  s.Add(S::kSetInitialised);
+  // The two commands start-up sends a split-channel frame have no reply
+  // that would enable the buttons; the frame is there, as on arrival.
+  if (kind_ == FrameKind::kSplitChannel) s.Add(S::kEnableButtons);
+  SettleOpenState();
+  return s;
+}
+
+FrameSteps FrameSession::Arrival() {
+  // Discovery reads what is present now, so it also re-opens the frame.
+  FrameSteps s;
+  purpose_ = Purpose::kArrival;
+  state_ = FrameState::kDiscovering;
+  // The discovery closes the open frame; if it finds none, that frame
+  // went without its removal having come.
+  lost_ = lost_ || FrameOpen();
+  kind_ = FrameKind::kNone;
+  s.Add(S::kClearCalibrationValid);
+  s.Add(S::kDiscover);
+  return s;
+}
+
+FrameSteps FrameSession::Removal() {
+  FrameSteps s;
+  if (FrameOpen()) {
+    s.Add(S::kCloseFrame);
+    s.Add(S::kDisableButtons);
+  }
+  purpose_ = Purpose::kRemoval;
+  state_ = FrameState::kDiscovering;
+  kind_ = FrameKind::kNone;
+  // Gone for good: its arrival will be notified, nothing is looked for.
+  lost_ = false;
+  s.Add(S::kClearCalibrationValid);
+  // The outputs stop now (empty bundles, a lift document), so a finger
+  // held at the unplug is lifted whatever the discovery finds.
+  s.Add(S::kStopOutputIfStarted);
+  // Another listed frame may be present, or this one back already.
+  s.Add(S::kDiscover);
+  return s;
+}
+
+FrameSteps FrameSession::Lost() {
+  // As a removal, without the discovery: the frame is looked for again
+  // later, and the outputs stop now (empty bundles, a lift document).
+  FrameSteps s;
+  if (!FrameOpen()) return s;
+  s.Add(S::kCloseFrame);
+  s.Add(S::kDisableButtons);
+  s.Add(S::kClearCalibrationValid);
+  s.Add(S::kStopOutputIfStarted);
+  kind_ = FrameKind::kNone;
+  lost_ = true;
+  SettleOpenState();
+  return s;
+}
+
+FrameSteps FrameSession::InAnyState(FrameEvent event) {
+  FrameSteps s;
+  switch (event) {
     case FrameEvent::kReadBack:
       awaitingReadBack_ = false;
       s.Add(S::kStoreReadBack);
@@ -219,6 +213,9 @@ FrameSteps FrameSession::On(FrameEvent event, FrameKind kind) {
       kind_ = FrameKind::kNone;
       lost_ = false;
       state_ = FrameState::kClosed;
+      break;
+
+    default:  // each state handles the others itself
       break;
   }
   return s;

@@ -22,61 +22,81 @@
 #include "input/DeviceProfile.h"
 #include "platform/Hid.h"
 
-enum class FrameState : std::uint8_t {
-  kNotStarted,
-  kDiscovering,       // a discovery was asked for; its result comes as Discovered
-  kStarting,          // opened (or not) at start-up; the window's start-up still runs
-  kAbsent,            // no frame open
-  kAwaitingReadBack,  // open; a single-channel frame's calibration was asked for
-  kReady,             // open
-  kClosed,            // after the exit: nothing more happens
-};
+// The states, events and steps, each with its trace name, as one list
+// each: the enums and the names are generated from them.
+// A state's third column is the FrameSession member that handles its events.
+#define VANTREL_FRAME_STATES(X)                                       \
+  X(kNotStarted, "not started", OnNotStarted)                         \
+  /* a discovery was asked for; its result comes as Discovered */     \
+  X(kDiscovering, "discovering", OnDiscovering)                       \
+  /* opened (or not) at start-up; the window's start-up still runs */ \
+  X(kStarting, "starting", OnStarting)                                \
+  X(kAbsent, "absent", OnStarted) /* no frame open */                 \
+  /* open; a single-channel frame's calibration was asked for */      \
+  X(kAwaitingReadBack, "awaiting read-back", OnStarted)               \
+  X(kReady, "ready", OnStarted)  /* open */                           \
+  X(kClosed, "closed", OnClosed) /* after the exit: nothing more */
+
+#define VANTREL_FRAME_ENUM(name, text, ...) name,
+enum class FrameState : std::uint8_t { VANTREL_FRAME_STATES(VANTREL_FRAME_ENUM) };
 
 // What an opened frame is, as far as its lifecycle goes.
 enum class FrameKind : std::uint8_t { kNone, kSeries01xx, kSplitChannel, kSingleChannel };
 FrameKind KindOf(const DeviceProfile& profile, bool open);
 
-enum class FrameEvent : std::uint8_t {
-  kStartUp,          // the main window's first show
-  kDiscovered,       // the discovery asked for ended (with the kind it opened)
-  kStartUpComplete,  // the window applied its settings and is about to decode
-  kArrival,          // any HID interface arrived
-  kRemoval,          // entry 0 of the path list was removed
-  kReadBack,         // the reply to CMD_READ_CALIBRATION (byte 1 = 5)
-  kModeReport,       // a Series01xx frame's mode report
-  kReply,            // a split-channel frame answered while nothing was awaited
-  kExit,             // the main window's destruction
-  kLost,             // the open frame stopped answering, or left and came back in one pass
-};
+#define VANTREL_FRAME_EVENTS(X)                                             \
+  X(kStartUp, "start-up") /* the main window's first show */                \
+  /* the discovery asked for ended (with the kind it opened) */             \
+  X(kDiscovered, "discovered")                                              \
+  /* the window applied its settings and is about to decode */              \
+  X(kStartUpComplete, "start-up complete")                                  \
+  X(kArrival, "arrival")        /* any HID interface arrived */             \
+  X(kRemoval, "removal")        /* entry 0 of the path list was removed */  \
+  X(kReadBack, "read-back")     /* CMD_READ_CALIBRATION's reply (5) */      \
+  X(kModeReport, "mode report") /* a Series01xx frame's mode report */      \
+  /* a split-channel frame answered while nothing was awaited */            \
+  X(kReply, "reply")                                                        \
+  X(kExit, "exit") /* the main window's destruction */                      \
+  /* the open frame stopped answering, or left and came back in one pass */ \
+  X(kLost, "lost")
 
-enum class FrameStep : std::uint8_t {
-  kResetXmlEntries,
-  kDiscover,  // closes the open frame first; answer with Discovered. Always the last step
-  kCloseFrame,
-  kStartOutput,
-  kStartOutputIfStopped,
-  kStopOutput,
-  kStopOutputIfStarted,
-  kStartReaders,
-  kStartXmlListener,
-  kTouchOutputOn,
-  kInitSeriesDevice,
-  kSeriesModeMouseOn,  // SendSeriesMode with the mouse-on bytes
-  kApplyMouseEnable,   // the window's current setting
-  kApplyMouseOn,       // mouse emulation back on at exit
-  kRequestReadBack,    // awaiting flag set, CMD_READ_CALIBRATION, 100 ms
-  kClearAwaitingReadBack,
-  kStoreReadBack,  // the block and the calibration-valid flag from the reply
-  kMouseModeAfterReadBack,
-  kStoreSeriesMode,
-  kClearCalibrationValid,
-  kLayoutWindow,
-  kEnableButtons,      // calibration and mouse, only while the frame is open
-  kEnableMouseButton,  // only while the frame is open
-  kDisableButtons,
-  kSetInitialised,
-  kExitCommands,
-};
+enum class FrameEvent : std::uint8_t { VANTREL_FRAME_EVENTS(VANTREL_FRAME_ENUM) };
+
+#define VANTREL_FRAME_STEPS(X)                                                     \
+  X(kResetXmlEntries, "reset xml entries")                                         \
+  /* closes the open frame first; answer with Discovered. Always the last step */  \
+  X(kDiscover, "discover")                                                         \
+  X(kCloseFrame, "close frame")                                                    \
+  X(kStartOutput, "start output")                                                  \
+  X(kStartOutputIfStopped, "start output if stopped")                              \
+  X(kStopOutput, "stop output")                                                    \
+  X(kStopOutputIfStarted, "stop output if started")                                \
+  X(kStartReaders, "start readers")                                                \
+  X(kStartXmlListener, "start xml listener")                                       \
+  X(kTouchOutputOn, "touch output on")                                             \
+  X(kInitSeriesDevice, "init series device")                                       \
+  /* SendSeriesMode with the mouse-on bytes */                                     \
+  X(kSeriesModeMouseOn, "series mode mouse on")                                    \
+  X(kApplyMouseEnable, "apply mouse enable") /* the window's current setting */    \
+  X(kApplyMouseOn, "apply mouse on")         /* mouse emulation back on at exit */ \
+  /* awaiting flag set, CMD_READ_CALIBRATION, 100 ms */                            \
+  X(kRequestReadBack, "request read back")                                         \
+  X(kClearAwaitingReadBack, "clear awaiting read back")                            \
+  /* the block and the calibration-valid flag from the reply */                    \
+  X(kStoreReadBack, "store read back")                                             \
+  X(kMouseModeAfterReadBack, "mouse mode after read back")                         \
+  X(kStoreSeriesMode, "store series mode")                                         \
+  X(kClearCalibrationValid, "clear calibration valid")                             \
+  X(kLayoutWindow, "layout window")                                                \
+  /* calibration and mouse, only while the frame is open */                        \
+  X(kEnableButtons, "enable buttons")                                              \
+  X(kEnableMouseButton, "enable mouse button") /* only while the frame is open */  \
+  X(kDisableButtons, "disable buttons")                                            \
+  X(kSetInitialised, "set initialised")                                            \
+  X(kExitCommands, "exit commands")
+
+enum class FrameStep : std::uint8_t { VANTREL_FRAME_STEPS(VANTREL_FRAME_ENUM) };
+#undef VANTREL_FRAME_ENUM
 
 // The steps of one transition, in order.
 struct FrameSteps {
@@ -152,7 +172,22 @@ class FrameSession {
  private:
   enum class Purpose : std::uint8_t { kStartUp, kArrival, kRemoval };
 
+  // One handler per state (the third column of VANTREL_FRAME_STATES).
+  FrameSteps OnNotStarted(FrameEvent event, FrameKind kind);
+  FrameSteps OnDiscovering(FrameEvent event, FrameKind kind);
+  FrameSteps OnStarting(FrameEvent event, FrameKind kind);
+  // Absent, awaiting read-back, ready: after the window's start-up.
+  FrameSteps OnStarted(FrameEvent event, FrameKind kind);
+  FrameSteps OnClosed(FrameEvent event, FrameKind kind);
+
+  // The transitions more than one state takes.
+  FrameSteps CompleteStartUp();
+  FrameSteps Arrival();
+  FrameSteps Removal();
+  FrameSteps Lost();
   FrameSteps Discovered(FrameKind kind);
+  // What any state but closed does with the frame's answers and the exit.
+  FrameSteps InAnyState(FrameEvent event);
   void SettleOpenState();
 
   FrameState state_ = FrameState::kNotStarted;

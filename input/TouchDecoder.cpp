@@ -15,7 +15,7 @@ TouchLayout SelectLayout(const DeviceProfile& profile) {
 }
 
 void TouchDecoder::DecodeTouchReport(PipelineState& state, const DeviceProfile& profile,
-                                     const std::uint8_t* report) {
+                                     const std::uint8_t* report, ReaderCalibration* calibration) {
   const TouchLayout layout = SelectLayout(profile);
   switch (layout) {
     case TouchLayout::kF:
@@ -25,7 +25,7 @@ void TouchDecoder::DecodeTouchReport(PipelineState& state, const DeviceProfile& 
       DecodeMultiTouch(report);
       break;
     default:
-      DecodePoints(state, report, layout, IsSplitChannel(profile.VersionNumber));
+      DecodePoints(state, report, layout, IsSplitChannel(profile.VersionNumber), calibration);
       break;
   }
 }
@@ -117,7 +117,7 @@ void TouchDecoder::DecodeMultiTouchSlot(const std::uint8_t* slot) {
 
 // Layouts A, B and C: 7-byte slots (tip, x, y, two unused bytes).
 void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout,
-                                bool splitChannel) {
+                                bool splitChannel, ReaderCalibration* calibration) {
   const int base = layout == TouchLayout::kA ? 1 : 3;
   const int slots = layout == TouchLayout::kC ? 4 : 2;
   for (int k = 0; k < slots; ++k) {
@@ -137,8 +137,10 @@ void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, Tou
     s.y = Le16(p + 3);
   }
   if (layout != TouchLayout::kC && !splitChannel &&
-      state.calibrationValid.load(std::memory_order_relaxed) != 0) {
-    CalibrationData& cal = state.calibration;
+      state.calibrationValid.load(std::memory_order_acquire) != 0) {
+    // The reader's copy is taken after the flag: the control thread swaps
+    // it in before it sets the flag.
+    CalibrationData& cal = calibration ? calibration->Current() : state.calibration;
     for (int k = 0; k < 2; ++k) {
       TouchSlot& s = standardFrame_.slot[k];
       cal.inX = static_cast<std::int16_t>(static_cast<std::uint16_t>(s.x));

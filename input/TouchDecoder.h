@@ -8,6 +8,7 @@
 #include "common/TouchRecords.h"
 #include "input/DeviceProfile.h"
 #include "input/PipelineState.h"
+#include "input/ReaderCalibration.h"
 #include "platform/HidInterface.h"
 
 using frame::TouchLayout;
@@ -24,12 +25,12 @@ class TouchDecoder {
     xml_ = xml;
   }
 
-  // report: 64 bytes from a frame of `profile`. Of the shared state it reads
-  // the calibration-valid flag and maps points through the calibration
-  // record, writing the record's in and out points (one reader decodes a
-  // single-channel frame); see PipelineState for who writes the block.
+  // report: 64 bytes from a frame of `profile`. Reads the calibration-valid
+  // flag; points are mapped through `calibration`, the reader's own copy
+  // (the pipeline's readers), or else through the shared record, whose in
+  // and out points it then writes (the calibration dialog's tests).
   void DecodeTouchReport(PipelineState& state, const DeviceProfile& profile,
-                         const std::uint8_t* report);
+                         const std::uint8_t* report, ReaderCalibration* calibration = nullptr);
   // The outputs started with no touch: the touches the decoder remembers
   // are forgotten, so a finger still on the frame opens a touch with its
   // next report instead of moving one that no output has.
@@ -40,7 +41,7 @@ class TouchDecoder {
   void DecodeMultiTouch(const std::uint8_t* r);
   void DecodeMultiTouchSlot(const std::uint8_t* slot);
   void DecodePoints(PipelineState& state, const std::uint8_t* r, TouchLayout layout,
-                    bool splitChannel);
+                    bool splitChannel, ReaderCalibration* calibration);
   void DispatchFrame(const TouchFrame& frame);
   void DispatchTable(std::uint16_t count);
 

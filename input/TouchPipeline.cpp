@@ -43,23 +43,73 @@ TouchPipeline::~TouchPipeline() {
 // ---- the lifecycle ---------------------------------------------------------
 
 void TouchPipeline::StartTouchPipeline() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (State() != FrameState::kNotStarted) return;
   changes_.Start();
   hid_.SetChangeCallback(
       [this](platform::HidChange change, const std::string& name) { changes_.Post(change, name); });
-  Dispatch(FrameEvent::kStartUp);
+  Command c{Command::kStartUp};
+  Run(c);
 }
 
 void TouchPipeline::CompleteStartUp(bool mouseEnable) {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  state_.mouseEnable = mouseEnable;
-  Dispatch(FrameEvent::kStartUpComplete);
+  Command c{Command::kCompleteStartUp};
+  c.flag = mouseEnable;
+  Run(c);
 }
 
 void TouchPipeline::ShutDown() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
-  Dispatch(FrameEvent::kExit);
+  Command c{Command::kShutDown};
+  Run(c);
+}
+
+void TouchPipeline::ApplyMouseEnable(bool on) {
+  Command c{Command::kMouseEnable};
+  c.flag = on;
+  Run(c);
+}
+
+void TouchPipeline::RequestCalibrationReadBack() {
+  Command c{Command::kReadBack};
+  Run(c);
+}
+
+void TouchPipeline::Run(Command& c) {
+  if (!changes_.Call(c)) RunCommand(c);
+}
+
+void TouchPipeline::OnControl(void (*fn)(void*, std::uint8_t*), void* context) {
+  Command c{Command::kCall};
+  c.fill = fn;
+  c.context = context;
+  Run(c);
+}
+
+void TouchPipeline::RunCommand(Command& c) {
+  switch (c.kind) {
+    case Command::kStartUp:
+      if (session_.State() == FrameState::kNotStarted) Dispatch(FrameEvent::kStartUp);
+      break;
+    case Command::kCompleteStartUp:
+      state_.mouseEnable = c.flag;
+      Dispatch(FrameEvent::kStartUpComplete);
+      break;
+    case Command::kShutDown:
+      Dispatch(FrameEvent::kExit);
+      break;
+    case Command::kMouseEnable:
+      SetMouseEnable(c.flag);
+      break;
+    case Command::kReadBack:
+      ReadBack();
+      break;
+    case Command::kSend:
+      c.result = commands_.Send([&c](std::uint8_t* b) { c.fill(c.context, b); });
+      Pause(c.pauseMs);
+      break;
+    case Command::kCall:
+      c.fill(c.context, nullptr);
+      break;
+  }
 }
 
 void TouchPipeline::Rescan() {
@@ -102,10 +152,10 @@ void TouchPipeline::Dispatch(FrameEvent event, FrameKind kind, const std::uint8_
 }
 
 FrameSteps TouchPipeline::Feed(FrameEvent event, FrameKind kind) {
-  std::lock_guard<std::mutex> lock(sessionMutex_);
   const FrameState before = session_.State();
   const FrameSteps steps = session_.On(event, kind);
   const FrameState after = session_.State();
+  publishedState_.store(after, std::memory_order_release);
   char text[512];
   if (after != before) {
     TRACE_INFO("frame: %s: %s -> %s (%s)", FrameEventName(event), FrameStateName(before),
@@ -162,34 +212,36 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report,
       SendSeriesMode(SeriesMouseOnMode(Mode()));
       break;
     case FrameStep::kApplyMouseEnable:
-      ApplyMouseEnable(state_.mouseEnable);
+      SetMouseEnable(state_.mouseEnable);
       break;
     case FrameStep::kApplyMouseOn:
-      ApplyMouseEnable(true);
+      SetMouseEnable(true);
       break;
     case FrameStep::kRequestReadBack:
-      RequestCalibrationReadBack();
+      ReadBack();
       break;
     case FrameStep::kClearAwaitingReadBack:
       state_.awaitingReadBack = false;
       break;
-    case FrameStep::kStoreReadBack:
-      // The block is stored before the flag switches the mapping on.
-      state_.calibrationValid = ApplyReadBack(report, state_.calibration);
+    case FrameStep::kStoreReadBack: {
+      // The block is stored, and each reader's copy swapped in, before the
+      // flag switches the mapping on.
+      const std::uint8_t valid = ApplyReadBack(report, state_.calibration);
+      for (ReaderCalibration& c : calibrations_) c.Publish(state_.calibration);
+      state_.calibrationValid = valid;
       break;
+    }
     case FrameStep::kMouseModeAfterReadBack: {
       const bool mouse = state_.mouseEnable;
-      SendDeviceCommand(
+      commands_.Send(
           [mouse](std::uint8_t* b) { FillMouseMode(b, mouse, MOUSE_MODE_AFTER_READ_BACK); });
       Pause(100);
       break;
     }
-    case FrameStep::kStoreSeriesMode: {
-      std::lock_guard<std::mutex> lock(sessionMutex_);
+    case FrameStep::kStoreSeriesMode:
       // The mode report came from a reader, of the open frame.
       ParseSeriesMode(report, reportProfile ? reportProfile->VersionNumber : 0, mode_);
       break;
-    }
     case FrameStep::kClearCalibrationValid:
       state_.calibrationValid = 0;
       break;
@@ -215,8 +267,7 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report,
 }
 
 void TouchPipeline::SetButtons(bool calibration, bool mouse, bool on) {
-  std::lock_guard<std::mutex> lock(sessionMutex_);
-  if (on && !session_.FrameOpen()) return;  // removed while the reply was handled
+  if (on && !session_.FrameOpen()) return;  // removed before the reply was handled
   if (calibration) window_.EnableCalibrationButton(on);
   if (mouse) window_.EnableMouseButton(on);
 }
@@ -224,7 +275,6 @@ void TouchPipeline::SetButtons(bool calibration, bool mouse, bool on) {
 // ---- discovery, open, close ------------------------------------------------
 
 void TouchPipeline::DiscoverAndOpenFrame() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (IsOpen()) CloseTouchFrame();
   vidPidSource_(vidPidList_);
   const std::vector<platform::HidInterfaceInfo> interfaces = hid_.Enumerate();
@@ -245,7 +295,6 @@ void TouchPipeline::DiscoverAndOpenFrame() {
 }
 
 void TouchPipeline::OpenTouchFrame(std::size_t index) {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!frame_.OpenHandles(paths_, index)) {
     CloseTouchFrame();
     return;
@@ -258,7 +307,6 @@ void TouchPipeline::OpenTouchFrame(std::size_t index) {
 }
 
 void TouchPipeline::CloseTouchFrame() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   // Absent at once: the status tells a removal before the closing commands'
   // pauses, and what the closing frame answers is no fault.
   status_.Closed();
@@ -267,16 +315,21 @@ void TouchPipeline::CloseTouchFrame() {
 }
 
 void TouchPipeline::StartReaderThreads() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (frame_.Profile().VendorID != frame::kReaderVendor) return;
   frame_.StartReaders();
 }
 
 void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests,
-                                        const DeviceChangeQueue::HandedOverList& handedOver) {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
+                                        const DeviceChangeQueue::HandedOverList& handedOver,
+                                        const DeviceChangeQueue::CommandList& commands) {
   // Read before the notifications that came after them.
   for (const DeviceChangeQueue::HandedOver& h : handedOver) HandleHandedOver(h);
+  // The windows' commands, in the order they came; each caller returns as
+  // its own is done.
+  for (Command* c : commands) {
+    RunCommand(*c);
+    changes_.Complete(*c);
+  }
   if (!batch.empty()) {
     // Which of the arrived interfaces are a listed frame's, and whether the
     // open frame is still there.
@@ -290,11 +343,7 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
     // The open frame is gone: what is sent to it now fails and is not tried again.
     if (c.removal && IsOpen()) frame_.MarkRemoved();
     FrameEvent events[2];
-    std::size_t count;
-    {
-      std::lock_guard<std::mutex> lock(sessionMutex_);
-      count = session_.EventsFor(c, events);
-    }
+    const std::size_t count = session_.EventsFor(c, events);
     TRACE_INFO("device changes: %u notifications, %s%s%s", static_cast<unsigned>(batch.size()),
                count ? FrameEventName(events[0]) : "the frame left alone", count > 1 ? ", " : "",
                count > 1 ? FrameEventName(events[1]) : "");
@@ -304,24 +353,15 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
   if ((requests & DeviceChangeQueue::kReadsFailed) && frame_.ReadsFailed())
     Dispatch(FrameEvent::kLost);
   if (requests & DeviceChangeQueue::kSendAgain) SendRefusedAgain();
-  bool open, looking;
-  {
-    std::lock_guard<std::mutex> lock(sessionMutex_);
-    open = session_.FrameOpen();
-    looking = session_.LookingAgain();
-  }
-  if ((requests & DeviceChangeQueue::kResume) && open) {
+  if ((requests & DeviceChangeQueue::kResume) && session_.FrameOpen()) {
     TRACE_INFO("resume: the frame's start-up commands go out again");
     Dispatch(FrameEvent::kArrival);
-  } else if (looking && (requests & DeviceChangeQueue::kLookAgain) && ListedFramePresent()) {
+  } else if (session_.LookingAgain() && (requests & DeviceChangeQueue::kLookAgain) &&
+             ListedFramePresent()) {
     Dispatch(FrameEvent::kArrival);
   }
-  {
-    std::lock_guard<std::mutex> lock(sessionMutex_);
-    looking = session_.LookingAgain();
-  }
   // A lost frame is looked for about once a second.
-  changes_.LookAgainEvery(looking ? 1000 : 0);
+  changes_.LookAgainEvery(session_.LookingAgain() ? 1000 : 0);
 }
 
 bool TouchPipeline::ListedFramePresent() {
@@ -344,7 +384,6 @@ constexpr std::uint32_t kLongestSendAgainMs = 1000;
 
 template <class Fill>
 int TouchPipeline::SendKept(const char* name, Fill fill) {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   for (auto it = refused_.begin(); it != refused_.end(); ++it) {
     if (std::strcmp(it->name, name) == 0) {
       refused_.erase(it);
@@ -368,7 +407,6 @@ int TouchPipeline::SendKept(const char* name, Fill fill) {
 }
 
 void TouchPipeline::SendRefusedAgain() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (refused_.empty()) return;
   if (!IsOpen() || frame_.Removed() || frame_.OpenGeneration() != refusedGeneration_) {
     TRACE_INFO("the frame left: %u refused commands are not sent again",
@@ -410,32 +448,29 @@ bool TouchPipeline::HandleHandedOver(const DeviceChangeQueue::HandedOver& h) {
 }
 
 void TouchPipeline::SetTouchOutput(bool on) {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!IsTouchOutputRange(frame_.Profile().VersionNumber)) return;
   const auto fill = [on](std::uint8_t* b) { FillTouchOutput(b, on); };
   // Off goes to a closing frame: nothing to keep trying.
   if (on) {
     SendKept("touch output on", fill);
   } else {
-    SendDeviceCommand(fill);
+    commands_.Send(fill);
   }
   Pause(100);
 }
 
 void TouchPipeline::SendSeriesMode(const SeriesModeBytes& bytes, bool kept) {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   const DeviceProfile profile = frame_.Profile();
   if (!profile.Series01xx || !frame::HasFullSeriesMode(profile.VersionNumber)) return;
   const auto fill = [&bytes](std::uint8_t* buf) { FillSeriesMode(buf, bytes.b); };
   if (kept) {
     SendKept("series mode", fill);
   } else {
-    SendDeviceCommand(fill);
+    commands_.Send(fill);
   }
 }
 
 void TouchPipeline::InitSeriesDevice() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (!frame_.Profile().Series01xx) return;
   SendSeriesMode(SeriesInitMode(Mode()));
   Pause(200);
@@ -450,8 +485,7 @@ void TouchPipeline::InitSeriesDevice() {
   if (!reported) TRACE_INFO("series: no mode report within 200 ms");
 }
 
-void TouchPipeline::ApplyMouseEnable(bool on) {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
+void TouchPipeline::SetMouseEnable(bool on) {
   const DeviceProfile profile = frame_.Profile();
   if (profile.Series01xx) {
     SendSeriesMode(on ? SeriesMouseOnMode(Mode()) : SeriesMouseOffMode(Mode()));
@@ -468,8 +502,7 @@ void TouchPipeline::ApplyMouseEnable(bool on) {
   }
 }
 
-void TouchPipeline::RequestCalibrationReadBack() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
+void TouchPipeline::ReadBack() {
   state_.awaitingReadBack = true;
   SendKept("read calibration", FillReadCalibration);
   // The frame answers within the pause: its steps (the mouse mode among
@@ -480,14 +513,13 @@ void TouchPipeline::RequestCalibrationReadBack() {
 }
 
 void TouchPipeline::SendExitCommands() {
-  std::lock_guard<std::recursive_mutex> control(controlMutex_);
   if (frame_.Profile().Series01xx) {
     const SeriesMode m = Mode();
     // The frame closes after these: nothing is kept trying.
     SendSeriesMode(SeriesStoredMode(m), false);
     SendSeriesMode(m.m[1] == 3 ? SeriesMouseOffMode(m) : SeriesStoredMode(m), false);
   } else if (IsOpen()) {
-    SendDeviceCommand([](std::uint8_t* b) { FillMouseMode(b, true, MOUSE_MODE_AT_EXIT); });
+    commands_.Send([](std::uint8_t* b) { FillMouseMode(b, true, MOUSE_MODE_AT_EXIT); });
   }
   Pause(100);
 }
@@ -522,7 +554,7 @@ void TouchPipeline::Route(ReaderRole role, const DeviceProfile& profile, std::ui
         decodedStarts_[role] = starts;
         decoder.ForgetTouches();
       }
-      decoder.DecodeTouchReport(state_, profile, report);
+      decoder.DecodeTouchReport(state_, profile, report, &calibrations_[role]);
       break;
     }
     case ReportAction::kCalibrationReply:
@@ -533,7 +565,8 @@ void TouchPipeline::Route(ReaderRole role, const DeviceProfile& profile, std::ui
       changes_.HandOver(FrameEvent::kReadBack, generation, report);
       break;
     case ReportAction::kEnableButtons:
-      Dispatch(FrameEvent::kReply);
+      // Only while the frame it came from is the open one: the control thread's.
+      changes_.HandOver(FrameEvent::kReply, generation, report);
       break;
     case ReportAction::kSeriesMode:
       changes_.HandOver(FrameEvent::kModeReport, generation, report);
@@ -556,20 +589,8 @@ void TouchPipeline::OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t 
       TRACE_WARN("%s: every read failed for %u ms (%s): the frame counts as gone", ReaderName(role),
                  static_cast<unsigned>(ms), why.c_str());
       status_.KeepReadFaults();
-      // The control side closes it; a reader never takes the control lock.
+      // The control thread closes it.
       changes_.Request(DeviceChangeQueue::kReadsFailed);
       break;
   }
-}
-
-// ---- state -----------------------------------------------------------------
-
-SeriesMode TouchPipeline::Mode() const {
-  std::lock_guard<std::mutex> lock(sessionMutex_);
-  return mode_;
-}
-
-FrameState TouchPipeline::State() const {
-  std::lock_guard<std::mutex> lock(sessionMutex_);
-  return session_.State();
 }

@@ -8,19 +8,25 @@
 // this class executes its steps; FrameChannel holds the open frame's handles
 // and runs the reader threads; CommandChannel writes the command buffer;
 // DeviceChangeQueue hands the backend's notifications, the readers'
-// read-backs and the timers to the control thread (its worker). A pass
-// turns its notifications into at most one lifecycle event (a removal or an
-// arrival: SortDeviceChanges, then FrameSession::EventsFor); the reports
-// handed over, a lost frame, a resume and the look-again timer add their
-// own. Readers decode and never send or sleep: a read-back or a mode report
-// goes to the control thread with a copy of its report, which the control
-// side also takes while it awaits one (within the read-calibration pause,
-// the Series01xx mode query's 200 ms).
+// read-backs, mode reports and replies, the windows' commands and the timers
+// to the control thread (its worker). A pass turns its notifications into
+// at most one lifecycle event (SortDeviceChanges, then
+// FrameSession::EventsFor); what was handed over, a lost frame, a resume and
+// the look-again timer add their own. Only the control thread runs the
+// session, sends commands and waits: a window's command is a typed entry
+// its caller waits on (run at once when the caller is the control thread,
+// or when the control thread does not run: before start-up, after
+// StopDeviceChanges). Readers decode and never send or sleep: what is not a
+// touch goes to the control thread with a copy of its report, which the
+// control side also takes while it awaits one (within the read-calibration
+// pause, the Series01xx mode query's 200 ms).
 //
-// Locks, outermost first: the control lock, the session lock, then the
-// command channel's, the frame channel's and the change queue's own. The
-// frame channel owns the frame's profile; a reader's report comes with the
-// profile of its frame, so routing needs no lock of its own.
+// No control or session lock: what the control side owns is touched on the
+// control thread only. Locks left: the command channel's, the frame
+// channel's (not per report) and the change queue's own. The frame channel
+// owns the frame's profile; a reader's report comes with the profile of its
+// frame, so routing needs no lock of its own; the calibration a reader
+// applies is its own copy (ReaderCalibration).
 #include <array>
 #include <atomic>
 #include <functional>
@@ -40,6 +46,7 @@
 #include "input/FrameStatus.h"
 #include "input/OutputLifecycle.h"
 #include "input/PipelineState.h"
+#include "input/ReaderCalibration.h"
 #include "input/ReportRouting.h"
 #include "input/TouchDecoder.h"
 #include "platform/Hid.h"
@@ -87,16 +94,21 @@ class TouchPipeline final : private ReportRouter {
   // its arrival steps run again (on the device-change worker; returns at once).
   void OnResume();
 
-  // The commands the windows send. Each returns once the write completed
-  // (or failed) and the command's pause has passed.
+  // The commands the windows send, run on the control thread. Each returns
+  // once the write completed (or failed) and the command's pause has passed.
   void ApplyMouseEnable(bool on);
   void RequestCalibrationReadBack();
-  // Fills the shared buffer with `fill` and sends it; 1 if accepted, 0 if
-  // not. Code on a reader thread (HandleCalibrationReply) sends with this
-  // only.
+  // Fills the shared buffer with `fill` and sends it, then pauses `pauseMs`,
+  // on the control thread; 1 if accepted, 0 if not. Never from a reader
+  // thread (HandleCalibrationReply copies and returns).
   template <class Fill>
-  int SendDeviceCommand(Fill fill) {
-    return commands_.Send(fill);
+  int SendDeviceCommand(Fill fill, std::uint32_t pauseMs = 0) {
+    Command c{Command::kSend};
+    c.pauseMs = pauseMs;
+    c.fill = [](void* context, std::uint8_t* buffer) { (*static_cast<Fill*>(context))(buffer); };
+    c.context = &fill;
+    Run(c);
+    return c.result;
   }
   // The pause after a command, for senders outside the pipeline (the
   // calibration dialog).
@@ -107,7 +119,7 @@ class TouchPipeline final : private ReportRouter {
   // Safe from any thread, the reader threads' callbacks included.
   bool IsOpen() const { return frame_.IsOpen(); }
   DeviceProfile Profile() const { return frame_.Profile(); }
-  FrameState State() const;
+  FrameState State() const { return publishedState_.load(std::memory_order_acquire); }
   // The frame as the status answer tells it; safe from any thread, never
   // waits for the control side.
   FrameStatusView Status() const { return status_.View(); }
@@ -119,10 +131,17 @@ class TouchPipeline final : private ReportRouter {
   // The tests' view of what lies behind this surface (tests/input).
   friend class TouchPipelineTestSeam;
 
+  using Command = DeviceChangeQueue::Command;
+  // `c` on the control thread, its caller waiting (see DeviceChangeQueue::Call).
+  void Run(Command& c);
+  void RunCommand(Command& c);
+  // `fn(context)` on the control thread, for the tests' seam.
+  void OnControl(void (*fn)(void* context, std::uint8_t*), void* context);
+
   // Feeds one event to the session and executes its steps; a Discover step
-  // is answered with Discovered. Control-side events run under the control
-  // lock, a read-back or mode report among them (with the copy of its report
-  // and the open frame's profile); only a reply runs on its reader.
+  // is answered with Discovered. On the control thread; what a reader
+  // handed over (read-back, mode report, reply) with its report and the
+  // profile of the frame it came from.
   void Dispatch(FrameEvent event, FrameKind kind = FrameKind::kNone,
                 const std::uint8_t* report = nullptr, const DeviceProfile* reportProfile = nullptr);
   // The session's answer to one event, with its trace line.
@@ -134,11 +153,12 @@ class TouchPipeline final : private ReportRouter {
   void OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t ms, unsigned failures,
                    const std::string& why) override;
   void SetButtons(bool calibration, bool mouse, bool on);
-  // One pass: the reports the readers handed over, the notifications that
-  // queued up (at most one event of them), then what other threads asked
-  // for and the timers (DeviceChangeQueue::Request).
+  // One pass: what the readers handed over, the windows' commands, the
+  // notifications that queued up (at most one event of them), then what other
+  // threads asked for and the timers (DeviceChangeQueue::Request).
   void HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests,
-                           const DeviceChangeQueue::HandedOverList& handedOver);
+                           const DeviceChangeQueue::HandedOverList& handedOver,
+                           const DeviceChangeQueue::CommandList& commands);
   // A read-back or mode report a reader handed over, unless its frame was
   // closed since (or a read-back was not awaited); true when handled.
   bool HandleHandedOver(const DeviceChangeQueue::HandedOver& h);
@@ -152,6 +172,9 @@ class TouchPipeline final : private ReportRouter {
   void CloseTouchFrame();
   void StartReaderThreads();
   void SetTouchOutput(bool on);
+  // The windows' commands as the control thread runs them (also steps).
+  void SetMouseEnable(bool on);
+  void ReadBack();
   // A command the frame must take (touch output on, its mouse mode, the
   // read-back's request): refused, it is sent again, with a growing pause,
   // until the frame takes it or leaves; a newer command of `name` replaces it.
@@ -161,7 +184,7 @@ class TouchPipeline final : private ReportRouter {
   void SendSeriesMode(const SeriesModeBytes& bytes, bool kept = true);
   void InitSeriesDevice();
   void SendExitCommands();
-  SeriesMode Mode() const;
+  SeriesMode Mode() const { return mode_; }
 
   platform::HidBackend& hid_;
   PipelineState& state_;
@@ -170,10 +193,8 @@ class TouchPipeline final : private ReportRouter {
   OutputLifecycle* output_;
   const VidPidSource vidPidSource_;
 
-  // Guards the control side: start-up, device-change passes, the commands
-  // the windows send, exit: one sequence at a time, and the paths below.
-  // Recursive: the command methods are also steps of those sequences.
-  std::recursive_mutex controlMutex_;
+  // The control side's, touched on the control thread only (or by the one
+  // caller that is the control side while that thread does not run).
   DevicePaths paths_;
   // The interfaces present at the last discovery, less those removed since.
   std::vector<std::string> knownPaths_;
@@ -185,17 +206,19 @@ class TouchPipeline final : private ReportRouter {
   TouchDecoder decoders_[kReaderCount];
   std::uint32_t decodedStarts_[kReaderCount] = {};
   std::atomic<std::uint32_t> outputStarts_{0};
+  // Each reader's copy of the calibration, swapped in by the control thread.
+  ReaderCalibration calibrations_[kReaderCount];
 
-  // Guards the lifecycle, the Series01xx mode bytes and the buttons: a
-  // reader enables them (a reply) only while the session has a frame open,
-  // and a removal disables them, both under this lock, so a late reply
-  // never leaves the buttons enabled for a frame that is gone.
-  mutable std::mutex sessionMutex_;
+  // The lifecycle and the Series01xx mode bytes, the control thread's. The
+  // buttons are enabled only while the session has a frame open and a reply
+  // is of the open frame (its generation), so a late reply never leaves them
+  // enabled for a frame that is gone.
   FrameSession session_;
+  std::atomic<FrameState> publishedState_{FrameState::kNotStarted};
   SeriesMode mode_;
 
   // The commands refused so far, oldest first, and the open they belong to;
-  // the control side only (under the control lock).
+  // the control side only.
   struct RefusedCommand {
     const char* name;
     unsigned tries;
@@ -210,5 +233,6 @@ class TouchPipeline final : private ReportRouter {
   CommandChannel commands_{frame_};
   DeviceChangeQueue changes_{
       [this](const DeviceChangeBatch& b, unsigned requests,
-             const DeviceChangeQueue::HandedOverList& h) { HandleDeviceChanges(b, requests, h); }};
+             const DeviceChangeQueue::HandedOverList& h,
+             const DeviceChangeQueue::CommandList& c) { HandleDeviceChanges(b, requests, h, c); }};
 };

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "input/CalibrationTransform.h"
+#include "input/ReaderCalibration.h"
 
 namespace {
 
@@ -103,6 +106,29 @@ TEST(CalibrationTransform, ExtremeWordsNeverFaultAndStayInRange) {
       }
     }
   }
+}
+
+// A reader's copy is always one whole published calibration, the newest
+// or a later one than it had, however the publisher races the reader.
+TEST(ReaderCalibration, TheReaderTakesWholeCopiesInOrder) {
+  ReaderCalibration copy;
+  constexpr int kCount = 20000;
+  std::thread control([&] {
+    for (int i = 1; i <= kCount; ++i) {
+      CalibrationData d;
+      d.block.referenceX[0] = d.block.measuredY[2] = d.edge21Y = static_cast<std::int16_t>(i);
+      copy.Publish(d);
+    }
+  });
+  int last = 0;
+  while (last < kCount) {
+    const CalibrationData& d = copy.Current();
+    ASSERT_EQ(d.block.referenceX[0], d.block.measuredY[2]);
+    ASSERT_EQ(d.block.referenceX[0], d.edge21Y);
+    ASSERT_GE(d.block.referenceX[0], last);
+    last = d.block.referenceX[0];
+  }
+  control.join();
 }
 
 }  // namespace

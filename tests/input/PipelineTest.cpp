@@ -622,6 +622,43 @@ TEST_F(Pipeline, ConcurrentSendersNeverTearTheCommandBuffer) {
   }
 }
 
+// The windows' commands run on the control thread, the one that runs the
+// lifecycle's steps; a command sent from a step there (a window's callback)
+// runs at once instead of waiting for itself.
+TEST_F(Pipeline, WindowCommandsRunOnTheControlThread) {
+  struct SendingWindow : HeadlessWindow {
+    TouchPipeline* p = nullptr;
+    std::thread::id control;
+    int sent = -1;
+    void LayoutForDevice() override {
+      control = std::this_thread::get_id();
+      sent = p->SendDeviceCommand([](std::uint8_t* b) { FillTouchOutput(b, true); });
+    }
+  } window;
+  PlugFrame("split-mt");
+  TouchPipeline p(hid_, state_, window, driver_, &output_);
+  window.p = &p;
+  p.SetPauseScale(0.02);
+  p.StartTouchPipeline();
+  p.CompleteStartUp(true);
+  EXPECT_EQ(window.sent, 1);
+  EXPECT_NE(window.control, std::this_thread::get_id());
+  std::thread::id filled;
+  EXPECT_EQ(p.SendDeviceCommand(
+                [&](std::uint8_t* b) {
+                  filled = std::this_thread::get_id();
+                  FillTouchOutput(b, false);
+                },
+                100),
+            1);
+  EXPECT_EQ(filled, window.control);
+  const auto w = hid_.Writes();
+  ASSERT_EQ(w.size(), 3u);  // touch output on, the window's, this one
+  EXPECT_TRUE(Wrote(w[1], {0xFC, 0x30, 1, 1, 0, 1}));
+  EXPECT_TRUE(Wrote(w[2], {0xFC, 0x30, 1, 1, 0, 0}));
+  p.ShutDown();
+}
+
 TEST_F(Pipeline, NoFrameAtStartThenArrivalOpensIt) {
   TouchPipeline& p = Start();
   EXPECT_FALSE(p.IsOpen());
