@@ -304,24 +304,32 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
   if ((requests & DeviceChangeQueue::kReadsFailed) && frame_.ReadsFailed())
     Dispatch(FrameEvent::kLost);
   if (requests & DeviceChangeQueue::kSendAgain) SendRefusedAgain();
-  bool open, looking;
+  bool open, looking, awaiting;
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     open = session_.FrameOpen();
     looking = session_.LookingAgain();
+    awaiting = session_.State() == FrameState::kAwaitingReadBack;
   }
   if ((requests & DeviceChangeQueue::kResume) && open) {
     TRACE_INFO("resume: the frame's start-up commands go out again");
     Dispatch(FrameEvent::kArrival);
   } else if (looking && (requests & DeviceChangeQueue::kLookAgain) && ListedFramePresent()) {
     Dispatch(FrameEvent::kArrival);
+  } else if (awaiting && (requests & DeviceChangeQueue::kLookAgain)) {
+    // The reply was lost (a glitch or a stall took the report): touches are
+    // not decoded until it comes, so the frame is asked again.
+    TRACE_WARN("read-back not answered: asking the frame again");
+    RequestCalibrationReadBack();
   }
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     looking = session_.LookingAgain();
+    awaiting = session_.State() == FrameState::kAwaitingReadBack;
   }
-  // A lost frame is looked for about once a second.
-  changes_.LookAgainEvery(looking ? 1000 : 0);
+  // A lost frame is looked for, an unanswered read-back asked for again,
+  // about once a second.
+  changes_.LookAgainEvery(looking || awaiting ? 1000 : 0);
 }
 
 bool TouchPipeline::ListedFramePresent() {
@@ -477,6 +485,8 @@ void TouchPipeline::RequestCalibrationReadBack() {
   const auto end = commands_.PauseEnd(100);
   for (DeviceChangeQueue::HandedOver h; changes_.TakeHandedOver(end, h);) HandleHandedOver(h);
   std::this_thread::sleep_until(end);
+  // Still awaited (at start-up no pass follows): a pass asks again later.
+  if (state_.awaitingReadBack) changes_.LookAgainEvery(1000);
 }
 
 void TouchPipeline::SendExitCommands() {
