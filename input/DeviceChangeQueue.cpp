@@ -73,6 +73,7 @@ void DeviceChangeQueue::LookAgainEvery(std::uint32_t ms) {
   if (ms != 0 && lookAgainMs_ == 0)
     lookAgainAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   lookAgainMs_ = ms;
+  ++timersSet_;
   queued_.notify_one();
 }
 
@@ -80,6 +81,7 @@ void DeviceChangeQueue::SendAgainAfter(std::uint32_t ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   sendAgain_ = true;
   sendAgainAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  ++timersSet_;
   queued_.notify_one();  // the worker may wait without a timer
 }
 
@@ -112,13 +114,17 @@ void DeviceChangeQueue::Loop() {
            requests_ != 0;
   };
   for (;;) {
+    // A timer set from another thread (start-up runs on the window's) ends
+    // the wait too, and the next round waits for it.
+    const std::uint64_t timers = timersSet_;
+    const auto woken = [&] { return due() || timersSet_ != timers; };
     // The timers: the earlier of the look-again period and the next try.
     if (lookAgainMs_ == 0 && !sendAgain_) {
-      queued_.wait(lock, due);
+      queued_.wait(lock, woken);
     } else {
       Clock::time_point at = sendAgain_ ? sendAgainAt_ : lookAgainAt_;
       if (lookAgainMs_ != 0 && lookAgainAt_ < at) at = lookAgainAt_;
-      queued_.wait_until(lock, at, due);
+      queued_.wait_until(lock, at, woken);
       const Clock::time_point now = Clock::now();
       if (lookAgainMs_ != 0 && now >= lookAgainAt_) {
         requests_ |= kLookAgain;

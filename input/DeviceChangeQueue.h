@@ -107,6 +107,7 @@ class DeviceChangeQueue {
   std::uint32_t lookAgainMs_ = 0;
   std::chrono::steady_clock::time_point lookAgainAt_, sendAgainAt_;
   bool sendAgain_ = false;
+  std::uint64_t timersSet_ = 0;  // counts the timers set, to wake the worker's wait
   bool stop_ = false;
   std::thread worker_;
 };

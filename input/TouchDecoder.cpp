@@ -70,6 +70,11 @@ void TouchDecoder::DecodeSeries(const std::uint8_t* r) {
   } else if (points == 1 && r[3] == 2) {
     apply(1, r[2]);
     s[0].state = TOUCH_UP;
+  } else {
+    // No point named (a mode write's echo has 0 there): its bytes are no
+    // coordinates, so a held finger stays where it was; still a frame.
+    DispatchFrame(seriesFrame_);
+    return;
   }
   s[0].x = Le16(r + 4);
   s[0].y = Le16(r + 6);

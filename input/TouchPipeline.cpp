@@ -353,15 +353,23 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
   if ((requests & DeviceChangeQueue::kReadsFailed) && frame_.ReadsFailed())
     Dispatch(FrameEvent::kLost);
   if (requests & DeviceChangeQueue::kSendAgain) SendRefusedAgain();
+  const bool awaiting = session_.State() == FrameState::kAwaitingReadBack;
   if ((requests & DeviceChangeQueue::kResume) && session_.FrameOpen()) {
     TRACE_INFO("resume: the frame's start-up commands go out again");
     Dispatch(FrameEvent::kArrival);
   } else if (session_.LookingAgain() && (requests & DeviceChangeQueue::kLookAgain) &&
              ListedFramePresent()) {
     Dispatch(FrameEvent::kArrival);
+  } else if (awaiting && (requests & DeviceChangeQueue::kLookAgain)) {
+    // The reply was lost (a glitch or a stall took the report): touches are
+    // not decoded until it comes, so the frame is asked again.
+    TRACE_WARN("read-back not answered: asking the frame again");
+    RequestCalibrationReadBack();
   }
-  // A lost frame is looked for about once a second.
-  changes_.LookAgainEvery(session_.LookingAgain() ? 1000 : 0);
+  // A lost frame is looked for, an unanswered read-back asked for again,
+  // about once a second.
+  changes_.LookAgainEvery(
+      session_.LookingAgain() || session_.State() == FrameState::kAwaitingReadBack ? 1000 : 0);
 }
 
 bool TouchPipeline::ListedFramePresent() {
@@ -510,6 +518,8 @@ void TouchPipeline::ReadBack() {
   const auto end = commands_.PauseEnd(100);
   for (DeviceChangeQueue::HandedOver h; changes_.TakeHandedOver(end, h);) HandleHandedOver(h);
   std::this_thread::sleep_until(end);
+  // Still awaited (at start-up no pass follows): a pass asks again later.
+  if (state_.awaitingReadBack) changes_.LookAgainEvery(1000);
 }
 
 void TouchPipeline::SendExitCommands() {

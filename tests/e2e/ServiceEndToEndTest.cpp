@@ -16,7 +16,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -24,6 +23,7 @@
 #include "tests/support/OscCapture.h"
 #include "tests/support/ServiceProcess.h"
 #include "tests/support/SimControl.h"
+#include "tests/support/TuioExpect.h"
 #include "tests/support/XmlClient.h"
 #include "tests/support/XmlDocumentReader.h"
 
@@ -36,38 +36,8 @@ using testsupport::ServiceProcess;
 constexpr int kReadyMs = 90000;
 constexpr int kExitMs = 30000;
 
-struct Point {
-  double x, y;
-};
-
-// One TUIO frame as a receiver sees it (cursors; object bundles carry
-// only alive and fseq).
-struct CursorFrame {
-  bool cursors = true;
-  std::vector<int> alive;
-  std::map<int, Point> sets;
-  int fseq = -2;
-};
-
-CursorFrame Read(const OscBundle& b) {
-  CursorFrame f;
-  for (const auto& m : b.messages) {
-    if (m.address == "/tuio/2Dobj") f.cursors = false;
-    if (m.args.empty()) continue;
-    const auto* word = std::get_if<std::string>(&m.args[0]);
-    if (!word) continue;
-    if (*word == "alive") {
-      for (std::size_t i = 1; i < m.args.size(); ++i)
-        f.alive.push_back(std::get<std::int32_t>(m.args[i]));
-    } else if (*word == "fseq" && m.args.size() == 2) {
-      f.fseq = std::get<std::int32_t>(m.args[1]);
-    } else if (*word == "set" && m.args.size() >= 4) {
-      f.sets[std::get<std::int32_t>(m.args[1])] = {std::get<float>(m.args[2]),
-                                                   std::get<float>(m.args[3])};
-    }
-  }
-  return f;
-}
+using Point = testsupport::TuioPoint;
+using testsupport::CursorFrame;
 
 // A frame layout and how the service scales its coordinates.
 struct LayoutCase {
@@ -217,7 +187,7 @@ class ServiceEndToEnd : public ::testing::Test {
   // Everything that arrived so far, decoded.
   void Collect(int waitMs = 50) {
     for (const OscBundle& b : tuio_->bundles(waitMs)) {
-      const CursorFrame f = Read(b);
+      const CursorFrame f = testsupport::ReadCursorFrame(b);
       (f.cursors ? frames_ : objectFrames_).push_back(f);
     }
   }
@@ -271,53 +241,9 @@ class ServiceEndToEnd : public ::testing::Test {
 
 // ---- the XML documents -----------------------------------------------------
 
-struct XmlTouch {
-  int id;
-  double x, y;
-};
-struct XmlDoc {
-  std::vector<XmlTouch> touches;
-  std::vector<int> alive;
-  int fseq = -1;
-};
-
-// Parses one document with libxml2 and checks its shape; failures go to `why`.
-bool ParseDocument(const std::string& text, XmlDoc& doc, std::string& why) {
-  static const std::regex kFloat("-?[0-9]+\\.[0-9]{6}");
-  static const std::regex kInt("-?[0-9]+");
-  testsupport::XmlPacket packet;
-  if (!testsupport::ReadXmlPacket(text, packet, why)) return false;
-  if (packet.address != "127.0.0.1" || packet.port != "3000" || packet.time != "1")
-    return why = "bad packet element: " + text, false;
-  for (const testsupport::XmlMessage& m : packet.messages) {
-    if (m.name != "/tuio/2Dcur") return why = "bad message element: " + text, false;
-    std::vector<std::pair<std::string, std::string>> args;
-    for (const testsupport::XmlArgument& a : m.args) args.emplace_back(a.type, a.value);
-    if (args.empty() || args[0].first != "s") return why = "message without a word: " + text, false;
-    const std::string& word = args[0].second;
-    if (word == "set") {
-      if (args.size() != 8)
-        return why = "set with " + std::to_string(args.size()) + " arguments", false;
-      if (args[1].first != "i" || !std::regex_match(args[1].second, kInt))
-        return why = "set id", false;
-      for (int i = 2; i < 6; ++i)
-        if (args[i].first != "f" || !std::regex_match(args[i].second, kFloat))
-          return why = "set value " + args[i].second + " is not %f text", false;
-      if (args[6] != std::make_pair(std::string("f"), std::string("0.0")) || args[7] != args[6])
-        return why = "set without its two zero values", false;
-      doc.touches.push_back(
-          {std::stoi(args[1].second), std::stod(args[2].second), std::stod(args[3].second)});
-    } else if (word == "alive") {
-      for (std::size_t i = 1; i < args.size(); ++i) doc.alive.push_back(std::stoi(args[i].second));
-    } else if (word == "fseq") {
-      if (args.size() != 2 || args[1].first != "i") return why = "bad fseq", false;
-      doc.fseq = std::stoi(args[1].second);
-    } else {
-      return why = "unknown word " + word, false;
-    }
-  }
-  return true;
-}
+using testsupport::ReadTouchDocument;
+using testsupport::XmlDoc;
+using testsupport::XmlTouch;
 
 // ---- one gesture on each layout --------------------------------------------
 
@@ -397,7 +323,7 @@ TEST_P(EachLayout, GestureArrivesAsCursorsAndDocumentsAndTheFrameGetsItsCommands
     if (text.empty()) continue;  // a document without touches is the zero byte alone
     XmlDoc d;
     std::string why;
-    ASSERT_TRUE(ParseDocument(text, d, why)) << why;
+    ASSERT_TRUE(ReadTouchDocument(text, d, why)) << why;
     if (lastDoc >= 0) {
       EXPECT_EQ(d.fseq, lastDoc + 1) << text;
     }
@@ -528,7 +454,7 @@ TEST_F(ServiceEndToEnd, UnplugWhileTouchedEndsTheSessionAndReplugStartsAFreshOne
     const std::vector<std::string> docs = xml_->documents(1000, 500);
     XmlDoc d;
     std::string why;
-    if (docs.empty() || !ParseDocument(docs.back(), d, why)) return false;
+    if (docs.empty() || !ReadTouchDocument(docs.back(), d, why)) return false;
     return !d.alive.empty() &&
            std::count(d.alive.begin(), d.alive.end(), 0) == long(d.alive.size());
   };
@@ -649,7 +575,7 @@ TEST_F(ServiceEndToEnd, UnrelatedArrivalsDuringAGestureLoseNoReport) {
     XmlDoc d;
     std::string why;
     if (text.empty()) continue;
-    ASSERT_TRUE(ParseDocument(text, d, why)) << why;
+    ASSERT_TRUE(ReadTouchDocument(text, d, why)) << why;
     if (lastDoc >= 0) {
       EXPECT_EQ(d.fseq, lastDoc + 1);
     }
@@ -710,7 +636,7 @@ class FrameFaults : public ServiceEndToEnd, public ::testing::WithParamInterface
       XmlDoc d;
       std::string why;
       if (it->empty()) continue;
-      if (!ParseDocument(*it, d, why)) return false;
+      if (!ReadTouchDocument(*it, d, why)) return false;
       lastXml_ = d;
     }
     return std::count(lastXml_.alive.begin(), lastXml_.alive.end(), 0) ==
@@ -738,7 +664,7 @@ class FrameFaults : public ServiceEndToEnd, public ::testing::WithParamInterface
           for (const std::string& text : xml_->documents(1000, 100)) {
             XmlDoc d;
             std::string why;
-            if (!text.empty() && ParseDocument(text, d, why))
+            if (!text.empty() && ReadTouchDocument(text, d, why))
               for (const XmlTouch& t : d.touches)
                 xml = xml || (t.id != 0 && std::fabs(t.x - x) < 0.01);
           }

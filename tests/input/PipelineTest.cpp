@@ -209,6 +209,22 @@ TEST_F(Pipeline, ReadBackWithoutAValidBlockStillEnablesAndSendsMouseMode) {
   EXPECT_EQ(sinks_.Snapshot()[0].frame.slot[0].x, 0x10u);
 }
 
+// A reply lost on its way (a glitch, a stall) would leave the frame's
+// touches undecoded for good: it is asked again until it answers.
+TEST_F(Pipeline, AnUnansweredReadBackIsAskedForAgain) {
+  PlugFrame("single-b");
+  const std::string col03 = Path("single-b", 3);
+  Start();
+  const auto w = WaitWrites(4);
+  ASSERT_EQ(w.size(), 4u);
+  EXPECT_TRUE(Wrote(w[2], {0xFC, 0x05}, false));
+  EXPECT_TRUE(Wrote(w[3], {0xFC, 0x05}, false));
+  AnswerReadBack(col03);
+  hid_.Inject(col03, R({0xFC, 0x01, 0x00, 1, 0xD0, 0x07, 0xD0, 0x07}));
+  Settle(col03);
+  EXPECT_EQ(sinks_.Snapshot().size(), 1u);
+}
+
 TEST_F(Pipeline, SplitChannelRoutesRepliesAndTouchesOnTheirCollections) {
   PlugFrame("split-mt");
   const std::string col03 = Path("split-mt", 3), col04 = Path("split-mt", 4);

@@ -200,8 +200,16 @@ TEST(DecodeSeries, EventCodesAndPointCounts) {
   b.Decode(Series(0, 1, 1, 2, 0, 0, 0, 3));
   EXPECT_EQ(b.LastFrame().slot[0].state, TOUCH_MOVE);
   EXPECT_EQ(b.LastFrame().slot[2].state, 0u);  // slots 3 and 4 never written
-  EXPECT_EQ(b.sinks.tuio.size(), 6u);
-  EXPECT_EQ(b.sinks.xml.size(), 6u);
+  // A mode write's echo names no point: the held finger stays where it was
+  // (the mode bytes are no coordinates), and it is still a frame.
+  Report echo{};
+  for (int i = 0; i < 7; ++i) echo[i] = std::uint8_t(i == 0 ? 0xFD : i == 1 ? 0x08 : i);
+  b.Decode(echo);
+  EXPECT_EQ(b.LastFrame().slot[0].state, TOUCH_MOVE);
+  EXPECT_EQ(b.LastFrame().slot[0].x, 1u);
+  EXPECT_EQ(b.LastFrame().slot[0].y, 2u);
+  EXPECT_EQ(b.sinks.tuio.size(), 7u);
+  EXPECT_EQ(b.sinks.xml.size(), 7u);
 }
 
 TEST(DecodeSeries, NoCalibrationIsApplied) {

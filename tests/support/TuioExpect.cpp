@@ -78,4 +78,24 @@ std::string Mismatch(const std::vector<OscBundle>& got, const std::vector<Expect
   return why.str();
 }
 
+CursorFrame ReadCursorFrame(const OscBundle& b) {
+  CursorFrame f;
+  for (const auto& m : b.messages) {
+    if (m.address == "/tuio/2Dobj") f.cursors = false;
+    if (m.args.empty()) continue;
+    const auto* word = std::get_if<std::string>(&m.args[0]);
+    if (!word) continue;
+    if (*word == "alive") {
+      for (std::size_t i = 1; i < m.args.size(); ++i)
+        f.alive.push_back(std::get<std::int32_t>(m.args[i]));
+    } else if (*word == "fseq" && m.args.size() == 2) {
+      f.fseq = std::get<std::int32_t>(m.args[1]);
+    } else if (*word == "set" && m.args.size() >= 4) {
+      f.sets[std::get<std::int32_t>(m.args[1])] = {std::get<float>(m.args[2]),
+                                                   std::get<float>(m.args[3])};
+    }
+  }
+  return f;
+}
+
 }  // namespace testsupport

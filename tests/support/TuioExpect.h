@@ -1,6 +1,7 @@
 #pragma once
 // What a TUIO 1.1 bundle must hold, written out by hand in tests and
 // compared against a bundle that liblo decoded.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,5 +30,20 @@ std::string Mismatch(const OscBundle& got, const ExpectedBundle& want);
 
 // Compares a whole sequence; empty string when equal.
 std::string Mismatch(const std::vector<OscBundle>& got, const std::vector<ExpectedBundle>& want);
+
+struct TuioPoint {
+  double x, y;
+};
+
+// One TUIO frame as a receiver sees it (cursors; object bundles carry
+// only alive and fseq).
+struct CursorFrame {
+  bool cursors = true;
+  std::vector<int> alive;
+  std::map<int, TuioPoint> sets;
+  int fseq = -2;
+};
+
+CursorFrame ReadCursorFrame(const OscBundle& b);
 
 }  // namespace testsupport

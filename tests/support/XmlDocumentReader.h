@@ -27,4 +27,19 @@ struct XmlPacket {
 // whitespace between them), arguments empty.
 bool ReadXmlPacket(const std::string& text, XmlPacket& packet, std::string& why);
 
+// One touch document as the service writes it: the packet element of
+// 127.0.0.1:3000, /tuio/2Dcur messages only, each set with an integer id,
+// four %f values and its two "0.0"; alive ids; fseq. False, with `why`,
+// for anything else.
+struct XmlTouch {
+  int id;
+  double x, y;
+};
+struct XmlDoc {
+  std::vector<XmlTouch> touches;
+  std::vector<int> alive;
+  int fseq = -1;
+};
+bool ReadTouchDocument(const std::string& text, XmlDoc& doc, std::string& why);
+
 }  // namespace testsupport
