@@ -100,6 +100,7 @@ void TouchPipeline::RunCommand(Command& c) {
       SetMouseEnable(c.flag);
       break;
     case Command::kReadBack:
+      readBackAsks_ = 0;
       ReadBack();
       break;
     case Command::kSend:
@@ -218,6 +219,7 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report,
       SetMouseEnable(true);
       break;
     case FrameStep::kRequestReadBack:
+      readBackAsks_ = 0;
       ReadBack();
       break;
     case FrameStep::kClearAwaitingReadBack:
@@ -360,16 +362,24 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
   } else if (session_.LookingAgain() && (requests & DeviceChangeQueue::kLookAgain) &&
              ListedFramePresent()) {
     Dispatch(FrameEvent::kArrival);
-  } else if (awaiting && (requests & DeviceChangeQueue::kLookAgain)) {
+  } else if (awaiting && (requests & DeviceChangeQueue::kLookAgain) &&
+             readBackAsks_ < kReadBackAsks) {
     // The reply was lost (a glitch or a stall took the report): touches are
-    // not decoded until it comes, so the frame is asked again.
-    TRACE_WARN("read-back not answered: asking the frame again");
-    RequestCalibrationReadBack();
+    // not decoded until it comes, so the frame is asked again, a few times:
+    // a frame that never answers is not written to once a second for good.
+    if (++readBackAsks_ < kReadBackAsks) {
+      TRACE_WARN("read-back not answered: asking the frame again");
+    } else {
+      TRACE_WARN(
+          "read-back not answered: asking the frame a last time; its touches wait for the answer");
+    }
+    ReadBack();
   }
   // A lost frame is looked for, an unanswered read-back asked for again,
   // about once a second.
-  changes_.LookAgainEvery(
-      session_.LookingAgain() || session_.State() == FrameState::kAwaitingReadBack ? 1000 : 0);
+  const bool askAgain =
+      session_.State() == FrameState::kAwaitingReadBack && readBackAsks_ < kReadBackAsks;
+  changes_.LookAgainEvery(session_.LookingAgain() || askAgain ? 1000 : 0);
 }
 
 bool TouchPipeline::ListedFramePresent() {

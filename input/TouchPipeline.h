@@ -224,6 +224,9 @@ class TouchPipeline final : private ReportRouter {
     unsigned tries;
     std::array<std::uint8_t, kCommandSize> bytes;
   };
+  // The read-back asked for again since the session last asked for one.
+  static constexpr unsigned kReadBackAsks = 5;
+  unsigned readBackAsks_ = 0;
   std::vector<RefusedCommand> refused_;
   std::uint64_t refusedGeneration_ = 0;
   std::uint32_t sendAgainMs_ = 0;
