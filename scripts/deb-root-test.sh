@@ -61,8 +61,16 @@ if [ ! -f "$tarball" ]; then
   }
   echo "deb-root: making a clean Debian 12 $arch root from ${sources[*]} (once)"
   # The package lists stay, so later installs resolve without the network.
-  mmdebstrap --quiet --arch="$arch" --variant=apt --include=systemd,systemd-sysv,dbus \
-    --skip=cleanup/apt/lists bookworm "$tarball.$$.tar" "${sources[@]}"
+  # An archive caught mid-sync fails an index for a while: tried again
+  # after a pause, twice, before the failure stands.
+  for pause in 30 60 0; do
+    mmdebstrap --quiet --arch="$arch" --variant=apt --include=systemd,systemd-sysv,dbus \
+      --skip=cleanup/apt/lists bookworm "$tarball.$$.tar" "${sources[@]}" && break
+    rm -f "$tarball.$$.tar"
+    [ "$pause" != 0 ] || { echo "deb-root: mmdebstrap failed three times" >&2; exit 1; }
+    echo "deb-root: mmdebstrap failed; trying again in $pause s" >&2
+    sleep "$pause"
+  done
   mv "$tarball.$$.tar" "$tarball"
   echo "deb-root: the $arch root made in $SECONDS s"
 fi

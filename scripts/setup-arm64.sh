@@ -9,6 +9,7 @@
 # the test tree instead, with its pkg-config file pointing there.
 set -euo pipefail
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+. "$(dirname "$0")/apt-update.sh"
 
 packages=(g++-aarch64-linux-gnu qemu-user-static binfmt-support arch-test
   pkgconf:arm64 liboscpack-dev:arm64 libudev-dev:arm64 libssl-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64
@@ -24,7 +25,7 @@ for p in "${packages[@]}"; do
 done
 if [ "${#missing[@]}" -gt 0 ]; then
   [ "$update" = 1 ] || apt-cache show libudev-dev:arm64 >/dev/null 2>&1 || update=1
-  [ "$update" = 1 ] && sudo_ apt-get -o DPkg::Lock::Timeout=900 update -q
+  [ "$update" = 1 ] && apt_update
   echo "setup-arm64: installing ${missing[*]}"
   DEBIAN_FRONTEND=noninteractive sudo_ apt-get -o DPkg::Lock::Timeout=900 install -y -q \
     --no-install-recommends "${missing[@]}"

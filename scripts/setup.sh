@@ -26,6 +26,7 @@ packages=("${native[@]}"
 )
 
 sudo_() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+. "$(dirname "$0")/apt-update.sh"
 only_native=0
 [ "${1:-}" = --native ] && only_native=1 && packages=("${native[@]}")
 
@@ -58,7 +59,7 @@ for p in "${packages[@]}"; do
 done
 
 if [ "${#missing[@]}" -gt 0 ] || [ "$changed" = 1 ]; then
-  sudo_ apt-get update -q
+  apt_update
 fi
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
@@ -87,7 +88,7 @@ cache="$HOME/.cache/vantrel/oscpack"
 if [ ! -f "$cache/osc/OscOutboundPacketStream.cpp" ]; then
   tmp=$(mktemp -d)
   (cd "$tmp" && apt-get source -qq oscpack >/dev/null 2>&1) || {
-    sudo_ apt-get update -q && (cd "$tmp" && apt-get source -qq oscpack >/dev/null)
+    apt_update && (cd "$tmp" && apt-get source -qq oscpack >/dev/null)
   }
   unpacked=$(find "$tmp" -mindepth 1 -maxdepth 1 -type d -name 'oscpack-*' | head -1)
   [ -n "$unpacked" ] || { echo "setup: apt-get source oscpack gave no source tree" >&2; exit 1; }
