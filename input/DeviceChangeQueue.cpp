@@ -68,11 +68,11 @@ bool DeviceChangeQueue::TakeHandedOver(std::chrono::steady_clock::time_point unt
   return true;
 }
 
-void DeviceChangeQueue::LookAgainEvery(std::uint32_t ms) {
+void DeviceChangeQueue::TimerEvery(std::uint32_t ms) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (ms != 0 && lookAgainMs_ == 0)
-    lookAgainAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  lookAgainMs_ = ms;
+  if (ms != 0 && timerMs_ == 0)
+    timerAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  timerMs_ = ms;
   ++timersSet_;
   queued_.notify_one();
 }
@@ -118,17 +118,17 @@ void DeviceChangeQueue::Loop() {
     // the wait too, and the next round waits for it.
     const std::uint64_t timers = timersSet_;
     const auto woken = [&] { return due() || timersSet_ != timers; };
-    // The timers: the earlier of the look-again period and the next try.
-    if (lookAgainMs_ == 0 && !sendAgain_) {
+    // The timers: the earlier of the session's timer and the next try.
+    if (timerMs_ == 0 && !sendAgain_) {
       queued_.wait(lock, woken);
     } else {
-      Clock::time_point at = sendAgain_ ? sendAgainAt_ : lookAgainAt_;
-      if (lookAgainMs_ != 0 && lookAgainAt_ < at) at = lookAgainAt_;
+      Clock::time_point at = sendAgain_ ? sendAgainAt_ : timerAt_;
+      if (timerMs_ != 0 && timerAt_ < at) at = timerAt_;
       queued_.wait_until(lock, at, woken);
       const Clock::time_point now = Clock::now();
-      if (lookAgainMs_ != 0 && now >= lookAgainAt_) {
-        requests_ |= kLookAgain;
-        lookAgainAt_ = now + std::chrono::milliseconds(lookAgainMs_);
+      if (timerMs_ != 0 && now >= timerAt_) {
+        requests_ |= kTimer;
+        timerAt_ = now + std::chrono::milliseconds(timerMs_);
       }
       if (sendAgain_ && now >= sendAgainAt_) {
         requests_ |= kSendAgain;

@@ -3,8 +3,9 @@
 // notifications from the HID backend's thread, what the readers hand over
 // (a read-back, a mode report or a reply, with a copy of its report), the
 // windows' commands (typed, each with its completion), and requests (a
-// reader that gave the frame up, a wake from sleep), plus its timers (a lost
-// frame looked for at a steady pace, a refused command sent again). Whatever
+// reader that gave the frame up, a wake from sleep), plus its timers (the
+// session's, which looks for a lost frame and asks for a read-back again,
+// and a refused command's next try). Whatever
 // queued up while one pass ran is the next pass, so a bouncing device costs
 // a few passes, not one each. Only a command's caller waits, for its own
 // command; nobody else who posts waits for a pass.
@@ -26,7 +27,7 @@ class DeviceChangeQueue {
   enum Request : unsigned {
     kReadsFailed = 1,  // a reader gave the open frame up
     kResume = 2,       // the system woke from sleep
-    kLookAgain = 4,    // the look-again period passed
+    kTimer = 4,        // the period TimerEvery set passed
     kSendAgain = 8,    // the pause before a refused command's next try passed
   };
   // A report a reader handed over, read while the frame was open as
@@ -86,8 +87,9 @@ class DeviceChangeQueue {
   bool TakeHandedOver(std::chrono::steady_clock::time_point until, HandedOver& out);
   // One pass with kSendAgain after `ms`; from the pass.
   void SendAgainAfter(std::uint32_t ms);
-  // While `ms` is not 0 a pass with kLookAgain runs every `ms`; from the pass.
-  void LookAgainEvery(std::uint32_t ms);
+  // While `ms` is not 0 a pass with kTimer runs every `ms` (the session's
+  // timer); from the control thread.
+  void TimerEvery(std::uint32_t ms);
   // Joins the worker; later posts are never handled. Safe to call twice.
   void Stop();
 
@@ -104,8 +106,8 @@ class DeviceChangeQueue {
   CommandList commands_;
   std::thread::id workerId_;
   unsigned requests_ = 0;
-  std::uint32_t lookAgainMs_ = 0;
-  std::chrono::steady_clock::time_point lookAgainAt_, sendAgainAt_;
+  std::uint32_t timerMs_ = 0;
+  std::chrono::steady_clock::time_point timerAt_, sendAgainAt_;
   bool sendAgain_ = false;
   std::uint64_t timersSet_ = 0;  // counts the timers set, to wake the worker's wait
   bool stop_ = false;

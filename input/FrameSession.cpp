@@ -68,7 +68,8 @@ FrameSteps FrameSession::OnDiscovering(FrameEvent event, FrameKind kind) {
     case FrameEvent::kRemoval:
       return Removal();
     case FrameEvent::kStartUp:
-    case FrameEvent::kLost:  // the discovery decides
+    case FrameEvent::kLost:    // the discovery decides
+    case FrameEvent::kResume:  // ... and re-opens what it finds
       return FrameSteps();
     default:
       return InAnyState(event);
@@ -85,6 +86,8 @@ FrameSteps FrameSession::OnStarting(FrameEvent event, FrameKind) {
       return Removal();
     case FrameEvent::kLost:
       return Lost();
+    case FrameEvent::kResume:
+      return FrameOpen() ? Arrival() : FrameSteps();
     case FrameEvent::kStartUp:
     case FrameEvent::kDiscovered:
       return FrameSteps();
@@ -101,6 +104,13 @@ FrameSteps FrameSession::OnStarted(FrameEvent event, FrameKind) {
       return Removal();
     case FrameEvent::kLost:
       return Lost();
+    // The frame lost its volatile state in the sleep: its arrival steps run again.
+    case FrameEvent::kResume:
+      return FrameOpen() ? Arrival() : FrameSteps();
+    case FrameEvent::kTimer:
+      return Timer();
+    case FrameEvent::kFramePresent:  // a lost frame answers again
+      return LookingAgain() ? Arrival() : FrameSteps();
     case FrameEvent::kStartUp:
     case FrameEvent::kDiscovered:
     case FrameEvent::kStartUpComplete:  // once: an arrival may have come since
@@ -124,7 +134,11 @@ FrameSteps FrameSession::CompleteStartUp() {
   s.Add(S::kApplyMouseEnable);
   s.Add(S::kLayoutWindow);
   awaitingReadBack_ = kind_ == FrameKind::kSingleChannel;
-  s.Add(awaitingReadBack_ ? S::kRequestReadBack : S::kClearAwaitingReadBack);
+  if (awaitingReadBack_) {
+    RequestReadBack(s);
+  } else {
+    s.Add(S::kClearAwaitingReadBack);
+  }
   s.Add(S::kSetInitialised);
   // The two commands start-up sends a split-channel frame have no reply
   // that would enable the buttons; the frame is there, as on arrival.
@@ -288,7 +302,7 @@ FrameSteps FrameSession::Discovered(FrameKind kind) {
         default:
           // The buttons stay disabled until the read-back arrives.
           awaitingReadBack_ = true;
-          s.Add(S::kRequestReadBack);
+          RequestReadBack(s);
           break;
       }
       s.Add(S::kTouchOutputOn);
@@ -297,6 +311,27 @@ FrameSteps FrameSession::Discovered(FrameKind kind) {
   }
   SettleOpenState();
   return s;
+}
+
+void FrameSession::RequestReadBack(FrameSteps& s) {
+  readBackAsks_ = 0;
+  s.Add(S::kRequestReadBack);
+}
+
+FrameSteps FrameSession::Timer() {
+  FrameSteps s;
+  if (LookingAgain()) {
+    s.Add(S::kLookForFrame);
+  } else if (state_ == FrameState::kAwaitingReadBack && readBackAsks_ < kReadBackAsks) {
+    // Touches are not decoded until the answer comes.
+    s.Add(++readBackAsks_ < kReadBackAsks ? S::kAskReadBackAgain : S::kAskReadBackLastTime);
+  }
+  return s;
+}
+
+std::uint32_t FrameSession::TimerMs() const {
+  const bool askAgain = state_ == FrameState::kAwaitingReadBack && readBackAsks_ < kReadBackAsks;
+  return LookingAgain() || askAgain ? kTimerMs : 0;
 }
 
 void FrameSession::SettleOpenState() {

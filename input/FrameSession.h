@@ -10,7 +10,10 @@
 //   Absent/AwaitingReadBack/Ready --Arrival--> Discovering(arrival)
 //   Discovering(arrival) --Discovered--> AwaitingReadBack | Ready | Absent
 //   open --Removal of entry 0--> Discovering(removal) --Discovered--> ...
-//   open --Lost--> Absent, looking again (an Arrival when the frame answers)
+//   open --Lost--> Absent, looking again: each Timer looks for a listed
+//          frame, and FramePresent is an Arrival
+//   open --Resume--> Discovering(arrival): the start-up commands go again
+//   AwaitingReadBack --Timer--> the read-back asked again (five times)
 //   AwaitingReadBack --ReadBack--> Ready
 //   any started state --Exit--> Closed
 #include <cstddef>
@@ -58,7 +61,11 @@ FrameKind KindOf(const DeviceProfile& profile, bool open);
   X(kReply, "reply")                                                        \
   X(kExit, "exit") /* the main window's destruction */                      \
   /* the open frame stopped answering, or left and came back in one pass */ \
-  X(kLost, "lost")
+  X(kLost, "lost")                                                          \
+  X(kResume, "resume") /* the system woke from sleep */                     \
+  X(kTimer, "timer")   /* the period TimerMs asked for passed */            \
+  /* a listed frame is present: the answer to LookForFrame */               \
+  X(kFramePresent, "frame present")
 
 enum class FrameEvent : std::uint8_t { VANTREL_FRAME_EVENTS(VANTREL_FRAME_ENUM) };
 
@@ -81,6 +88,11 @@ enum class FrameEvent : std::uint8_t { VANTREL_FRAME_EVENTS(VANTREL_FRAME_ENUM) 
   X(kApplyMouseOn, "apply mouse on")         /* mouse emulation back on at exit */ \
   /* awaiting flag set, CMD_READ_CALIBRATION, 100 ms */                            \
   X(kRequestReadBack, "request read back")                                         \
+  /* the reply was lost (a glitch or a stall took it): asked for again */          \
+  X(kAskReadBackAgain, "ask read back again")                                      \
+  X(kAskReadBackLastTime, "ask read back a last time")                             \
+  /* a listed frame present? answer with FramePresent, or nothing */               \
+  X(kLookForFrame, "look for frame")                                               \
   X(kClearAwaitingReadBack, "clear awaiting read back")                            \
   /* the block and the calibration-valid flag from the reply */                    \
   X(kStoreReadBack, "store read back")                                             \
@@ -166,8 +178,14 @@ class FrameSession {
   // the same frame and lose touches meanwhile.
   std::size_t EventsFor(const FrameChanges& changes, FrameEvent (&events)[2]) const;
   // The open frame was lost (its reads failed) and nothing has been found
-  // since: the pipeline looks for it again about once a second.
+  // since: it is looked for again at each Timer.
   bool LookingAgain() const { return lost_ && state_ == FrameState::kAbsent; }
+  // The period of the Timer event the state wants (0: none). A lost frame is
+  // looked for, an unanswered read-back asked for again (a few times: a
+  // frame that never answers is not written to once a second for good).
+  static constexpr std::uint32_t kTimerMs = 1000;
+  static constexpr unsigned kReadBackAsks = 5;
+  std::uint32_t TimerMs() const;
 
  private:
   enum class Purpose : std::uint8_t { kStartUp, kArrival, kRemoval };
@@ -186,6 +204,8 @@ class FrameSession {
   FrameSteps Removal();
   FrameSteps Lost();
   FrameSteps Discovered(FrameKind kind);
+  FrameSteps Timer();
+  void RequestReadBack(FrameSteps& s);
   // What any state but closed does with the frame's answers and the exit.
   FrameSteps InAnyState(FrameEvent event);
   void SettleOpenState();
@@ -198,4 +218,5 @@ class FrameSession {
   bool awaitingReadBack_ = false;
   bool initialised_ = false;
   bool lost_ = false;
+  unsigned readBackAsks_ = 0;  // since the session last requested the read-back
 };

@@ -100,7 +100,6 @@ void TouchPipeline::RunCommand(Command& c) {
       SetMouseEnable(c.flag);
       break;
     case Command::kReadBack:
-      readBackAsks_ = 0;
       ReadBack();
       break;
     case Command::kSend:
@@ -134,20 +133,24 @@ void TouchPipeline::CloseReaderThreadHandles() {
 
 void TouchPipeline::Dispatch(FrameEvent event, FrameKind kind, const std::uint8_t* report,
                              const DeviceProfile* reportProfile) {
-  // A discover step ends its event's steps; what it found is the next
-  // event, fed here in turn rather than from inside the step.
-  for (bool discovered = true; discovered;) {
-    discovered = false;
+  // A question (discover, look for the frame) ends its event's steps; its
+  // answer is the next event, fed here in turn rather than from inside the step.
+  for (bool answered = true; answered;) {
+    answered = false;
     for (FrameStep step : Feed(event, kind)) {
-      if (step != FrameStep::kDiscover) {
+      if (step == FrameStep::kDiscover) {
+        DiscoverAndOpenFrame();
+        event = FrameEvent::kDiscovered;
+        kind = KindOf(frame_.Profile(), IsOpen());
+      } else if (step == FrameStep::kLookForFrame) {
+        if (!ListedFramePresent()) break;
+        event = FrameEvent::kFramePresent;
+      } else {
         Execute(step, report, reportProfile);
         continue;
       }
-      DiscoverAndOpenFrame();
-      event = FrameEvent::kDiscovered;
-      kind = KindOf(frame_.Profile(), IsOpen());
       report = nullptr;
-      discovered = true;
+      answered = true;
     }
   }
 }
@@ -157,6 +160,8 @@ FrameSteps TouchPipeline::Feed(FrameEvent event, FrameKind kind) {
   const FrameSteps steps = session_.On(event, kind);
   const FrameState after = session_.State();
   publishedState_.store(after, std::memory_order_release);
+  const std::uint32_t timerMs = session_.TimerMs();
+  if (timerMs != timerMs_) changes_.TimerEvery(timerMs_ = timerMs);
   char text[512];
   if (after != before) {
     TRACE_INFO("frame: %s: %s -> %s (%s)", FrameEventName(event), FrameStateName(before),
@@ -177,6 +182,7 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report,
       if (output_) output_->ResetXmlEntries();
       break;
     case FrameStep::kDiscover:  // answered by Dispatch
+    case FrameStep::kLookForFrame:
       break;
     case FrameStep::kCloseFrame:
       CloseTouchFrame();
@@ -219,7 +225,15 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report,
       SetMouseEnable(true);
       break;
     case FrameStep::kRequestReadBack:
-      readBackAsks_ = 0;
+      ReadBack();
+      break;
+    case FrameStep::kAskReadBackAgain:
+      TRACE_WARN("read-back not answered: asking the frame again");
+      ReadBack();
+      break;
+    case FrameStep::kAskReadBackLastTime:
+      TRACE_WARN(
+          "read-back not answered: asking the frame a last time; its touches wait for the answer");
       ReadBack();
       break;
     case FrameStep::kClearAwaitingReadBack:
@@ -351,35 +365,12 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
                count > 1 ? FrameEventName(events[1]) : "");
     for (std::size_t i = 0; i < count; ++i) Dispatch(events[i]);
   }
-  // A reader gave up the frame that is still open: treated as gone.
+  // A reader gave up the frame that is still open (not one closed since).
   if ((requests & DeviceChangeQueue::kReadsFailed) && frame_.ReadsFailed())
     Dispatch(FrameEvent::kLost);
   if (requests & DeviceChangeQueue::kSendAgain) SendRefusedAgain();
-  const bool awaiting = session_.State() == FrameState::kAwaitingReadBack;
-  if ((requests & DeviceChangeQueue::kResume) && session_.FrameOpen()) {
-    TRACE_INFO("resume: the frame's start-up commands go out again");
-    Dispatch(FrameEvent::kArrival);
-  } else if (session_.LookingAgain() && (requests & DeviceChangeQueue::kLookAgain) &&
-             ListedFramePresent()) {
-    Dispatch(FrameEvent::kArrival);
-  } else if (awaiting && (requests & DeviceChangeQueue::kLookAgain) &&
-             readBackAsks_ < kReadBackAsks) {
-    // The reply was lost (a glitch or a stall took the report): touches are
-    // not decoded until it comes, so the frame is asked again, a few times:
-    // a frame that never answers is not written to once a second for good.
-    if (++readBackAsks_ < kReadBackAsks) {
-      TRACE_WARN("read-back not answered: asking the frame again");
-    } else {
-      TRACE_WARN(
-          "read-back not answered: asking the frame a last time; its touches wait for the answer");
-    }
-    ReadBack();
-  }
-  // A lost frame is looked for, an unanswered read-back asked for again,
-  // about once a second.
-  const bool askAgain =
-      session_.State() == FrameState::kAwaitingReadBack && readBackAsks_ < kReadBackAsks;
-  changes_.LookAgainEvery(session_.LookingAgain() || askAgain ? 1000 : 0);
+  if (requests & DeviceChangeQueue::kResume) Dispatch(FrameEvent::kResume);
+  if (requests & DeviceChangeQueue::kTimer) Dispatch(FrameEvent::kTimer);
 }
 
 bool TouchPipeline::ListedFramePresent() {
@@ -528,8 +519,6 @@ void TouchPipeline::ReadBack() {
   const auto end = commands_.PauseEnd(100);
   for (DeviceChangeQueue::HandedOver h; changes_.TakeHandedOver(end, h);) HandleHandedOver(h);
   std::this_thread::sleep_until(end);
-  // Still awaited (at start-up no pass follows): a pass asks again later.
-  if (state_.awaitingReadBack) changes_.LookAgainEvery(1000);
 }
 
 void TouchPipeline::SendExitCommands() {

@@ -12,7 +12,7 @@
 // to the control thread (its worker). A pass turns its notifications into
 // at most one lifecycle event (SortDeviceChanges, then
 // FrameSession::EventsFor); what was handed over, a lost frame, a resume and
-// the look-again timer add their own. Only the control thread runs the
+// the session's timer add their own. Only the control thread runs the
 // session, sends commands and waits: a window's command is a typed entry
 // its caller waits on (run at once when the caller is the control thread,
 // or when the control thread does not run: before start-up, after
@@ -224,12 +224,10 @@ class TouchPipeline final : private ReportRouter {
     unsigned tries;
     std::array<std::uint8_t, kCommandSize> bytes;
   };
-  // The read-back asked for again since the session last asked for one.
-  static constexpr unsigned kReadBackAsks = 5;
-  unsigned readBackAsks_ = 0;
   std::vector<RefusedCommand> refused_;
   std::uint64_t refusedGeneration_ = 0;
   std::uint32_t sendAgainMs_ = 0;
+  std::uint32_t timerMs_ = 0;  // the session's timer as last set
 
   FrameStatus status_;
   FrameChannel frame_{hid_, *this, &status_};

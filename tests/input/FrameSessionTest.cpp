@@ -155,6 +155,46 @@ TEST(FrameSession, LostFrameStopsAndIsLookedForUntilFound) {
   EXPECT_FALSE(s.LookingAgain());
 }
 
+// The session's timer and what wakes it: a lost frame looked for until a
+// listed one is present, an unanswered read-back asked for five times more,
+// a resume that re-runs an open frame's arrival.
+TEST(FrameSession, TimerAndResume) {
+  FrameSession s = Started(K::kSingleChannel);
+  const char* asks[] = {"ask read back again", "ask read back again",       "ask read back again",
+                        "ask read back again", "ask read back a last time", ""};
+  for (const char* ask : asks) {
+    EXPECT_EQ(s.TimerMs(), *ask ? FrameSession::kTimerMs : 0u) << ask;
+    EXPECT_EQ(Names(s.On(E::kTimer)), ask);
+  }
+  EXPECT_EQ(s.State(), St::kAwaitingReadBack);
+  EXPECT_EQ(Names(s.On(E::kFramePresent)), "");  // nothing is looked for
+  s.On(E::kReadBack);
+  EXPECT_EQ(s.TimerMs(), 0u);
+  EXPECT_EQ(Names(s.On(E::kTimer)), "");
+  EXPECT_EQ(Names(s.On(E::kResume)), "clear calibration valid, discover");
+  s.On(E::kDiscovered, K::kSingleChannel);
+  EXPECT_EQ(s.TimerMs(), FrameSession::kTimerMs);  // asked anew: five more
+  EXPECT_EQ(Names(s.On(E::kTimer)), "ask read back again");
+
+  s.On(E::kLost);
+  EXPECT_EQ(s.TimerMs(), FrameSession::kTimerMs);
+  EXPECT_EQ(Names(s.On(E::kResume)), "");  // nothing open to start again
+  EXPECT_EQ(Names(s.On(E::kTimer)), "look for frame");
+  EXPECT_EQ(Names(s.On(E::kFramePresent)), "clear calibration valid, discover");
+  EXPECT_EQ(Names(s.On(E::kResume)), "");  // the discovery decides
+  s.On(E::kDiscovered, K::kNone);          // present, but not answering yet
+  EXPECT_EQ(Names(s.On(E::kTimer)), "look for frame");
+  s.On(E::kFramePresent);
+  s.On(E::kDiscovered, K::kSplitChannel);
+  EXPECT_EQ(s.TimerMs(), 0u);
+  EXPECT_EQ(Names(s.On(E::kTimer)), "");
+  // Unplugged for good: notifications take over, no timer.
+  s.On(E::kRemoval);
+  s.On(E::kDiscovered, K::kNone);
+  EXPECT_EQ(s.TimerMs(), 0u);
+  EXPECT_EQ(Names(s.On(E::kFramePresent)), "");
+}
+
 // A pass of queued device changes raises one event at most.
 TEST(FrameSession, QueuedDeviceChangesRaiseOneEventAtMost) {
   const auto event = [](const FrameSession& s, FrameChanges c) {
