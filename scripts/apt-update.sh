@@ -12,7 +12,7 @@ apt_update() {
   if [ -n "$(find "$stamp" -mmin -30 2>/dev/null)" ] && [ "$(cat "$stamp")" = "$key" ]; then
     return 0
   fi
-  for pause in 10 30 60 0; do
+  for pause in 10 20 0; do
     if sudo_ apt-get -o DPkg::Lock::Timeout=900 update -q; then break; fi
     if [ "$pause" = 0 ]; then
       echo "setup: some package lists still fail to download; going on with those apt has" >&2

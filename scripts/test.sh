@@ -58,6 +58,8 @@ rest_s=$((SECONDS - setup_s - native_s))
 win32_skip=""
 if [ -n "${VANTREL_NO_WIN32:-}" ]; then
   win32_skip="VANTREL_NO_WIN32 is set"
+elif [ ! -x /usr/lib/wine/wine ]; then
+  win32_skip="the 32-bit Wine (wine32:i386) is not installed: the setup's log says why"
 elif ! probe=$(/usr/lib/wine/wine --version 2>&1); then
   win32_skip="this host cannot run 32-bit programs (${probe##*: })"
 fi
