@@ -57,6 +57,15 @@ void DeviceChangeQueue::Complete(Command& command) {
   completed_.notify_all();
 }
 
+void DeviceChangeQueue::Abandon(Command& command) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    command.done = true;
+    command.ran = false;
+  }
+  completed_.notify_all();
+}
+
 bool DeviceChangeQueue::TakeHandedOver(std::chrono::steady_clock::time_point until,
                                        HandedOver& out) {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -70,7 +79,8 @@ bool DeviceChangeQueue::TakeHandedOver(std::chrono::steady_clock::time_point unt
 
 void DeviceChangeQueue::TimerEvery(std::uint32_t ms) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (ms != 0 && timerMs_ == 0)
+  // A new period starts now; the same one keeps its pace.
+  if (ms != 0 && ms != timerMs_)
     timerAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   timerMs_ = ms;
   ++timersSet_;

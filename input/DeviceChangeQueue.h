@@ -82,6 +82,9 @@ class DeviceChangeQueue {
   bool Call(Command& command);
   // From the pass: `command` is done; its caller returns.
   void Complete(Command& command);
+  // After Stop: `command`, taken by a pass but held, was not run; its caller
+  // runs it.
+  void Abandon(Command& command);
   // Takes the first report handed over, waiting for one until `until`;
   // false if none came. For the control side, which awaits an answer.
   bool TakeHandedOver(std::chrono::steady_clock::time_point until, HandedOver& out);

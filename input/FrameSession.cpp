@@ -96,6 +96,36 @@ FrameSteps FrameSession::OnStarting(FrameEvent event, FrameKind) {
   }
 }
 
+FrameSteps FrameSession::OnAwaitingModeReport(FrameEvent event, FrameKind) {
+  switch (event) {
+    case FrameEvent::kModeReport: {
+      FrameSteps s = InAnyState(event);
+      return AfterModeReport(s);
+    }
+    case FrameEvent::kTimer: {
+      FrameSteps s;
+      s.Add(S::kNoModeReport);  // it keeps the mode bytes it had
+      return AfterModeReport(s);
+    }
+    case FrameEvent::kArrival:
+    case FrameEvent::kResume:
+      return Arrival();
+    case FrameEvent::kRemoval:
+      return Removal();
+    case FrameEvent::kLost:
+      return Lost();
+    default:
+      return InAnyState(event);
+  }
+}
+
+FrameSteps FrameSession::AfterModeReport(FrameSteps s) {
+  for (FrameStep step : afterModeReport_) s.Add(step);
+  afterModeReport_.count = 0;
+  SettleOpenState();
+  return s;
+}
+
 FrameSteps FrameSession::OnStarted(FrameEvent event, FrameKind) {
   switch (event) {
     case FrameEvent::kArrival:
@@ -255,6 +285,7 @@ std::size_t FrameSession::EventsFor(const FrameChanges& c, FrameEvent (&events)[
 
 FrameSteps FrameSession::Discovered(FrameKind kind) {
   FrameSteps s;
+  afterModeReport_.count = 0;
   kind_ = kind;
   if (kind != FrameKind::kNone) lost_ = false;
   switch (purpose_) {
@@ -265,7 +296,9 @@ FrameSteps FrameSession::Discovered(FrameKind kind) {
       s.Add(S::kStartXmlListener);
       if (kind == FrameKind::kSeries01xx) {
         s.Add(S::kInitSeriesDevice);
-        s.Add(S::kSeriesModeMouseOn);
+        afterModeReport_.Add(S::kSeriesModeMouseOn);
+        state_ = FrameState::kAwaitingModeReport;
+        return s;
       }
       break;
 
@@ -291,9 +324,12 @@ FrameSteps FrameSession::Discovered(FrameKind kind) {
       switch (kind) {
         case FrameKind::kSeries01xx:
           s.Add(S::kInitSeriesDevice);
-          s.Add(S::kEnableMouseButton);
-          s.Add(S::kSeriesModeMouseOn);
-          break;
+          afterModeReport_.Add(S::kEnableMouseButton);
+          afterModeReport_.Add(S::kSeriesModeMouseOn);
+          afterModeReport_.Add(S::kTouchOutputOn);
+          afterModeReport_.Add(S::kApplyMouseEnable);
+          state_ = FrameState::kAwaitingModeReport;
+          return s;
         case FrameKind::kSplitChannel:
           awaitingReadBack_ = false;
           s.Add(S::kClearAwaitingReadBack);
@@ -330,6 +366,7 @@ FrameSteps FrameSession::Timer() {
 }
 
 std::uint32_t FrameSession::TimerMs() const {
+  if (Waiting()) return kModeReportMs;
   const bool askAgain = state_ == FrameState::kAwaitingReadBack && readBackAsks_ < kReadBackAsks;
   return LookingAgain() || askAgain ? kTimerMs : 0;
 }

@@ -14,6 +14,8 @@
 //          frame, and FramePresent is an Arrival
 //   open --Resume--> Discovering(arrival): the start-up commands go again
 //   AwaitingReadBack --Timer--> the read-back asked again (five times)
+//   Discovered(Series01xx) --> AwaitingModeReport --ModeReport | Timer
+//          (200 ms)--> the rest of the discovery's steps, then as above
 //   AwaitingReadBack --ReadBack--> Ready
 //   any started state --Exit--> Closed
 #include <cstddef>
@@ -28,16 +30,18 @@
 // The states, events and steps, each with its trace name, as one list
 // each: the enums and the names are generated from them.
 // A state's third column is the FrameSession member that handles its events.
-#define VANTREL_FRAME_STATES(X)                                       \
-  X(kNotStarted, "not started", OnNotStarted)                         \
-  /* a discovery was asked for; its result comes as Discovered */     \
-  X(kDiscovering, "discovering", OnDiscovering)                       \
-  /* opened (or not) at start-up; the window's start-up still runs */ \
-  X(kStarting, "starting", OnStarting)                                \
-  X(kAbsent, "absent", OnStarted) /* no frame open */                 \
-  /* open; a single-channel frame's calibration was asked for */      \
-  X(kAwaitingReadBack, "awaiting read-back", OnStarted)               \
-  X(kReady, "ready", OnStarted)  /* open */                           \
+#define VANTREL_FRAME_STATES(X)                                        \
+  X(kNotStarted, "not started", OnNotStarted)                          \
+  /* a discovery was asked for; its result comes as Discovered */      \
+  X(kDiscovering, "discovering", OnDiscovering)                        \
+  /* opened (or not) at start-up; the window's start-up still runs */  \
+  X(kStarting, "starting", OnStarting)                                 \
+  X(kAbsent, "absent", OnStarted) /* no frame open */                  \
+  /* a Series01xx frame was asked for its modes: what follows waits */ \
+  X(kAwaitingModeReport, "awaiting mode report", OnAwaitingModeReport) \
+  /* open; a single-channel frame's calibration was asked for */       \
+  X(kAwaitingReadBack, "awaiting read-back", OnStarted)                \
+  X(kReady, "ready", OnStarted)  /* open */                            \
   X(kClosed, "closed", OnClosed) /* after the exit: nothing more */
 
 #define VANTREL_FRAME_ENUM(name, text, ...) name,
@@ -81,7 +85,9 @@ enum class FrameEvent : std::uint8_t { VANTREL_FRAME_EVENTS(VANTREL_FRAME_ENUM) 
   X(kStartReaders, "start readers")                                                \
   X(kStartXmlListener, "start xml listener")                                       \
   X(kTouchOutputOn, "touch output on")                                             \
+  /* its init mode, 200 ms, the mode query: the mode report is awaited */          \
   X(kInitSeriesDevice, "init series device")                                       \
+  X(kNoModeReport, "no mode report") /* the wait ended without one */              \
   /* SendSeriesMode with the mouse-on bytes */                                     \
   X(kSeriesModeMouseOn, "series mode mouse on")                                    \
   X(kApplyMouseEnable, "apply mouse enable") /* the window's current setting */    \
@@ -180,10 +186,14 @@ class FrameSession {
   // The open frame was lost (its reads failed) and nothing has been found
   // since: it is looked for again at each Timer.
   bool LookingAgain() const { return lost_ && state_ == FrameState::kAbsent; }
+  // What the windows ask for waits while this is true: the commands that
+  // follow a Series01xx frame's mode report are built from it.
+  bool Waiting() const { return state_ == FrameState::kAwaitingModeReport; }
   // The period of the Timer event the state wants (0: none). A lost frame is
   // looked for, an unanswered read-back asked for again (a few times: a
   // frame that never answers is not written to once a second for good).
   static constexpr std::uint32_t kTimerMs = 1000;
+  static constexpr std::uint32_t kModeReportMs = 200;
   static constexpr unsigned kReadBackAsks = 5;
   std::uint32_t TimerMs() const;
 
@@ -194,6 +204,7 @@ class FrameSession {
   FrameSteps OnNotStarted(FrameEvent event, FrameKind kind);
   FrameSteps OnDiscovering(FrameEvent event, FrameKind kind);
   FrameSteps OnStarting(FrameEvent event, FrameKind kind);
+  FrameSteps OnAwaitingModeReport(FrameEvent event, FrameKind kind);
   // Absent, awaiting read-back, ready: after the window's start-up.
   FrameSteps OnStarted(FrameEvent event, FrameKind kind);
   FrameSteps OnClosed(FrameEvent event, FrameKind kind);
@@ -205,6 +216,8 @@ class FrameSession {
   FrameSteps Lost();
   FrameSteps Discovered(FrameKind kind);
   FrameSteps Timer();
+  // The steps after the mode report's wait, which `s` ends with.
+  FrameSteps AfterModeReport(FrameSteps s);
   void RequestReadBack(FrameSteps& s);
   // What any state but closed does with the frame's answers and the exit.
   FrameSteps InAnyState(FrameEvent event);
@@ -218,5 +231,6 @@ class FrameSession {
   bool awaitingReadBack_ = false;
   bool initialised_ = false;
   bool lost_ = false;
-  unsigned readBackAsks_ = 0;  // since the session last requested the read-back
+  unsigned readBackAsks_ = 0;   // since the session last requested the read-back
+  FrameSteps afterModeReport_;  // the discovery's steps that wait for it
 };

@@ -124,6 +124,19 @@ void TouchPipeline::OnResume() {
 void TouchPipeline::StopDeviceChanges() {
   hid_.SetChangeCallback({});
   changes_.Stop();
+  // Commands held for a mode report that no pass will handle now: their
+  // callers run them.
+  for (Command* c : held_) changes_.Abandon(*c);
+  held_.clear();
+}
+
+void TouchPipeline::RunHeldCommands() {
+  while (!held_.empty() && !session_.Waiting()) {
+    Command* c = held_.front();
+    held_.erase(held_.begin());
+    RunCommand(*c);
+    changes_.Complete(*c);
+  }
 }
 
 void TouchPipeline::CloseReaderThreadHandles() {
@@ -152,6 +165,12 @@ void TouchPipeline::Dispatch(FrameEvent event, FrameKind kind, const std::uint8_
       report = nullptr;
       answered = true;
     }
+    // The period the state wants starts once its steps (and their pauses) are done.
+    const std::uint32_t timerMs = session_.TimerMs();
+    if (timerMs != timerMs_) {
+      changes_.TimerEvery(timerMs_ = timerMs);
+      timerSet_ = true;
+    }
   }
 }
 
@@ -160,8 +179,6 @@ FrameSteps TouchPipeline::Feed(FrameEvent event, FrameKind kind) {
   const FrameSteps steps = session_.On(event, kind);
   const FrameState after = session_.State();
   publishedState_.store(after, std::memory_order_release);
-  const std::uint32_t timerMs = session_.TimerMs();
-  if (timerMs != timerMs_) changes_.TimerEvery(timerMs_ = timerMs);
   char text[512];
   if (after != before) {
     TRACE_INFO("frame: %s: %s -> %s (%s)", FrameEventName(event), FrameStateName(before),
@@ -214,6 +231,9 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report,
       break;
     case FrameStep::kInitSeriesDevice:
       InitSeriesDevice();
+      break;
+    case FrameStep::kNoModeReport:
+      TRACE_INFO("series: no mode report within 200 ms");
       break;
     case FrameStep::kSeriesModeMouseOn:
       SendSeriesMode(SeriesMouseOnMode(Mode()));
@@ -338,14 +358,13 @@ void TouchPipeline::StartReaderThreads() {
 void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned requests,
                                         const DeviceChangeQueue::HandedOverList& handedOver,
                                         const DeviceChangeQueue::CommandList& commands) {
+  timerSet_ = false;
   // Read before the notifications that came after them.
   for (const DeviceChangeQueue::HandedOver& h : handedOver) HandleHandedOver(h);
   // The windows' commands, in the order they came; each caller returns as
-  // its own is done.
-  for (Command* c : commands) {
-    RunCommand(*c);
-    changes_.Complete(*c);
-  }
+  // its own is done. While the session waits (a mode report), they wait too.
+  held_.insert(held_.end(), commands.begin(), commands.end());
+  RunHeldCommands();
   if (!batch.empty()) {
     // Which of the arrived interfaces are a listed frame's, and whether the
     // open frame is still there.
@@ -370,7 +389,9 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
     Dispatch(FrameEvent::kLost);
   if (requests & DeviceChangeQueue::kSendAgain) SendRefusedAgain();
   if (requests & DeviceChangeQueue::kResume) Dispatch(FrameEvent::kResume);
-  if (requests & DeviceChangeQueue::kTimer) Dispatch(FrameEvent::kTimer);
+  // Not when the state set a new period since: that one counts from its start.
+  if ((requests & DeviceChangeQueue::kTimer) && !timerSet_) Dispatch(FrameEvent::kTimer);
+  RunHeldCommands();  // the wait may have ended
 }
 
 bool TouchPipeline::ListedFramePresent() {
@@ -484,14 +505,9 @@ void TouchPipeline::InitSeriesDevice() {
   SendSeriesMode(SeriesInitMode(Mode()));
   Pause(200);
   // The answer, handed over by the reader, fills the mode bytes; the
-  // commands that follow are built from them, so it is waited for (200 ms
-  // at most: a frame that does not answer keeps the bytes it had).
-  if (!SendKept("series mode query", FillSeriesQuery)) return;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-  bool reported = false;
-  for (DeviceChangeQueue::HandedOver h; !reported && changes_.TakeHandedOver(end, h);)
-    reported = HandleHandedOver(h) && h.event == FrameEvent::kModeReport;
-  if (!reported) TRACE_INFO("series: no mode report within 200 ms");
+  // commands that follow are built from them, so the session awaits it
+  // (200 ms at most: a frame that does not answer keeps the bytes it had).
+  SendKept("series mode query", FillSeriesQuery);
 }
 
 void TouchPipeline::SetMouseEnable(bool on) {

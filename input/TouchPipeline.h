@@ -135,6 +135,8 @@ class TouchPipeline final : private ReportRouter {
   // `c` on the control thread, its caller waiting (see DeviceChangeQueue::Call).
   void Run(Command& c);
   void RunCommand(Command& c);
+  // The held commands, in order, unless the session waits.
+  void RunHeldCommands();
   // `fn(context)` on the control thread, for the tests' seam.
   void OnControl(void (*fn)(void* context, std::uint8_t*), void* context);
 
@@ -227,7 +229,9 @@ class TouchPipeline final : private ReportRouter {
   std::vector<RefusedCommand> refused_;
   std::uint64_t refusedGeneration_ = 0;
   std::uint32_t sendAgainMs_ = 0;
-  std::uint32_t timerMs_ = 0;  // the session's timer as last set
+  std::uint32_t timerMs_ = 0;            // the session's timer as last set
+  bool timerSet_ = false;                // ... in this pass
+  DeviceChangeQueue::CommandList held_;  // the windows' commands the session's wait holds
 
   FrameStatus status_;
   FrameChannel frame_{hid_, *this, &status_};

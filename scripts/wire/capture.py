@@ -348,8 +348,11 @@ def main():
 
         def settle_record():
             # The start-up commands include pauses and commands that answer
-            # replies: done once nothing was written for a second.
-            return wait_quiet(lambda: len(ctl.record()), 1.0, "the writes to the frame")
+            # replies: done once nothing was written for a second and a half,
+            # longer than the service's one-second timer (an unanswered
+            # read-back is asked for again at that pace, five times), so
+            # those writes all come before the touches, never among them.
+            return wait_quiet(lambda: len(ctl.record()), 1.5, "the writes to the frame")
 
         def play(samples):
             # Replies to the service's own commands may read the tick too

@@ -46,6 +46,7 @@ TEST(FrameSession, StartUpPerKind) {
     const char* discovered;
     const char* complete;
     St state;
+    const char* afterModeReport = nullptr;  // a Series01xx frame's modes are awaited
   } rows[] = {
       {K::kNone, "start output, start readers, touch output on, start xml listener",
        "apply mouse enable, layout window, clear awaiting read back, set initialised", St::kAbsent},
@@ -57,9 +58,9 @@ TEST(FrameSession, StartUpPerKind) {
        "buttons",
        St::kReady},
       {K::kSeries01xx,
-       "start output, start readers, touch output on, start xml listener, init series device, "
-       "series mode mouse on",
-       "apply mouse enable, layout window, clear awaiting read back, set initialised", St::kReady},
+       "start output, start readers, touch output on, start xml listener, init series device",
+       "apply mouse enable, layout window, clear awaiting read back, set initialised", St::kReady,
+       "store series mode, enable mouse button, series mode mouse on"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(static_cast<int>(r.kind));
@@ -67,6 +68,12 @@ TEST(FrameSession, StartUpPerKind) {
     EXPECT_EQ(Names(s.On(E::kStartUp)), "reset xml entries, discover");
     EXPECT_EQ(s.State(), St::kDiscovering);
     EXPECT_EQ(Names(s.On(E::kDiscovered, r.kind)), r.discovered);
+    if (r.afterModeReport) {
+      EXPECT_TRUE(s.Waiting());
+      EXPECT_EQ(s.TimerMs(), FrameSession::kModeReportMs);
+      EXPECT_EQ(Names(s.On(E::kModeReport)), r.afterModeReport);
+    }
+    EXPECT_FALSE(s.Waiting());
     EXPECT_EQ(s.State(), St::kStarting);
     EXPECT_EQ(Names(s.On(E::kStartUpComplete)), r.complete);
     EXPECT_EQ(s.State(), r.state);
@@ -81,6 +88,7 @@ TEST(FrameSession, ArrivalReopensWithTheCommandsOfItsKind) {
     K kind;
     const char* steps;
     St state;
+    const char* afterTimer = nullptr;  // the mode report's wait ended unanswered
   } rows[] = {
       // The open frame was closed by the discovery and is not found again:
       // it counts as lost, its outputs stop.
@@ -93,10 +101,10 @@ TEST(FrameSession, ArrivalReopensWithTheCommandsOfItsKind) {
        "layout window, start output if stopped, start readers, clear awaiting read back, enable "
        "buttons, touch output on, apply mouse enable",
        St::kReady},
-      {K::kSeries01xx,
-       "layout window, start output if stopped, start readers, init series device, enable mouse "
-       "button, series mode mouse on, touch output on, apply mouse enable",
-       St::kReady},
+      {K::kSeries01xx, "layout window, start output if stopped, start readers, init series device",
+       St::kReady,
+       "no mode report, enable mouse button, series mode mouse on, touch output on, apply mouse "
+       "enable"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(static_cast<int>(r.kind));
@@ -105,8 +113,18 @@ TEST(FrameSession, ArrivalReopensWithTheCommandsOfItsKind) {
     EXPECT_EQ(s.State(), St::kDiscovering);
     EXPECT_FALSE(s.FrameOpen());  // discovery closes the frame first
     EXPECT_EQ(Names(s.On(E::kDiscovered, r.kind)), r.steps);
+    if (r.afterTimer) EXPECT_EQ(Names(s.On(E::kTimer)), r.afterTimer);
     EXPECT_EQ(s.State(), r.state);
   }
+  // Unplugged while its modes are awaited: what waited is dropped.
+  FrameSession s = Started(K::kNone);
+  s.On(E::kArrival);
+  s.On(E::kDiscovered, K::kSeries01xx);
+  ASSERT_TRUE(s.Waiting());
+  s.On(E::kRemoval);
+  EXPECT_EQ(Names(s.On(E::kDiscovered, K::kNone)), "");
+  EXPECT_EQ(Names(s.On(E::kTimer)), "");
+  EXPECT_EQ(s.State(), St::kAbsent);
 }
 
 // A removal stops the outputs and discovers; what it opens (another frame,
