@@ -7,8 +7,8 @@
 # sources (one run's setup steps) are not fetched again.
 apt_update() {
   local stamp=$HOME/.cache/vantrel/apt-lists key pause
-  key="$(dpkg --print-foreign-architectures | tr '\n' ' ')$(cat /etc/apt/sources.list \
-    /etc/apt/sources.list.d/* 2>/dev/null | md5sum)"
+  key="$(dpkg --print-foreign-architectures | tr '\n' ' ')$({ cat /etc/apt/sources.list \
+    /etc/apt/sources.list.d/* 2>/dev/null || true; } | md5sum)"
   if [ -n "$(find "$stamp" -mmin -30 2>/dev/null)" ] && [ "$(cat "$stamp")" = "$key" ]; then
     return 0
   fi
