@@ -37,18 +37,24 @@ WebCalibrationService::~WebCalibrationService() {
 }
 
 void WebCalibrationService::Start() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (thread_.joinable() || stopping_) return;
-  thread_ = std::thread([this] { Run(); });
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (started_) return;
+    started_ = true;
+  }
+  pipeline_.SetControlClient(this, kTickMs);
 }
 
 void WebCalibrationService::Stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+    if (!started_) return;
+    started_ = false;
   }
-  wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  pipeline_.OnControlThread([this] {
+    pipeline_.SetControlClient(nullptr, 0);
+    model_.Stop(NowMs());
+  });
 }
 
 void WebCalibrationService::Opened(std::uint64_t client, bool loopback) {
@@ -91,45 +97,33 @@ void WebCalibrationService::Post(Event e) {
       return;
     events_.push_back(std::move(e));
   }
-  wake_.notify_one();
+  pipeline_.WakeControlClient();
 }
 
-void WebCalibrationService::Run() {
-  std::int64_t lastTick = 0;
-  std::deque<Event> batch;
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait_for(lock, std::chrono::milliseconds(kTickMs),
-                     [this] { return stopping_ || !events_.empty(); });
-      if (stopping_) break;
-      batch.swap(events_);
-    }
-    for (const Event& e : batch) {
-      const std::int64_t now = NowMs();
-      switch (e.kind) {
-        case Event::kOpened:
-          model_.Opened(e.client, e.loopback, now);
-          break;
-        case Event::kMessage:
-          model_.Message(e.client, e.text, now);
-          break;
-        case Event::kClosed:
-          model_.Closed(e.client, now);
-          break;
-        case Event::kReply:
-          model_.Reply(e.report.data(), now);
-          break;
-      }
-    }
-    batch.clear();
+void WebCalibrationService::OnControl(bool tick) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    batch_.swap(events_);
+  }
+  for (const Event& e : batch_) {
     const std::int64_t now = NowMs();
-    if (now - lastTick >= kTickMs) {
-      lastTick = now;
-      model_.Tick(frameInfo_(), state_.calibrating.load(), now);
+    switch (e.kind) {
+      case Event::kOpened:
+        model_.Opened(e.client, e.loopback, now);
+        break;
+      case Event::kMessage:
+        model_.Message(e.client, e.text, now);
+        break;
+      case Event::kClosed:
+        model_.Closed(e.client, now);
+        break;
+      case Event::kReply:
+        model_.Reply(e.report.data(), now);
+        break;
     }
   }
-  model_.Stop(NowMs());
+  batch_.clear();
+  if (tick) model_.Tick(frameInfo_(), state_.calibrating.load(), NowMs());
 }
 
 bool WebCalibrationService::IsSplitChannel() const {

@@ -1,18 +1,17 @@
 #pragma once
-// The web calibration's thread: the one place where its decisions are made
-// (WebCalibration) and its commands sent. The listener thread and the
-// readers only queue what they have (a page's message, a frame's reply) and
-// go back to their work; the commands' pauses are spent here.
+// The web calibration on the pipeline's control thread: its decisions
+// (WebCalibration) are made and its commands sent there, between the
+// session's passes, as the dialog's commands are. The listener thread and
+// the readers only queue what they have (a page's message, a frame's reply),
+// wake the control thread and go back to their work.
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "calibration/WebCalibration.h"
 #include "input/PipelineState.h"
@@ -20,7 +19,8 @@
 
 class WebCalibrationWindow;
 
-class WebCalibrationService final : private WebCalibrationFrame {
+class WebCalibrationService final : private WebCalibrationFrame,
+                                    private TouchPipeline::ControlClient {
  public:
   using FrameInfo = std::function<WebFrameInfo()>;
   WebCalibrationService(TouchPipeline& pipeline, PipelineState& state, WebCalibrationPages& pages,
@@ -28,8 +28,10 @@ class WebCalibrationService final : private WebCalibrationFrame {
                         WebCalibration::Options options = {});
   // Stop().
   ~WebCalibrationService() override;
+  // After the pipeline's start-up.
   void Start();
-  // A running calibration ends as Escape ends it; the thread is joined.
+  // A running calibration ends as Escape ends it; nothing of a page reaches
+  // the frame afterwards.
   void Stop();
 
   // The listener thread: a page's connection and its text messages.
@@ -48,7 +50,8 @@ class WebCalibrationService final : private WebCalibrationFrame {
     std::array<std::uint8_t, 64> report{};
   };
   void Post(Event e);
-  void Run();
+  // The control thread: what queued up, then every 100 ms the tick.
+  void OnControl(bool tick) override;
 
   // WebCalibrationFrame, on this object's thread.
   bool IsOpen() const override { return pipeline_.IsOpen(); }
@@ -66,11 +69,10 @@ class WebCalibrationService final : private WebCalibrationFrame {
   WebCalibration model_;
   std::atomic<bool> active_{false};  // a page holds the calibrating flag
 
-  std::mutex mutex_;  // guards events_, stopping_
-  std::condition_variable wake_;
+  std::mutex mutex_;  // guards events_, started_
   std::deque<Event> events_;
-  bool stopping_ = false;
-  std::thread thread_;
+  bool started_ = false;
+  std::deque<Event> batch_;  // the control thread's
 };
 
 // The main window as the pipeline sees it once pages may calibrate: while a

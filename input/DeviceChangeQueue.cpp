@@ -77,12 +77,12 @@ bool DeviceChangeQueue::TakeHandedOver(std::chrono::steady_clock::time_point unt
   return true;
 }
 
-void DeviceChangeQueue::TimerEvery(std::uint32_t ms) {
+void DeviceChangeQueue::Every(Periodic& timer, std::uint32_t ms) {
   std::lock_guard<std::mutex> lock(mutex_);
   // A new period starts now; the same one keeps its pace.
-  if (ms != 0 && ms != timerMs_)
-    timerAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  timerMs_ = ms;
+  if (ms != 0 && ms != timer.ms)
+    timer.at = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  timer.ms = ms;
   ++timersSet_;
   queued_.notify_one();
 }
@@ -128,17 +128,21 @@ void DeviceChangeQueue::Loop() {
     // the wait too, and the next round waits for it.
     const std::uint64_t timers = timersSet_;
     const auto woken = [&] { return due() || timersSet_ != timers; };
-    // The timers: the earlier of the session's timer and the next try.
-    if (timerMs_ == 0 && !sendAgain_) {
+    // The timers: the earliest of the periodic ones and the next try.
+    bool timed = sendAgain_;
+    Clock::time_point at = sendAgainAt_;
+    for (const Periodic& p : periodic_) {
+      if (p.ms != 0 && (!timed || p.at < at)) at = p.at, timed = true;
+    }
+    if (!timed) {
       queued_.wait(lock, woken);
     } else {
-      Clock::time_point at = sendAgain_ ? sendAgainAt_ : timerAt_;
-      if (timerMs_ != 0 && timerAt_ < at) at = timerAt_;
       queued_.wait_until(lock, at, woken);
       const Clock::time_point now = Clock::now();
-      if (timerMs_ != 0 && now >= timerAt_) {
-        requests_ |= kTimer;
-        timerAt_ = now + std::chrono::milliseconds(timerMs_);
+      for (Periodic& p : periodic_) {
+        if (p.ms == 0 || now < p.at) continue;
+        requests_ |= p.request;
+        p.at = now + std::chrono::milliseconds(p.ms);
       }
       if (sendAgain_ && now >= sendAgainAt_) {
         requests_ |= kSendAgain;

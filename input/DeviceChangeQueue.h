@@ -29,6 +29,8 @@ class DeviceChangeQueue {
     kResume = 2,       // the system woke from sleep
     kTimer = 4,        // the period TimerEvery set passed
     kSendAgain = 8,    // the pause before a refused command's next try passed
+    kClient = 16,      // the control client asked for its turn (Wake)
+    kClientTick = 32,  // the control client's tick (ClientTickEvery) passed
   };
   // A report a reader handed over, read while the frame was open as
   // `generation` (FrameChannel::OpenGeneration).
@@ -92,12 +94,20 @@ class DeviceChangeQueue {
   void SendAgainAfter(std::uint32_t ms);
   // While `ms` is not 0 a pass with kTimer runs every `ms` (the session's
   // timer); from the control thread.
-  void TimerEvery(std::uint32_t ms);
+  void TimerEvery(std::uint32_t ms) { Every(periodic_[0], ms); }
+  // While `ms` is not 0 a pass with kClientTick runs every `ms`; any thread.
+  void ClientTickEvery(std::uint32_t ms) { Every(periodic_[1], ms); }
   // Joins the worker; later posts are never handled. Safe to call twice.
   void Stop();
 
  private:
   void Loop();
+  struct Periodic {
+    std::uint32_t ms;
+    unsigned request;
+    std::chrono::steady_clock::time_point at;
+  };
+  void Every(Periodic& timer, std::uint32_t ms);
 
   const Pass pass_;
   // Guards the queue, the commands' done flags and the stop flag.
@@ -109,8 +119,8 @@ class DeviceChangeQueue {
   CommandList commands_;
   std::thread::id workerId_;
   unsigned requests_ = 0;
-  std::uint32_t timerMs_ = 0;
-  std::chrono::steady_clock::time_point timerAt_, sendAgainAt_;
+  Periodic periodic_[2] = {{0, kTimer, {}}, {0, kClientTick, {}}};
+  std::chrono::steady_clock::time_point sendAgainAt_;
   bool sendAgain_ = false;
   std::uint64_t timersSet_ = 0;  // counts the timers set, to wake the worker's wait
   bool stop_ = false;

@@ -137,6 +137,19 @@ void TouchPipeline::RunHeldCommands() {
     RunCommand(*c);
     changes_.Complete(*c);
   }
+  if (!client_) clientDue_ = 0;
+  if (clientDue_ == 0 || session_.Waiting()) return;
+  const bool tick = (clientDue_ & DeviceChangeQueue::kClientTick) != 0;
+  clientDue_ = 0;
+  client_->OnControl(tick);
+}
+
+void TouchPipeline::SetControlClient(ControlClient* client, std::uint32_t tickMs) {
+  OnControlThread([&] {
+    client_ = client;
+    clientDue_ = 0;
+    changes_.ClientTickEvery(client ? tickMs : 0);
+  });
 }
 
 void TouchPipeline::CloseReaderThreadHandles() {
@@ -391,7 +404,9 @@ void TouchPipeline::HandleDeviceChanges(const DeviceChangeBatch& batch, unsigned
   if (requests & DeviceChangeQueue::kResume) Dispatch(FrameEvent::kResume);
   // Not when the state set a new period since: that one counts from its start.
   if ((requests & DeviceChangeQueue::kTimer) && !timerSet_) Dispatch(FrameEvent::kTimer);
-  RunHeldCommands();  // the wait may have ended
+  // The wait may have ended; the client's turn, after what this pass changed.
+  clientDue_ |= requests & (DeviceChangeQueue::kClient | DeviceChangeQueue::kClientTick);
+  RunHeldCommands();
 }
 
 bool TouchPipeline::ListedFramePresent() {

@@ -110,6 +110,27 @@ class TouchPipeline final : private ReportRouter {
     Run(c);
     return c.result;
   }
+  // A part that decides on the control thread beside the session (the web
+  // calibration): OnControl runs there after each WakeControlClient and
+  // every `tickMs` (`tick`), never while the session waits for a mode report.
+  class ControlClient {
+   public:
+    virtual void OnControl(bool tick) = 0;
+
+   protected:
+    ~ControlClient() = default;
+  };
+  // Any thread; nullptr ends it. Once this returns, the old client is not
+  // called again.
+  void SetControlClient(ControlClient* client, std::uint32_t tickMs);
+  // Any thread; never waits.
+  void WakeControlClient() { changes_.Request(DeviceChangeQueue::kClient); }
+  // `fn()` on the control thread; returns once it ran.
+  template <class Fn>
+  void OnControlThread(Fn fn) {
+    OnControl([](void* context, std::uint8_t*) { (*static_cast<Fn*>(context))(); }, &fn);
+  }
+
   // The pause after a command, for senders outside the pipeline (the
   // calibration dialog).
   void Pause(std::uint32_t ms) const { commands_.Pause(ms); }
@@ -135,7 +156,8 @@ class TouchPipeline final : private ReportRouter {
   // `c` on the control thread, its caller waiting (see DeviceChangeQueue::Call).
   void Run(Command& c);
   void RunCommand(Command& c);
-  // The held commands, in order, unless the session waits.
+  // The held commands, in order, then the control client if it is due,
+  // unless the session waits.
   void RunHeldCommands();
   // `fn(context)` on the control thread, for the tests' seam.
   void OnControl(void (*fn)(void* context, std::uint8_t*), void* context);
@@ -232,6 +254,8 @@ class TouchPipeline final : private ReportRouter {
   std::uint32_t timerMs_ = 0;            // the session's timer as last set
   bool timerSet_ = false;                // ... in this pass
   DeviceChangeQueue::CommandList held_;  // the windows' commands the session's wait holds
+  ControlClient* client_ = nullptr;
+  unsigned clientDue_ = 0;  // kClient, kClientTick: what it is due for
 
   FrameStatus status_;
   FrameChannel frame_{hid_, *this, &status_};
