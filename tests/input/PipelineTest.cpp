@@ -264,6 +264,46 @@ TEST_F(Pipeline, SplitChannelRoutesRepliesAndTouchesOnTheirCollections) {
   EXPECT_EQ(window_.calibrationReplies, 1);
 }
 
+// A control client (the web calibration) runs on the control thread, after
+// each wake and at its tick, and never while a mode report is awaited: its
+// commands would come between the mode query and what is built from the answer.
+TEST_F(Pipeline, ControlClientTakesTurnsWithTheSession) {
+  struct Client : TouchPipeline::ControlClient {
+    TouchPipeline* p = nullptr;
+    std::atomic<int> calls{0}, ticks{0}, duringWait{0};
+    std::atomic<std::thread::id> thread{};
+    void OnControl(bool tick) override {
+      ++calls;
+      if (tick) ++ticks;
+      if (p->State() == FrameState::kAwaitingModeReport) ++duringWait;
+      thread = std::this_thread::get_id();
+    }
+  } client;
+  PlugFrame("series");
+  pipeline_ = std::make_unique<TouchPipeline>(hid_, state_, window_, driver_, &output_);
+  client.p = pipeline_.get();
+  pipeline_->SetPauseScale(0.02);
+  pipeline_->SetControlClient(&client, 20);
+  std::thread waker([&] {
+    while (hid_.Writes().size() < 4) {
+      pipeline_->WakeControlClient();
+      std::this_thread::yield();
+    }
+  });
+  pipeline_->StartTouchPipeline();
+  pipeline_->CompleteStartUp(false);  // waits for the mode report's wait to end
+  waker.join();
+  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return client.ticks >= 3; }));
+  EXPECT_EQ(client.duringWait, 0);
+  EXPECT_NE(client.thread.load(), std::this_thread::get_id());
+  pipeline_->SetControlClient(nullptr, 0);
+  const int calls = client.calls;
+  pipeline_->WakeControlClient();
+  pipeline_->OnControlThread([] {});
+  pipeline_->OnControlThread([] {});
+  EXPECT_EQ(client.calls, calls);
+}
+
 TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
   PlugFrame("series");
   const std::string col01 = Path("series", 1);
