@@ -360,6 +360,9 @@ TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
   hid_.Unplug(col03, true);
   ASSERT_TRUE(hid_.WaitFor([](MemoryHid& h) { return h.PendingReads() == 0; }));
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return !p.IsOpen() && output_.stops == 1; }));
+  // The removal's pass ends with its discovery's transition.
+  ASSERT_TRUE(hid_.WaitFor(
+      [&](MemoryHid&) { return trace.Has("frame: discovered: discovering -> absent"); }));
   // The write went out while the frame was still open in the pipeline; the
   // memory frame refuses writes once gone, so nothing is recorded here. The
   // simulator test checks the bytes of this command.
@@ -612,12 +615,14 @@ TEST_F(Pipeline, RefusedStartUpCommandIsSentAgainUntilTaken) {
   hid_.ClearWrites();
   hid_.RefuseWrites(12);  // four tries of three writes each
   p.OnResume();
-  ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return WroteAny({0xFC, 0x30, 1, 1, 0, 1}); }, 10000));
+  // The close before the arrival's discovery took three refusals. The line
+  // comes after the write is taken: waited for, not read at the write.
+  ASSERT_TRUE(hid_.WaitFor(
+      [&](MemoryHid&) { return trace.Has("info: touch output on taken after 4 tries"); }, 10000));
+  EXPECT_TRUE(WroteAny({0xFC, 0x30, 1, 1, 0, 1}));
   EXPECT_EQ(hid_.Refused(), 12);
   EXPECT_TRUE(
       trace.Has("warn: touch output on refused: sending it again until the frame takes it"));
-  // The close before the arrival's discovery took three refusals.
-  EXPECT_TRUE(trace.Has("info: touch output on taken after 4 tries"));
   // A frame that leaves meanwhile is not written to again.
   hid_.ClearWrites();
   trace.Clear();
