@@ -31,10 +31,6 @@ only_native=0
 [ "${1:-}" = --native ] && only_native=1 && packages=("${native[@]}")
 
 changed=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  sudo_ dpkg --add-architecture i386
-  changed=1
-fi
 
 # Source packages are needed for oscpack's cross build. The source entry is
 # derived from the machine's own binary entry so it follows the same mirror.
@@ -86,10 +82,16 @@ fi
 # (or fail to download) cannot install it: the i686 tests are then skipped
 # with that reason, and everything else goes on.
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
-  echo "setup: installing wine32:i386"
-  DEBIAN_FRONTEND=noninteractive sudo_ apt-get -o DPkg::Lock::Timeout=900 install -y -q \
-    --no-install-recommends wine32:i386 ||
-    echo "setup: wine32:i386 cannot be installed from this machine's archive; the i686 tests will be skipped"
+  dpkg --print-foreign-architectures | grep -qx i386 || sudo_ dpkg --add-architecture i386
+  apt_update
+  if dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "setup: installing wine32:i386"
+    DEBIAN_FRONTEND=noninteractive sudo_ apt-get -o DPkg::Lock::Timeout=900 install -y -q \
+      --no-install-recommends wine32:i386 ||
+      echo "setup: wine32:i386 cannot be installed from this machine's archive; the i686 tests will be skipped"
+  else
+    echo "setup: no i386 lists, no wine32:i386; the i686 tests will be skipped"
+  fi
 fi
 
 # oscpack's source package for the Windows cross builds, unpacked once into
