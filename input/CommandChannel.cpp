@@ -27,19 +27,16 @@ CommandChannel::Outcome CommandChannel::WriteBuffer() {
   if (!write) return Outcome::kNoFrame;
   buffer_[0] = CommandReportId(profile);
   for (int attempt = 1;; ++attempt) {
-    // Only this channel writes on the handle, one command at a time; an
-    // earlier command's write may still be in flight (it outlived its
-    // wait), and may fail now. A failure is this command's only when more
-    // writes failed than were in flight before it.
-    const std::size_t earlier = write->PendingWrites();
-    const std::uint64_t failedBefore = write->FailedWrites();
-    if (write->Write(buffer_.data(), kCommandSize)) {
-      if (!write->WaitWritesDone(kWriteTimeoutMs)) {
+    // Each command waits for its own write alone: an earlier one that hung
+    // or fails late is neither waited for nor charged to this one.
+    if (const std::uint64_t id = write->Write(buffer_.data(), kCommandSize)) {
+      const platform::HidIoStatus status = write->WaitWrite(id, kWriteTimeoutMs);
+      if (status == platform::HidIoStatus::kTimedOut) {
         TRACE_WARN("write of command %02X %02X still in flight after %u ms", buffer_[0], buffer_[1],
                    static_cast<unsigned>(kWriteTimeoutMs));
         return Outcome::kTaken;
       }
-      if (write->FailedWrites() - failedBefore <= earlier) return Outcome::kTaken;
+      if (status == platform::HidIoStatus::kCompleted) return Outcome::kTaken;
     }
     const std::string why = write->LastError();
     frame_.RecordFault(FrameFault::kWriteRefused, why);

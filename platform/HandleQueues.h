@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/Hid.h"
+#include "platform/WriteLedger.h"
 
 namespace platform {
 
@@ -30,6 +31,7 @@ class HandleQueues {
     std::array<std::uint8_t, kReportSize> bytes;
     std::size_t length;
   };
+  static_assert(kRing <= WriteLedger::kKept / 2, "a queued write's fate stays known");
 
  protected:
   // `errors` is the handle's own record (HidDevice::error_).
@@ -95,15 +97,26 @@ class HandleQueues {
   }
   std::size_t WritesInFlight() const {
     std::lock_guard<std::mutex> lock(m_);
-    return pendingWrites_;
+    return writes_.InFlight();
   }
   std::uint64_t WritesFailed() const {
     std::lock_guard<std::mutex> lock(m_);
-    return failedWrites_;
+    return writes_.Failed();
   }
   bool AwaitWrites(std::uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(m_);
-    return WaitFor(lock, timeoutMs, [this] { return pendingWrites_ == 0; });
+    return WaitFor(lock, timeoutMs, [this] { return writes_.InFlight() == 0; });
+  }
+  HidIoStatus AwaitWrite(std::uint64_t id, std::uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_);
+    WaitFor(lock, timeoutMs, [&] { return writes_.Status(id) != HidIoStatus::kTimedOut; });
+    const HidIoStatus status = writes_.Status(id);
+    // A failed write's reason was recorded when the backend learnt of it.
+    if (status != HidIoStatus::kFailed)
+      errors_.Clear();
+    else if (errors_.Text().empty())
+      Refuse("the write failed after it was accepted");
+    return status;
   }
   bool Opened() const {
     std::lock_guard<std::mutex> lock(m_);
@@ -141,17 +154,17 @@ class HandleQueues {
     cv_.notify_all();
   }
   // Accepts a write of `length` bytes that goes out as `sendLength` (zero-
-  // padded); false while 32 are waiting for the writer.
-  bool QueueWriteLocked(const std::uint8_t* report, std::size_t length, std::size_t sendLength) {
-    if (queued_ == kRing) return false;
+  // padded); its number, or 0 while 32 are waiting for the writer.
+  std::uint64_t QueueWriteLocked(const std::uint8_t* report, std::size_t length,
+                                 std::size_t sendLength) {
+    if (queued_ == kRing) return 0;
     Out& o = out_[(outHead_ + queued_) % kRing];
     o.bytes.fill(0);
     std::memcpy(o.bytes.data(), report, length);
     o.length = sendLength;
     ++queued_;
-    ++pendingWrites_;
     cv_.notify_all();
-    return true;
+    return writes_.Issue();
   }
   // The next `count` reads complete with an error (the outstanding one at
   // once); the handle stays open and reports keep waiting in the ring.
@@ -163,17 +176,15 @@ class HandleQueues {
       cv_.notify_all();
     }
   }
-  // A write completed (`ok`), or failed after it was accepted.
+  // The oldest write in flight completed (`ok`), or failed after it was
+  // accepted: the writer sends them in order, and the device ends them so.
   void WriteDoneLocked(bool ok) {
-    if (!pendingWrites_) return;
-    --pendingWrites_;
-    if (!ok) ++failedWrites_;
+    writes_.EndOldest(ok);
     cv_.notify_all();
   }
   // No write will complete any more: those in flight failed.
   void ClearWritesLocked() {
-    failedWrites_ += pendingWrites_;
-    pendingWrites_ = 0;
+    writes_.FailAll();
     cv_.notify_all();
   }
 
@@ -215,8 +226,7 @@ class HandleQueues {
   int ringHead_ = 0, ringCount_ = 0;
   std::array<Out, kRing> out_{};
   int outHead_ = 0, queued_ = 0;
-  std::size_t pendingWrites_ = 0;
-  std::uint64_t failedWrites_ = 0;
+  WriteLedger writes_;  // accepted writes, queued or with the device
 };
 
 // A handle of such a backend. The backend adds how a write is checked and
@@ -235,6 +245,9 @@ class QueuedHidDevice : public HidDevice, protected HandleQueues {
   bool ReadPending() const final { return ReadOutstanding(); }
   void CancelRead() final { DropRead(); }
 
+  HidIoStatus WaitWrite(std::uint64_t id, std::uint32_t timeoutMs) final {
+    return AwaitWrite(id, timeoutMs);
+  }
   std::size_t PendingWrites() const final { return WritesInFlight(); }
   bool WaitWritesDone(std::uint32_t timeoutMs) final { return AwaitWrites(timeoutMs); }
   std::uint64_t FailedWrites() const final { return WritesFailed(); }

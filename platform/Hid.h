@@ -15,7 +15,7 @@
 // read through LastError() the same way on every backend ("" if none):
 // "open /dev/hidraw3: Permission denied", "\\?\hid#...: the handle is
 // closed". A call that can fail (StartRead, WaitRead, Write, GetFeature,
-// SetFeature; Enumerate, Open, SetChangeCallback) records its reason when it
+// WaitWrite, SetFeature; Enumerate, Open, SetChangeCallback) records its reason when it
 // fails and clears the text when it succeeds; a timed-out wait is no failure.
 // Two successes keep a reason: an enumeration that skipped an interface it
 // could not read, and an open whose report lengths could not be read (Caps()
@@ -43,9 +43,9 @@ enum HidAccess : unsigned { kHidRead = 1, kHidWrite = 2, kHidReadWrite = 3 };
 enum class HidShare { kShared, kExclusive };
 
 enum class HidIoStatus {
-  kCompleted,  // the read finished; the byte count says how much arrived
-  kTimedOut,   // the time limit passed; the read stays outstanding
-  kFailed,     // no read outstanding, the handle was closed, or the device left
+  kCompleted,  // the read (write) finished; a read's byte count says how much arrived
+  kTimedOut,   // the time limit passed; the read (write) stays outstanding
+  kFailed,     // nothing outstanding, the handle was closed, or the device left
 };
 
 // Report byte lengths of one top-level collection (HidP_GetCaps).
@@ -84,17 +84,23 @@ class HidDevice {
 
   // Issues an overlapped write of `length` bytes (an output report, byte 0 the
   // report id). The bytes are copied; the write completes in the background
-  // and the call never waits for it. False if the handle is closed, lacks
-  // write access, or the write failed at once.
-  virtual bool Write(const std::uint8_t* report, std::size_t length) = 0;
+  // and the call never waits for it. Returns the write's number on this
+  // handle (1, 2, ...), or 0 if the handle is closed, lacks write access, or
+  // the write failed at once.
+  virtual std::uint64_t Write(const std::uint8_t* report, std::size_t length) = 0;
+  // Waits up to `timeoutMs` for write `id` alone: kCompleted when it reached
+  // the device, kFailed when it was refused after it was accepted (or its
+  // handle closed or the device went with it in flight, or the number is
+  // not this handle's), kTimedOut while it is still in flight. Other writes
+  // in flight, before or after it, are not waited for.
+  virtual HidIoStatus WaitWrite(std::uint64_t id, std::uint32_t timeoutMs) = 0;
   // Writes issued and not yet completed.
   virtual std::size_t PendingWrites() const = 0;
   // Waits up to `timeoutMs` until no write is pending; true when none is.
   virtual bool WaitWritesDone(std::uint32_t timeoutMs) = 0;
   // Writes that were accepted and then failed (the device refused them, or
   // it went or the handle closed with them in flight), over the handle's
-  // life. A sender that compares it around its write and wait learns
-  // whether its write reached the device.
+  // life.
   virtual std::uint64_t FailedWrites() const = 0;
 
   // HidD_GetFeature / HidD_SetFeature: byte 0 of `buffer` selects the report.

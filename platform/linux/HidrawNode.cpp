@@ -84,7 +84,7 @@ class CollectionHandle : public QueuedHidDevice {
     cv_.notify_all();
   }
 
-  bool Write(const std::uint8_t* report, std::size_t length) override {
+  std::uint64_t Write(const std::uint8_t* report, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
     if (!open_ || gone_ || !(access_ & kHidWrite))
       return Deny(gone_ ? ENODEV : EBADF, "the handle cannot write");
@@ -97,10 +97,11 @@ class CollectionHandle : public QueuedHidDevice {
     if (reportLength == 0) return Deny(EINVAL, "no output report with this id on this collection");
     if (length > c.outputLength)
       return Deny(EINVAL, "report longer than the collection's output reports");
-    if (!QueueWriteLocked(report, length, reportLength < kReportSize ? reportLength : kReportSize))
-      return Deny(EAGAIN, "32 writes still in flight");
+    const std::uint64_t id =
+        QueueWriteLocked(report, length, reportLength < kReportSize ? reportLength : kReportSize);
+    if (!id) return Deny(EAGAIN, "32 writes still in flight");
     error_.Clear();
-    return true;
+    return id;
   }
 
  private:

@@ -37,15 +37,16 @@ class VirtualHidDevice : public QueuedHidDevice {
   }
   ~VirtualHidDevice() override { Close(); }
 
-  bool Write(const std::uint8_t* report, std::size_t length) override {
+  std::uint64_t Write(const std::uint8_t* report, std::size_t length) override {
     if (length == 0 || length > kReportSize) return Refuse("bad report length");
     std::lock_guard<std::mutex> lock(m_);
     if (!open_) return Refuse("the handle is closed");
     if (gone_) return Refuse("the device was removed");
     if (!(access_ & kHidWrite)) return Refuse("the handle was not opened for writing");
-    if (!QueueWriteLocked(report, length, length)) return Refuse("32 writes still in flight");
+    const std::uint64_t id = QueueWriteLocked(report, length, length);
+    if (!id) return Refuse("32 writes still in flight");
     error_.Clear();
-    return true;
+    return id;
   }
 
  private:

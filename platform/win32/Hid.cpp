@@ -20,6 +20,7 @@ extern "C" {  // the HID headers declare no C linkage of their own
 
 #include "platform/Hid.h"
 #include "platform/Trace.h"
+#include "platform/WriteLedger.h"
 
 namespace platform {
 
@@ -114,7 +115,7 @@ class Win32HidDevice : public HidDevice {
     EndRead();
   }
 
-  bool Write(const std::uint8_t* report, std::size_t length) override {
+  std::uint64_t Write(const std::uint8_t* report, std::size_t length) override {
     if (length == 0 || length > kReportSize) return Refuse("bad report length");
     std::lock_guard<std::mutex> lock(m_);
     if (closed_) return Refuse("the handle is closed");
@@ -130,22 +131,52 @@ class Win32HidDevice : public HidDevice {
         const DWORD error = GetLastError();
         // A failure without an error code counts as sent; nothing is in
         // flight, so the record stays free.
-        if (error == 0) return error_.Clear(), true;
+        if (error == 0) {
+          const std::uint64_t id = ledger_.Issue();
+          ledger_.End(id, true);
+          return error_.Clear(), id;
+        }
         if (error != ERROR_IO_PENDING) return error_.Fail(SystemError("write " + path_));
       }
       s.busy = true;  // the buffer and record stay valid until the write ends
+      s.id = ledger_.Issue();
       error_.Clear();
-      return true;
+      return s.id;
     }
     return Refuse("eight writes still in flight");
+  }
+
+  HidIoStatus WaitWrite(std::uint64_t id, std::uint32_t timeoutMs) override {
+    const DWORD start = GetTickCount();
+    for (;;) {
+      HANDLE ev = nullptr;
+      {
+        std::lock_guard<std::mutex> lock(m_);
+        Reap();
+        const HidIoStatus status = ledger_.Status(id);
+        if (status == HidIoStatus::kCompleted) return error_.Clear(), status;
+        if (status == HidIoStatus::kFailed) {
+          // The write's own reason was recorded when it was reaped.
+          if (error_.Text().empty()) Refuse("the write failed after it was accepted");
+          return status;
+        }
+        for (Slot& s : writes_)
+          if (s.busy && s.id == id) ev = s.ov.hEvent;
+      }
+      const DWORD waited = GetTickCount() - start;
+      if (!ev || (timeoutMs != kWaitForever && waited >= timeoutMs))
+        return error_.Clear(), HidIoStatus::kTimedOut;
+      // Its own slot's end, or the handle's close.
+      HANDLE events[2] = {ev, closeEvent_};
+      WaitForMultipleObjects(2, events, FALSE,
+                             timeoutMs == kWaitForever ? INFINITE : timeoutMs - waited);
+    }
   }
 
   std::size_t PendingWrites() const override {
     std::lock_guard<std::mutex> lock(m_);
     const_cast<Win32HidDevice*>(this)->Reap();
-    std::size_t n = 0;
-    for (const Slot& s : writes_) n += s.busy;
-    return n;
+    return ledger_.InFlight();
   }
 
   bool WaitWritesDone(std::uint32_t timeoutMs) override {
@@ -168,7 +199,7 @@ class Win32HidDevice : public HidDevice {
   std::uint64_t FailedWrites() const override {
     std::lock_guard<std::mutex> lock(m_);
     const_cast<Win32HidDevice*>(this)->Reap();
-    return failedWrites_;
+    return ledger_.Failed();
   }
 
   bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
@@ -206,7 +237,7 @@ class Win32HidDevice : public HidDevice {
       if (!s.busy) continue;
       DWORD n;
       CancelIoEx(h_, &s.ov);
-      if (!GetOverlappedResult(h_, &s.ov, &n, TRUE)) ++failedWrites_;
+      ledger_.End(s.id, GetOverlappedResult(h_, &s.ov, &n, TRUE) != FALSE);
       s.busy = false;
     }
     CloseHandle(h_);
@@ -223,6 +254,7 @@ class Win32HidDevice : public HidDevice {
     OVERLAPPED ov{};
     std::uint8_t bytes[kReportSize];
     bool busy = false;
+    std::uint64_t id = 0;  // the write's number while busy
   };
 
   // Cancels the outstanding read and waits for its end, so that the caller's
@@ -241,10 +273,9 @@ class Win32HidDevice : public HidDevice {
       s.busy = false;
       // An accepted write that failed: learnt of here.
       DWORD n = 0;
-      if (!GetOverlappedResult(h_, &s.ov, &n, FALSE)) {
-        error_.Fail(SystemError("write " + path_));
-        ++failedWrites_;
-      }
+      const bool ok = GetOverlappedResult(h_, &s.ov, &n, FALSE) != FALSE;
+      if (!ok) error_.Fail(SystemError("write " + path_));
+      ledger_.End(s.id, ok);
     }
   }
 
@@ -261,7 +292,7 @@ class Win32HidDevice : public HidDevice {
   bool readPending_ = false;
   bool closed_ = false;
   Slot writes_[8];
-  std::uint64_t failedWrites_ = 0;
+  WriteLedger ledger_;  // every write's fate, by number
 };
 
 // Arrival and removal of HID interfaces, reported to a message-only window.

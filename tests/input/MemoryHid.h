@@ -83,6 +83,20 @@ class MemoryHid : public platform::HidBackend {
     std::lock_guard<std::mutex> lock(mu_);
     return refused_;
   }
+  // The next accepted write stays in flight (a frame that hangs on it) until
+  // EndHeldWrite ends it, taken (`ok`) or refused late.
+  void HoldNextWrite() {
+    std::lock_guard<std::mutex> lock(mu_);
+    holdNext_ = true;
+  }
+  void EndHeldWrite(bool ok) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      held_.ended = true;
+      held_.ok = ok;
+    }
+    cv_.notify_all();
+  }
   std::vector<Written> Writes() const {
     std::lock_guard<std::mutex> lock(mu_);
     return writes_;
@@ -188,24 +202,49 @@ class MemoryHid : public platform::HidBackend {
       }
       buffer_ = nullptr;
     }
-    bool Write(const std::uint8_t* report, std::size_t length) override {
+    std::uint64_t Write(const std::uint8_t* report, std::size_t length) override {
       std::lock_guard<std::mutex> lock(hid_.mu_);
       const bool refuse = hid_.refuseWrites_ > 0;
       if (closed_ || !(access_ & platform::kHidWrite) || hid_.gone_[path_] || length != 64 ||
           refuse) {
         hid_.refuseWrites_ -= refuse;
         ++hid_.refused_;
-        return false;
+        return 0;
       }
       Written w{path_, {}};
       std::copy(report, report + 64, w.bytes.begin());
       hid_.writes_.push_back(w);
+      if (hid_.holdNext_) hid_.held_ = {this, writesIssued_ + 1, false, false};
+      hid_.holdNext_ = false;
       hid_.cv_.notify_all();
-      return true;
+      return ++writesIssued_;
     }
-    std::size_t PendingWrites() const override { return 0; }
-    bool WaitWritesDone(std::uint32_t) override { return true; }
-    std::uint64_t FailedWrites() const override { return 0; }  // refused at once or taken
+    // Every write but the held one completes at once.
+    platform::HidIoStatus WaitWrite(std::uint64_t id, std::uint32_t timeoutMs) override {
+      std::unique_lock<std::mutex> lock(hid_.mu_);
+      if (id == 0 || id > writesIssued_) return platform::HidIoStatus::kFailed;
+      if (hid_.held_.device != this || hid_.held_.id != id)
+        return platform::HidIoStatus::kCompleted;
+      const auto ended = [&] { return hid_.held_.ended || closed_; };
+      if (!hid_.cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ended))
+        return platform::HidIoStatus::kTimedOut;
+      return hid_.held_.ended && hid_.held_.ok ? platform::HidIoStatus::kCompleted
+                                               : platform::HidIoStatus::kFailed;
+    }
+    std::size_t PendingWrites() const override {
+      std::lock_guard<std::mutex> lock(hid_.mu_);
+      return hid_.held_.device == this && !hid_.held_.ended && !closed_;
+    }
+    bool WaitWritesDone(std::uint32_t timeoutMs) override {
+      std::unique_lock<std::mutex> lock(hid_.mu_);
+      return hid_.cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        return hid_.held_.device != this || hid_.held_.ended || closed_;
+      });
+    }
+    std::uint64_t FailedWrites() const override {
+      std::lock_guard<std::mutex> lock(hid_.mu_);
+      return hid_.held_.device == this && hid_.held_.ended && !hid_.held_.ok;
+    }
     bool GetFeature(std::uint8_t*, std::size_t) override { return false; }
     bool SetFeature(const std::uint8_t*, std::size_t) override { return false; }
     platform::HidCaps Caps() const override { return {64, 64, 0}; }
@@ -228,6 +267,7 @@ class MemoryHid : public platform::HidBackend {
     platform::HidAccess access_;
     std::uint8_t* buffer_ = nullptr;
     bool closed_ = false;
+    std::uint64_t writesIssued_ = 0;
   };
 
   mutable std::mutex mu_;
@@ -240,5 +280,11 @@ class MemoryHid : public platform::HidBackend {
   int openHandles_ = 0;
   int pendingReads_ = 0;
   int refuseWrites_ = 0, refused_ = 0;
+  bool holdNext_ = false;
+  struct Held {
+    const Device* device = nullptr;
+    std::uint64_t id = 0;
+    bool ended = false, ok = false;
+  } held_;
   std::map<std::string, int> pendingByPath_;
 };

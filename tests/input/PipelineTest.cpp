@@ -31,6 +31,7 @@ using platform::HidInterfaceInfo;
 
 // Frames come from the simulator's catalogue, by model name.
 using testframes::Model;
+using testsupport::TraceCapture;
 
 std::string Path(const char* model, int col, const char* instance = "7&2a8f1c3&0") {
   return testframes::Of(model).Instance(instance).Path(col);
@@ -341,8 +342,6 @@ TEST_F(Pipeline, Series01xxInitialisationModeReportAndExit) {
   EXPECT_EQ(output_.stops, 1);
 }
 
-using testsupport::TraceCapture;
-
 TEST_F(Pipeline, RemovalSwitchesTouchOutputOffAndPendingReadEnds) {
   TraceCapture trace(trace::Level::kInfo);
   PlugFrame("single-b");
@@ -633,6 +632,24 @@ TEST_F(Pipeline, RefusedStartUpCommandIsSentAgainUntilTaken) {
   ASSERT_TRUE(
       hid_.WaitFor([&](MemoryHid&) { return trace.Has("refused commands are not sent again"); }));
   EXPECT_TRUE(hid_.Writes().empty());
+}
+
+// A write the frame hangs on holds up its own command alone; when it fails
+// at last, the command after it is neither charged with it nor sent twice.
+TEST_F(Pipeline, AHungWriteHoldsUpOnlyItsOwnCommand) {
+  TraceCapture trace(trace::Level::kInfo);
+  PlugFrame("split-mt");
+  TouchPipeline& p = Start();
+  WaitWrites(1);
+  const auto on = [](std::uint8_t* b) { FillTouchOutput(b, true); };
+  hid_.HoldNextWrite();
+  EXPECT_EQ(p.SendDeviceCommand(on), 1);  // given up waiting after its second
+  EXPECT_EQ(p.SendDeviceCommand(on), 1);
+  hid_.EndHeldWrite(false);
+  EXPECT_EQ(p.SendDeviceCommand(on), 1);
+  EXPECT_EQ(trace.Count("still in flight after"), 1);
+  EXPECT_FALSE(trace.Has("write refused"));
+  EXPECT_EQ(hid_.Writes().size(), 4u);
 }
 
 // A read-back read before its frame was closed and re-opened is not the new

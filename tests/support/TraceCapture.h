@@ -26,6 +26,14 @@ struct TraceCapture {
     std::lock_guard<std::mutex> lock(mutex);
     return text.find(part) != std::string::npos;
   }
+  // Lines that hold `part`.
+  int Count(const char* part) {
+    std::lock_guard<std::mutex> lock(mutex);
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+      ++n;
+    return n;
+  }
 };
 
 }  // namespace testsupport
