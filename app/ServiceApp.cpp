@@ -17,7 +17,7 @@ ServiceApp::ServiceApp(platform::HidBackend& hid, DriverApiPort& driver, Pipelin
       pipeline_(hid, state_, gate_, driver, &outputLifecycle_,
                 [this](VidPidList& list) { LoadVidPidList(settingsPath_, list); }) {
   pipeline_.SetPauseScale(options.commandPauseScale);
-  pipeline_.SetSinks(&outputs_, &outputs_);
+  pipeline_.SetSink(&outputs_);
   outputs_.SetDocuments(this);
   if (outputs_.WebSocket() && options.endpoints.webSocket.calibration) {
     WebCalibrationPages& pages = *this;

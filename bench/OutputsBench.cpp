@@ -345,7 +345,7 @@ class ReaderPath {
  public:
   ReaderPath(const DeviceProfile& profile, TouchOutputs& outputs) : profile_(profile) {
     state_.initialised = true;
-    decoder_.SetSinks(&outputs, &outputs);
+    decoder_.SetSink(&outputs);
   }
   void handle(const Report& report) {
     const ReaderFlags flags{true, false, false};

@@ -51,3 +51,12 @@ class XmlTouchSink {
   virtual void sendFrameDocument(const TouchFrame& frame) = 0;
   virtual void sendTableDocument(ContactTable& table, std::uint16_t count) = 0;
 };
+
+// Both sides of one record's dispatch in one call, TUIO first, then XML: a
+// sink that is both takes its lock once per record (the service's outputs).
+class TouchDispatchSink {
+ public:
+  virtual ~TouchDispatchSink() = default;
+  virtual void dispatchFrame(const TouchFrame& frame) = 0;
+  virtual void dispatchTable(ContactTable& table, std::uint16_t count) = 0;
+};

@@ -160,6 +160,7 @@ void TouchDecoder::DecodePoints(PipelineState& state, const std::uint8_t* r, Tou
 }
 
 void TouchDecoder::DispatchFrame(const TouchFrame& frame) {
+  if (both_) return both_->dispatchFrame(frame);
   if (tuio_) tuio_->updateFromFrame(frame);
   if (xml_) xml_->sendFrameDocument(frame);
 }
@@ -168,6 +169,7 @@ void TouchDecoder::DispatchTable(std::uint16_t count) {
   // The count comes from the device; consumers walk the first `count`
   // entries, so it never exceeds the table.
   if (count > kContactTableSize) count = kContactTableSize;
+  if (both_) return both_->dispatchTable(table_, count);
   if (tuio_) tuio_->updateFromTable(table_, count);
   if (xml_) xml_->sendTableDocument(table_, count);
 }

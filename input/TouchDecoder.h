@@ -23,6 +23,12 @@ class TouchDecoder {
   void SetSinks(TuioTouchSink* tuio, XmlTouchSink* xml) {
     tuio_ = tuio;
     xml_ = xml;
+    both_ = nullptr;
+  }
+  // One sink for both sides, in place of the two above.
+  void SetSink(TouchDispatchSink* both) {
+    SetSinks(nullptr, nullptr);
+    both_ = both;
   }
 
   // report: 64 bytes from a frame of `profile`. Reads the calibration-valid
@@ -47,6 +53,7 @@ class TouchDecoder {
 
   TuioTouchSink* tuio_ = nullptr;
   XmlTouchSink* xml_ = nullptr;
+  TouchDispatchSink* both_ = nullptr;
 
   // Kept while the outputs run, whichever frame is open.
   TouchFrame seriesFrame_{};

@@ -64,6 +64,9 @@ class TouchPipeline final : private ReportRouter {
   TouchPipeline(const TouchPipeline&) = delete;
   TouchPipeline& operator=(const TouchPipeline&) = delete;
 
+  void SetSink(TouchDispatchSink* both) {
+    for (TouchDecoder& d : decoders_) d.SetSink(both);
+  }
   void SetSinks(TuioTouchSink* tuio, XmlTouchSink* xml) {
     for (TouchDecoder& d : decoders_) d.SetSinks(tuio, xml);
   }

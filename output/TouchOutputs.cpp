@@ -88,6 +88,18 @@ void TouchOutputs::sendTableDocument(ContactTable& table, std::uint16_t count) {
   xml_.sendTableDocument(table, count);
 }
 
+void TouchOutputs::dispatchFrame(const TouchFrame& frame) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  tuio_.updateFromFrame(frame);
+  xml_.sendFrameDocument(frame);
+}
+
+void TouchOutputs::dispatchTable(ContactTable& table, std::uint16_t count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  tuio_.updateFromTable(table, count);
+  xml_.sendTableDocument(table, count);
+}
+
 std::string TouchOutputs::Document() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return std::string(xml_.document());

@@ -42,7 +42,10 @@ struct OutputEndpoints {
   }
 };
 
-class TouchOutputs : public TuioTouchSink, public XmlTouchSink, private PacketSink {
+class TouchOutputs : public TuioTouchSink,
+                     public XmlTouchSink,
+                     public TouchDispatchSink,
+                     private PacketSink {
  public:
   explicit TouchOutputs(OutputEndpoints endpoints = {});
   // Stops the listener, then the output (receivers get the empty bundles).
@@ -83,6 +86,9 @@ class TouchOutputs : public TuioTouchSink, public XmlTouchSink, private PacketSi
   void updateFromTable(const ContactTable& table, std::uint16_t count) override;
   void sendFrameDocument(const TouchFrame& frame) override;
   void sendTableDocument(ContactTable& table, std::uint16_t count) override;
+  // Both in one hold of the lock: what the pipeline's decoders call.
+  void dispatchFrame(const TouchFrame& frame) override;
+  void dispatchTable(ContactTable& table, std::uint16_t count) override;
 
   // The outputs' figures for the status answer (touches, every listener's
   // clients and packets); safe from any thread, never waits for a record.

@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     outputs.StartTouchOutput();
     outputs.XmlLink().Attach(pair[0]);
     TouchDecoder decoder;
-    decoder.SetSinks(&outputs, &outputs);
+    decoder.SetSink(&outputs);
     SeriesMode mode;
 
     const bool split = IsSplitChannel(profile.VersionNumber);

@@ -77,15 +77,9 @@ class OutputsWire : public ::testing::Test {
     EXPECT_TRUE(WaitFor([&] { return outputs_->XmlLink().Connected(); }));
     return c;
   }
-  // As the decoder dispatches a record: TUIO first, then XML.
-  void Deliver(const TouchFrame& f) {
-    outputs_->updateFromFrame(f);
-    outputs_->sendFrameDocument(f);
-  }
-  void Deliver(ContactTable& t, std::uint16_t count) {
-    outputs_->updateFromTable(t, count);
-    outputs_->sendTableDocument(t, count);
-  }
+  // As the pipeline's decoders dispatch a record: both sides in one call.
+  void Deliver(const TouchFrame& f) { outputs_->dispatchFrame(f); }
+  void Deliver(ContactTable& t, std::uint16_t count) { outputs_->dispatchTable(t, count); }
   static void NextTick() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
 
   UdpCapture rx_;

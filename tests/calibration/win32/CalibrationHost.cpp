@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   TouchOutputsLifecycle control(outputs);
   Host host;
   TouchPipeline pipeline(*hid, host.model.state, host.model, driver, &control);
-  pipeline.SetSinks(&outputs, &outputs);
+  pipeline.SetSink(&outputs);
   PipelineCalibrationFrame frame(pipeline, host.model.state);
   CCalibrationAppDlg dialog(frame, "Vantrel");
   host.pipeline = &pipeline;
