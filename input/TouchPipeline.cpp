@@ -6,9 +6,14 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/Clock.h"
 #include "platform/Trace.h"
 
 namespace {
+
+// How long after a read-back's answer the answers to its earlier asks may
+// still come: a frame that answered late answers each ask about as late.
+constexpr std::uint32_t kLateReadBackMs = 2000;
 
 // Steps of one transition as one trace line ("discover, start output"),
 // formatted into the caller's buffer.
@@ -273,6 +278,11 @@ void TouchPipeline::Execute(FrameStep step, const std::uint8_t* report,
       state_.awaitingReadBack = false;
       break;
     case FrameStep::kStoreReadBack: {
+      if (readBackAsked_ > 1) {
+        lateReadBacksUntil_ = platform::TickCount() + kLateReadBackMs;
+        lateReadBacks_ = readBackAsked_ - 1;
+      }
+      readBackAsked_ = 0;
       // The block is stored, and each reader's copy swapped in, before the
       // flag switches the mapping on.
       const std::uint8_t valid = ApplyReadBack(report, state_.calibration);
@@ -543,6 +553,8 @@ void TouchPipeline::SetMouseEnable(bool on) {
 }
 
 void TouchPipeline::ReadBack() {
+  ++readBackAsked_;
+  lateReadBacks_ = 0;  // while it is awaited, any answer is the one
   state_.awaitingReadBack = true;
   SendKept("read calibration", FillReadCalibration);
   // The frame answers within the pause: its steps (the mouse mode among
@@ -588,6 +600,10 @@ void TouchPipeline::Route(ReaderRole role, const DeviceProfile& profile, std::ui
     case ReportAction::kIgnore:
       break;
     case ReportAction::kDecode: {
+      if (role == kSingleReader && report[1] == 5 && LateReadBack()) {
+        TRACE_INFO("%s: a second answer to a read-back asked again: dropped", ReaderName(role));
+        break;
+      }
       TouchDecoder& decoder = decoders_[role];
       const std::uint32_t starts = outputStarts_.load(std::memory_order_acquire);
       if (decodedStarts_[role] != starts) {
@@ -612,6 +628,18 @@ void TouchPipeline::Route(ReaderRole role, const DeviceProfile& profile, std::ui
       changes_.HandOver(FrameEvent::kModeReport, generation, report);
       break;
   }
+}
+
+bool TouchPipeline::LateReadBack() {
+  unsigned owed = lateReadBacks_.load(std::memory_order_acquire);
+  while (owed > 0) {
+    if (static_cast<std::int32_t>(platform::TickCount() - lateReadBacksUntil_.load()) >= 0) {
+      lateReadBacks_ = 0;
+      return false;
+    }
+    if (lateReadBacks_.compare_exchange_weak(owed, owed - 1)) return true;
+  }
+  return false;
 }
 
 void TouchPipeline::OnReadFault(ReaderRole role, ReadFault fault, std::uint32_t ms,

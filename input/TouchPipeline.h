@@ -236,6 +236,15 @@ class TouchPipeline final : private ReportRouter {
   // Each reader's copy of the calibration, swapped in by the control thread.
   ReaderCalibration calibrations_[kReaderCount];
 
+  // A read-back asked more than once may be answered more than once: the
+  // answers still owed after the first, and until when (TickCount) the
+  // single reader drops a report with byte 1 = 5 as one of them instead of
+  // decoding it as a touch. Asked counts on the control thread only.
+  unsigned readBackAsked_ = 0;
+  std::atomic<unsigned> lateReadBacks_{0};
+  std::atomic<std::uint32_t> lateReadBacksUntil_{0};
+  bool LateReadBack();
+
   // The lifecycle and the Series01xx mode bytes, the control thread's. The
   // buttons are enabled only while the session has a frame open and a reply
   // is of the open frame (its generation), so a late reply never leaves them
