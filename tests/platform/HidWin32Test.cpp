@@ -129,3 +129,30 @@ TEST_F(HidWin32Overlapped, WritesCompleteInTheBackgroundInOrder) {
     EXPECT_EQ(got[2], i);
   }
 }
+
+// A device that takes a write only when it reads it (a pipe with no
+// buffer): each write is waited for by its number, the one that hangs
+// holds up no other's wait, and a close fails those still in flight.
+TEST_F(HidWin32Overlapped, EachWriteIsWaitedForByItsNumber) {
+  const std::string path = path_ + "-unbuffered";
+  HANDLE server =
+      CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX,
+                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  auto device = backend_->Open(path, kHidReadWrite, HidShare::kShared);
+  ASSERT_TRUE(device);
+  const std::uint8_t cmd[kReportSize] = {0xFC, 0x06};
+  const std::uint64_t first = device->Write(cmd, sizeof cmd),
+                      second = device->Write(cmd, sizeof cmd);
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(second, first + 1);
+  EXPECT_EQ(device->WaitWrite(first, 50), HidIoStatus::kTimedOut);
+  std::uint8_t got[kReportSize];
+  DWORD n = 0;
+  ASSERT_TRUE(ReadFile(server, got, sizeof got, &n, nullptr));
+  EXPECT_EQ(device->WaitWrite(first, 5000), HidIoStatus::kCompleted);
+  device->Close();
+  EXPECT_EQ(device->WaitWrite(second, 5000), HidIoStatus::kFailed);
+  EXPECT_EQ(device->FailedWrites(), 1u);
+  CloseHandle(server);
+}
