@@ -362,6 +362,9 @@ void TouchPipeline::OpenTouchFrame(std::size_t index) {
   // The outputs learn the frame's traits before its first record.
   if (output_) output_->DeviceOpened(profile);
   status_.Opened(profile, paths_.path[index < kMaxDevicePaths ? index : 0]);
+  // Asks of a frame closed since are owed nothing by this one.
+  readBackAsked_ = 0;
+  lateReadBacks_ = 0;
   frame_.MarkOpen();
 }
 
