@@ -14,9 +14,10 @@
 // Errors: every handle and every backend keeps the text of its last failure,
 // read through LastError() the same way on every backend ("" if none):
 // "open /dev/hidraw3: Permission denied", "\\?\hid#...: the handle is
-// closed". A call that can fail (StartRead, WaitRead, Write, GetFeature,
-// WaitWrite, SetFeature; Enumerate, Open, SetChangeCallback) records its reason when it
-// fails and clears the text when it succeeds; a timed-out wait is no failure.
+// closed". A call that can fail (StartRead, WaitRead, Write, WaitWrite,
+// GetFeature, SetFeature; Enumerate, Open, SetChangeCallback) records its
+// reason when it fails and clears the text when it succeeds; a timed-out
+// wait is no failure.
 // Two successes keep a reason: an enumeration that skipped an interface it
 // could not read, and an open whose report lengths could not be read (Caps()
 // is zero then). A write that fails after it was accepted records its reason
