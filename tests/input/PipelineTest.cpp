@@ -430,8 +430,12 @@ TEST_F(Pipeline, ArrivalsLeaveAPresentFrameAloneAndQueuedOnesAreOnePass) {
   ASSERT_TRUE(hid_.WaitFor([&](MemoryHid&) { return p.IsOpen(); }));
   // Long enough for any further pass to have written.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Read calibration, touch output on, mouse; on a slow machine the
+  // read-back, still unanswered after a second, is asked again, and that
+  // is the only write that may follow.
   auto w = hid_.Writes();
-  ASSERT_EQ(w.size(), 3u);  // read calibration, touch output on, mouse
+  ASSERT_GE(w.size(), 3u);
+  for (std::size_t i = 3; i < w.size(); ++i) EXPECT_TRUE(Wrote(w[i], {0xFC, 0x05}, false)) << i;
   EXPECT_TRUE(Wrote(w[0], {0xFC, 0x05}, false));
   EXPECT_TRUE(Wrote(w[1], {0xFC, 0x30, 1, 1, 0, 1}));
 }
