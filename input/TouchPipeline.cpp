@@ -635,13 +635,13 @@ void TouchPipeline::Route(ReaderRole role, const DeviceProfile& profile, std::ui
 
 bool TouchPipeline::LateReadBack() {
   unsigned owed = lateReadBacks_.load(std::memory_order_acquire);
-  while (owed > 0) {
-    if (static_cast<std::int32_t>(platform::TickCount() - lateReadBacksUntil_.load()) >= 0) {
-      lateReadBacks_ = 0;
-      return false;
-    }
+  // Past the window the owed answers are no longer looked for; only the
+  // control thread sets them again (it would race a reset from here).
+  if (owed == 0 ||
+      static_cast<std::int32_t>(platform::TickCount() - lateReadBacksUntil_.load()) >= 0)
+    return false;
+  while (owed > 0)
     if (lateReadBacks_.compare_exchange_weak(owed, owed - 1)) return true;
-  }
   return false;
 }
 
