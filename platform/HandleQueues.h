@@ -95,18 +95,6 @@ class HandleQueues {
     readBuf_ = nullptr;
     cv_.notify_all();
   }
-  std::size_t WritesInFlight() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return writes_.InFlight();
-  }
-  std::uint64_t WritesFailed() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return writes_.Failed();
-  }
-  bool AwaitWrites(std::uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> lock(m_);
-    return WaitFor(lock, timeoutMs, [this] { return writes_.InFlight() == 0; });
-  }
   HidIoStatus AwaitWrite(std::uint64_t id, std::uint32_t timeoutMs) {
     std::unique_lock<std::mutex> lock(m_);
     WaitFor(lock, timeoutMs, [&] { return writes_.Status(id) != HidIoStatus::kTimedOut; });
@@ -248,9 +236,6 @@ class QueuedHidDevice : public HidDevice, protected HandleQueues {
   HidIoStatus WaitWrite(std::uint64_t id, std::uint32_t timeoutMs) final {
     return AwaitWrite(id, timeoutMs);
   }
-  std::size_t PendingWrites() const final { return WritesInFlight(); }
-  bool WaitWritesDone(std::uint32_t timeoutMs) final { return AwaitWrites(timeoutMs); }
-  std::uint64_t FailedWrites() const final { return WritesFailed(); }
 
   bool GetFeature(std::uint8_t* buffer, std::size_t length) final {
     return Feature(false, buffer, length);

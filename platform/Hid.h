@@ -95,14 +95,6 @@ class HidDevice {
   // not this handle's), kTimedOut while it is still in flight. Other writes
   // in flight, before or after it, are not waited for.
   virtual HidIoStatus WaitWrite(std::uint64_t id, std::uint32_t timeoutMs) = 0;
-  // Writes issued and not yet completed.
-  virtual std::size_t PendingWrites() const = 0;
-  // Waits up to `timeoutMs` until no write is pending; true when none is.
-  virtual bool WaitWritesDone(std::uint32_t timeoutMs) = 0;
-  // Writes that were accepted and then failed (the device refused them, or
-  // it went or the handle closed with them in flight), over the handle's
-  // life.
-  virtual std::uint64_t FailedWrites() const = 0;
 
   // HidD_GetFeature / HidD_SetFeature: byte 0 of `buffer` selects the report.
   virtual bool GetFeature(std::uint8_t* buffer, std::size_t length) = 0;

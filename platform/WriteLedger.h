@@ -28,7 +28,6 @@ class WriteLedger {
     if (!Kept(id) || fate_[id % kKept] != Fate::kInFlight) return;
     fate_[id % kKept] = ok ? Fate::kDone : Fate::kFailed;
     --inFlight_;
-    failed_ += !ok;
   }
   // The oldest write in flight ended: for backends that complete writes in
   // the order they were accepted.
@@ -58,8 +57,6 @@ class WriteLedger {
         return HidIoStatus::kFailed;
     }
   }
-  std::size_t InFlight() const { return inFlight_; }
-  std::uint64_t Failed() const { return failed_; }
 
  private:
   enum class Fate : std::uint8_t { kInFlight, kDone, kFailed };
@@ -67,8 +64,7 @@ class WriteLedger {
 
   std::array<Fate, kKept> fate_{};
   std::uint64_t last_ = 0;
-  std::size_t inFlight_ = 0;
-  std::uint64_t failed_ = 0;
+  std::size_t inFlight_ = 0;  // for EndOldest
 };
 
 }  // namespace platform

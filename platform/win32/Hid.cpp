@@ -173,35 +173,6 @@ class Win32HidDevice : public HidDevice {
     }
   }
 
-  std::size_t PendingWrites() const override {
-    std::lock_guard<std::mutex> lock(m_);
-    const_cast<Win32HidDevice*>(this)->Reap();
-    return ledger_.InFlight();
-  }
-
-  bool WaitWritesDone(std::uint32_t timeoutMs) override {
-    const DWORD start = GetTickCount();
-    for (;;) {
-      HANDLE ev = nullptr;
-      {
-        std::lock_guard<std::mutex> lock(m_);
-        Reap();
-        for (Slot& s : writes_)
-          if (s.busy) ev = s.ov.hEvent;
-      }
-      if (!ev) return true;
-      DWORD waited = GetTickCount() - start;
-      if (timeoutMs != kWaitForever && waited >= timeoutMs) return false;
-      WaitForSingleObject(ev, timeoutMs == kWaitForever ? INFINITE : timeoutMs - waited);
-    }
-  }
-
-  std::uint64_t FailedWrites() const override {
-    std::lock_guard<std::mutex> lock(m_);
-    const_cast<Win32HidDevice*>(this)->Reap();
-    return ledger_.Failed();
-  }
-
   bool GetFeature(std::uint8_t* buffer, std::size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
     if (closed_) return Refuse("the handle is closed");

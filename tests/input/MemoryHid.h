@@ -231,20 +231,6 @@ class MemoryHid : public platform::HidBackend {
       return hid_.held_.ended && hid_.held_.ok ? platform::HidIoStatus::kCompleted
                                                : platform::HidIoStatus::kFailed;
     }
-    std::size_t PendingWrites() const override {
-      std::lock_guard<std::mutex> lock(hid_.mu_);
-      return hid_.held_.device == this && !hid_.held_.ended && !closed_;
-    }
-    bool WaitWritesDone(std::uint32_t timeoutMs) override {
-      std::unique_lock<std::mutex> lock(hid_.mu_);
-      return hid_.cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return hid_.held_.device != this || hid_.held_.ended || closed_;
-      });
-    }
-    std::uint64_t FailedWrites() const override {
-      std::lock_guard<std::mutex> lock(hid_.mu_);
-      return hid_.held_.device == this && hid_.held_.ended && !hid_.held_.ok;
-    }
     bool GetFeature(std::uint8_t*, std::size_t) override { return false; }
     bool SetFeature(const std::uint8_t*, std::size_t) override { return false; }
     platform::HidCaps Caps() const override { return {64, 64, 0}; }

@@ -126,8 +126,9 @@ TEST_F(HidrawNodeTest, WritesCarryTheReportsOwnLengthAndRefuseForeignIds) {
   ASSERT_TRUE(h) << error;
   std::vector<std::uint8_t> command = Report(0xFE, 0x0C);
   command.resize(40);  // a shorter buffer is padded to the report's length
-  ASSERT_TRUE(h->Write(command.data(), command.size()));
-  EXPECT_TRUE(h->WaitWritesDone(1000));
+  const std::uint64_t id = h->Write(command.data(), command.size());
+  ASSERT_TRUE(id);
+  EXPECT_EQ(h->WaitWrite(id, 1000), HidIoStatus::kCompleted);
   std::uint8_t got[128];
   ASSERT_EQ(::recv(fds_[1], got, sizeof got, 0), 64);
   EXPECT_EQ(got[0], 0xFE);
